@@ -1,0 +1,418 @@
+#include "diagnostics/eventlog.h"
+
+#include <windows.h>
+#include <share.h>
+#include <shlobj.h>
+
+#include <atomic>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <new>
+
+#include "diagnostics/diag_thread.h"
+#include "diagnostics/event_format.h"
+#include "diagnostics/event_ring.h"
+#include "diagnostics/problem_windows.h"
+#include "diagnostics/shell_open.h"
+#include "kit/exceptions.h"
+#include "kit/threads.h"
+
+namespace fw {
+namespace {
+
+constexpr int kFormatBuffer = 10240;
+constexpr std::size_t kOutputBytes = 102400;
+
+constexpr UINT kIdApplicationName = 9870;
+constexpr UINT kIdProductName = 9871;
+constexpr UINT kIdLibraryName = 9872;
+constexpr UINT kIdEventsFile = 9874;
+constexpr UINT kIdProblemText = 9875;
+
+struct Texts {
+    char application[251];
+    char product[251];
+    char library[251];
+    char eventsFile[261];
+    char problem[2049];
+    char eventsPath[MAX_PATH + 1];
+};
+
+// Everything the log needs after initialisation; allocated once and never
+// freed, so that logging during static destruction stays safe.
+struct LogState {
+    Texts texts{};
+    EventRing base{"base"};
+    EventRing verbose{"verbose"};
+    char* output = nullptr;
+    uint32_t lostOnOutput[2] = {0, 0};
+    EventPrinter printer;
+    std::FILE* file = nullptr;
+    DWORD tlsFile = TLS_OUT_OF_INDEXES, tlsLine = TLS_OUT_OF_INDEXES, tlsLevel = TLS_OUT_OF_INDEXES,
+          tlsReported = TLS_OUT_OF_INDEXES;
+    DWORD threadId = 0;
+    std::atomic<bool> holdWriting{false};
+};
+
+LogState* g = nullptr;
+std::atomic<int> stateWord{0};  // 0 not started, 1 starting, 2 ready
+SRWLOCK startLock = SRWLOCK_INIT;
+std::atomic<uint32_t> sequence{0};
+std::atomic<bool> eventLogShown{false};
+std::atomic<DWORD> initialisingThread{0};
+
+class KeepLastError {
+public:
+    KeepLastError() noexcept : saved(::GetLastError()) {}
+    ~KeepLastError() { ::SetLastError(saved); }
+
+private:
+    DWORD saved;
+};
+
+void loadText(UINT id, char* buffer, int size, const char* fallback) {
+    if (::LoadStringA(::GetModuleHandleA(nullptr), id, buffer, size) <= 0) {
+        std::snprintf(buffer, static_cast<std::size_t>(size), "%s", fallback);
+    }
+}
+
+void loadTexts(Texts& t) {
+    char exe[MAX_PATH] = {};
+    ::GetModuleFileNameA(nullptr, exe, MAX_PATH);
+    const char* base = exe;
+    for (const char* p = exe; *p; ++p)
+        if (*p == '\\' || *p == '/') base = p + 1;
+    char stem[MAX_PATH];
+    std::snprintf(stem, sizeof stem, "%s", base);
+    if (char* dot = std::strrchr(stem, '.')) *dot = '\0';
+
+    loadText(kIdApplicationName, t.application, sizeof t.application, stem);
+    loadText(kIdProductName, t.product, sizeof t.product, t.application);
+    loadText(kIdLibraryName, t.library, sizeof t.library, "Field Watch");
+    char defaultFile[300];
+    std::snprintf(defaultFile, sizeof defaultFile, "%s Logged Events.txt", t.product);
+    loadText(kIdEventsFile, t.eventsFile, sizeof t.eventsFile, defaultFile);
+    char defaultProblem[2048];
+    std::snprintf(defaultProblem, sizeof defaultProblem,
+                  "%s seems to be experiencing problems. If you think the program works incorrectly, click below "
+                  "to send the information about this problem to the developers.",
+                  t.product);
+    loadText(kIdProblemText, t.problem, sizeof t.problem, defaultProblem);
+}
+
+bool findEventsPath(Texts& t) {
+    char folder[MAX_PATH] = {};
+    if (!::SHGetSpecialFolderPathA(nullptr, folder, CSIDL_APPDATA, TRUE)) return false;
+    std::size_t n = std::strlen(folder);
+    const char* slash = n && (folder[n - 1] == '\\' || folder[n - 1] == '/') ? "" : "\\";
+    std::snprintf(t.eventsPath, sizeof t.eventsPath, "%s%s%s", folder, slash, t.eventsFile);
+    return true;
+}
+
+void flushEvents();
+DWORD WINAPI diagnosticsThread(void* startedEvent);
+
+void initialise() {
+    auto* state = new (std::nothrow) LogState;
+    if (!state) fatalStop("Field Watch failed to allocate buffers: not enough memory");
+    loadTexts(state->texts);
+    state->output = static_cast<char*>(std::malloc(kOutputBytes));
+    if (!state->output || !state->base.allocate() || !state->verbose.allocate())
+        fatalStop("Field Watch failed to allocate buffers: not enough memory");
+    if (!findEventsPath(state->texts)) fatalStop("Field Watch failed to find Application Data directory");
+
+    state->tlsFile = ::TlsAlloc();
+    state->tlsLine = ::TlsAlloc();
+    state->tlsLevel = ::TlsAlloc();
+    state->tlsReported = ::TlsAlloc();
+    if (state->tlsReported == TLS_OUT_OF_INDEXES || state->tlsLevel == TLS_OUT_OF_INDEXES ||
+        state->tlsLine == TLS_OUT_OF_INDEXES || state->tlsFile == TLS_OUT_OF_INDEXES)
+        throw kit::WindowsError("TlsAlloc failed");
+    ::TlsSetValue(state->tlsReported, nullptr);
+    g = state;
+
+    if (!initialiseProblemWindows()) fatalStop("Field Watch failed to initialize warnings subsystem");
+
+    // Shared for reading and writing: the user may open the file while we run.
+    state->file = ::_fsopen(state->texts.eventsPath, "a", _SH_DENYNO);
+
+    kit::WCondition started;
+    HANDLE thread = ::CreateThread(nullptr, 0, &diagnosticsThread, started.nativeHandle(), 0, &state->threadId);
+    if (!thread) throw kit::WindowsError("CreateThread failed");
+    ::CloseHandle(thread);
+    started.wait();
+}
+
+// ---- per-thread context ------------------------------------------------------------
+
+void* tlsGet(DWORD slot) noexcept { return ::TlsGetValue(slot); }
+
+void ensureReady() {
+    if (stateWord.load(std::memory_order_acquire) != 2) ensureDiagnostics();
+}
+
+// ---- logging ---------------------------------------------------------------------
+
+void store(const char* name, int level, const char* text, std::size_t textLength) {
+    const char* file = static_cast<const char*>(tlsGet(g->tlsFile));
+    int line = static_cast<int>(reinterpret_cast<intptr_t>(tlsGet(g->tlsLine)));
+    EventRing& ring = isVerboseLevel(level) ? g->verbose : g->base;
+    uint32_t tick = ::GetTickCount();
+    std::size_t nameLength = std::strlen(name);
+    ring.lock();
+    ring.store(file, line, level, name, nameLength, text, textLength, tick,
+               [] { return sequence.fetch_add(1, std::memory_order_relaxed) + 1; });
+    ring.unlock();
+}
+
+void logV(const char* name, int level, const char* format, va_list args) {
+    char text[kFormatBuffer];
+    int n = std::vsnprintf(text, sizeof text, format ? format : "", args);
+    std::size_t length = n < 0 ? 0 : (n >= kFormatBuffer ? kFormatBuffer - 1 : static_cast<std::size_t>(n));
+    store(name ? name : "", level, text, length);
+
+    switch (level) {
+        case LEVEL_ERR:
+            if (::GetCurrentThreadId() != g->threadId) requestNotice(programNotice(), true);
+            break;
+        case LEVEL_FATAL: throw FwException();
+        case LEVEL_ASSERT: throw FwAssertionFailure();
+        default: break;
+    }
+}
+
+// ---- the diagnostics thread -----------------------------------------------------------
+
+void writeOutput(const OutputBuffer& out) {
+    if (!g->file || out.size() == 0) return;
+    std::fwrite(out.begin(), 1, out.size(), g->file);
+    std::fflush(g->file);
+}
+
+void flushEvents() {
+    EventRing* rings[2] = {&g->base, &g->verbose};
+    OutputBuffer out(g->output, kOutputBytes);
+    rings[0]->lock();
+    rings[1]->lock();
+    uint32_t endDrops[2] = {rings[0]->takeDropped(), rings[1]->takeDropped()};
+    bool held[2] = {true, true};
+    for (int i = 0; i < 2; ++i) {
+        if (rings[i]->empty()) {
+            rings[i]->unlock();
+            held[i] = false;
+        }
+    }
+    for (int i = 0; i < 2; ++i) {
+        if (g->lostOnOutput[i] > 0 && EventPrinter::printDiscarded(out, g->lostOnOutput[i], rings[i]->name()))
+            g->lostOnOutput[i] = 0;
+    }
+    while (held[0] || held[1]) {
+        int i = !held[0] ? 1 : !held[1] ? 0 : (rings[0]->head().sequence < rings[1]->head().sequence ? 0 : 1);
+        EventRing& ring = *rings[i];
+        const EventRecord& record = ring.head();
+        if (record.discardedBefore > 0 && !EventPrinter::printDiscarded(out, record.discardedBefore, ring.name()))
+            endDrops[i] += record.discardedBefore;
+        if (!g->printer.printRecord(out, record)) ++g->lostOnOutput[i];
+        ring.popHead();  // after printing: the record's texts live in the ring
+        if (ring.empty()) {
+            ring.unlock();
+            held[i] = false;
+        }
+    }
+    for (int i = 0; i < 2; ++i) {
+        if (endDrops[i] > 0 && !EventPrinter::printDiscarded(out, endDrops[i], rings[i]->name()))
+            g->lostOnOutput[i] += endDrops[i];
+    }
+    writeOutput(out);
+}
+
+void handleThreadMessage(const MSG& msg) {
+    switch (msg.message) {
+        case detail::kShowNotice:
+        case detail::kHideNotice: handleNoticeThreadMessage(msg.message, msg.lParam); break;
+        case detail::kFlushNow:
+            flushEvents();
+            ::SetEvent(reinterpret_cast<HANDLE>(msg.lParam));
+            break;
+        default: break;
+    }
+}
+
+DWORD WINAPI diagnosticsThread(void* startedEvent) {
+    MSG msg;
+    ::PeekMessageA(&msg, nullptr, WM_USER, WM_USER, PM_NOREMOVE);  // creates the message queue
+    ::SetEvent(static_cast<HANDLE>(startedEvent));
+    for (;;) {
+        while (::PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            if (msg.message == WM_QUIT) return 0;
+            if (msg.hwnd) {
+                ::TranslateMessage(&msg);
+                ::DispatchMessageA(&msg);
+            } else {
+                handleThreadMessage(msg);
+            }
+        }
+        if (!g->holdWriting.load(std::memory_order_relaxed)) flushEvents();
+        ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 100, QS_ALLINPUT);
+    }
+}
+
+}  // namespace
+
+// ---- public operations ---------------------------------------------------------------
+
+void ensureDiagnostics() {
+    for (;;) {
+        int expected = 0;
+        if (stateWord.compare_exchange_strong(expected, 1, std::memory_order_acq_rel)) {
+            ::AcquireSRWLockExclusive(&startLock);
+            initialisingThread.store(::GetCurrentThreadId());
+            try {
+                initialise();
+            } catch (...) {
+                fatalStop("Field Watch faced an exception during initialization");
+            }
+            stateWord.store(2, std::memory_order_release);
+            ::ReleaseSRWLockExclusive(&startLock);
+            return;
+        }
+        if (expected == 2) return;
+        // The initialising thread itself may log once the buffers exist.
+        if (initialisingThread.load() == ::GetCurrentThreadId() && g) return;
+        ::Sleep(50);
+        ::AcquireSRWLockExclusive(&startLock);
+        ::ReleaseSRWLockExclusive(&startLock);
+    }
+}
+
+void setTraceOrigin(const char* file, int line) noexcept {
+    KeepLastError keep;
+    ensureReady();
+    ::TlsSetValue(g->tlsFile, const_cast<char*>(file));
+    ::TlsSetValue(g->tlsLine, reinterpret_cast<void*>(static_cast<intptr_t>(line)));
+}
+
+void setEventLevel(int level) noexcept {
+    KeepLastError keep;
+    ensureReady();
+    ::TlsSetValue(g->tlsLevel, reinterpret_cast<void*>(static_cast<intptr_t>(level)));
+}
+
+int eventLevel() noexcept {
+    KeepLastError keep;
+    ensureReady();
+    return static_cast<int>(reinterpret_cast<intptr_t>(::TlsGetValue(g->tlsLevel)));
+}
+
+void trace(const char* format, ...) {
+    KeepLastError keep;
+    ensureReady();
+    ::TlsSetValue(g->tlsLevel, reinterpret_cast<void*>(static_cast<intptr_t>(LEVEL_TRACE)));
+    va_list args;
+    va_start(args, format);
+    logV("Trace", LEVEL_TRACE, format, args);
+    va_end(args);
+}
+
+void logEvent(const char* name, const char* format, ...) {
+    KeepLastError keep;
+    ensureReady();
+    int level = static_cast<int>(reinterpret_cast<intptr_t>(::TlsGetValue(g->tlsLevel)));
+    va_list args;
+    va_start(args, format);
+    try {
+        logV(name, level, format, args);
+    } catch (...) {
+        va_end(args);
+        throw;
+    }
+    va_end(args);
+}
+
+void assertionFailed(const char* expression) {
+    setEventLevel(LEVEL_ASSERT);
+    logEvent("AssertionFailed", "failed assertion = %s", expression);
+    throw FwAssertionFailure();  // not reached: storing the event throws
+}
+
+void assertionFailed(const char* file, int line, const char* expression) {
+    setTraceOrigin(file, line);
+    assertionFailed(expression);
+}
+
+void markExceptionReported() noexcept {
+    KeepLastError keep;
+    ensureReady();
+    ::TlsSetValue(g->tlsReported, reinterpret_cast<void*>(1));
+}
+
+bool takeExceptionReported() noexcept {
+    KeepLastError keep;
+    ensureReady();
+    bool reported = ::TlsGetValue(g->tlsReported) != nullptr;
+    ::TlsSetValue(g->tlsReported, nullptr);
+    return reported;
+}
+
+void showEventLog() {
+    ensureReady();
+    if (eventLogShown.exchange(true)) return;
+    shellOpen(g->texts.eventsPath);
+}
+
+void fatalStop(const char* text) {
+    char message[1024];
+    std::snprintf(message, sizeof message,
+                  "The program you are trying to run faced such big troubles that it cannot continue running. We "
+                  "are really sorry.\n\nPlease contact the support team, and tell them that the following problem "
+                  "has occured:\n\t%s\n\nThank you for your help.",
+                  text);
+    ::MessageBoxA(nullptr, message, "Error", MB_OK);
+    ::ExitProcess(13);
+}
+
+std::string eventsFilePath() {
+    ensureReady();
+    return g->texts.eventsPath;
+}
+
+const char* applicationName() {
+    ensureReady();
+    return g->texts.application;
+}
+const char* productName() {
+    ensureReady();
+    return g->texts.product;
+}
+const char* libraryName() {
+    ensureReady();
+    return g->texts.library;
+}
+const char* problemText() {
+    ensureReady();
+    return g->texts.problem;
+}
+
+namespace detail {
+DWORD diagnosticsThreadId() noexcept { return g ? g->threadId : 0; }
+}  // namespace detail
+
+namespace testing {
+
+void flushNow() {
+    ensureReady();
+    HANDLE done = ::CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    if (!done) return;
+    while (!::PostThreadMessageA(g->threadId, detail::kFlushNow, 0, reinterpret_cast<LPARAM>(done))) ::Sleep(5);
+    ::WaitForSingleObject(done, INFINITE);
+    ::CloseHandle(done);
+}
+
+void holdWriting(bool hold) {
+    ensureReady();
+    g->holdWriting.store(hold);
+}
+
+}  // namespace testing
+}  // namespace fw

@@ -1,0 +1,145 @@
+#include "kit/threads.h"
+
+#include "kit/clock.h"
+#include "kit/exceptions.h"
+
+namespace kit {
+
+uint32_t systemTicks() noexcept { return ::GetTickCount(); }
+
+// ---- Thread -------------------------------------------------------------------
+
+Thread::~Thread() {
+    if (handle) ::CloseHandle(handle);
+}
+
+DWORD WINAPI Thread::entry(void* self) { return static_cast<Thread*>(self)->run(); }
+
+void Thread::start() {
+    if (handle) {
+        if (isRunning()) return;
+        ::CloseHandle(handle);
+        handle = nullptr;
+        id = 0;
+    }
+    DWORD newId = 0;
+    HANDLE h = ::CreateThread(nullptr, 0, &Thread::entry, this, 0, &newId);
+    if (!h) {
+        setOrigin("kit_threads", 28, "kit::Thread::start");
+        throw ARuntimeError("Cannot create thread");
+    }
+    handle = h;
+    id = newId;
+}
+
+bool Thread::isRunning() const {
+    if (!handle) return false;
+    DWORD code = 0;
+    if (!::GetExitCodeThread(handle, &code)) {
+        setOrigin("kit_threads", 43, "kit::Thread::isRunning");
+        throw ARuntimeError("Cannot get thread's exit code");
+    }
+    return code == STILL_ACTIVE;
+}
+
+void Thread::wait() {
+    if (::WaitForSingleObject(handle, INFINITE) == WAIT_FAILED) throw WindowsError("WaitForSingleObject failed");
+}
+
+bool Thread::waitFor(DWORD milliseconds) {
+    if (!handle) return true;
+    DWORD r = ::WaitForSingleObject(handle, milliseconds);
+    if (r == WAIT_FAILED) throw WindowsError("WaitForSingleObject failed");
+    return r == WAIT_OBJECT_0;
+}
+
+// ---- WCondition ----------------------------------------------------------------
+
+WCondition::WCondition() {
+    event = ::CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    if (!event) throw WindowsError("CreateEvent failed");
+}
+
+WCondition::~WCondition() {
+    if (event) {
+        ::CloseHandle(event);
+        event = nullptr;
+    }
+}
+
+void WCondition::wait() {
+    if (::WaitForSingleObject(event, INFINITE) == WAIT_FAILED) throw WindowsError("WaitForSingleObject failed");
+}
+
+bool WCondition::waitFor(DWORD milliseconds) {
+    DWORD r = ::WaitForSingleObject(event, milliseconds);
+    if (r == WAIT_FAILED) throw WindowsError("WaitForSingleObject failed");
+    return r == WAIT_OBJECT_0;
+}
+
+void WCondition::pulse() {
+    if (!::PulseEvent(event)) throw WindowsError("PulseEvent failed");
+}
+
+void WCondition::set() {
+    if (!::SetEvent(event)) throw WindowsError("SetEvent failed");
+}
+
+void WCondition::reset() {
+    if (!::ResetEvent(event)) throw WindowsError("ResetEvent failed");
+}
+
+// ---- EventQueue -----------------------------------------------------------------
+
+EventQueue::EventQueue() {
+    port = ::CreateIoCompletionPort(INVALID_HANDLE_VALUE, nullptr, 0, 0);
+    if (!port) {
+        setOrigin("kit_eventqueue", 24, "kit::EventQueue::EventQueue");
+        throw WindowsError("CreateIoCompletionPort() failed when creating the port");
+    }
+}
+
+EventQueue::~EventQueue() {
+    if (port) ::CloseHandle(port);
+}
+
+void EventQueue::postEvent(ULONG_PTR key, void* pointer) {
+    if (!::PostQueuedCompletionStatus(port, 0, key, static_cast<LPOVERLAPPED>(pointer))) {
+        setOrigin("kit_eventqueue", 36, "kit::EventQueue::postEvent");
+        throw WindowsError("PostQueuedCompletionStatus() failed");
+    }
+}
+
+void EventQueue::postEvent(uint32_t count, ULONG_PTR key, void* pointer) {
+    if (!::PostQueuedCompletionStatus(port, count, key, static_cast<LPOVERLAPPED>(pointer))) {
+        setOrigin("kit_eventqueue", 42, "kit::EventQueue::postEvent");
+        throw WindowsError("PostQueuedCompletionStatus() failed");
+    }
+}
+
+bool EventQueue::getEvent(uint32_t& count, ULONG_PTR& key, void*& pointer) {
+    return getEventFor(INFINITE, count, key, pointer);
+}
+
+bool EventQueue::getEventFor(DWORD milliseconds, uint32_t& count, ULONG_PTR& key, void*& pointer) {
+    DWORD bytes = 0;
+    ULONG_PTR completionKey = 0;
+    LPOVERLAPPED overlapped = nullptr;
+    BOOL ok = ::GetQueuedCompletionStatus(port, &bytes, &completionKey, &overlapped, milliseconds);
+    if (!ok && !overlapped) {
+        if (milliseconds != INFINITE && ::GetLastError() == WAIT_TIMEOUT) {
+            count = 0;
+            key = 0;
+            pointer = nullptr;
+            return false;
+        }
+        setOrigin("kit_eventqueue", 58, "kit::EventQueue::getEvent");
+        throw WindowsError("GetQueuedCompletionStatus() failed");
+    }
+    count = bytes;
+    key = completionKey;
+    pointer = overlapped;
+    return ok != FALSE;
+}
+
+}  // namespace kit

@@ -1,0 +1,83 @@
+#!/usr/bin/env bash
+# The test bed: runs a command with a private X display, a private PulseAudio
+# server (a null sink whose monitor is the default source) and one persistent
+# wineserver on a Wine prefix kept under the build folder.
+#
+#   tools/bed.sh BUILD_DIR [--keep-display] -- command [args...]
+#
+# Starts only what it needs: an existing DISPLAY or sound server is reused when
+# SONOTAPE_BED_REUSE=1 (make run on a desktop). Everything it started is stopped
+# on exit, also when the command fails or the script is interrupted.
+set -uo pipefail
+
+build=$(cd "${1:?build dir}" && pwd); shift
+[ "${1:-}" = "--" ] && shift
+
+run=$(mktemp -d "${TMPDIR:-/tmp}/sonotape-bed.XXXXXX")
+export WINEPREFIX="$build/wineprefix"
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+export WINEARCH=win32
+
+pids=()
+cleanup() {
+  local rc=$?
+  trap - EXIT INT TERM
+  wineserver -k >/dev/null 2>&1
+  # wineserver -k returns before every Wine process is gone; wait a moment.
+  for _ in 1 2 3 4 5 6 7 8 9 10; do
+    pgrep -f "$WINEPREFIX" >/dev/null 2>&1 || break; sleep 0.2
+  done
+  for p in "${pids[@]}"; do kill "$p" 2>/dev/null; done
+  for p in "${pids[@]}"; do wait "$p" 2>/dev/null; done
+  rm -rf "$run"
+  exit $rc
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM
+
+reuse=${SONOTAPE_BED_REUSE:-0}
+
+# --- X display ---------------------------------------------------------------
+if [ "$reuse" = 1 ] && [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then
+  :
+else
+  exec 3> "$run/displayfd"
+  Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp -auth /dev/null >"$run/xvfb.log" 2>&1 &
+  pids+=($!)
+  exec 3>&-
+  for _ in $(seq 1 100); do [ -s "$run/displayfd" ] && break; sleep 0.05; done
+  [ -s "$run/displayfd" ] || { echo "bed: Xvfb did not start" >&2; cat "$run/xvfb.log" >&2; exit 1; }
+  export DISPLAY=":$(head -n1 "$run/displayfd")"
+fi
+
+# --- sound server --------------------------------------------------------------
+if [ "$reuse" = 1 ] && pactl info >/dev/null 2>&1; then
+  :
+else
+  mkdir -p "$run/pulse"
+  export XDG_RUNTIME_DIR="$run/pulse" PULSE_RUNTIME_PATH="$run/pulse" PULSE_STATE_PATH="$run/pulse"
+  export PULSE_SERVER="unix:$run/pulse/native"
+  cat > "$run/pulse/default.pa" <<PA
+load-module module-native-protocol-unix auth-anonymous=1 socket=$run/pulse/native
+load-module module-null-sink sink_name=bed_sink rate=44100 channels=2 sink_properties=device.description=BedSink
+set-default-sink bed_sink
+set-default-source bed_sink.monitor
+PA
+  pulseaudio -n -F "$run/pulse/default.pa" --daemonize=no --exit-idle-time=-1 \
+    --disallow-exit --use-pid-file=no --system=no --log-target=file:"$run/pulse/log" >/dev/null 2>&1 &
+  pids+=($!)
+  for _ in $(seq 1 100); do pactl info >/dev/null 2>&1 && break; sleep 0.05; done
+  pactl info >/dev/null 2>&1 || { echo "bed: pulseaudio did not start" >&2; cat "$run/pulse/log" >&2; exit 1; }
+fi
+
+# --- Wine ----------------------------------------------------------------------
+if [ ! -f "$WINEPREFIX/system.reg" ]; then
+  wineboot -i >/dev/null 2>&1 </dev/null
+  wineserver -w
+fi
+wineserver -p
+wineboot </dev/null >/dev/null 2>&1
+export SONOTAPE_BED_DIR="$run"
+
+"$@"
