@@ -1,0 +1,43 @@
+// The encoding subsystem's shared types: the chunk handed to a stream, the
+// encoder interface, and the asynchronous output stream the capture writes to.
+#pragma once
+
+#include <cstdint>
+
+#include "kit/refcounted.h"
+#include "kit/threads.h"
+
+namespace kit {
+
+// One block of 16-bit PCM handed to a stream. The bytes belong to the producer
+// until the stream has posted the chunk's completion event.
+struct Chunk {
+    const uint8_t* data;
+    uint32_t length;
+    void* cookie;
+};
+
+// Turns blocks of 16-bit signed little-endian PCM (channels interleaved) into a
+// file or a measurement. Used by one encoding thread only.
+class ISoundEncoder : public refcounted {
+public:
+    virtual void encodeChunk(const Chunk& chunk) = 0;  // failures are thrown
+    virtual void init() = 0;   // file encoders call it from their constructors
+    virtual void close() = 0;  // flushes and closes; failures are thrown
+};
+
+// A stream that takes blocks without waiting and reports each one done by
+// posting (length, completion key, cookie) to the producer's event queue,
+// also for a block it refuses.
+class IAsyncOutStream : public refcounted {
+public:
+    virtual void write(const void* data, uint32_t length, void* cookie) = 0;
+    virtual void setCompletionQueue(smartptr<EventQueue> queue, uint32_t key) = 0;
+};
+
+class ISoundEncodingStream : public IAsyncOutStream {
+public:
+    virtual void finish() = 0;  // normal finish: everything queued is encoded
+};
+
+}  // namespace kit

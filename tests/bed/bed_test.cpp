@@ -1,0 +1,71 @@
+#include <gmock/gmock.h>
+#include <windows.h>
+#include <mmsystem.h>
+
+#include <vector>
+
+#include "support/bed_audio.h"
+#include "support/support.h"
+
+namespace {
+
+using namespace testsupport;
+
+// Captures `seconds` of 2 x 16 bit x 44100 Hz through the wave mapper.
+std::vector<int16_t> captureSeconds(double seconds) {
+    WAVEFORMATEX f{};
+    f.wFormatTag = WAVE_FORMAT_PCM;
+    f.nChannels = 2;
+    f.wBitsPerSample = 16;
+    f.nSamplesPerSec = 44100;
+    f.nBlockAlign = 4;
+    f.nAvgBytesPerSec = 176400;
+    HWAVEIN device = nullptr;
+    EXPECT_EQ(::waveInOpen(&device, WAVE_MAPPER, &f, 0, 0, CALLBACK_NULL), MMSYSERR_NOERROR);
+    if (!device) return {};
+    std::vector<int16_t> samples(static_cast<std::size_t>(seconds * 44100) * 2);
+    WAVEHDR header{};
+    header.lpData = reinterpret_cast<char*>(samples.data());
+    header.dwBufferLength = static_cast<DWORD>(samples.size() * 2);
+    ::waveInPrepareHeader(device, &header, sizeof header);
+    ::waveInAddBuffer(device, &header, sizeof header);
+    ::waveInStart(device);
+    EXPECT_TRUE(waitUntil([&] { return (header.dwFlags & WHDR_DONE) != 0; }, static_cast<DWORD>(seconds * 1000) + 5000));
+    ::waveInReset(device);
+    ::waveInUnprepareHeader(device, &header, sizeof header);
+    ::waveInClose(device);
+    samples.resize(header.dwBytesRecorded / 2);
+    return samples;
+}
+
+TEST(Bed, TheNullSinksMonitorIsAWaveInputDevice) { EXPECT_GE(::waveInGetNumDevs(), 1u); }
+
+TEST(Bed, AToneIntoTheSinkComesBackThroughWaveIn) {
+    TempDir dir;
+    std::string wav = dir.file("tone.wav");
+    writeWav(wav, toneSignal(440.0, 4.0, 8000));
+    ASSERT_TRUE(playIntoSink(wav));
+    ::Sleep(700);  // paplay starting up
+    std::vector<int16_t> captured = captureSeconds(1.0);
+    ASSERT_EQ(captured.size(), 88200u);
+    double rms = rmsLevel(captured);
+    EXPECT_NEAR(rms, 8000 / std::sqrt(2.0), 200) << "level of the captured tone";
+    EXPECT_NEAR(zeroCrossingFrequency(captured), 440.0, 5.0);
+    EXPECT_NEAR(rmsLevel(captured, 1), rms, 50);
+}
+
+TEST(Bed, APlayedSignalComesBackBitForBit) {
+    TempDir dir;
+    std::string wav = dir.file("noise.wav");
+    std::vector<int16_t> played = pseudoRandomSignal(44100 * 3, 2024);
+    writeWav(wav, played);
+    ASSERT_TRUE(playIntoSink(wav));
+    ::Sleep(500);
+    std::vector<int16_t> captured = captureSeconds(1.0);
+    SignalMatch m = matchCapture(captured, played);
+    ASSERT_GE(m.capturedOffset, 0) << "the played signal was not found in the capture";
+    EXPECT_TRUE(m.exact) << "mismatch after " << m.firstMismatch << " frames";
+    EXPECT_GT(m.matchedFrames, 44100u / 2);
+}
+
+}  // namespace
