@@ -8,14 +8,9 @@ EventRing::~EventRing() {
     // The log lives until the process ends; only test instances come here.
     std::free(records);
     std::free(text);
-    if (lockReady) ::DeleteCriticalSection(&cs);
 }
 
 bool EventRing::allocate() noexcept {
-    if (!lockReady) {
-        ::InitializeCriticalSection(&cs);
-        lockReady = true;
-    }
     records = static_cast<EventRecord*>(std::calloc(kRecordSlots, sizeof(EventRecord)));
     text = static_cast<char*>(std::malloc(kTextBytes));
     return records && text;

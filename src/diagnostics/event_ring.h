@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -27,8 +28,17 @@ public:
     bool allocate() noexcept;
     const char* name() const noexcept { return bufferName; }
 
-    void lock() noexcept { ::EnterCriticalSection(&cs); }
-    void unlock() noexcept { ::LeaveCriticalSection(&cs); }
+    // A short spin lock: producers hold it for two copies; the writing pass
+    // holds it longer, and waiters then yield their time slice.
+    void lock() noexcept {
+        for (int spins = 0; held.exchange(true, std::memory_order_acquire); ++spins) {
+            if (spins < 64)
+                __builtin_ia32_pause();
+            else
+                ::SwitchToThread();
+        }
+    }
+    void unlock() noexcept { held.store(false, std::memory_order_release); }
 
     // Under the lock: stores the event (copying name and text) or, when a slot
     // or the text room is missing, counts it as dropped. `nextSequence` is
@@ -52,8 +62,7 @@ private:
     char* reserveText(std::size_t bytes) noexcept;
 
     const char* bufferName;
-    CRITICAL_SECTION cs{};
-    bool lockReady = false;
+    std::atomic<bool> held{false};
     EventRecord* records = nullptr;
     char* text = nullptr;
     unsigned recordRead = 0, recordWrite = 0;

@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <share.h>
 #include <shlobj.h>
+#include <winternl.h>
 
 #include <atomic>
 #include <cstdarg>
@@ -145,8 +146,33 @@ void initialise() {
 }
 
 // ---- per-thread context ------------------------------------------------------------
+//
+// The four values sit in thread-local slots. The first 64 slots live in the
+// thread's own environment block, where they are read and written directly:
+// every logging call touches them, and TlsGetValue would also clear the
+// caller's last error.
 
-void* tlsGet(DWORD slot) noexcept { return ::TlsGetValue(slot); }
+TEB* currentTeb() noexcept {
+    TEB* teb;
+    __asm__("movl %%fs:0x18, %0" : "=r"(teb));
+    return teb;
+}
+
+void* tlsGet(DWORD slot) noexcept {
+    if (slot < 64) return currentTeb()->TlsSlots[slot];
+    KeepLastError keep;
+    return ::TlsGetValue(slot);
+}
+
+void tlsSet(DWORD slot, void* value) noexcept {
+    if (slot < 64)
+        currentTeb()->TlsSlots[slot] = value;
+    else
+        ::TlsSetValue(slot, value);
+}
+
+intptr_t tlsGetInt(DWORD slot) noexcept { return reinterpret_cast<intptr_t>(tlsGet(slot)); }
+void tlsSetInt(DWORD slot, intptr_t value) noexcept { tlsSet(slot, reinterpret_cast<void*>(value)); }
 
 void ensureReady() {
     if (stateWord.load(std::memory_order_acquire) != 2) ensureDiagnostics();
@@ -156,7 +182,7 @@ void ensureReady() {
 
 void store(const char* name, int level, const char* text, std::size_t textLength) {
     const char* file = static_cast<const char*>(tlsGet(g->tlsFile));
-    int line = static_cast<int>(reinterpret_cast<intptr_t>(tlsGet(g->tlsLine)));
+    int line = static_cast<int>(tlsGetInt(g->tlsLine));
     EventRing& ring = isVerboseLevel(level) ? g->verbose : g->base;
     uint32_t tick = ::GetTickCount();
     std::size_t nameLength = std::strlen(name);
@@ -174,7 +200,10 @@ void logV(const char* name, int level, const char* format, va_list args) {
 
     switch (level) {
         case LEVEL_ERR:
-            if (::GetCurrentThreadId() != g->threadId) requestNotice(programNotice(), true);
+            if (::GetCurrentThreadId() != g->threadId) {
+                KeepLastError keep;
+                requestNotice(programNotice(), true);
+            }
             break;
         case LEVEL_FATAL: throw FwException();
         case LEVEL_ASSERT: throw FwAssertionFailure();
@@ -286,29 +315,26 @@ void ensureDiagnostics() {
     }
 }
 
+// None of the logging operations changes the caller's last error.
 void setTraceOrigin(const char* file, int line) noexcept {
-    KeepLastError keep;
     ensureReady();
-    ::TlsSetValue(g->tlsFile, const_cast<char*>(file));
-    ::TlsSetValue(g->tlsLine, reinterpret_cast<void*>(static_cast<intptr_t>(line)));
+    tlsSet(g->tlsFile, const_cast<char*>(file));
+    tlsSetInt(g->tlsLine, line);
 }
 
 void setEventLevel(int level) noexcept {
-    KeepLastError keep;
     ensureReady();
-    ::TlsSetValue(g->tlsLevel, reinterpret_cast<void*>(static_cast<intptr_t>(level)));
+    tlsSetInt(g->tlsLevel, level);
 }
 
 int eventLevel() noexcept {
-    KeepLastError keep;
     ensureReady();
-    return static_cast<int>(reinterpret_cast<intptr_t>(::TlsGetValue(g->tlsLevel)));
+    return static_cast<int>(tlsGetInt(g->tlsLevel));
 }
 
 void trace(const char* format, ...) {
-    KeepLastError keep;
     ensureReady();
-    ::TlsSetValue(g->tlsLevel, reinterpret_cast<void*>(static_cast<intptr_t>(LEVEL_TRACE)));
+    tlsSetInt(g->tlsLevel, LEVEL_TRACE);
     va_list args;
     va_start(args, format);
     logV("Trace", LEVEL_TRACE, format, args);
@@ -316,9 +342,8 @@ void trace(const char* format, ...) {
 }
 
 void logEvent(const char* name, const char* format, ...) {
-    KeepLastError keep;
     ensureReady();
-    int level = static_cast<int>(reinterpret_cast<intptr_t>(::TlsGetValue(g->tlsLevel)));
+    int level = static_cast<int>(tlsGetInt(g->tlsLevel));
     va_list args;
     va_start(args, format);
     try {
@@ -342,16 +367,14 @@ void assertionFailed(const char* file, int line, const char* expression) {
 }
 
 void markExceptionReported() noexcept {
-    KeepLastError keep;
     ensureReady();
-    ::TlsSetValue(g->tlsReported, reinterpret_cast<void*>(1));
+    tlsSetInt(g->tlsReported, 1);
 }
 
 bool takeExceptionReported() noexcept {
-    KeepLastError keep;
     ensureReady();
-    bool reported = ::TlsGetValue(g->tlsReported) != nullptr;
-    ::TlsSetValue(g->tlsReported, nullptr);
+    bool reported = tlsGet(g->tlsReported) != nullptr;
+    tlsSet(g->tlsReported, nullptr);
     return reported;
 }
 
