@@ -1,0 +1,137 @@
+#include "reminders/reminders.h"
+
+#include <windows.h>
+#include <shellapi.h>
+#include <shlwapi.h>
+
+#include <ctime>
+#include <string>
+
+#include "diagnostics/eventlog.h"
+#include "diagnostics/report.h"
+
+namespace kit {
+namespace {
+constexpr const char* kTraceSource = "reminders/reminders";
+}
+
+// ---- PeriodicReminder -------------------------------------------------------------
+
+PeriodicReminder::PeriodicReminder(Proc proc, int periodSeconds) : proc(proc), periodSeconds(periodSeconds) {}
+
+PeriodicReminder::~PeriodicReminder() {
+    running = false;
+    if (threadHandle()) ::WaitForSingleObject(threadHandle(), INFINITE);
+}
+
+void PeriodicReminder::start() {
+    FW_TRACE("PeriodicReminder()::start()");
+    running = true;
+    Thread::start();
+}
+
+void PeriodicReminder::stop() {
+    running = false;
+    FW_TRACE("PeriodicReminder::stop() wait for this");
+    if (::WaitForSingleObject(threadHandle(), INFINITE) == WAIT_FAILED) FW_TRACE("PeriodicReminder wait failed");
+    FW_TRACE("PeriodicReminder stopped");
+}
+
+void PeriodicReminder::loop() {
+    while (running) {
+        std::time_t noted = std::time(nullptr);
+        long long elapsed = 0;
+        while (elapsed < periodSeconds && running) {
+            ::Sleep(sleepStep);
+            elapsed = static_cast<long long>(std::time(nullptr) - noted);
+        }
+        if (!running) break;
+        if (Proc p = proc.load()) {
+            try {
+                p(0);
+            } catch (...) {
+                FW_TRACE("Caught an exception in proc = %p", reinterpret_cast<void*>(p));
+            }
+        } else {
+            FW_TRACE("There is no handler proc for PeriodicReminder.");
+        }
+    }
+}
+
+uint32_t PeriodicReminder::run() {
+    fw::catchAndReport(kTraceSource, __LINE__, [this] { loop(); });
+    fw::takeExceptionReported();
+    FW_TRACE("PeriodicReminder finished");
+    return 0;
+}
+
+// ---- OutOfSpaceReminder --------------------------------------------------------------
+
+bool platformFreeSpace(const char* root, uint64_t* available) {
+    ULARGE_INTEGER free{};
+    if (!::SHGetDiskFreeSpaceExA(root, &free, nullptr, nullptr)) return false;
+    *available = free.QuadPart;
+    return true;
+}
+
+shared_string watchedRoot(const char* path) {
+    int drive = ::PathGetDriveNumberA(path);
+    if (drive >= 0) {
+        char root[4] = {static_cast<char>('a' + drive), ':', '\\', '\0'};
+        return shared_string(root);
+    }
+    std::string p(path ? path : "");
+    std::size_t slash = p.find_last_of("\\/");
+    return shared_string(slash == std::string::npos ? std::string() : p.substr(0, slash + 1));
+}
+
+OutOfSpaceReminder::OutOfSpaceReminder(Proc proc, const char* path, FreeSpaceQuery query)
+    : path(path), proc(proc), query(query) {}
+
+OutOfSpaceReminder::~OutOfSpaceReminder() {
+    running = false;
+    if (threadHandle()) ::WaitForSingleObject(threadHandle(), INFINITE);
+}
+
+void OutOfSpaceReminder::setPath(const char* newPath) { path = shared_string(newPath); }
+
+void OutOfSpaceReminder::start() {
+    FW_TRACE("OutOfSpaceReminder::start()");
+    running = true;
+    Thread::start();
+}
+
+void OutOfSpaceReminder::stop() {
+    running = false;
+    FW_TRACE("OutOfSpaceReminder::stop() wait for this");
+    if (::WaitForSingleObject(threadHandle(), INFINITE) == WAIT_FAILED)
+        FW_TRACE("OutOfSpaceReminder::stop(): WaitForSingleObject() failed, err = %d", static_cast<int>(::GetLastError()));
+}
+
+uint32_t OutOfSpaceReminder::run() {
+    try {
+        shared_string root = watchedRoot(path.c_str());
+        while (running) {
+            uint64_t available = 0;
+            if (root.empty() || !query(root.c_str(), &available)) {
+                FW_TRACE("SHGetDiskFreeSpace() call failed, check path. (path = %s)", root.c_str());
+            } else {
+                Proc p = proc.load();
+                auto space = static_cast<int64_t>(available);
+                if (space < kMustStopBytes && p) {
+                    FW_TRACE("We need stop");
+                    fw::catchAndReportFatal(kTraceSource, __LINE__, [&] { p(&available); });
+                }
+                if (space < kWarningBytes && p) fw::catchAndReportFatal(kTraceSource, __LINE__, [&] { p(nullptr); });
+            }
+            ::Sleep(pollInterval);
+        }
+    } catch (...) {
+        FW_TRACE("EXCEPTION in OutOfSpaceReminder");
+        running = false;
+    }
+    FW_TRACE("OutOfSpaceReminder finished");
+    return 0;
+}
+
+}  // namespace kit

@@ -1,0 +1,188 @@
+#include <gmock/gmock.h>
+#include <windows.h>
+
+#include <atomic>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "reminders/reminders.h"
+#include "support/support.h"
+
+namespace {
+
+using kit::OutOfSpaceReminder;
+using kit::PeriodicReminder;
+using testsupport::waitUntil;
+
+// ---- the 30-minute reminder --------------------------------------------------------------
+
+std::atomic<int> periodicCalls{0};
+void countCall(int) { ++periodicCalls; }
+void throwingCall(int) {
+    ++periodicCalls;
+    throw 1;
+}
+
+TEST(PeriodicReminder, ARecordingShorterThanThePeriodNeverCallsAndStopsWithinAStep) {
+    periodicCalls = 0;
+    kit::smartptr<PeriodicReminder> reminder(new PeriodicReminder(&countCall, 1800));
+    reminder->start();
+    ::Sleep(500);
+    DWORD before = ::GetTickCount();
+    reminder->stop();
+    DWORD took = ::GetTickCount() - before;
+    EXPECT_EQ(periodicCalls.load(), 0);
+    EXPECT_FALSE(reminder->isRunning());
+    EXPECT_LT(took, 1500u) << "stop waits at most one sleep step";
+}
+
+TEST(PeriodicReminder, CallsEveryPeriodAndSurvivesAThrowingHandler) {
+    periodicCalls = 0;
+    kit::smartptr<PeriodicReminder> reminder(new PeriodicReminder(&throwingCall, 1));
+    reminder->setSleepStep(20);
+    reminder->start();
+    EXPECT_TRUE(waitUntil([] { return periodicCalls >= 2; }, 10000));
+    reminder->setProc(&countCall);
+    int seen = periodicCalls;
+    EXPECT_TRUE(waitUntil([&] { return periodicCalls > seen; }, 10000));
+    reminder->stop();
+    reminder->start();  // a new recording: a new thread
+    EXPECT_TRUE(reminder->isRunning());
+    reminder->stop();
+}
+
+// ---- the disk-space watcher --------------------------------------------------------------
+
+struct Scripted {
+    std::mutex lock;
+    std::vector<std::string> roots;
+    std::vector<std::string> calls;  // "count" or "null", in order
+    uint64_t free = 0;
+    bool fail = false;
+};
+Scripted script;
+
+bool scriptedSpace(const char* root, uint64_t* available) {
+    std::lock_guard<std::mutex> hold(script.lock);
+    script.roots.push_back(root);
+    if (script.fail) return false;
+    *available = script.free;
+    return true;
+}
+
+void recordCall(uint64_t* count) {
+    std::lock_guard<std::mutex> hold(script.lock);
+    script.calls.push_back(count ? "count=" + std::to_string(*count) : "null");
+}
+
+void resetScript(uint64_t free, bool fail = false) {
+    std::lock_guard<std::mutex> hold(script.lock);
+    script.roots.clear();
+    script.calls.clear();
+    script.free = free;
+    script.fail = fail;
+}
+
+std::vector<std::string> calls() {
+    std::lock_guard<std::mutex> hold(script.lock);
+    return script.calls;
+}
+std::size_t queries() {
+    std::lock_guard<std::mutex> hold(script.lock);
+    return script.roots.size();
+}
+
+kit::smartptr<OutOfSpaceReminder> watch(const char* path) {
+    kit::smartptr<OutOfSpaceReminder> w(new OutOfSpaceReminder(&recordCall, path, &scriptedSpace));
+    w->setPollInterval(10);
+    w->start();
+    return w;
+}
+
+TEST(OutOfSpaceReminder, FifteenMebibytesGiveOnlyWarnings) {
+    resetScript(15u << 20);
+    auto w = watch("D:\\rec\\take1.wav");
+    ASSERT_TRUE(waitUntil([] { return calls().size() >= 5; }, 10000));
+    w->stop();
+    for (auto& c : calls()) EXPECT_EQ(c, "null");
+}
+
+TEST(OutOfSpaceReminder, FiveMebibytesGiveTheCountThenNullOnEveryPass) {
+    resetScript(5u << 20);
+    testsupport::EventsFile events;
+    auto w = watch("D:\\rec\\take1.wav");
+    ASSERT_TRUE(waitUntil([] { return calls().size() >= 6; }, 10000));
+    w->stop();
+    std::vector<std::string> seen = calls();
+    for (std::size_t i = 0; i + 1 < seen.size(); i += 2) {
+        EXPECT_EQ(seen[i], "count=5242880");
+        EXPECT_EQ(seen[i + 1], "null");
+    }
+    std::string text = events.added();
+    std::size_t needStops = 0;
+    for (std::size_t at = text.find("We need stop"); at != std::string::npos; at = text.find("We need stop", at + 1))
+        ++needStops;
+    EXPECT_EQ(needStops, (seen.size() + 1) / 2);
+}
+
+TEST(OutOfSpaceReminder, EnoughSpaceCallsNothing) {
+    resetScript(30u << 20);
+    auto w = watch("C:\\music\\a.wav");
+    ASSERT_TRUE(waitUntil([] { return queries() >= 5; }, 10000));
+    w->stop();
+    EXPECT_TRUE(calls().empty());
+}
+
+TEST(OutOfSpaceReminder, AFailingQueryIsTracedAndCallsNothing) {
+    resetScript(1, true);
+    testsupport::EventsFile events;
+    auto w = watch("C:\\music\\a.wav");
+    ASSERT_TRUE(waitUntil([] { return queries() >= 3; }, 10000));
+    w->stop();
+    EXPECT_TRUE(calls().empty());
+    EXPECT_THAT(events.added(), ::testing::HasSubstr("SHGetDiskFreeSpace() call failed, check path. (path = c:\\)"));
+}
+
+TEST(OutOfSpaceReminder, StopReturnsWithinOnePollAndStopWithoutRunIsTraced) {
+    resetScript(30u << 20);
+    kit::smartptr<OutOfSpaceReminder> w(new OutOfSpaceReminder(&recordCall, "C:\\", &scriptedSpace));
+    testsupport::EventsFile events;
+    EXPECT_TRUE(w->isRunning());  // marked running before it ever ran
+    w->stop();
+    EXPECT_THAT(events.added(), ::testing::HasSubstr("OutOfSpaceReminder::stop(): WaitForSingleObject() failed, err = 6"));
+    w->start();
+    ::Sleep(50);
+    DWORD before = ::GetTickCount();
+    w->stop();
+    EXPECT_LT(::GetTickCount() - before, 1000u);
+}
+
+struct RootCase {
+    const char* path;
+    const char* root;
+};
+class WatchedRoot : public ::testing::TestWithParam<RootCase> {};
+TEST_P(WatchedRoot, IsTheDrivesRootOrTheFilesFolder) { EXPECT_EQ(kit::watchedRoot(GetParam().path), GetParam().root); }
+INSTANTIATE_TEST_SUITE_P(Table, WatchedRoot,
+                         ::testing::Values(RootCase{"D:\\rec\\deep\\take1.wav", "d:\\"}, RootCase{"c:\\a.mp3", "c:\\"},
+                                           RootCase{"Z:\\", "z:\\"},
+                                           RootCase{"\\\\server\\share\\rec\\a.wav", "\\\\server\\share\\rec\\"},
+                                           RootCase{"take1.wav", ""}));
+
+TEST(OutOfSpaceReminder, ANetworkPathIsWatchedThroughItsFolder) {
+    resetScript(5u << 20);
+    auto w = watch("\\\\server\\share\\rec\\a.wav");
+    ASSERT_TRUE(waitUntil([] { return calls().size() >= 2; }, 10000));
+    w->stop();
+    std::lock_guard<std::mutex> hold(script.lock);
+    EXPECT_EQ(script.roots.front(), "\\\\server\\share\\rec\\");
+}
+
+TEST(OutOfSpaceReminder, ThePlatformQueryAnswersForARealDrive) {
+    uint64_t available = 0;
+    EXPECT_TRUE(kit::platformFreeSpace("c:\\", &available));
+    EXPECT_GT(available, 0u);
+}
+
+}  // namespace
