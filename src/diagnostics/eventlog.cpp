@@ -259,7 +259,8 @@ void flushEvents() {
 void handleThreadMessage(const MSG& msg) {
     switch (msg.message) {
         case detail::kShowNotice:
-        case detail::kHideNotice: handleNoticeThreadMessage(msg.message, msg.lParam); break;
+        case detail::kHideNotice:
+        case detail::kCloseProblemWindows: handleNoticeThreadMessage(msg.message, msg.lParam); break;
         case detail::kFlushNow:
             flushEvents();
             ::SetEvent(reinterpret_cast<HANDLE>(msg.lParam));
