@@ -6,3 +6,42 @@
 #define IDS_PRODUCT_NAME 9871
 #define IDS_LIBRARY_NAME 9872
 #define IDS_EVENTS_FILE 9874
+
+// Dialog templates.
+#define IDD_CALIBRATION_WAIT 101
+#define IDD_FILE_SAVE 102
+#define IDD_END_WAIT 105
+#define IDD_ABOUT 107
+#define IDD_STARTUP 109
+#define IDD_VAR_TEXT 113
+
+// Icons.
+#define IDI_IDLE 110
+#define IDI_RECORDING 111
+#define IDI_SONOTAPE 115
+
+// Bitmaps.
+#define IDB_MAIN_SKIN 129
+#define IDB_DARKNESS_BUTTON 130
+#define IDB_BLINK_ON_BUTTON 131
+#define IDB_BLINK_OFF_BUTTON 132
+#define IDB_SONOTAPE 133
+
+// Controls of the recording options dialog.
+#define IDC_CHANGE_PATH 1000
+#define IDC_PATH 1001
+#define IDC_BITRATE 1004
+#define IDC_FORMAT_WAV 1006
+#define IDC_FORMAT_MP3_128 1007
+#define IDC_FORMAT_MP3_96 1008
+#define IDC_FORMAT_MP3_USER 1009
+#define IDC_HOURS_SPIN 1010
+#define IDC_HOURS 1011
+#define IDC_MINUTES_SPIN 1012
+#define IDC_MINUTES 1013
+#define IDC_TIME_LIMIT 1014
+#define IDC_SHUTDOWN 1015
+
+// Controls of the welcome and message dialogs.
+#define IDC_SHOW_ON_STARTUP 1020
+#define IDC_MESSAGE_TEXT 1022

@@ -1,0 +1,30 @@
+#include "backend/file_name.h"
+
+#include <ctime>
+
+#include "backend/snt_dll.h"
+
+namespace backend {
+
+void formatFileName(const SYSTEMTIME& time, char* out, std::size_t size) {
+    if (size == 0) return;
+    std::tm t{};
+    t.tm_year = time.wYear - 1900;
+    t.tm_mon = time.wMonth - 1;
+    t.tm_mday = time.wDay;
+    t.tm_hour = time.wHour;
+    t.tm_min = time.wMinute;
+    t.tm_sec = time.wSecond;
+    t.tm_wday = time.wDayOfWeek;
+    if (std::strftime(out, size, "SNT_%d_%m_%y__%H-%M-%S", &t) == 0) out[0] = '\0';
+}
+
+}  // namespace backend
+
+char* makeFileName() {
+    SYSTEMTIME now;
+    ::GetLocalTime(&now);
+    char* name = new char[backend::kFileNameBytes];
+    backend::formatFileName(now, name, backend::kFileNameBytes);
+    return name;
+}

@@ -1,0 +1,97 @@
+#include "win.dialogs/dialog_window.h"
+
+#include "diagnostics/report.h"
+#include "kit/exceptions.h"
+
+namespace kit {
+namespace {
+constexpr const char* kTraceSource = "win.dialogs/dialog_window";
+}  // namespace
+
+CustomDialogWindow::~CustomDialogWindow() {
+    FW_TRACE("~CustomDialogWindow");
+    if (hDlg && ::IsWindow(hDlg) &&
+        reinterpret_cast<CustomDialogWindow*>(::GetWindowLongPtrA(hDlg, GWLP_USERDATA)) == this) {
+        ::SetWindowLongPtrA(hDlg, GWLP_USERDATA, 0);
+        ::DestroyWindow(hDlg);
+    }
+}
+
+void CustomDialogWindow::handleMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result, bool& handled) {
+    auto it = handlers.find(message);
+    if (it != handlers.end()) {
+        if (!it->second) {
+            setOrigin(kTraceSource, __LINE__, "kit::CustomDialogWindow::handleMessage");
+            throw ARuntimeError("Tryed to call null-handler!");
+        }
+        it->second->handleMessage(message, wParam, lParam, result, handled);
+    }
+    if (defaultHandler)
+        defaultHandler->handleMessage(message, wParam, lParam, result, handled);
+    else
+        FW_TRACE("CustomWindow: No handler!");
+}
+
+INT_PTR CALLBACK CustomDialogWindow::dialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    LRESULT result = 0;
+    bool handled = false;
+    CustomDialogWindow* self = nullptr;
+    if (message == WM_INITDIALOG) {
+        self = reinterpret_cast<CustomDialogWindow*>(lParam);
+        ::SetWindowLongPtrA(hwnd, GWLP_USERDATA, lParam);
+        if (self) self->hDlg = hwnd;
+        FW_TRACE("WM_INITDIALOG, wnd = %p", static_cast<void*>(self));
+        FW_TRACE("WM_INITDIALOG, hWnd = %ld", static_cast<long>(reinterpret_cast<INT_PTR>(hwnd)));
+    } else {
+        self = reinterpret_cast<CustomDialogWindow*>(::GetWindowLongPtrA(hwnd, GWLP_USERDATA));
+    }
+    if (self && self->hDlg && ::IsWindow(self->hDlg)) {
+        fw::catchAndReport(kTraceSource, __LINE__,
+                           [&] { self->handleMessage(message, wParam, lParam, result, handled); });
+        if (fw::takeExceptionReported()) result = 0;  // the message counts as not handled
+        if (message == WM_NCDESTROY) {
+            ::SetWindowLongPtrA(hwnd, GWLP_USERDATA, 0);
+            if (self->hDlg == hwnd) self->hDlg = nullptr;
+        }
+    } else if (!self) {
+        FW_TRACE("ommited message %x", message);
+    }
+    return result;
+}
+
+DialogWindow::DialogWindow(HINSTANCE instance, int templateId, HWND owner)
+    : templateId(templateId), instance(instance), owner(owner ? owner : ::GetDesktopWindow()) {
+    setDefaultHandler(this);
+}
+
+INT_PTR DialogWindow::ShowDialog() {
+    FW_TRACE("ShowDialog()");
+    shown = true;
+    INT_PTR code = ::DialogBoxParamA(instance, MAKEINTRESOURCEA(templateId), owner, &CustomDialogWindow::dialogProc,
+                                     reinterpret_cast<LPARAM>(static_cast<CustomDialogWindow*>(this)));
+    shown = false;
+    if (code == -1) {
+        FW_TRACE("ShowModalDialog() fault.");
+        setOrigin(kTraceSource, __LINE__, "kit::DialogWindow::ShowDialog");
+        throw WindowsError("Dialog box error.");
+    }
+    return code;
+}
+
+void DialogWindow::close() {
+    shown = false;
+    if (hDlg && ::IsWindow(hDlg)) ::EndDialog(hDlg, IDCANCEL);
+}
+
+void DialogWindow::endDialog(INT_PTR code) {
+    shown = false;
+    ::EndDialog(hDlg, code);
+}
+
+void DialogWindow::handleMessage(UINT message, WPARAM wParam, LPARAM, LRESULT&, bool&) {
+    if (message != WM_COMMAND) return;
+    WORD id = LOWORD(wParam);
+    if (id == IDOK || id == IDCANCEL) endDialog(id);
+}
+
+}  // namespace kit

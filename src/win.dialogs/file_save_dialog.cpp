@@ -1,0 +1,196 @@
+#include "win.dialogs/file_save_dialog.h"
+
+#include <commctrl.h>
+#include <commdlg.h>
+
+#include <cstdio>
+#include <memory>
+
+#include "backend/snt_dll.h"
+#include "diagnostics/eventlog.h"
+#include "kit/exceptions.h"
+#include "resource.h"
+#include "win.dialogs/file_save_logic.h"
+
+namespace {
+constexpr const char* kTraceSource = "win.dialogs/file_save_dialog";
+constexpr int kPathChars = 1024;
+
+void ensureCommonControls() {
+    INITCOMMONCONTROLSEX controls{sizeof controls, ICC_UPDOWN_CLASS | ICC_STANDARD_CLASSES};
+    ::InitCommonControlsEx(&controls);
+}
+
+std::string dialogText(HWND dialog, int id, int chars) {
+    std::string text(static_cast<std::size_t>(chars) + 1, '\0');
+    int got = ::GetDlgItemTextA(dialog, id, text.data(), chars + 1);
+    text.resize(static_cast<std::size_t>(got < 0 ? 0 : got));
+    return text;
+}
+}  // namespace
+
+FileSaveDialog::FileSaveDialog(HINSTANCE instance) : DialogWindow(instance, IDD_FILE_SAVE, nullptr) {
+    ensureCommonControls();
+    std::unique_ptr<char[]> proposed(makeFileName());
+    fileName = proposed.get();
+    FW_TRACE("New file name is:%s", fileName.c_str());
+}
+
+int FileSaveDialog::getFormat() const noexcept { return filesave::codeFromIndex(formatIndex); }
+
+void FileSaveDialog::setFolder(const char* text) {
+    if (!text) return;
+    HANDLE dir = ::CreateFileA(text, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                               FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (dir == INVALID_HANDLE_VALUE) return;
+    ::CloseHandle(dir);
+    folder = text;
+    if (folder.empty() || folder.back() != '\\') folder += '\\';
+}
+
+void FileSaveDialog::setFormat(int code) noexcept { formatIndex = filesave::indexFromCode(code); }
+
+void FileSaveDialog::setBitrate(int value) noexcept {
+    if (value > 0) bitrate = value;
+}
+
+void FileSaveDialog::handleMessage(UINT message, WPARAM wParam, LPARAM, LRESULT& result, bool&) {
+    if (message == WM_INITDIALOG) {
+        result = TRUE;  // the keyboard focus goes to the first control
+        initDialog();
+    } else if (message == WM_COMMAND) {
+        command(LOWORD(wParam), HIWORD(wParam));
+    }
+}
+
+void FileSaveDialog::initDialog() {
+    HWND list = ::GetDlgItem(hDlg, IDC_BITRATE);
+    for (int i = 0; i < static_cast<int>(std::size(filesave::kBitrates)); ++i) {
+        char item[16];
+        std::snprintf(item, sizeof item, "%d", filesave::kBitrates[i]);
+        LRESULT at = ::SendMessageA(list, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(item));
+        ::SendMessageA(list, CB_SETITEMDATA, static_cast<WPARAM>(at), i);
+    }
+    if (!filesave::isValidIndex(formatIndex)) {
+        FW_TRACE("Hmm... We have a big problem. Programm doesn't know anything about %d file format", formatIndex);
+        kit::setOrigin(kTraceSource, __LINE__, "FileSaveDialog::handleMessage");
+        throw kit::WindowsError("Invalid file format");
+    }
+    ::CheckDlgButton(hDlg, IDC_FORMAT_WAV - 1 + formatIndex, BST_CHECKED);
+    updateControls();
+    if (fileName.find('.') == std::string::npos) fileName += filesave::extensionFor(formatIndex);
+    showPath();
+    ::SendMessageA(list, CB_SETCURSEL, filesave::kInitialBitrateItem, 0);
+
+    ::SetDlgItemTextA(hDlg, IDC_HOURS, "0");
+    HWND hoursSpin = ::GetDlgItem(hDlg, IDC_HOURS_SPIN);
+    ::SendMessageA(hoursSpin, UDM_SETBUDDY, reinterpret_cast<WPARAM>(::GetDlgItem(hDlg, IDC_HOURS)), 0);
+    ::SendMessageA(hoursSpin, UDM_SETRANGE, 0, MAKELPARAM(23, 0));
+    HWND minutesSpin = ::GetDlgItem(hDlg, IDC_MINUTES_SPIN);
+    ::SendMessageA(minutesSpin, UDM_SETBUDDY, reinterpret_cast<WPARAM>(::GetDlgItem(hDlg, IDC_MINUTES)), 0);
+    ::SendMessageA(minutesSpin, UDM_SETRANGE, 0, MAKELPARAM(59, 0));
+    ::SetDlgItemTextA(hDlg, IDC_MINUTES, "0");
+}
+
+void FileSaveDialog::showPath() {
+    path = folder + fileName;
+    ::SetDlgItemTextA(hDlg, IDC_PATH, path.c_str());
+}
+
+void FileSaveDialog::updateControls() {
+    ::EnableWindow(::GetDlgItem(hDlg, IDC_BITRATE), ::IsDlgButtonChecked(hDlg, IDC_FORMAT_MP3_USER) == BST_CHECKED);
+    fileName = filesave::withExtension(fileName, formatIndex);
+    showPath();
+}
+
+void FileSaveDialog::updatePathVars() {
+    FW_TRACE("UpdatePathVars()");
+    filesave::PathParts parts = filesave::splitPath(path);
+    folder = parts.folder;
+    fileName = parts.name;
+    FW_TRACE("fsd_path = %s", path.c_str());
+    FW_TRACE("fsd_dir = %s", folder.c_str());
+    FW_TRACE("fsd_file_name = %s", fileName.c_str());
+}
+
+void FileSaveDialog::enableTimeControls(bool enable) {
+    for (int id : {IDC_HOURS, IDC_MINUTES, IDC_SHUTDOWN, IDC_HOURS_SPIN, IDC_MINUTES_SPIN})
+        ::EnableWindow(::GetDlgItem(hDlg, id), enable);
+}
+
+void FileSaveDialog::command(WORD id, WORD code) {
+    switch (id) {
+    case IDOK:
+    case IDCANCEL: endDialog(id); break;
+    case IDC_CHANGE_PATH:
+        if (code == BN_CLICKED) browse();
+        break;
+    case IDC_PATH:
+        if (code == EN_UPDATE) {
+            path = dialogText(hDlg, IDC_PATH, kPathChars);
+            updatePathVars();
+        } else if (code == EN_KILLFOCUS) {
+            updateControls();
+        }
+        break;
+    case IDC_BITRATE:
+        if (code == CBN_SELCHANGE) {
+            HWND list = ::GetDlgItem(hDlg, IDC_BITRATE);
+            char item[17] = {};
+            LRESULT at = ::SendMessageA(list, CB_GETCURSEL, 0, 0);
+            if (at >= 0 && ::SendMessageA(list, CB_GETLBTEXTLEN, at, 0) < static_cast<LRESULT>(sizeof item))
+                ::SendMessageA(list, CB_GETLBTEXT, at, reinterpret_cast<LPARAM>(item));
+            int value = filesave::readNumber(item);
+            if (value > 0) bitrate = value;
+        }
+        break;
+    case IDC_FORMAT_WAV:
+    case IDC_FORMAT_MP3_128:
+    case IDC_FORMAT_MP3_96:
+    case IDC_FORMAT_MP3_USER:
+        if (code == BN_CLICKED) {
+            formatIndex = id - IDC_FORMAT_WAV + 1;
+            updateControls();
+        }
+        break;
+    case IDC_HOURS:
+        if (code == EN_UPDATE) hours = filesave::hoursFrom(dialogText(hDlg, IDC_HOURS, 7).c_str());
+        break;
+    case IDC_MINUTES:
+        if (code == EN_UPDATE) minutes = filesave::minutesFrom(dialogText(hDlg, IDC_MINUTES, 7).c_str());
+        break;
+    case IDC_TIME_LIMIT:
+        if (code == BN_CLICKED) {
+            timeLimit = ::IsDlgButtonChecked(hDlg, IDC_TIME_LIMIT) == BST_CHECKED;
+            enableTimeControls(timeLimit);
+        }
+        break;
+    case IDC_SHUTDOWN:
+        if (code == BN_CLICKED) shutdown = ::IsDlgButtonChecked(hDlg, IDC_SHUTDOWN) == BST_CHECKED;
+        break;
+    default: break;
+    }
+}
+
+void FileSaveDialog::browse() {
+    char file[MAX_PATH] = {};
+    fileName.copy(file, MAX_PATH - 1);
+    OPENFILENAMEA ofn{};
+    ofn.lStructSize = sizeof ofn;
+    ofn.hwndOwner = nullptr;
+    ofn.lpstrFilter = "MP3\0*.mp3\0WAV\0*.wav\0";
+    ofn.nFilterIndex = static_cast<DWORD>(filesave::filterFor(formatIndex));
+    ofn.lpstrFile = file;
+    ofn.nMaxFile = MAX_PATH;
+    ofn.lpstrTitle = "Save file...";
+    ofn.lpstrInitialDir = folder.c_str();
+    ofn.Flags = OFN_PATHMUSTEXIST | OFN_OVERWRITEPROMPT | OFN_HIDEREADONLY;
+    if (!::GetSaveFileNameA(&ofn)) return;
+
+    path = file;
+    ::CheckDlgButton(hDlg, IDC_FORMAT_WAV - 1 + formatIndex, BST_UNCHECKED);
+    formatIndex = filesave::indexAfterBrowse(formatIndex, static_cast<int>(ofn.nFilterIndex));
+    updatePathVars();
+    ::CheckDlgButton(hDlg, IDC_FORMAT_WAV - 1 + formatIndex, BST_CHECKED);
+    updateControls();
+}

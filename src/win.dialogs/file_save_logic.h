@@ -1,0 +1,44 @@
+// The arithmetic of the recording options dialog: format numbers, file
+// extensions, path splitting and the time-limit fields.
+#pragma once
+
+#include <string>
+
+namespace filesave {
+
+// Format index (which button): 1 WAV, 2 MP3 128, 3 MP3 96, 4 MP3 with the chosen bit rate.
+// Engine format code: 3 WAV, 1 MP3 128, 2 MP3 96, 4 MP3 at a given bit rate.
+int indexFromCode(int code) noexcept;
+int codeFromIndex(int index) noexcept;
+bool isValidIndex(int index) noexcept;
+// ".wav" for index 1, ".mp3" for 2, 3 and 4, "" otherwise.
+const char* extensionFor(int index) noexcept;
+
+// An empty name stays empty; a name without "." gets the extension; otherwise
+// everything from the last "." on is replaced by it.
+std::string withExtension(const std::string& name, int index);
+
+struct PathParts {
+    std::string folder;  // up to and including the last backslash
+    std::string name;    // the rest
+};
+// Without any backslash the whole path is the folder and the name is empty.
+PathParts splitPath(const std::string& path);
+
+// The number of a numbers-only edit: its leading digits, 0 when there are none.
+int readNumber(const char* text) noexcept;
+int hoursFrom(const char* text) noexcept;    // modulo 100
+int minutesFrom(const char* text) noexcept;  // modulo 60
+
+// Filter indexes of the save-file dialog.
+constexpr int kMp3Filter = 1;
+constexpr int kWavFilter = 2;
+// The format index after the user picked a file with filter `filter`.
+int indexAfterBrowse(int index, int filter) noexcept;
+int filterFor(int index) noexcept;
+
+// The bit rates offered, in list order (item data = position).
+constexpr int kBitrates[] = {32, 48, 64, 80, 96, 128, 160, 192, 256, 320};
+constexpr int kInitialBitrateItem = 5;  // "128"
+
+}  // namespace filesave

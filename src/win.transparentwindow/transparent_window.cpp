@@ -1,0 +1,202 @@
+#include "win.transparentwindow/transparent_window.h"
+
+#include <string_view>
+
+#include "diagnostics/eventlog.h"
+#include "kit/exceptions.h"
+#include "win.windows/paint_scope.h"
+#include "win.windows/text_layout.h"
+
+namespace kit {
+namespace {
+constexpr const char* kTraceSource = "popkit_win_tranparentwindow";
+constexpr const char* kPaintFunction = "kit::TranparentWindow::handleMessage";
+constexpr int kProgramIcon = 115;
+
+void measure(HDC dc, std::string_view line, SIZE& extent) {
+    if (!::GetTextExtentPoint32A(dc, line.data(), static_cast<int>(line.size()), &extent)) {
+        setOrigin(kTraceSource, __LINE__, kPaintFunction);
+        throw WindowsError("GetTextExtentPoint32() error");
+    }
+}
+
+void draw(HDC dc, POINT at, std::string_view line) {
+    if (!::TextOutA(dc, at.x, at.y, line.data(), static_cast<int>(line.size()))) {
+        setOrigin(kTraceSource, __LINE__, kPaintFunction);
+        throw WindowsError("TextOut() error");
+    }
+}
+}  // namespace
+
+bool transparentWindowSize(int size, TransparentWindowSize& out) noexcept {
+    switch (size) {
+    case TWS_SMALL: out = {130, 40, 15, 400}; return true;
+    case TWS_LARGE: out = {250, 50, 10, 700}; return true;
+    default: return false;
+    }
+}
+
+RECT keepBottomRight(const RECT& old, int newWidth, int newHeight) noexcept {
+    int oldWidth = old.right - old.left, oldHeight = old.bottom - old.top;
+    LONG left = old.left + oldWidth - newWidth, top = old.top + oldHeight - newHeight;
+    return {left, top, left + newWidth, top + newHeight};
+}
+
+TranparentWindow::TranparentWindow(HINSTANCE instance, shared_string title) : CustomWindow(std::move(title)) {
+    FW_TRACE("TranparentWindow()");
+    WNDCLASSEXA wc{};
+    wc.cbSize = sizeof wc;
+    wc.style = CS_HREDRAW | CS_VREDRAW;
+    wc.lpfnWndProc = &CustomWindow::windowProc;
+    wc.hInstance = instance;
+    wc.hIcon = ::LoadIconA(instance, MAKEINTRESOURCEA(kProgramIcon));
+    wc.hCursor = ::LoadCursorA(nullptr, IDC_ARROW);
+    wc.hbrBackground = ::CreateSolidBrush(RGB(255, 255, 255));  // kept by the class
+    wc.lpszClassName = kClassName;
+    classAtom = registerClass(wc);
+    if (!classAtom) ::DeleteObject(wc.hbrBackground);  // the class exists with its own brush
+    FW_TRACE("wnd class registered");
+    FW_TRACE("creating the window: class = %s", kClassName);
+
+    applySize(TWS_SMALL);
+    RECT desktop{}, work{};
+    ::GetClientRect(::GetDesktopWindow(), &desktop);
+    ::SystemParametersInfoA(SPI_GETWORKAREA, 0, &work, 0);
+    int x = desktop.right - width, y = work.bottom - height;
+
+    HWND created = ::CreateWindowExA(WS_EX_LAYERED | WS_EX_TOOLWINDOW | WS_EX_TOPMOST, kClassName, getName().c_str(),
+                                     WS_POPUP | WS_BORDER, x, y, width, height, nullptr, nullptr, instance,
+                                     static_cast<CustomWindow*>(this));
+    if (!created) {
+        FW_TRACE("CreateWindowEx() failed");
+        throw WindowsError("CreateWindowEx() failed");
+    }
+    hWnd = created;
+    setDefaultHandler(this);
+
+    if (!::SetLayeredWindowAttributes(hWnd, RGB(255, 255, 255), kAlpha, LWA_ALPHA)) {
+        DWORD error = ::GetLastError();
+        FW_TRACE("SetLayeredWindowAttributes() failed. GetLastError() says:%lx", error);
+        ::SetLastError(error);
+        setOrigin(kTraceSource, __LINE__, "kit::TranparentWindow::TranparentWindow");
+        throw WindowsError("SetLayeredWindowAttributes() failed");
+    }
+    FW_TRACE("Window created, hWnd = %ld", static_cast<long>(reinterpret_cast<INT_PTR>(hWnd)));
+}
+
+TranparentWindow::~TranparentWindow() {
+    for (HFONT font : {messageFont, linkFont, timeFont})
+        if (font) ::DeleteObject(font);
+}
+
+void TranparentWindow::applySize(int newSize) {
+    if (newSize == size) return;
+    TransparentWindowSize measures;
+    if (!transparentWindowSize(newSize, measures)) {
+        FW_TRACE("Warning: Unknown TRANSPARENT_WIN_SIZE constant!");
+        return;
+    }
+    width = measures.width;
+    height = measures.height;
+    fontPoints = measures.fontPoints;
+    fontWeight = measures.fontWeight;
+    size = newSize;
+    if (!hWnd) return;
+    RECT old{};
+    ::GetWindowRect(hWnd, &old);
+    RECT now = keepBottomRight(old, width, height);
+    FW_TRACE("Call SetWindowPos");
+    if (!::SetWindowPos(hWnd, nullptr, now.left, now.top, width, height, SWP_NOZORDER))
+        FW_TRACE("SetWindowPos error! GetLastError=%lu", ::GetLastError());
+}
+
+void TranparentWindow::setSizeAndMode(int newSize, int newMode) {
+    applySize(newSize);
+    mode = newMode;
+}
+
+void TranparentWindow::getSizeAndMode(int* sizeOut, int* modeOut) const noexcept {
+    if (sizeOut) *sizeOut = size;
+    if (modeOut) *modeOut = mode;
+}
+
+void TranparentWindow::show() {
+    ::UpdateWindow(hWnd);
+    ::ShowWindow(hWnd, SW_SHOWNORMAL);
+}
+
+void TranparentWindow::hide() { ::ShowWindow(hWnd, SW_HIDE); }
+
+void TranparentWindow::redraw() {
+    if (hWnd) ::InvalidateRect(hWnd, nullptr, TRUE);
+}
+
+void TranparentWindow::timedMessage(const shared_string& message, int newMode, UINT ms, const char* function) {
+    freezeText();
+    text = message;  // the frozen flag does not apply here
+    setSizeAndMode(TWS_LARGE, newMode);
+    redraw();
+    show();
+    if (!::SetTimer(hWnd, kMessageTimer, ms, nullptr)) {
+        FW_TRACE("Can't create timer. SetTimer() error.");
+        setOrigin(kTraceSource, __LINE__, function);
+        throw WindowsError("SetTimer() error");
+    }
+}
+
+void TranparentWindow::LinkOn(const shared_string& message) {
+    timedMessage(message, kLinkMode, kLinkMs, "kit::TranparentWindow::LinkOn");
+}
+
+void TranparentWindow::ReminderOn(const shared_string& message) {
+    timedMessage(message, kPlainMode, kReminderMs, "kit::TranparentWindow::ReminderOn");
+}
+
+void TranparentWindow::handleMessage(UINT message, WPARAM, LPARAM, LRESULT& result, bool& handled) {
+    switch (message) {
+    case WM_DESTROY: FW_TRACE("WM_DESTROY"); break;
+    case WM_SIZE: FW_TRACE("WM_SIZE"); break;
+    case WM_PAINT: paint(); break;
+    case WM_NCHITTEST:
+        // The whole window is a caption: it can be dragged, and double clicks
+        // arrive as WM_NCLBUTTONDBLCLK.
+        result = HTCAPTION;
+        handled = true;
+        return;
+    default: return;
+    }
+    result = 0;
+    handled = true;
+}
+
+void TranparentWindow::paint() {
+    shared_string shown = text;
+    PaintScope paint(hWnd);
+    HDC dc = paint.get();
+    ::SetTextColor(dc, mode == kLinkMode ? kLinkColour : RGB(0, 0, 0));
+    ::SetBkMode(dc, TRANSPARENT);
+    if (fontsPending) {
+        messageFont = createVerdana(dc, 10, FW_BOLD);
+        linkFont = createVerdana(dc, 10, FW_BOLD, true);
+        timeFont = createVerdana(dc, 15, FW_NORMAL);
+        fontsPending = false;
+    }
+    HFONT font = mode == kLinkMode ? linkFont : fontPoints == 10 ? messageFont : timeFont;
+    SelectedObject selected(dc, font);
+    if (shown.empty()) return;
+
+    const layout::TextBox box{0, 0, width, height};
+    layout::Lines lines = layout::splitAtFirstLineFeed(shown.view());
+    SIZE extent{};
+    if (!lines.twoLines) {
+        measure(dc, lines.first, extent);
+        draw(dc, layout::singleLine(box, extent), lines.first);
+        return;
+    }
+    measure(dc, lines.first, extent);
+    draw(dc, layout::firstOfTwoLines(box, extent), lines.first);
+    measure(dc, lines.second, extent);
+    draw(dc, layout::secondOfTwoLines(box, extent), lines.second);
+}
+
+}  // namespace kit

@@ -1,0 +1,41 @@
+// Scope helpers for painting: BeginPaint/EndPaint and a selected GDI object,
+// so that a failure while drawing never leaves a window unvalidated or an
+// object selected.
+#pragma once
+
+#include <windows.h>
+
+namespace kit {
+
+class PaintScope {
+public:
+    explicit PaintScope(HWND hwnd) : hwnd(hwnd), dc(::BeginPaint(hwnd, &ps)) {}
+    ~PaintScope() { ::EndPaint(hwnd, &ps); }
+    PaintScope(const PaintScope&) = delete;
+    PaintScope& operator=(const PaintScope&) = delete;
+    HDC get() const noexcept { return dc; }
+
+private:
+    PAINTSTRUCT ps{};
+    HWND hwnd;
+    HDC dc;
+};
+
+class SelectedObject {
+public:
+    SelectedObject(HDC dc, HGDIOBJ object) : dc(dc), old(object ? ::SelectObject(dc, object) : nullptr) {}
+    ~SelectedObject() {
+        if (old) ::SelectObject(dc, old);
+    }
+    SelectedObject(const SelectedObject&) = delete;
+    SelectedObject& operator=(const SelectedObject&) = delete;
+
+private:
+    HDC dc;
+    HGDIOBJ old;
+};
+
+// A "Verdana" font of the given points for the device, as the skinned windows use it.
+HFONT createVerdana(HDC dc, int points, int weight, bool underline = false);
+
+}  // namespace kit

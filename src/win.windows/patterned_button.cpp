@@ -1,0 +1,79 @@
+#include "win.windows/patterned_button.h"
+
+#include "diagnostics/eventlog.h"
+#include "kit/exceptions.h"
+#include "win.windows/bitmaps.h"
+
+namespace kit {
+namespace {
+constexpr const char* kTraceSource = "kit_window";
+}  // namespace
+
+ButtonWrapper::ButtonWrapper(PatternedButton* button) : button(button) {
+    FW_TRACE("ButtonWrapper() : (HWND)button = %ld", static_cast<long>(reinterpret_cast<INT_PTR>(button->getHandle())));
+}
+
+void ButtonWrapper::handleMessage(UINT message, WPARAM, LPARAM lParam, LRESULT& result, bool& handled) {
+    if (message != WM_DRAWITEM) return;
+    auto* item = reinterpret_cast<const DRAWITEMSTRUCT*>(lParam);
+    if (!item || item->hwndItem != button->getHandle()) return;
+    button->draw(*item);
+    result = 0;
+    handled = true;
+}
+
+PatternedButton::PatternedButton(HINSTANCE instance, HWND parent, HBITMAP normal, HBITMAP alternate, int x, int y)
+    : CustomWindow("CustomWindow"), normal(normal), alternate(alternate), x(x), y(y), parent(parent) {
+    FW_TRACE("PatternedButton() : parent = %ld", static_cast<long>(reinterpret_cast<INT_PTR>(parent)));
+    hWnd = ::CreateWindowExA(0, "BUTTON", "", WS_CHILD | WS_VISIBLE | BS_OWNERDRAW, x, y, bitmapWidth(normal),
+                             bitmapHeight(normal), parent, nullptr, instance, static_cast<CustomWindow*>(this));
+    if (!hWnd) {
+        FW_TRACE("CreateWindow() failed");
+        setOrigin(kTraceSource, 447, "kit::PatternedButton::PatternedButton");
+        throw WindowsError("CreateWindow() failed");
+    }
+    // Shaped before it is first drawn, so that it never paints over the
+    // parent outside its ellipse.
+    setRegion();
+    wrapper = new ButtonWrapper(this);
+    if (CustomWindow* owner = CustomWindow::fromHandle(parent)) owner->setMessageHandler(WM_DRAWITEM, wrapper);
+    FW_TRACE("Button created, hWnd = %ld", static_cast<long>(reinterpret_cast<INT_PTR>(hWnd)));
+}
+
+PatternedButton::~PatternedButton() {
+    FW_TRACE("~PatternedButton");
+    if (CustomWindow* owner = CustomWindow::fromHandle(parent)) owner->removeMessageHandler(WM_DRAWITEM, wrapper);
+    delete wrapper;
+}
+
+void PatternedButton::setBitmap(HBITMAP bitmap) {
+    normal = bitmap;
+    region = nullptr;  // the next drawing shapes the window for this bitmap
+    if (hWnd) ::InvalidateRect(hWnd, nullptr, FALSE);
+}
+
+void PatternedButton::setAlternate(bool on) {
+    alternateOn = on;
+    if (hWnd) ::InvalidateRect(hWnd, nullptr, FALSE);
+}
+
+void PatternedButton::setRegion() {
+    ::SetWindowRgn(hWnd, nullptr, FALSE);
+    region = nullptr;
+    HRGN ellipse = ellipticRegionOf(normal);
+    if (!::SetWindowRgn(hWnd, ellipse, TRUE)) {
+        ::DeleteObject(ellipse);
+        setOrigin(kTraceSource, 381, "kit::PatternedButton::setRegion");
+        throw WindowsError("SetWindowRgn() failed");
+    }
+    region = ellipse;
+}
+
+void PatternedButton::draw(const DRAWITEMSTRUCT& item) {
+    // Shaping the window redraws it; once shaped for the bitmap it stays so.
+    if (!region) setRegion();
+    HBITMAP shown = currentBitmap();
+    drawBitmapTransparent(item.hDC, shown, pixelAt(shown, 0, 0));
+}
+
+}  // namespace kit
