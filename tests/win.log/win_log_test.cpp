@@ -1,0 +1,187 @@
+#include <gmock/gmock.h>
+
+#include <string>
+
+#include "support/support.h"
+#include "win.log/win_log.h"
+
+namespace {
+
+using ::testing::HasSubstr;
+using testsupport::readFile;
+using testsupport::writeFile;
+
+std::string numberedLines(int from, int to, const char* end = "\r\n") {
+    std::string text;
+    for (int i = from; i <= to; ++i) text += "Recorded: C:\\take" + std::to_string(i) + ".wav 00:00:07" + end;
+    return text;
+}
+
+int32_t linesIn(const std::string& text) { return kit::countLogLines(text.data(), text.size()); }
+
+struct CountCase {
+    const char* text;
+    std::size_t size;
+    int32_t lines;
+};
+
+class LineCount : public ::testing::TestWithParam<CountCase> {};
+
+TEST_P(LineCount, CountsLineStartsThatHaveABtye) {
+    EXPECT_EQ(kit::countLogLines(GetParam().text, GetParam().size), GetParam().lines);
+}
+
+INSTANTIATE_TEST_SUITE_P(Log, LineCount,
+                         ::testing::Values(CountCase{"", 0, 0}, CountCase{"a", 1, 1}, CountCase{"a\r\n", 3, 1},
+                                           CountCase{"a\r\nb", 4, 2},          // last line without line end
+                                           CountCase{"a\n\nb\n", 5, 3},       // an empty line counts
+                                           CountCase{"\n", 1, 1}, CountCase{"a\0b", 3, 2},  // a zero byte ends a line
+                                           CountCase{"a\r\n\r\n", 5, 2}));
+
+TEST(AppLog, ANewFileStartsEmptyAndTheFirstAddWritesOneLine) {
+    testsupport::TempDir dir;
+    std::string path = dir.file("log.txt");
+    kit::smartptr<kit::WinLog> log(new kit::WinLog(path.c_str(), 1000));
+    EXPECT_TRUE(log->isReady());
+    EXPECT_EQ(log->lineCount(), 0);
+    EXPECT_TRUE(testsupport::fileExists(path));
+    log->add("Recorded: %s %s", "D:\\rec\\take1.mp3", "00:00:07");
+    EXPECT_EQ(log->lineCount(), 1);
+    EXPECT_EQ(readFile(path), "Recorded: D:\\rec\\take1.mp3 00:00:07\r\n");
+}
+
+TEST(AppLog, AFileOver1000LinesIsCutToItsLast1000AtOpen) {
+    testsupport::TempDir dir;
+    std::string path = dir.file("log.txt");
+    writeFile(path, numberedLines(1, 1005));
+    testsupport::EventsFile events;
+    kit::smartptr<kit::WinLog> log(new kit::WinLog(path.c_str(), 1000));
+    EXPECT_EQ(log->lineCount(), 1000);
+    EXPECT_EQ(readFile(path), numberedLines(6, 1005));
+    std::string added = events.added();
+    EXPECT_THAT(added, HasSubstr("Lines in file: 1005"));
+    EXPECT_THAT(added, HasSubstr("Prune 5 lines..."));
+    EXPECT_THAT(added, HasSubstr("WinLog init:Ok."));
+}
+
+TEST(AppLog, At1000LinesEveryAddRemovesTheOldestLine) {
+    testsupport::TempDir dir;
+    std::string path = dir.file("log.txt");
+    writeFile(path, numberedLines(1, 1000));
+    kit::smartptr<kit::WinLog> log(new kit::WinLog(path.c_str(), 1000));
+    EXPECT_EQ(log->lineCount(), 1000);
+    for (int i = 1001; i <= 1004; ++i) {
+        log->add("Recorded: C:\\take%d.wav 00:00:07", i);
+        std::string content = readFile(path);
+        EXPECT_EQ(linesIn(content), 1000);
+        EXPECT_EQ(log->lineCount(), 1000);
+        EXPECT_EQ(content, numberedLines(i - 999, i));
+    }
+}
+
+TEST(AppLog, ALastLineWithoutLineEndCountsAndStaysItsOwnLine) {
+    testsupport::TempDir dir;
+    std::string path = dir.file("log.txt");
+    writeFile(path, "first\r\nsecond");
+    kit::smartptr<kit::WinLog> log(new kit::WinLog(path.c_str(), 1000));
+    EXPECT_EQ(log->lineCount(), 2);
+    log->add("third");
+    EXPECT_EQ(log->lineCount(), 3);
+    EXPECT_EQ(readFile(path), "first\r\nsecond\r\nthird\r\n");
+}
+
+TEST(AppLog, EmptyLinesCount) {
+    testsupport::TempDir dir;
+    std::string path = dir.file("log.txt");
+    writeFile(path, "a\n\n\nb\n");
+    kit::smartptr<kit::WinLog> log(new kit::WinLog(path.c_str(), 3));
+    EXPECT_EQ(log->lineCount(), 3);
+    EXPECT_EQ(readFile(path), "\n\nb\n");  // four lines, the oldest cut
+}
+
+TEST(AppLog, AnEmptyMessageIsNotWritten) {
+    testsupport::TempDir dir;
+    std::string path = dir.file("log.txt");
+    writeFile(path, "kept\r\n");
+    kit::smartptr<kit::WinLog> log(new kit::WinLog(path.c_str(), 1000));
+    testsupport::EventsFile events;
+    log->add("%s", "");
+    EXPECT_EQ(readFile(path), "kept\r\n");
+    EXPECT_EQ(log->lineCount(), 1);
+    EXPECT_THAT(events.added(), HasSubstr("Empty string has been try adding to log"));
+}
+
+TEST(AppLog, AFileThatCannotBeOpenedLeavesTheLogNotReady) {
+    testsupport::TempDir dir;
+    std::string path = dir.file("missing folder\\log.txt");
+    testsupport::EventsFile events;
+    kit::smartptr<kit::WinLog> log(new kit::WinLog(path.c_str(), 1000));
+    EXPECT_FALSE(log->isReady());
+    log->add("Recorded: %s", "x");
+    EXPECT_FALSE(testsupport::fileExists(path));
+    std::string added = events.added();
+    EXPECT_THAT(added, HasSubstr("WinLog init:Err."));
+    EXPECT_THAT(added, HasSubstr("Log file not ready!"));
+}
+
+TEST(AppLog, OpenSwitchesToAnotherFile) {
+    testsupport::TempDir dir;
+    std::string first = dir.file("one.txt"), second = dir.file("two.txt");
+    writeFile(second, "x\r\ny\r\n");
+    kit::smartptr<kit::WinLog> log(new kit::WinLog(first.c_str(), 10));
+    log->add("into one");
+    EXPECT_TRUE(log->open(second.c_str()));
+    EXPECT_EQ(log->lineCount(), 2);
+    log->add("into two");
+    EXPECT_EQ(readFile(first), "into one\r\n");
+    EXPECT_EQ(readFile(second), "x\r\ny\r\ninto two\r\n");
+}
+
+TEST(AppLog, AnOverlongMessageIsCutAndStillEndsItsLine) {
+    testsupport::TempDir dir;
+    std::string path = dir.file("log.txt");
+    kit::smartptr<kit::WinLog> log(new kit::WinLog(path.c_str(), 10));
+    std::string huge(20000, 'x');
+    log->add("%s", huge.c_str());
+    std::string content = readFile(path);
+    EXPECT_EQ(content.size(), kit::WinLog::kMessageBuffer - 1);
+    EXPECT_EQ(content.substr(content.size() - 2), "\r\n");
+    EXPECT_EQ(linesIn(content), 1);
+}
+
+// Pruning in place keeps exactly the newest lines, whatever the line lengths
+// and wherever the cut falls relative to the 1024-byte copy blocks.
+struct PruneCase {
+    int lines;
+    int keep;
+    int lineLength;
+};
+
+class Pruning : public ::testing::TestWithParam<PruneCase> {};
+
+TEST_P(Pruning, KeepsTheNewestLinesByteForByte) {
+    const PruneCase& c = GetParam();
+    std::string all;
+    std::vector<std::string> lines;
+    for (int i = 0; i < c.lines; ++i) {
+        std::string line = std::to_string(i) + ":" + std::string(static_cast<std::size_t>(c.lineLength + i % 7), 'a' + i % 26) + "\r\n";
+        lines.push_back(line);
+        all += line;
+    }
+    testsupport::TempDir dir;
+    std::string path = dir.file("log.txt");
+    writeFile(path, all);
+    kit::smartptr<kit::WinLog> log(new kit::WinLog(path.c_str(), c.keep));
+    std::string expected;
+    int first = c.lines > c.keep ? c.lines - c.keep : 0;
+    for (int i = first; i < c.lines; ++i) expected += lines[static_cast<std::size_t>(i)];
+    EXPECT_EQ(readFile(path), expected);
+    EXPECT_EQ(log->lineCount(), std::min(c.lines, c.keep));
+}
+
+INSTANTIATE_TEST_SUITE_P(Log, Pruning,
+                         ::testing::Values(PruneCase{10, 10, 5}, PruneCase{11, 10, 5}, PruneCase{50, 3, 100},
+                                           PruneCase{300, 7, 1021}, PruneCase{40, 39, 1024}, PruneCase{2000, 1000, 3},
+                                           PruneCase{5, 0, 10}));
+
+}  // namespace
