@@ -106,7 +106,7 @@ void TranparentWindow::applySize(int newSize) {
     ::GetWindowRect(hWnd, &old);
     RECT now = keepBottomRight(old, width, height);
     FW_TRACE("Call SetWindowPos");
-    if (!::SetWindowPos(hWnd, nullptr, now.left, now.top, width, height, SWP_NOZORDER))
+    if (!::SetWindowPos(hWnd, nullptr, now.left, now.top, width, height, SWP_NOZORDER | SWP_NOACTIVATE))
         FW_TRACE("SetWindowPos error! GetLastError=%lu", ::GetLastError());
 }
 
@@ -122,7 +122,8 @@ void TranparentWindow::getSizeAndMode(int* sizeOut, int* modeOut) const noexcept
 
 void TranparentWindow::show() {
     ::UpdateWindow(hWnd);
-    ::ShowWindow(hWnd, SW_SHOWNORMAL);
+    // A notification must not take the keyboard from what the user is doing.
+    ::ShowWindow(hWnd, SW_SHOWNOACTIVATE);
 }
 
 void TranparentWindow::hide() { ::ShowWindow(hWnd, SW_HIDE); }
