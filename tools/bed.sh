@@ -39,9 +39,11 @@ trap 'exit 130' INT TERM
 reuse=${SONOTAPE_BED_REUSE:-0}
 
 # --- X display ---------------------------------------------------------------
+own_display=0
 if [ "$reuse" = 1 ] && [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then
   :
 else
+  own_display=1
   exec 3> "$run/displayfd"
   Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp -auth /dev/null >"$run/xvfb.log" 2>&1 &
   pids+=($!)
@@ -78,6 +80,15 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
 fi
 wineserver -p
 wineboot </dev/null >/dev/null 2>&1
+# Without a window manager (our own Xvfb) Wine must not hand windows to one:
+# hiding a window it thinks managed waits two seconds for the manager.
+managed_key='HKCU\Software\Wine\X11 Driver'
+if [ "$own_display" = 1 ]; then
+  grep -q '^"Managed"="N"' "$WINEPREFIX/user.reg" 2>/dev/null ||
+    wine reg add "$managed_key" /v Managed /d N /f >/dev/null 2>&1 </dev/null
+elif grep -q '^"Managed"="N"' "$WINEPREFIX/user.reg" 2>/dev/null; then
+  wine reg delete "$managed_key" /v Managed /f >/dev/null 2>&1 </dev/null
+fi
 export SONOTAPE_BED_DIR="$run"
 
 "$@"

@@ -40,6 +40,8 @@ int FileSaveDialog::getFormat() const noexcept { return filesave::codeFromIndex(
 
 void FileSaveDialog::setFolder(const char* text) {
     if (!text) return;
+    DWORD attributes = ::GetFileAttributesA(text);
+    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) return;  // a file is no folder
     HANDLE dir = ::CreateFileA(text, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                                FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (dir == INVALID_HANDLE_VALUE) return;

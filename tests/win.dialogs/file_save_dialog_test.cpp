@@ -1,0 +1,352 @@
+#include <gmock/gmock.h>
+#include <windows.h>
+#include <commctrl.h>
+
+#include <string>
+
+#include "dialog_driver.h"
+#include "resource.h"
+#include "support/screenshot.h"
+#include "support/support.h"
+#include "support/ui.h"
+#include "win.dialogs/file_save_dialog.h"
+
+namespace {
+
+using ::testing::HasSubstr;
+using ::testing::StartsWith;
+
+constexpr const char* kTitle = "File save...";
+
+HINSTANCE instance() { return ::GetModuleHandleA(nullptr); }
+
+class OptionsDialog : public ::testing::Test {
+protected:
+    kit::smartptr<FileSaveDialog> dialog{new FileSaveDialog(instance())};
+};
+
+TEST_F(OptionsDialog, OpensWithTheProposedNameAsMp3In128AndTheTimeLimitOff) {
+    std::string name = dialog->getFileName();
+    EXPECT_THAT(name, StartsWith("SNT_"));
+    ModalRun run(*dialog, kTitle);
+    ASSERT_TRUE(run.window());
+    EXPECT_TRUE(dialog->isShown());
+    EXPECT_TRUE(::IsWindowEnabled(::GetDesktopWindow()));
+
+    EXPECT_EQ(run.text(IDC_PATH), "C:\\" + name + ".mp3");
+    EXPECT_TRUE(run.checked(IDC_FORMAT_MP3_128));
+    EXPECT_FALSE(run.checked(IDC_FORMAT_WAV));
+    EXPECT_FALSE(::IsWindowEnabled(run.item(IDC_BITRATE)));
+    EXPECT_EQ(::SendMessageA(run.item(IDC_BITRATE), CB_GETCOUNT, 0, 0), 10);
+    EXPECT_EQ(::SendMessageA(run.item(IDC_BITRATE), CB_GETCURSEL, 0, 0), 5);
+    EXPECT_EQ(run.text(IDC_BITRATE), "128");
+    EXPECT_EQ(::SendMessageA(run.item(IDC_BITRATE), CB_GETITEMDATA, 9, 0), 9);
+
+    EXPECT_EQ(run.text(IDC_HOURS), "0");
+    EXPECT_EQ(run.text(IDC_MINUTES), "0");
+    for (int id : {IDC_HOURS, IDC_MINUTES, IDC_HOURS_SPIN, IDC_MINUTES_SPIN, IDC_SHUTDOWN})
+        EXPECT_FALSE(::IsWindowEnabled(run.item(id))) << id;
+    EXPECT_EQ(::SendMessageA(run.item(IDC_HOURS_SPIN), UDM_GETRANGE, 0, 0), MAKELONG(23, 0));
+    EXPECT_EQ(::SendMessageA(run.item(IDC_MINUTES_SPIN), UDM_GETRANGE, 0, 0), MAKELONG(59, 0));
+    EXPECT_EQ(reinterpret_cast<HWND>(::SendMessageA(run.item(IDC_HOURS_SPIN), UDM_GETBUDDY, 0, 0)), run.item(IDC_HOURS));
+    EXPECT_EQ(reinterpret_cast<HWND>(::SendMessageA(run.item(IDC_MINUTES_SPIN), UDM_GETBUDDY, 0, 0)),
+              run.item(IDC_MINUTES));
+
+    run.click(IDOK);
+    EXPECT_EQ(run.result(), IDOK);
+    EXPECT_FALSE(dialog->isShown());
+    EXPECT_EQ(dialog->getPath(), "C:\\" + name + ".mp3");
+    EXPECT_EQ(dialog->getFormat(), 1);
+    EXPECT_FALSE(dialog->hasTimeLimit());
+}
+
+TEST_F(OptionsDialog, ATypedPathGetsItsExtensionWhenTheEditBoxIsLeftAndFollowsTheFormat) {
+    ModalRun run(*dialog, kTitle);
+    ASSERT_TRUE(run.window());
+    run.type(IDC_PATH, "D:\\rec\\take1");
+    EXPECT_EQ(dialog->getFolder(), "D:\\rec\\");
+    EXPECT_EQ(dialog->getFileName(), "take1");
+    EXPECT_EQ(run.text(IDC_PATH), "D:\\rec\\take1");  // not while typing
+
+    run.focus(IDC_CHANGE_PATH);
+    EXPECT_EQ(run.text(IDC_PATH), "D:\\rec\\take1.mp3");
+
+    run.click(IDC_FORMAT_WAV);
+    EXPECT_EQ(run.text(IDC_PATH), "D:\\rec\\take1.wav");
+    EXPECT_EQ(dialog->getFormat(), 3);
+    run.click(IDC_FORMAT_MP3_96);
+    EXPECT_EQ(run.text(IDC_PATH), "D:\\rec\\take1.mp3");
+    EXPECT_EQ(dialog->getFormat(), 2);
+    EXPECT_FALSE(::IsWindowEnabled(run.item(IDC_BITRATE)));
+    run.click(IDC_FORMAT_MP3_USER);
+    EXPECT_TRUE(::IsWindowEnabled(run.item(IDC_BITRATE)));
+    EXPECT_EQ(dialog->getFormat(), 4);
+    run.click(IDC_FORMAT_WAV);
+
+    run.click(IDOK);
+    EXPECT_EQ(run.result(), IDOK);
+    EXPECT_EQ(dialog->getPath(), "D:\\rec\\take1.wav");
+    EXPECT_EQ(dialog->getFolder(), "D:\\rec\\");
+    EXPECT_EQ(dialog->getFormat(), 3);
+}
+
+TEST_F(OptionsDialog, APathWithoutBackslashIsTakenAsTheFolderWithoutExtension) {
+    ModalRun run(*dialog, kTitle);
+    ASSERT_TRUE(run.window());
+    run.type(IDC_PATH, "take1");
+    run.focus(IDC_CHANGE_PATH);
+    EXPECT_EQ(run.text(IDC_PATH), "take1");
+    EXPECT_EQ(dialog->getFolder(), "take1");
+    EXPECT_EQ(dialog->getFileName(), "");
+    run.click(IDCANCEL);
+    EXPECT_EQ(run.result(), IDCANCEL);
+    EXPECT_FALSE(dialog->isShown());
+}
+
+TEST_F(OptionsDialog, TheTimeLimitTakesHoursModulo100AndMinutesModulo60) {
+    ModalRun run(*dialog, kTitle);
+    ASSERT_TRUE(run.window());
+    run.click(IDC_TIME_LIMIT);
+    EXPECT_TRUE(dialog->hasTimeLimit());
+    for (int id : {IDC_HOURS, IDC_MINUTES, IDC_HOURS_SPIN, IDC_MINUTES_SPIN, IDC_SHUTDOWN})
+        EXPECT_TRUE(::IsWindowEnabled(run.item(id))) << id;
+    run.type(IDC_HOURS, "123");
+    run.type(IDC_MINUTES, "75");
+    EXPECT_EQ(dialog->getHours(), 23);
+    EXPECT_EQ(dialog->getMinutes(), 15);
+
+    // The arrow keys step the number in the box, within 0 to 59.
+    run.type(IDC_MINUTES, "58");
+    for (int i = 0; i < 2; ++i) {
+        ::SendMessageA(run.item(IDC_MINUTES), WM_KEYDOWN, VK_UP, 0);
+        ::SendMessageA(run.item(IDC_MINUTES), WM_KEYUP, VK_UP, 0);
+    }
+    EXPECT_EQ(run.text(IDC_MINUTES), "59");
+    EXPECT_EQ(dialog->getMinutes(), 59);
+    run.click(IDOK);
+    EXPECT_EQ(run.result(), IDOK);
+    EXPECT_EQ(dialog->getHours(), 23);
+    EXPECT_EQ(dialog->getMinutes(), 59);
+}
+
+TEST_F(OptionsDialog, ShutdownIsWantedOnlyTogetherWithTheTimeLimit) {
+    ModalRun run(*dialog, kTitle);
+    ASSERT_TRUE(run.window());
+    run.click(IDC_TIME_LIMIT);
+    run.click(IDC_SHUTDOWN);
+    EXPECT_TRUE(dialog->isShutdownTicked());
+    EXPECT_TRUE(dialog->isShutdownWanted());
+    run.click(IDC_TIME_LIMIT);  // off again
+    EXPECT_FALSE(::IsWindowEnabled(run.item(IDC_SHUTDOWN)));
+    EXPECT_TRUE(dialog->isShutdownTicked());
+    EXPECT_FALSE(dialog->isShutdownWanted());
+    run.click(IDOK);
+    EXPECT_EQ(run.result(), IDOK);
+    EXPECT_FALSE(dialog->isShutdownWanted());
+}
+
+struct StoredFormat {
+    int code;
+    int button;
+    const char* extension;
+};
+
+class StoredFormats : public ::testing::TestWithParam<StoredFormat> {};
+
+TEST_P(StoredFormats, CheckTheirButton) {
+    kit::smartptr<FileSaveDialog> dialog(new FileSaveDialog(instance()));
+    dialog->setFormat(GetParam().code);
+    ModalRun run(*dialog, kTitle);
+    ASSERT_TRUE(run.window());
+    for (int id = IDC_FORMAT_WAV; id <= IDC_FORMAT_MP3_USER; ++id) EXPECT_EQ(run.checked(id), id == GetParam().button) << id;
+    EXPECT_EQ(::IsWindowEnabled(run.item(IDC_BITRATE)) != FALSE, GetParam().button == IDC_FORMAT_MP3_USER);
+    EXPECT_THAT(run.text(IDC_PATH), ::testing::EndsWith(GetParam().extension));
+    run.click(IDCANCEL);
+    EXPECT_EQ(run.result(), IDCANCEL);
+}
+
+INSTANTIATE_TEST_SUITE_P(OptionsDialog, StoredFormats,
+                         ::testing::Values(StoredFormat{0, IDC_FORMAT_WAV, ".wav"}, StoredFormat{3, IDC_FORMAT_WAV, ".wav"},
+                                           StoredFormat{1, IDC_FORMAT_MP3_128, ".mp3"},
+                                           StoredFormat{2, IDC_FORMAT_MP3_96, ".mp3"},
+                                           StoredFormat{4, IDC_FORMAT_MP3_USER, ".mp3"}));
+
+TEST_F(OptionsDialog, AStoredBitRateIsKeptWhileTheListShows128) {
+    dialog->setFormat(4);
+    dialog->setBitrate(256);
+    dialog->setBitrate(0);  // ignored
+    dialog->setBitrate(-5);
+    ModalRun run(*dialog, kTitle);
+    ASSERT_TRUE(run.window());
+    EXPECT_EQ(run.text(IDC_BITRATE), "128");
+    run.click(IDOK);
+    EXPECT_EQ(run.result(), IDOK);
+    EXPECT_EQ(dialog->getBitrate(), 256);
+    EXPECT_EQ(dialog->getFormat(), 4);
+}
+
+TEST_F(OptionsDialog, PickingAnotherBitRateTakesIt) {
+    dialog->setFormat(4);
+    ModalRun run(*dialog, kTitle);
+    ASSERT_TRUE(run.window());
+    run.focus(IDC_BITRATE);
+    ::SendMessageA(run.item(IDC_BITRATE), WM_KEYDOWN, VK_DOWN, 0);
+    ::SendMessageA(run.item(IDC_BITRATE), WM_KEYUP, VK_DOWN, 0);
+    EXPECT_EQ(run.text(IDC_BITRATE), "160");
+    EXPECT_EQ(dialog->getBitrate(), 160);
+    run.click(IDOK);
+    EXPECT_EQ(run.result(), IDOK);
+}
+
+TEST_F(OptionsDialog, TheFolderIsTakenOnlyWhenItExists) {
+    testsupport::TempDir dir;
+    dialog->setFolder(dir.path().c_str());
+    EXPECT_EQ(dialog->getFolder(), dir.path() + "\\");
+    dialog->setFolder((dir.path() + "\\").c_str());
+    EXPECT_EQ(dialog->getFolder(), dir.path() + "\\");
+    dialog->setFolder(dir.file("missing").c_str());
+    EXPECT_EQ(dialog->getFolder(), dir.path() + "\\");
+    testsupport::writeFile(dir.file("a file"), "x");
+    dialog->setFolder(dir.file("a file").c_str());
+    EXPECT_EQ(dialog->getFolder(), dir.path() + "\\");
+    dialog->setFolder(nullptr);
+    EXPECT_EQ(dialog->getFolder(), dir.path() + "\\");
+
+    ModalRun run(*dialog, kTitle);
+    ASSERT_TRUE(run.window());
+    EXPECT_EQ(run.text(IDC_PATH), dir.path() + "\\" + dialog->getFileName());
+}
+
+TEST_F(OptionsDialog, AnUnknownStoredFormatIsReportedAndLeavesNoButtonChecked) {
+    dialog->setFormat(7);
+    testsupport::EventsFile events;
+    ModalRun run(*dialog, kTitle);
+    ASSERT_TRUE(run.window());
+    for (int id = IDC_FORMAT_WAV; id <= IDC_FORMAT_MP3_USER; ++id) EXPECT_FALSE(run.checked(id)) << id;
+    EXPECT_EQ(run.text(IDC_PATH), "");
+    std::string added = events.added();
+    EXPECT_THAT(added, HasSubstr("Programm doesn't know anything about 8 file format"));
+    EXPECT_THAT(added, HasSubstr("message: Invalid file format, file = win.dialogs/file_save_dialog"));
+    run.click(IDC_FORMAT_WAV);  // the user can still choose
+    EXPECT_EQ(dialog->getFormat(), 3);
+    run.click(IDCANCEL);
+    EXPECT_EQ(run.result(), IDCANCEL);
+}
+
+struct Closer : kit::IMessageHandler {
+    explicit Closer(kit::DialogWindow& d) : dialog(d) {}
+    void handleMessage(UINT, WPARAM, LPARAM, LRESULT&, bool&) override { dialog.close(); }
+    kit::DialogWindow& dialog;
+};
+
+TEST_F(OptionsDialog, CloseEndsTheDialogWithCancel) {
+    Closer closer(*dialog);
+    dialog->setMessageHandler(WM_APP + 5, &closer);
+    ModalRun run(*dialog, kTitle);
+    ASSERT_TRUE(run.window());
+    ::SendMessageA(run.window(), WM_APP + 5, 0, 0);
+    EXPECT_EQ(run.result(), IDCANCEL);
+    EXPECT_FALSE(dialog->isShown());
+    dialog->close();  // no window any more: nothing happens
+}
+
+TEST_F(OptionsDialog, ANullTableEntryIsReportedAndTheDialogGoesOn) {
+    dialog->setMessageHandler(WM_APP + 6, nullptr);
+    ModalRun run(*dialog, kTitle);
+    ASSERT_TRUE(run.window());
+    testsupport::EventsFile events;
+    ::SendMessageA(run.window(), WM_APP + 6, 0, 0);
+    std::string added = events.added();
+    EXPECT_THAT(added, HasSubstr("#CaughtKitException"));
+    EXPECT_THAT(added, HasSubstr("message = Tryed to call null-handler!"));
+    run.click(IDC_FORMAT_WAV);
+    EXPECT_EQ(dialog->getFormat(), 3);
+    run.click(IDOK);
+    EXPECT_EQ(run.result(), IDOK);
+}
+
+// The platform's save-file dialog, driven like the options dialog.
+struct SaveAs {
+    HWND window = nullptr;
+    static BOOL CALLBACK find(HWND h, LPARAM self) {
+        char cls[32] = {}, caption[64] = {};
+        ::GetClassNameA(h, cls, sizeof cls);
+        ::GetWindowTextA(h, caption, sizeof caption);
+        if (std::string(cls) == "#32770" && std::string(caption) == "Save file..." && ::IsWindowVisible(h)) {
+            reinterpret_cast<SaveAs*>(self)->window = h;
+            return FALSE;
+        }
+        return TRUE;
+    }
+    static BOOL CALLBACK findNameEdit(HWND h, LPARAM out) {
+        char cls[32] = {};
+        ::GetClassNameA(h, cls, sizeof cls);
+        int id = ::GetDlgCtrlID(h);
+        if (std::string(cls) == "Edit" && (id == 0x480 || id == 0x47c || ::GetDlgCtrlID(::GetParent(h)) == 0x47c)) {
+            *reinterpret_cast<HWND*>(out) = h;
+            return FALSE;
+        }
+        return TRUE;
+    }
+};
+
+TEST_F(OptionsDialog, BrowsingWithTheWavFilterSwitchesAnMp3ChoiceToWav) {
+    testsupport::TempDir dir;
+    dialog->setFolder(dir.path().c_str());
+    ModalRun run(*dialog, kTitle);
+    ASSERT_TRUE(run.window());
+    ASSERT_TRUE(run.checked(IDC_FORMAT_MP3_128));
+    ::PostMessageA(run.item(IDC_CHANGE_PATH), BM_CLICK, 0, 0);  // the save-file dialog runs inside
+
+    SaveAs saveAs;
+    testsupport::waitUntil(
+        [&] {
+            ::EnumWindows(&SaveAs::find, reinterpret_cast<LPARAM>(&saveAs));
+            return saveAs.window != nullptr;
+        },
+        10000);
+    ASSERT_TRUE(saveAs.window) << "no save-file dialog";
+    testsupport::pumpFor(300);
+    HWND filter = ::GetDlgItem(saveAs.window, 0x470);
+    ASSERT_TRUE(filter);
+    EXPECT_EQ(::SendMessageA(filter, CB_GETCURSEL, 0, 0), 0);  // MP3 first for an MP3 format
+    ::SendMessageA(filter, CB_SETCURSEL, 1, 0);
+    // What the list sends when the user picks an entry with the mouse.
+    for (WORD note : {CBN_SELCHANGE, CBN_SELENDOK})
+        ::SendMessageA(saveAs.window, WM_COMMAND, MAKEWPARAM(0x470, note), reinterpret_cast<LPARAM>(filter));
+    HWND name = nullptr;
+    ::EnumChildWindows(saveAs.window, &SaveAs::findNameEdit, reinterpret_cast<LPARAM>(&name));
+    ASSERT_TRUE(name);
+    ::SendMessageA(name, WM_SETTEXT, 0, reinterpret_cast<LPARAM>("take2"));
+    ::PostMessageA(saveAs.window, WM_COMMAND, IDOK, 0);
+    testsupport::waitUntil([&] { return !::IsWindow(saveAs.window); }, 5000);
+    testsupport::pumpFor(200);
+
+    EXPECT_TRUE(run.checked(IDC_FORMAT_WAV));
+    EXPECT_FALSE(run.checked(IDC_FORMAT_MP3_128));
+    EXPECT_EQ(dialog->getFormat(), 3);
+    EXPECT_EQ(run.text(IDC_PATH), dir.path() + "\\take2.wav");
+    run.click(IDOK);
+    EXPECT_EQ(run.result(), IDOK);
+    EXPECT_EQ(dialog->getPath(), dir.path() + "\\take2.wav");
+    EXPECT_EQ(dialog->getFolder(), dir.path() + "\\");
+}
+
+TEST_F(OptionsDialog, Screenshot) {
+    testsupport::TempDir dir;
+    dialog->setFolder("C:\\");
+    dialog->setFormat(1);
+    ModalRun run(*dialog, kTitle);
+    ASSERT_TRUE(run.window());
+    run.click(IDC_TIME_LIMIT);
+    run.type(IDC_HOURS, "1");
+    run.type(IDC_MINUTES, "30");
+    run.focus(IDOK);
+    testsupport::pumpFor(300);
+    testsupport::Capture c = testsupport::screenshotWindow(run.window(), "recording_options_dialog");
+    EXPECT_GT(c.width, 300);
+    run.click(IDCANCEL);
+    EXPECT_EQ(run.result(), IDCANCEL);
+}
+
+}  // namespace
