@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "resource.h"
+#include "diagnostics/problem_windows.h"
 #include "support/support.h"
 #include "support/ui.h"
 #include "win.trayicon/tray_icon.h"
@@ -257,6 +258,7 @@ TEST_F(TrayHandlers, AFailingHandlerIsReportedAndStopsTheRestOfItsList) {
     EXPECT_THAT(added, HasSubstr("#CaughtKitException"));
     EXPECT_THAT(added, HasSubstr("kitlib_cxx_win_utilwindow(65)"));
     EXPECT_THAT(added, HasSubstr("message = handler failed"));
+    fw::requestNotice(fw::programNotice(), false);  // the report's notice leaves the screen
 }
 
 TEST(TrayIcon, AShellThatFailsTenTimesMakesShowOrHideThrowAndKeepsTheState) {

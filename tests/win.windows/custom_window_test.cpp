@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "diagnostics/eventlog.h"
+#include "diagnostics/problem_windows.h"
 #include "support/support.h"
 #include "win.windows/custom_window.h"
 
@@ -99,6 +100,7 @@ TEST(WindowDispatch, ANullTableEntryIsReportedAndTheWindowGoesOn) {
 
     ::SendMessageA(window->getHandle(), kOtherMessage, 0, 0);
     EXPECT_THAT(log, ElementsAre("default"));
+    fw::requestNotice(fw::programNotice(), false);  // the report's notice leaves the screen
 }
 
 TEST(WindowDispatch, TheObjectDestroysItsWindowAndForgetsAWindowDestroyedElsewhere) {
