@@ -19,8 +19,6 @@ void formatFileName(const SYSTEMTIME& time, char* out, std::size_t size) {
     if (std::strftime(out, size, "SNT_%d_%m_%y__%H-%M-%S", &t) == 0) out[0] = '\0';
 }
 
-}  // namespace backend
-
 char* makeFileName() {
     SYSTEMTIME now;
     ::GetLocalTime(&now);
@@ -28,3 +26,5 @@ char* makeFileName() {
     backend::formatFileName(now, name, backend::kFileNameBytes);
     return name;
 }
+
+}  // namespace backend

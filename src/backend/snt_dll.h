@@ -1,8 +1,75 @@
 // The recording engine: the one doorway between the user interface and the
-// recording machinery. All functions are called on the user-interface thread.
+// recording machinery. Free functions over one process-wide engine state, all
+// called on the user-interface thread. Worker threads call back into the user
+// interface only through the handlers installed here.
 #pragma once
+
+#include <cstdint>
+
+namespace backend {
+
+// startRecording
+constexpr int SE_NO_ERROR = 0;
+constexpr int SE_ALREADY_START = 1;
+
+// finishRecording and abortRecording
+constexpr int FE_NO_ERROR = 0;     // aborted; everything is closed
+constexpr int FE_NOT_STARTED = 1;  // no recording was under way; nothing done
+constexpr int FE_DELAYED = 2;      // the finalizer goes on and calls the notifier
+constexpr int FE_ERROR = 3;        // a failure was caught and reported
+
+// Output formats of setOutputFile (also stored as LastFormat).
+constexpr int FORMAT_MP3_128 = 1;
+constexpr int FORMAT_MP3_96 = 2;
+constexpr int FORMAT_WAV = 3;
+constexpr int FORMAT_MP3_BITRATE = 4;  // MP3 at the bitrate given to setOutputFile
+
+// The settings the user interface edits. loadConfig allocates `storageFolder`
+// (length + 1 bytes, delete[] by the caller); writeConfig copies from it.
+struct EngineSettings {
+    char* storageFolder = nullptr;
+    double volumeCoeff = 1.0;
+    int32_t volumeLevel = 32767;
+    int32_t lastFormat = 1;
+    int32_t lastBitrate = 128;
+    int32_t xPos = 20;
+    int32_t yPos = 20;
+    bool needCalibration = true;
+    bool remind30min = false;
+    bool remindOutOfSpace = false;
+    bool startWithWindows = false;  // the program's entry in the Run key
+    bool startInTray = false;
+    bool startUpDialog = true;
+};
+
+using CrashStopProc = void (*)(const char* message);   // capture thread: the output is too slow
+using PeriodicProc = void (*)(int);                    // reminder thread, every 30 minutes
+using OutOfSpaceProc = void (*)(uint64_t* freeBytes);  // watcher thread: count = must stop, null = warning
+using FinishNotifier = void (*)(void*);                // finalizer thread, once the file is complete
+
+void init();
+void destroy();
+
+void setCrashStopReminder(CrashStopProc proc);
+void setPeriodicReminderProc(PeriodicProc proc);
+void setOutOfSpaceReminderProc(OutOfSpaceProc proc);
+
+bool loadConfig(EngineSettings* settings);
+void writeConfig(EngineSettings* settings);
+
+// True when the calibration failed (the failure has been reported).
+bool calibrate();
+
+int startRecording();
+// True when the encoder for the file is attached.
+bool setOutputFile(const char* path, int format, int bitrate);
+int finishRecording(FinishNotifier notifier);
+int abortRecording();
+bool isRecording();
 
 // A new character array of 255 bytes holding the proposed file name of a
 // recording: the current local time as "SNT_%d_%m_%y__%H-%M-%S". The caller
 // deletes it (delete[]).
 char* makeFileName();
+
+}  // namespace backend

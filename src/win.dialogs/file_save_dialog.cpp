@@ -31,7 +31,7 @@ std::string dialogText(HWND dialog, int id, int chars) {
 
 FileSaveDialog::FileSaveDialog(HINSTANCE instance) : DialogWindow(instance, IDD_FILE_SAVE, nullptr) {
     ensureCommonControls();
-    std::unique_ptr<char[]> proposed(makeFileName());
+    std::unique_ptr<char[]> proposed(backend::makeFileName());
     fileName = proposed.get();
     FW_TRACE("New file name is:%s", fileName.c_str());
 }

@@ -41,7 +41,7 @@ INSTANTIATE_TEST_SUITE_P(Engine, FileNames,
 TEST(FileNames, MakeFileNameGivesANew255ByteArrayWithTheCurrentTime) {
     SYSTEMTIME before;
     ::GetLocalTime(&before);
-    std::unique_ptr<char[]> name(makeFileName());
+    std::unique_ptr<char[]> name(backend::makeFileName());
     ASSERT_NE(name, nullptr);
     ASSERT_EQ(std::strlen(name.get()), 22u);
     EXPECT_THAT(name.get(), ::testing::MatchesRegex("SNT_\\d\\d_\\d\\d_\\d\\d__\\d\\d-\\d\\d-\\d\\d"));
