@@ -28,10 +28,12 @@ public:
 
 // A stream that takes blocks without waiting and reports each one done by
 // posting (length, completion key, cookie) to the producer's event queue,
-// also for a block it refuses.
+// also for a block it refuses. It never copies nor frees what it is given:
+// the data stay valid, and the cookie untouched, until that event is posted.
 class IAsyncOutStream : public refcounted {
 public:
     virtual void write(const void* data, uint32_t length, void* cookie) = 0;
+    // Called once, before the first write.
     virtual void setCompletionQueue(smartptr<EventQueue> queue, uint32_t key) = 0;
 };
 

@@ -1,0 +1,286 @@
+#include "encoding.common/encoding_stream.h"
+
+#include <set>
+
+#include "diagnostics/eventlog.h"
+#include "diagnostics/report.h"
+#include "kit/exceptions.h"
+
+namespace kit {
+namespace {
+constexpr const char* kTraceSource = "encoding.common/sound_encoding";
+constexpr DWORD kPassSleepMs = 15;
+}  // namespace
+
+class SoundEncodingThread::Guard {
+public:
+    explicit Guard(SoundEncodingThread& t) : lock(&t.lock) { ::AcquireSRWLockExclusive(lock); }
+    ~Guard() { ::ReleaseSRWLockExclusive(lock); }
+    Guard(const Guard&) = delete;
+    Guard& operator=(const Guard&) = delete;
+
+private:
+    SRWLOCK* lock;
+};
+
+SoundEncodingThread::SoundEncodingThread(smartptr<ISoundEncoder> encoder) : encoder(std::move(encoder)) {}
+
+SoundEncodingThread::~SoundEncodingThread() {
+    FW_TRACE("~SoundEncodingThread()");
+    fw::catchAndReport(kTraceSource, __LINE__, [this] {
+        if (state.load() != finished) {
+            finish(true);
+        } else if (threadHandle()) {
+            // The loop may have declared itself finished and still be closing
+            // the encoder: this object must outlive the thread.
+            wait();
+        }
+    });
+    fw::takeExceptionReported();
+}
+
+void SoundEncodingThread::addChunk(const void* data, uint32_t length, void* cookie) {
+    Chunk* chunk = nullptr;
+    {
+        Guard g(*this);
+        if (!freeQueue.empty()) {
+            chunk = freeQueue.front();
+            freeQueue.pop_front();
+        }
+    }
+    if (!chunk) {
+        chunk = new Chunk{};
+        allocated.fetch_add(1);
+        FW_TRACE("ALLOCATED %d for chunk %p", static_cast<int>(sizeof(Chunk)), static_cast<void*>(chunk));
+    }
+    chunk->data = static_cast<const uint8_t*>(data);
+    chunk->length = length;
+    chunk->cookie = cookie;
+
+    int32_t refusedIn = -1;
+    {
+        Guard g(*this);
+        int32_t s = state.load();
+        if (s == waiting || s == active) {
+            state.store(active);
+            inQueue.push_back(chunk);
+        } else {
+            refusedIn = s;
+        }
+    }
+    if (refusedIn >= 0) {
+        // Too late for this stream: the producer still gets its block back.
+        FW_TRACE("addChunk: WARN state = %d != waiting or active", refusedIn);
+        Chunk done = *chunk;
+        delete chunk;
+        postCompletion(done);
+    }
+}
+
+void SoundEncodingThread::setCompletionQueue(smartptr<EventQueue> queue, uint32_t key) {
+    Guard g(*this);
+    eventQueue = std::move(queue);
+    completionKey = static_cast<int32_t>(key);
+}
+
+void SoundEncodingThread::setEncoder(smartptr<ISoundEncoder> newEncoder) {
+    Guard g(*this);
+    if (encoder) replaced.push_back(encoder);
+    encoder = std::move(newEncoder);
+}
+
+void SoundEncodingThread::finish(bool force) {
+    FW_TRACE("encodingThread: finish (force = %d)", force ? 1 : 0);
+    {
+        Guard g(*this);
+        // The end of the loop is final; any other state gives way to the request.
+        if (state.load() != finished) state.store(force ? aborting : finishing);
+    }
+    if (threadHandle() && ::WaitForSingleObject(threadHandle(), INFINITE) == WAIT_FAILED) {
+        setOrigin(kTraceSource, __LINE__, "kit::SoundEncodingThread::finish");
+        throw ARuntimeError("WaitForSingleObject() failed");
+    }
+    FW_TRACE("encodingThread: finish () done, encoding done");
+}
+
+uint32_t SoundEncodingThread::run() {
+    fw::catchAndReportFatal(kTraceSource, __LINE__, [this] {
+        bool closing = false;
+        auto closeEncoder = [&] {
+            closing = true;
+            ISoundEncoder* enc = nullptr;
+            {
+                Guard g(*this);
+                enc = encoder.get();
+            }
+            if (enc) enc->close();
+        };
+        try {
+            encodingLoop();
+            clearQueues();
+            closeEncoder();
+        } catch (const Exception& e) {
+            // A failing post or close ends the stream; the owner's finish returns
+            // normally. The encoder is still closed, so its file is complete.
+            FW_TRACE("%s", e.message().c_str());
+            state.store(finished);
+            clearQueues();
+            if (!closing) {
+                try {
+                    closeEncoder();
+                } catch (const Exception& again) {
+                    FW_TRACE("%s", again.message().c_str());
+                }
+            }
+        }
+        FW_TRACE("Encoding stream finished");
+    });
+    return 0;
+}
+
+void SoundEncodingThread::encodingLoop() {
+    for (;;) {
+        int32_t s = state.load();
+        if (s == finished) return;
+        switch (s) {
+        case waiting:
+            break;
+        case active:
+        case finishing:
+            if (!encodeOne()) return;
+            break;
+        case aborting:
+            dropQueued();
+            return;
+        default:
+            FW_TRACE("unknown state = %d", s);
+            break;
+        }
+        ::Sleep(kPassSleepMs);
+    }
+}
+
+bool SoundEncodingThread::encodeOne() {
+    Chunk* chunk = nullptr;
+    ISoundEncoder* enc = nullptr;
+    {
+        Guard g(*this);
+        if (inQueue.empty()) {
+            if (state.load() != finishing) return true;
+            state.store(finished);
+            return false;
+        }
+        enc = encoder.get();
+        if (enc) {
+            chunk = inQueue.front();
+            inQueue.pop_front();
+        }
+    }
+    if (!enc) {
+        // Blocks wait for setEncoder. A normal finish cannot end before one comes.
+        if (state.load() == finishing && !toldNoEncoder) {
+            toldNoEncoder = true;
+            FW_LOG(fw::LEVEL_WARN, "FinishingWithoutEncoder", "%s",
+                   "finish requested with blocks queued and no encoder: waiting for one");
+        }
+        return true;
+    }
+    if (!chunk) {
+        logNullChunk();
+        return true;
+    }
+    fw::catchAndReportFatal(kTraceSource, __LINE__, [&] { enc->encodeChunk(*chunk); });
+    postCompletion(*chunk);
+    Guard g(*this);
+    freeQueue.push_back(chunk);
+    return true;
+}
+
+void SoundEncodingThread::dropQueued() {
+    for (;;) {
+        Chunk* chunk = nullptr;
+        {
+            Guard g(*this);
+            if (inQueue.empty()) break;
+            chunk = inQueue.front();
+            inQueue.pop_front();
+        }
+        if (!chunk) {
+            logNullChunk();
+            continue;
+        }
+        Chunk done = *chunk;
+        delete chunk;
+        postCompletion(done);
+    }
+    state.store(finished);
+}
+
+void SoundEncodingThread::postCompletion(const Chunk& chunk) {
+    EventQueue* queue = nullptr;
+    ULONG_PTR key = 0;
+    {
+        Guard g(*this);
+        queue = eventQueue.get();
+        key = static_cast<ULONG_PTR>(static_cast<uint32_t>(completionKey));
+    }
+    if (!queue) {
+        setOrigin("kit_smartptr", 99, "kit::smartptr<kit::EventQueue>::operator->");
+        throw NullPointerException();
+    }
+    queue->postEvent(chunk.length, key, chunk.cookie);
+}
+
+void SoundEncodingThread::logNullChunk() { FW_LOG(fw::LEVEL_ERR, "NullChunkInQueue", "%s", ""); }
+
+void SoundEncodingThread::clearQueues() {
+    FW_TRACE("clearQueues ()");
+    try {
+        std::set<Chunk*> deleted;
+        auto take = [this](std::deque<Chunk*>& q, Chunk*& out) {
+            Guard g(*this);
+            if (q.empty()) return false;
+            out = q.front();
+            q.pop_front();
+            return true;
+        };
+        for (std::deque<Chunk*>* q : {&inQueue, &freeQueue}) {
+            Chunk* chunk = nullptr;
+            while (take(*q, chunk)) {
+                FW_TRACE("DELETING CHUNK %p", static_cast<void*>(chunk));
+                if (deleted.count(chunk)) {
+                    FW_TRACE("Already deleted");
+                    continue;
+                }
+                delete chunk;
+                deleted.insert(chunk);
+            }
+        }
+    } catch (...) {
+        FW_TRACE("something strange happened when clearing");
+    }
+    FW_TRACE("clearQueues () done");
+}
+
+// ---- GenericSoundEncodingStream -------------------------------------------------
+
+GenericSoundEncodingStream::GenericSoundEncodingStream() : GenericSoundEncodingStream(nullptr) {}
+
+GenericSoundEncodingStream::GenericSoundEncodingStream(smartptr<ISoundEncoder> encoder)
+    : thread(new SoundEncodingThread(std::move(encoder))) {
+    thread->start();
+}
+
+void GenericSoundEncodingStream::write(const void* data, uint32_t length, void* cookie) {
+    thread->addChunk(data, length, cookie);
+}
+
+void GenericSoundEncodingStream::setCompletionQueue(smartptr<EventQueue> queue, uint32_t key) {
+    thread->setCompletionQueue(std::move(queue), key);
+}
+
+void GenericSoundEncodingStream::finish(bool force) { thread->finish(force); }
+
+void GenericSoundEncodingStream::setEncoder(smartptr<ISoundEncoder> encoder) { thread->setEncoder(std::move(encoder)); }
+
+}  // namespace kit
