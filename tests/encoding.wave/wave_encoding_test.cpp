@@ -1,0 +1,239 @@
+#include <gmock/gmock.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "encoding.common/encoding_stream.h"
+#include "encoding.wave/wave_encoding.h"
+#include "support/bed_audio.h"
+#include "support/support.h"
+
+namespace {
+
+using kit::Chunk;
+using kit::smartptr;
+using kit::SoundFormat;
+using kit::WaveSoundEncoder;
+using testsupport::readFile;
+using testsupport::TempDir;
+
+uint32_t u32(const std::string& s, std::size_t at) {
+    uint32_t v = 0;
+    std::memcpy(&v, s.data() + at, 4);
+    return v;
+}
+uint16_t u16(const std::string& s, std::size_t at) {
+    uint16_t v = 0;
+    std::memcpy(&v, s.data() + at, 2);
+    return v;
+}
+
+// The 44-byte header the file must start with, written out by hand.
+std::string expectedHeader(uint16_t channels, uint32_t rate, uint16_t bits, uint32_t dataBytes, uint32_t riffBytes) {
+    std::string h;
+    auto put32 = [&](uint32_t v) { h.append(reinterpret_cast<const char*>(&v), 4); };
+    auto put16 = [&](uint16_t v) { h.append(reinterpret_cast<const char*>(&v), 2); };
+    uint16_t align = static_cast<uint16_t>(channels * bits / 8);
+    h += "RIFF";
+    put32(riffBytes);
+    h += "WAVEfmt ";
+    put32(16);
+    put16(1);
+    put16(channels);
+    put32(rate);
+    put32(align * rate);
+    put16(align);
+    put16(bits);
+    h += "data";
+    put32(dataBytes);
+    return h;
+}
+
+// Deterministic bytes of PCM.
+std::string pcm(std::size_t n, uint32_t seed = 7) {
+    std::string s(n, '\0');
+    uint32_t x = seed;
+    for (auto& c : s) {
+        x = x * 1664525u + 1013904223u;
+        c = static_cast<char>(x >> 24);
+    }
+    return s;
+}
+
+void encode(WaveSoundEncoder& e, const std::string& bytes, std::size_t chunkSize) {
+    for (std::size_t at = 0; at < bytes.size(); at += chunkSize) {
+        std::size_t n = std::min(chunkSize, bytes.size() - at);
+        e.encodeChunk(Chunk{reinterpret_cast<const uint8_t*>(bytes.data() + at), static_cast<uint32_t>(n), nullptr});
+    }
+}
+
+// ---- header arithmetic ------------------------------------------------------------
+
+struct HeaderCase {
+    SoundFormat format;
+    uint16_t channels, blockAlign, bits;
+    uint32_t rate, avgBytes;
+};
+
+class PcmHeader : public ::testing::TestWithParam<HeaderCase> {};
+
+TEST_P(PcmHeader, FollowsTheFormatRecord) {
+    const HeaderCase& c = GetParam();
+    PCMWAVEFORMAT h = kit::pcmHeader(c.format);
+    EXPECT_EQ(sizeof h, 16u);
+    EXPECT_EQ(h.wf.wFormatTag, 1);
+    EXPECT_EQ(h.wf.nChannels, c.channels);
+    EXPECT_EQ(h.wf.nSamplesPerSec, c.rate);
+    EXPECT_EQ(h.wf.nAvgBytesPerSec, c.avgBytes);
+    EXPECT_EQ(h.wf.nBlockAlign, c.blockAlign);
+    EXPECT_EQ(h.wBitsPerSample, c.bits);
+}
+
+INSTANTIATE_TEST_SUITE_P(Formats, PcmHeader,
+                         ::testing::Values(HeaderCase{{2, 16, 44100}, 2, 4, 16, 44100, 176400},
+                                           HeaderCase{{1, 8, 22050}, 1, 1, 8, 22050, 22050},
+                                           HeaderCase{{1, 16, 8000}, 1, 2, 16, 8000, 16000},
+                                           HeaderCase{{2, 8, 11025}, 2, 2, 8, 11025, 22050},
+                                           HeaderCase{{6, 24, 48000}, 6, 18, 24, 48000, 864000},
+                                           // only the low 16 bits of channels and bits count
+                                           HeaderCase{{0x10002, 0x10010, 44100}, 2, 4, 16, 44100, 176400}));
+
+// ---- files --------------------------------------------------------------------------
+
+class WaveFile : public ::testing::Test {
+protected:
+    TempDir dir;
+    SoundFormat format = kit::kRecordingFormat;
+    std::string path = dir.file("take.wav");
+};
+
+TEST_F(WaveFile, ARecordingWithoutChunksIsAnEmpty44ByteWav) {
+    smartptr<WaveSoundEncoder> e(new WaveSoundEncoder(path.c_str(), &format));
+    e->close();
+    EXPECT_EQ(readFile(path), expectedHeader(2, 44100, 16, 0, 36));
+}
+
+TEST_F(WaveFile, OneChannel8BitFormatGivesItsOwnAlignmentAndRate) {
+    SoundFormat mono8{1, 8, 22050};
+    smartptr<WaveSoundEncoder> e(new WaveSoundEncoder(path.c_str(), &mono8));
+    std::string bytes = pcm(1000);
+    encode(*e, bytes, 100);
+    e->close();
+    std::string file = readFile(path);
+    EXPECT_EQ(u16(file, 32), 1) << "block alignment";
+    EXPECT_EQ(u32(file, 28), 22050u) << "bytes per second";
+    EXPECT_EQ(file, expectedHeader(1, 22050, 8, 1000, 1036) + bytes);
+}
+
+TEST_F(WaveFile, AnExistingFileIsReplaced) {
+    testsupport::writeFile(path, std::string(100000, 'x'));
+    smartptr<WaveSoundEncoder> e(new WaveSoundEncoder(path.c_str(), &format));
+    encode(*e, pcm(400), 400);
+    e->close();
+    EXPECT_EQ(readFile(path), expectedHeader(2, 44100, 16, 400, 436) + pcm(400));
+}
+
+TEST_F(WaveFile, AFolderThatDoesNotExistFailsFromTheConstructor) {
+    std::string missing = dir.file("no such folder\\take.wav");
+    try {
+        WaveSoundEncoder e(missing.c_str(), &format);
+        FAIL() << "constructed";
+    } catch (const kit::ARuntimeError& error) {
+        EXPECT_STREQ(error.message().c_str(), "mmioOpen() failed");
+        EXPECT_STREQ(error.originFile(), "encoding.wave/wave_encoding");
+    }
+    EXPECT_FALSE(testsupport::fileExists(missing));
+}
+
+TEST_F(WaveFile, DestroyingAnUnclosedEncoderCompletesTheFile) {
+    {
+        smartptr<WaveSoundEncoder> e(new WaveSoundEncoder(path.c_str(), &format));
+        encode(*e, pcm(8000), 1000);
+    }
+    EXPECT_EQ(readFile(path), expectedHeader(2, 44100, 16, 8000, 8036) + pcm(8000));
+}
+
+TEST_F(WaveFile, WhileRecordingTheFileIsAValidWavOfAllButTheLastSecond) {
+    smartptr<WaveSoundEncoder> e(new WaveSoundEncoder(path.c_str(), &format));
+    const std::size_t block = 17640;  // 100 ms
+    std::string audio = pcm(block * 35);
+    // Right after creation: a valid empty WAV on disk.
+    std::string file = readFile(path);
+    ASSERT_GE(file.size(), 44u);
+    EXPECT_EQ(file.substr(0, 44), expectedHeader(2, 44100, 16, 0, 36));
+
+    struct Step {
+        std::size_t blocks;
+        uint32_t expectedData;  // what the header on disk counts after that many blocks
+    };
+    for (Step step : {Step{9, 0}, Step{10, 176400}, Step{19, 176400}, Step{20, 352800}, Step{35, 529200}}) {
+        while (e->dataBytes() < step.blocks * block) {
+            std::size_t at = e->dataBytes();
+            e->encodeChunk(Chunk{reinterpret_cast<const uint8_t*>(audio.data() + at), static_cast<uint32_t>(block), nullptr});
+        }
+        file = readFile(path);
+        ASSERT_GE(file.size(), 44u + step.expectedData) << step.blocks;
+        EXPECT_EQ(u32(file, 40), step.expectedData) << step.blocks;
+        EXPECT_EQ(u32(file, 4), step.expectedData + 36) << step.blocks;
+        EXPECT_EQ(file.compare(44, step.expectedData, audio, 0, step.expectedData), 0) << step.blocks;
+    }
+    e->close();
+    EXPECT_EQ(readFile(path), expectedHeader(2, 44100, 16, 35 * block, 35 * block + 36) + audio);
+}
+
+// Property: whatever the chunking, the sizes equal the bytes written and the
+// data are the bytes given, across several provisional size updates.
+struct Chunking {
+    std::size_t total;
+    std::size_t chunk;
+};
+
+class WaveSizes : public ::testing::TestWithParam<Chunking> {};
+
+TEST_P(WaveSizes, EqualTheBytesWritten) {
+    TempDir dir;
+    std::string path = dir.file("p.wav");
+    SoundFormat format = kit::kRecordingFormat;
+    std::string bytes = pcm(GetParam().total, static_cast<uint32_t>(GetParam().chunk));
+    {
+        smartptr<WaveSoundEncoder> e(new WaveSoundEncoder(path.c_str(), &format));
+        encode(*e, bytes, GetParam().chunk);
+        e->close();
+    }
+    std::string file = readFile(path);
+    uint32_t n = static_cast<uint32_t>(bytes.size());
+    uint32_t pad = n & 1;
+    ASSERT_EQ(file.size(), 44u + n + pad);
+    EXPECT_EQ(u32(file, 40), n);
+    EXPECT_EQ(u32(file, 4), n + 36 + pad);
+    EXPECT_EQ(file.substr(0, 36), expectedHeader(2, 44100, 16, n, n + 36 + pad).substr(0, 36));
+    EXPECT_EQ(file.compare(44, n, bytes), 0) << "the PCM is unchanged";
+}
+
+INSTANTIATE_TEST_SUITE_P(Chunkings, WaveSizes,
+                         ::testing::Values(Chunking{0, 4}, Chunking{2, 2}, Chunking{4096, 4096}, Chunking{8192, 8192},
+                                           Chunking{8194, 2}, Chunking{100000, 8190}, Chunking{176400, 17640},
+                                           Chunking{176404, 17640}, Chunking{529200 + 8, 4},
+                                           Chunking{600000, 65536}, Chunking{700000, 176400},
+                                           Chunking{1000000, 176401}, Chunking{1000001, 333}));
+
+// The encoder behind the stream: what is written is what the file holds.
+TEST(WaveThroughStream, EveryChunkReachesTheFileInOrder) {
+    TempDir dir;
+    std::string path = dir.file("s.wav");
+    SoundFormat format = kit::kRecordingFormat;
+    smartptr<kit::EventQueue> q(new kit::EventQueue);
+    smartptr<kit::GenericSoundEncodingStream> s(new kit::GenericSoundEncodingStream);
+    s->setCompletionQueue(q, 5);
+    std::string audio = pcm(17640 * 12);
+    for (int i = 0; i < 12; ++i) s->write(audio.data() + i * 17640, 17640, nullptr);
+    s->setEncoder(smartptr<kit::ISoundEncoder>(new WaveSoundEncoder(path.c_str(), &format)));
+    s->finish();
+    EXPECT_EQ(readFile(path), expectedHeader(2, 44100, 16, 17640 * 12, 17640 * 12 + 36) + audio);
+    testsupport::WavFile w = testsupport::readWav(path);
+    EXPECT_TRUE(w.valid);
+    EXPECT_EQ(w.samples.size(), 17640u * 6);
+}
+
+}  // namespace
