@@ -1,0 +1,160 @@
+// The sound recorder: captures 16-bit PCM from the wave-input device and hands
+// every recorded block, scaled by the level coefficient, to an output stream.
+//
+// One capture thread (SoundThread) owns all recording state. Everything that
+// happens to the recorder reaches it through the recorder's event queue:
+//   key 1  block recorded  (posted by the device callback; pointer: the WAVEHDR)
+//   key 2  start           key 3  pause          key 4  finish
+//   key 5  block written   (posted by the stream; count: bytes, pointer: the write's cookie)
+// Two blocks (bufferMs each) circulate in the device. One write is
+// outstanding at a time, so the stream receives the blocks in recording order;
+// blocks recorded meanwhile wait in the pending list (at most 500; a block
+// recorded while 500 wait is dropped, counted and logged, and recording goes
+// on). Written blocks are reused through the spare list, trimmed to one.
+//
+// Memory: every block is freed by the recorder once no one needs it. Dropped
+// and empty blocks go back to the spare list. The destructor frees the spare
+// and pending blocks and whatever the queue still holds, unprepares the block
+// of a write the stream may still hold, closes the device, and leaves that one
+// block to the event queue, which frees it when the stream's completion for it
+// arrives (the stream holds the queue until then).
+//
+// Usage: construct (device opened, thread waiting), start(), ... finish() or
+// finish(true); destroy only after finish has returned.
+#pragma once
+
+#include <windows.h>
+#include <mmsystem.h>
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+
+#include "encoding.common/sound_encoding.h"
+#include "encoding.common/sound_format.h"
+#include "kit/clock.h"
+#include "kit/refcounted.h"
+#include "kit/threads.h"
+#include "sound.capture/wave_in_device.h"
+
+namespace kit {
+
+// Called on the capture thread when the output has been too slow for six write
+// completions in a row (and on each further slow one). Installed by the engine.
+using RecCrashFunc = void (*)(const char* message);
+extern std::atomic<RecCrashFunc> recCrashFunc;
+
+// The capture format for a format record: PCM, channels and bits as 16-bit values.
+WAVEFORMATEX captureFormat(const SoundFormat& format) noexcept;
+
+// A sample times the coefficient, truncated toward zero; the low 16 bits are
+// kept (no saturation: 20000 x 2.0 gives -25536).
+int16_t scaleSample(int16_t sample, double coefficient) noexcept;
+void scaleSamples(int16_t* samples, std::size_t count, double coefficient) noexcept;
+
+class SoundRecorder;
+class CaptureQueue;
+
+class SoundThread : public Thread {
+public:
+    SoundThread(SoundRecorder* recorder, double volumeCoeff);
+
+    void requestAbort() noexcept { abortRequested.store(true); }
+
+protected:
+    uint32_t run() override;
+
+private:
+    void dispatch(ULONG_PTR key, uint32_t count, void* pointer);
+    void addBuffer();
+    void handleStart();
+    void handlePause();
+    void handleFinish();
+    void handleData(WAVEHDR* block);
+    void handleWriteDone(uint32_t count, void* cookie);
+    void watchSpeed();
+    void writeBlock(WAVEHDR* block);
+    void toSpare(WAVEHDR* block);
+    void checkStop();
+
+    SoundRecorder* recorder;  // outlives its thread
+    bool stop = false;
+    std::atomic<bool> abortRequested{false};
+    uint32_t lastWriteTick = 0;
+    uint32_t slowCount = 0;
+    bool slow = false;
+    double volumeCoeff;
+};
+
+class SoundRecorder : public refcounted {
+public:
+    static constexpr ULONG_PTR keyData = 1;
+    static constexpr ULONG_PTR keyStart = 2;
+    static constexpr ULONG_PTR keyPause = 3;
+    static constexpr ULONG_PTR keyFinish = 4;
+    static constexpr ULONG_PTR keyWriteDone = 5;
+    static constexpr std::size_t kPendingLimit = 500;
+    static constexpr uint32_t kSlowMs = 150;
+    static constexpr uint32_t kSlowLimit = 5;  // the sixth slow completion in a row calls recCrashFunc
+
+    // Opens the device (throws MMError "waveInOpen() failed") and starts the
+    // capture thread; recording begins with start().
+    SoundRecorder(smartptr<IAsyncOutStream> stream, const SoundFormat& format, double volumeCoeff, unsigned bufferMs,
+                  WaveInDevice& device = systemWaveIn(), TickSource ticks = systemTicks);
+    ~SoundRecorder() override;
+    SoundRecorder(const SoundRecorder&) = delete;
+    SoundRecorder& operator=(const SoundRecorder&) = delete;
+
+    void start();
+    void pause();
+    // Ends the recording and waits until the capture thread has ended. Normal:
+    // every recorded block has been handed to the stream and written. Abort:
+    // the device is reset, nothing more is written, no write is awaited.
+    void finish(bool abort = false);
+
+    uint32_t blockBytes() const noexcept { return bufferBytes; }
+
+    // Counters, readable from any thread at any time.
+    uint32_t blocksRecorded() const noexcept { return counters.recorded.load(); }  // non-empty blocks from the device
+    uint32_t blocksWritten() const noexcept { return counters.written.load(); }    // writes handed to the stream
+    uint32_t blocksDropped() const noexcept { return counters.dropped.load(); }    // lost to a full pending list
+    uint32_t pendingPeak() const noexcept { return counters.pendingPeak.load(); }
+
+    // Blocks allocated and not yet freed by any recorder of this process.
+    static int liveBlocks() noexcept;
+
+private:
+    friend class SoundThread;
+    static void CALLBACK waveInProc(HWAVEIN device, UINT message, DWORD_PTR instance, DWORD_PTR param1, DWORD_PTR param2);
+    WAVEHDR* newBlock();
+    void freeBlock(WAVEHDR* block, bool deviceOpen);
+    void drainQueue();
+
+    HWAVEIN device = nullptr;
+    smartptr<CaptureQueue> queue;
+    WAVEFORMATEX format{};
+    smartptr<IAsyncOutStream> stream;
+    int32_t writeInProgress = 0;
+    smartptr<SoundThread> thread;
+    int32_t buffersInDevice = 0;
+    uint32_t bufferBytes = 0;
+    uint32_t bufferMs = 0;
+    WAVEHDR* pBufferBeingWritten = nullptr;
+    std::deque<WAVEHDR*> pending;
+    std::deque<WAVEHDR*> spare;
+    bool finishing = false;
+    int32_t bytesWritten = 0;
+    double volumeCoeff = 1.0;
+
+    WaveInDevice& api;
+    TickSource ticks;
+    struct Counters {
+        std::atomic<uint32_t> recorded{0};
+        std::atomic<uint32_t> written{0};
+        std::atomic<uint32_t> dropped{0};
+        std::atomic<uint32_t> pendingPeak{0};
+    } counters;
+};
+
+}  // namespace kit
