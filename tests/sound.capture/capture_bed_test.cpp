@@ -1,0 +1,128 @@
+// The capture on the test bed: Wine's real waveIn reading the null sink's
+// monitor, into which the native paplay plays a known signal.
+#include <gmock/gmock.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "encoding.common/encoding_stream.h"
+#include "encoding.wave/wave_encoding.h"
+#include "sound.capture/capture_check.h"
+#include "sound.capture/sound_recorder.h"
+#include "support/bed_audio.h"
+#include "support/support.h"
+
+namespace {
+
+using kit::smartptr;
+using testsupport::ChildMain;
+using testsupport::ChildProcess;
+using testsupport::Coverage;
+using testsupport::playedSignalInside;
+using testsupport::TempDir;
+
+constexpr DWORD kBlockMs = 100;
+
+std::string describe(const Coverage& c) {
+    return c.why + " (recording frame " + std::to_string(c.capturedOffset) + ", signal frame " +
+           std::to_string(c.playedOffset) + ", " + std::to_string(c.matchedFrames) + " frames matched)";
+}
+
+// The whole path of a recording: capture into a stream without encoder, the
+// file chosen two seconds later, then a normal finish. The recording starts
+// while the signal plays (the bed loses the first milliseconds of a playback
+// that starts under a running capture) and ends after the signal has ended.
+TEST(CaptureOnTheBed, APlayedSignalReachesTheWavFileWithoutGapOrChangeAfterALateEncoder) {
+    TempDir dir;
+    std::string signalPath = dir.file("signal.wav");
+    std::string outPath = dir.file("recording.wav");
+    std::vector<int16_t> played = testsupport::pseudoRandomSignal(44100 * 6, 4711);
+    testsupport::writeWav(signalPath, played);
+
+    ASSERT_TRUE(testsupport::playIntoSink(signalPath));
+    DWORD playStart = ::GetTickCount();
+    ::Sleep(500);
+    smartptr<kit::GenericSoundEncodingStream> stream(new kit::GenericSoundEncodingStream);
+    smartptr<kit::SoundRecorder> recorder(new kit::SoundRecorder(stream, kit::kRecordingFormat, 1.0, kBlockMs));
+    recorder->start();
+    // Two seconds of capture (Wine's capture needs about a second to begin).
+    ASSERT_TRUE(testsupport::waitUntil([&] { return recorder->blocksRecorded() >= 20; }, 10000));
+    EXPECT_EQ(recorder->blocksWritten(), 1u) << "one write waits in the stream, the rest in the pending list";
+    EXPECT_GE(recorder->pendingPeak(), 19u);
+    kit::SoundFormat format = kit::kRecordingFormat;
+    stream->setEncoder(smartptr<kit::ISoundEncoder>(new kit::WaveSoundEncoder(outPath.c_str(), &format)));
+
+    while (::GetTickCount() - playStart < 6000 + 1500) ::Sleep(50);  // the signal's end, and a margin
+    recorder->finish();
+    stream->finish();
+    EXPECT_EQ(recorder->blocksDropped(), 0u);
+
+    testsupport::WavFile w = testsupport::readWav(outPath);
+    ASSERT_TRUE(w.valid);
+    EXPECT_EQ(w.riffSize, w.dataSize + 36);
+    EXPECT_EQ(w.fileSize, 44u + w.dataSize);
+    // Every written block is in the file: whole blocks, the last one cut by the reset.
+    EXPECT_LE(w.dataSize, recorder->blocksWritten() * 17640u);
+    EXPECT_GT(w.dataSize, (recorder->blocksWritten() - 1) * 17640u);
+    EXPECT_GT(w.dataSize, 3u * 176400u);
+
+    Coverage c = playedSignalInside(w.samples, played);
+    EXPECT_TRUE(c.ok) << describe(c);
+    EXPECT_EQ(c.capturedOffset, 0) << "the file begins with the signal: nothing before it was lost";
+    EXPECT_TRUE(c.signalEndInside) << "the signal ran to its end in the file: " << describe(c);
+    std::printf("recorded %.2f s; signal frames %ld..%zu, from the file's first frame on\n", w.dataSize / 176400.0,
+                c.playedOffset, static_cast<std::size_t>(c.playedOffset) + c.matchedFrames);
+}
+
+// A recording whose process is killed leaves a valid WAV of all but its last second.
+int recordUntilKilled(const std::vector<std::string>& args) {
+    if (args.size() < 2) return 2;
+    kit::SoundFormat format = kit::kRecordingFormat;
+    smartptr<kit::GenericSoundEncodingStream> stream(new kit::GenericSoundEncodingStream(
+        smartptr<kit::ISoundEncoder>(new kit::WaveSoundEncoder(args[0].c_str(), &format))));
+    smartptr<kit::SoundRecorder> recorder(new kit::SoundRecorder(stream, format, 1.0, kBlockMs));
+    recorder->start();
+    HANDLE started = ::OpenEventA(EVENT_MODIFY_STATE, FALSE, args[1].c_str());
+    if (started) ::SetEvent(started);
+    ::Sleep(INFINITE);
+    return 0;
+}
+ChildMain recordUntilKilledChild("record-until-killed", recordUntilKilled);
+
+TEST(CaptureOnTheBed, AKilledRecordingLeavesAValidWavOfThePlayedSignal) {
+    TempDir dir;
+    std::string signalPath = dir.file("signal.wav");
+    std::string outPath = dir.file("killed.wav");
+    std::vector<int16_t> played = testsupport::pseudoRandomSignal(44100 * 8, 815);
+    testsupport::writeWav(signalPath, played);
+    std::string eventName = "sonotape-test-recording-" + std::to_string(::GetCurrentProcessId());
+    HANDLE started = ::CreateEventA(nullptr, TRUE, FALSE, eventName.c_str());
+    ASSERT_NE(started, nullptr);
+
+    ASSERT_TRUE(testsupport::playIntoSink(signalPath));
+    ::Sleep(500);
+    ChildProcess child("record-until-killed", {outPath, eventName});
+    ASSERT_EQ(::WaitForSingleObject(started, 10000), WAIT_OBJECT_0);
+    DWORD t0 = ::GetTickCount();
+    // About three seconds: Wine's capture takes up to a second to deliver its
+    // first block in a new process, so wait until 2.5 s of audio reached the file.
+    testsupport::waitUntil([&] { return testsupport::fileSize(outPath) >= 44 + 441000; }, 15000);
+    child.kill();
+    ASSERT_TRUE(child.wait(5000));
+    ::CloseHandle(started);
+    std::printf("killed %lu ms after the recording started\n", static_cast<unsigned long>(::GetTickCount() - t0));
+
+    testsupport::WavFile w = testsupport::readWav(outPath);
+    ASSERT_TRUE(w.valid) << "the file left behind parses as a WAV";
+    EXPECT_EQ(w.riffSize, w.dataSize + 36) << "the two sizes agree";
+    EXPECT_GE(w.fileSize, 44u + w.dataSize) << "the file holds every byte the header counts";
+    EXPECT_GE(w.dataSize, 2u * 176400u) << "at least two seconds of audio";
+    EXPECT_EQ(w.samples.size() * 2, w.dataSize);
+    Coverage c = playedSignalInside(w.samples, played);
+    EXPECT_TRUE(c.ok) << describe(c);
+    EXPECT_EQ(c.capturedOffset, 0) << describe(c);
+    EXPECT_FALSE(c.signalEndInside) << "the recording lies inside the signal";
+}
+
+}  // namespace

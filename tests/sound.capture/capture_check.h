@@ -1,0 +1,65 @@
+// Checks that a recording holds a played signal whole: every played sample
+// that falls inside the recording is there, in order, bit for bit, with no
+// gap and no duplicate; outside the signal the recording holds silence.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "support/bed_audio.h"
+
+namespace testsupport {
+
+struct Coverage {
+    bool ok = false;
+    std::string why;            // what is wrong, when not ok
+    long capturedOffset = -1;   // frame of the recording where the signal's copy begins
+    long playedOffset = -1;     // frame of the signal found there
+    std::size_t matchedFrames = 0;
+    bool signalStartInside = false;  // the recording holds the signal's first frame
+    bool signalEndInside = false;    // ... and its last one
+};
+
+inline Coverage playedSignalInside(const std::vector<int16_t>& recorded, const std::vector<int16_t>& played) {
+    Coverage c;
+    SignalMatch m = matchCapture(recorded, played);
+    c.capturedOffset = m.capturedOffset;
+    c.playedOffset = m.playedOffset;
+    c.matchedFrames = m.matchedFrames;
+    std::size_t recFrames = recorded.size() / kChannels, playFrames = played.size() / kChannels;
+    auto silentBetween = [&](std::size_t from, std::size_t to) {
+        for (std::size_t i = from * kChannels; i < to * kChannels; ++i)
+            if (recorded[i] != 0) return false;
+        return true;
+    };
+    if (m.capturedOffset < 0) {
+        c.why = "the played signal is not in the recording";
+        return c;
+    }
+    std::size_t at = static_cast<std::size_t>(m.capturedOffset);
+    std::size_t from = static_cast<std::size_t>(m.playedOffset);
+    c.signalStartInside = from == 0;
+    if (from != 0 && at != 0) {
+        c.why = "frames missing: the recording's frame " + std::to_string(at) + " holds the signal's frame " +
+                std::to_string(from) + " and what precedes it is not the signal";
+        return c;
+    }
+    if (from == 0 && !silentBetween(0, at)) {
+        c.why = "sound before the signal began (" + std::to_string(at) + " frames)";
+        return c;
+    }
+    if (!m.exact) {
+        c.why = "the recording departs from the signal after " + std::to_string(m.matchedFrames) + " frames";
+        return c;
+    }
+    c.signalEndInside = from + m.matchedFrames == playFrames;
+    if (c.signalEndInside && !silentBetween(at + m.matchedFrames, recFrames)) {
+        c.why = "sound after the signal ended";
+        return c;
+    }
+    c.ok = true;
+    return c;
+}
+
+}  // namespace testsupport
