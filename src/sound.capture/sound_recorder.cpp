@@ -123,11 +123,11 @@ SoundRecorder::SoundRecorder(smartptr<IAsyncOutStream> stream, const SoundFormat
 }
 
 SoundRecorder::~SoundRecorder() {
-    if (thread && thread->isRunning()) {
-        // Destroyed without finish: end the capture thread before freeing what it owns.
-        fw::catchAndReport(kTraceSource, __LINE__, [this] { finish(true); });
-        fw::takeExceptionReported();
-    }
+    // Destroyed without finish: end the capture thread before freeing what it owns.
+    fw::catchAndReport(kTraceSource, __LINE__, [this] {
+        if (thread && thread->isRunning()) finish(true);
+    });
+    fw::takeExceptionReported();
     drainQueue();
     int count = 0;
     for (std::deque<WAVEHDR*>* list : {&spare, &pending}) {

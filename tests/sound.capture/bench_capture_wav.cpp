@@ -1,0 +1,203 @@
+// Benchmark: 20 seconds recorded on the bed into a WAV file (SoundRecorder,
+// encoding stream, WAV encoder), and the same source recorded at the same time
+// by the native parec for comparison.
+//
+// Our figure is the CPU time of this process (GetProcessTimes: every thread,
+// Wine's own included) from the recorder's construction to the end of the
+// stream, per second of audio in the file. Before it, the same measure is
+// taken of a bare waveIn capture (two 100 ms blocks, no code of ours) as the
+// platform's baseline (after a first capture that loads Wine's audio stack), and the difference is printed as our own share. The
+// wineserver's CPU time over the recording is read from /proc and printed
+// apart (it serves every Wine process: an upper bound of this recording's share).
+// parec's figure is the CPU time bash reports for its children (`times`:
+// timeout and parec), per second of audio in parec's file.
+#include <windows.h>
+#include <mmsystem.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "encoding.common/encoding_stream.h"
+#include "encoding.wave/wave_encoding.h"
+#include "sound.capture/capture_check.h"
+#include "sound.capture/sound_recorder.h"
+#include "support/bed_audio.h"
+#include "support/support.h"
+
+namespace {
+
+using namespace testsupport;
+
+constexpr int kSeconds = 20;
+
+double processCpuMs() {
+    FILETIME created, exited, kernel, user;
+    ::GetProcessTimes(::GetCurrentProcess(), &created, &exited, &kernel, &user);
+    auto ms = [](const FILETIME& f) {
+        return ((static_cast<uint64_t>(f.dwHighDateTime) << 32) | f.dwLowDateTime) / 10000.0;
+    };
+    return ms(kernel) + ms(user);
+}
+
+// utime + stime of the wineserver, in ms, or -1 when it cannot be found.
+double wineserverCpuMs() {
+    WIN32_FIND_DATAA found;
+    HANDLE h = ::FindFirstFileA("Z:\\proc\\*", &found);
+    if (h == INVALID_HANDLE_VALUE) return -1;
+    double result = -1;
+    do {
+        std::string name = found.cFileName;
+        if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+        std::string comm = readFile("Z:\\proc\\" + name + "\\comm");
+        if (comm.rfind("wineserver", 0) != 0) continue;
+        std::string stat = readFile("Z:\\proc\\" + name + "\\stat");
+        std::size_t close = stat.rfind(')');
+        if (close == std::string::npos) continue;
+        std::istringstream fields(stat.substr(close + 2));
+        std::string f;
+        std::vector<std::string> v;
+        while (fields >> f) v.push_back(f);
+        if (v.size() > 12) result = (std::atof(v[11].c_str()) + std::atof(v[12].c_str())) * 10.0;  // 100 ticks/s
+        break;
+    } while (::FindNextFileA(h, &found));
+    ::FindClose(h);
+    return result;
+}
+
+double secondsOf(const std::string& wav) {
+    WavFile w = readWav(wav);
+    return w.valid ? w.dataSize / 176400.0 : 0.0;
+}
+
+double parseBashTimesChildren(const std::string& text) {
+    // Two lines "XmY.YYYs XmZ.ZZZs": the shell's own times, then its children's.
+    std::istringstream in(text);
+    std::string line, last;
+    while (std::getline(in, line))
+        if (!line.empty()) last = line;
+    double total = 0;
+    std::istringstream parts(last);
+    std::string t;
+    while (parts >> t) {
+        std::size_t m = t.find('m');
+        if (m == std::string::npos) continue;
+        total += std::atof(t.substr(0, m).c_str()) * 60.0 + std::atof(t.substr(m + 1).c_str());
+    }
+    return total * 1000.0;
+}
+
+// CPU ms per audio second of a bare waveIn capture of `seconds`: two 100 ms
+// blocks cycled by a minimal loop (event callback), no code of ours.
+double bareWaveInBaseline(int seconds) {
+    WAVEFORMATEX f = kit::captureFormat(kit::kRecordingFormat);
+    HANDLE done = ::CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    HWAVEIN device = nullptr;
+    double cpu0 = processCpuMs();
+    if (::waveInOpen(&device, WAVE_MAPPER, &f, reinterpret_cast<DWORD_PTR>(done), 0, CALLBACK_EVENT) != MMSYSERR_NOERROR) {
+        ::CloseHandle(done);
+        return -1;
+    }
+    const DWORD bytes = f.nAvgBytesPerSec / 10;
+    std::vector<char> memory(2 * bytes);
+    WAVEHDR h[2] = {};
+    for (int i = 0; i < 2; ++i) {
+        h[i].lpData = memory.data() + i * bytes;
+        h[i].dwBufferLength = bytes;
+        ::waveInPrepareHeader(device, &h[i], sizeof h[i]);
+        ::waveInAddBuffer(device, &h[i], sizeof h[i]);
+    }
+    ::waveInStart(device);
+    uint64_t recorded = 0;
+    DWORD t0 = ::GetTickCount();
+    while (::GetTickCount() - t0 < seconds * 1000u) {
+        ::WaitForSingleObject(done, 200);
+        for (WAVEHDR& x : h) {
+            if (!(x.dwFlags & WHDR_DONE)) continue;
+            recorded += x.dwBytesRecorded;
+            ::waveInAddBuffer(device, &x, sizeof x);
+        }
+    }
+    ::waveInReset(device);
+    for (WAVEHDR& x : h) ::waveInUnprepareHeader(device, &x, sizeof x);
+    ::waveInClose(device);
+    ::CloseHandle(done);
+    double audio = recorded / static_cast<double>(f.nAvgBytesPerSec);
+    return audio > 0 ? (processCpuMs() - cpu0) / audio : -1;
+}
+
+}  // namespace
+
+int main() {
+    bareWaveInBaseline(1);  // loads and connects Wine's audio stack: not part of either figure
+    double baseline = bareWaveInBaseline(10);
+
+    TempDir dir;
+    std::string signalPath = dir.file("signal.wav");
+    std::string outPath = dir.file("bench.wav");
+    std::string parecPath = dir.file("parec.wav");
+    std::string script = dir.file("parec.sh");
+    std::vector<int16_t> played = pseudoRandomSignal(44100 * (kSeconds + 6), 2025);
+    writeWav(signalPath, played);
+
+    std::string unixDir = unixPath(dir.path());
+    writeFile(script, "cd '" + unixDir + "'\n" +
+                          "timeout -s INT " + std::to_string(kSeconds) +
+                          " parec --file-format=wav --rate=44100 --channels=2 --format=s16le parec.wav\n"
+                          "times > times.txt\n"
+                          "touch done\n");
+
+    DWORD playStart = ::GetTickCount();
+    if (!playIntoSink(signalPath)) {
+        std::printf("cannot start paplay\n");
+        return 1;
+    }
+    ::Sleep(500);
+    if (!startNative("/bin/bash \"" + unixPath(script) + "\"")) {
+        std::printf("cannot start parec\n");
+        return 1;
+    }
+
+    double cpu0 = processCpuMs();
+    double server0 = wineserverCpuMs();
+    kit::SoundFormat format = kit::kRecordingFormat;
+    kit::smartptr<kit::GenericSoundEncodingStream> stream(new kit::GenericSoundEncodingStream(
+        kit::smartptr<kit::ISoundEncoder>(new kit::WaveSoundEncoder(outPath.c_str(), &format))));
+    kit::smartptr<kit::SoundRecorder> recorder(new kit::SoundRecorder(stream, format, 1.0, 100));
+    recorder->start();
+    DWORD t0 = ::GetTickCount();
+    while (recorder->blocksRecorded() < kSeconds * 10u && ::GetTickCount() - t0 < (kSeconds + 10) * 1000u) ::Sleep(100);
+    recorder->finish();
+    stream->finish();
+    double cpu = processCpuMs() - cpu0;
+    double server1 = wineserverCpuMs();
+    uint32_t blocks = recorder->blocksWritten();
+    uint32_t dropped = recorder->blocksDropped();
+    recorder.reset();
+    stream.reset();
+
+    double audio = secondsOf(outPath);
+    WavFile ours = readWav(outPath);
+    Coverage c = playedSignalInside(ours.samples, played);
+
+    waitUntil([&] { return fileExists(dir.file("done")); }, 30000);
+    double parecCpu = parseBashTimesChildren(readFile(dir.file("times.txt")));
+    double parecAudio = secondsOf(parecPath);
+
+    double ours_ms = audio > 0 ? cpu / audio : -1;
+    double parec_ms = parecAudio > 0 ? parecCpu / parecAudio : -1;
+    // Let paplay end by itself before the bed goes away.
+    while (::GetTickCount() - playStart < (kSeconds + 6) * 1000u + 500u) ::Sleep(100);
+    std::printf("capture_wav detail: audio_s=%.2f cpu_ms=%.0f bare_wavein_cpu_ms_per_audio_s=%.2f "
+                "own_cpu_ms_per_audio_s=%.2f wineserver_cpu_ms_per_audio_s=%.2f signal_exact=%d parec_audio_s=%.2f "
+                "parec_cpu_ms=%.0f\n",
+                audio, cpu, baseline, baseline >= 0 ? ours_ms - baseline : -1.0,
+                server0 >= 0 && server1 >= 0 && audio > 0 ? (server1 - server0) / audio : -1.0, c.ok ? 1 : 0,
+                parecAudio, parecCpu);
+    std::printf("bench capture_wav: cpu_ms_per_audio_s=%.2f parec_cpu_ms_per_audio_s=%.2f blocks=%u dropped=%u\n",
+                ours_ms, parec_ms, blocks, dropped);
+    return 0;
+}
