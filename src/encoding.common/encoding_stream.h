@@ -9,8 +9,21 @@
 //
 // Threads: the producer calls write; the owner (engine, finalizer) calls
 // setCompletionQueue, setEncoder, finish and drops the stream; the encoding
-// thread runs the loop. The two chunk queues are guarded by one lock, held for
+// thread runs the loop (one chunk per pass, 15 ms between passes). The two
+// chunk queues (deques) are guarded by one slim reader/writer lock, held for
 // single queue operations only, never while encoding or posting.
+//
+// A normal finish with chunks queued and no encoder waits for setEncoder; it
+// is logged once ("FinishingWithoutEncoder") so that a hang shows in the log.
+// Callers without an encoder use finish(true).
+//
+// Failures: an encoder's encodeChunk failure ends the process (fatal report,
+// exit code 13). Any other failure of the shared hierarchy in the loop (a
+// completion that cannot be posted, a failing close) ends the loop: it is
+// traced, the encoder is still closed once, and finish returns normally.
+// Once the loop has finished, that state is final: a later finish request
+// does not change it. The thread object always waits for its thread before it
+// goes, also when the state is already finished.
 #pragma once
 
 #include <windows.h>

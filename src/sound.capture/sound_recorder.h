@@ -12,15 +12,25 @@
 // recorded while 500 wait is dropped, counted and logged, and recording goes
 // on). Written blocks are reused through the spare list, trimmed to one.
 //
-// Memory: every block is freed by the recorder once no one needs it. Dropped
-// and empty blocks go back to the spare list. The destructor frees the spare
-// and pending blocks and whatever the queue still holds, unprepares the block
-// of a write the stream may still hold, closes the device, and leaves that one
-// block to the event queue, which frees it when the stream's completion for it
-// arrives (the stream holds the queue until then).
+// Finishing: finish() resets the device (every block comes back) and the
+// thread ends once no block is left in the device and no write is
+// outstanding. finish(true) sets the abort flag before it posts the finish, so
+// the capture thread handles it in abort mode: from then on no block is
+// written, returned blocks go to the spare list, and the thread ends as soon
+// as the device has given back every block, without waiting for the
+// outstanding write. A finish without start ends the thread at once.
+//
+// Memory: every block is freed once no one needs it. Dropped and empty blocks
+// go back to the spare list (trimmed to one at the next addBuffer). The
+// destructor frees the spare and pending blocks and any block that came back
+// after the thread ended, unprepares the block of a write the stream may still
+// hold, and closes the device; that one block is left to the event queue,
+// which frees it when the stream's completion for it arrives (the stream holds
+// the queue until then).
 //
 // Usage: construct (device opened, thread waiting), start(), ... finish() or
-// finish(true); destroy only after finish has returned.
+// finish(true); destroy only after finish has returned (a recorder destroyed
+// while its thread runs is finished with abort first).
 #pragma once
 
 #include <windows.h>

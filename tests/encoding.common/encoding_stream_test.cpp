@@ -288,12 +288,14 @@ int failingEncoderChild(const std::vector<std::string>&) {
 }
 ChildMain failingChild("failing-encoder", failingEncoderChild);
 
-// (The report itself is not checked: the process ends before the diagnostics
-// thread has written it.)
 TEST(StreamFailure, AnEncoderFailureEndsTheProcessWithCode13) {
+    EventsFile events;
     ChildProcess child("failing-encoder");
     ASSERT_TRUE(child.wait(8000));
     EXPECT_EQ(child.exitCode(), 13u);
+    std::string log = events.added();
+    EXPECT_THAT(log, ::testing::HasSubstr("CaughtKitException"));
+    EXPECT_THAT(log, ::testing::HasSubstr("message = disk gone"));
 }
 
 }  // namespace

@@ -514,9 +514,13 @@ int failingDeviceChild(const std::vector<std::string>&) {
 ChildMain failingDevice("failing-device", failingDeviceChild);
 
 TEST(RecorderFailure, ADeviceFailureOnTheCaptureThreadEndsTheProcessWithCode13) {
+    testsupport::EventsFile events;
     ChildProcess child("failing-device");
     ASSERT_TRUE(child.wait(8000));
     EXPECT_EQ(child.exitCode(), 13u);
+    std::string log = events.added();
+    EXPECT_THAT(log, ::testing::HasSubstr("CaughtKitException"));
+    EXPECT_THAT(log, ::testing::HasSubstr("message = waveInAddBuffer() failed, file = sound.capture/sound_capture"));
 }
 
 }  // namespace
