@@ -24,6 +24,22 @@ using testsupport::TempDir;
 
 constexpr DWORD kBlockMs = 100;
 
+// Each test starts on a silent sink and waits for the end of what it plays.
+class CaptureOnTheBed : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(testsupport::waitForSilentSink(15000)) << "the sink keeps playing"; }
+    void play(const std::string& wav, DWORD milliseconds) {
+        ASSERT_TRUE(testsupport::playIntoSink(wav));
+        playStart = ::GetTickCount();
+        playing = milliseconds;
+    }
+    void TearDown() override {
+        while (playing && ::GetTickCount() - playStart < playing + 500) ::Sleep(50);
+    }
+    DWORD playStart = 0;
+    DWORD playing = 0;
+};
+
 std::string describe(const Coverage& c) {
     return c.why + " (recording frame " + std::to_string(c.capturedOffset) + ", signal frame " +
            std::to_string(c.playedOffset) + ", " + std::to_string(c.matchedFrames) + " frames matched)";
@@ -33,15 +49,14 @@ std::string describe(const Coverage& c) {
 // file chosen two seconds later, then a normal finish. The recording starts
 // while the signal plays (the bed loses the first milliseconds of a playback
 // that starts under a running capture) and ends after the signal has ended.
-TEST(CaptureOnTheBed, APlayedSignalReachesTheWavFileWithoutGapOrChangeAfterALateEncoder) {
+TEST_F(CaptureOnTheBed, APlayedSignalReachesTheWavFileWithoutGapOrChangeAfterALateEncoder) {
     TempDir dir;
     std::string signalPath = dir.file("signal.wav");
     std::string outPath = dir.file("recording.wav");
     std::vector<int16_t> played = testsupport::pseudoRandomSignal(44100 * 6, 4711);
     testsupport::writeWav(signalPath, played);
 
-    ASSERT_TRUE(testsupport::playIntoSink(signalPath));
-    DWORD playStart = ::GetTickCount();
+    play(signalPath, 6000);
     ::Sleep(500);
     smartptr<kit::GenericSoundEncodingStream> stream(new kit::GenericSoundEncodingStream);
     smartptr<kit::SoundRecorder> recorder(new kit::SoundRecorder(stream, kit::kRecordingFormat, 1.0, kBlockMs));
@@ -90,7 +105,7 @@ int recordUntilKilled(const std::vector<std::string>& args) {
 }
 ChildMain recordUntilKilledChild("record-until-killed", recordUntilKilled);
 
-TEST(CaptureOnTheBed, AKilledRecordingLeavesAValidWavOfThePlayedSignal) {
+TEST_F(CaptureOnTheBed, AKilledRecordingLeavesAValidWavOfThePlayedSignal) {
     TempDir dir;
     std::string signalPath = dir.file("signal.wav");
     std::string outPath = dir.file("killed.wav");
@@ -100,7 +115,7 @@ TEST(CaptureOnTheBed, AKilledRecordingLeavesAValidWavOfThePlayedSignal) {
     HANDLE started = ::CreateEventA(nullptr, TRUE, FALSE, eventName.c_str());
     ASSERT_NE(started, nullptr);
 
-    ASSERT_TRUE(testsupport::playIntoSink(signalPath));
+    play(signalPath, 8000);
     ::Sleep(500);
     ChildProcess child("record-until-killed", {outPath, eventName});
     ASSERT_EQ(::WaitForSingleObject(started, 10000), WAIT_OBJECT_0);

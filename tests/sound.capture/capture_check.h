@@ -3,6 +3,9 @@
 // gap and no duplicate; outside the signal the recording holds silence.
 #pragma once
 
+#include <windows.h>
+#include <mmsystem.h>
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -60,6 +63,41 @@ inline Coverage playedSignalInside(const std::vector<int16_t>& recorded, const s
     }
     c.ok = true;
     return c;
+}
+
+// Waits until the bed's sink is silent (a 100 ms capture of zeros only), so that
+// what an earlier test left playing does not mix into the next signal. False
+// when it is not silent within the time.
+inline bool waitForSilentSink(DWORD timeoutMs) {
+    WAVEFORMATEX f{};
+    f.wFormatTag = WAVE_FORMAT_PCM;
+    f.nChannels = kChannels;
+    f.wBitsPerSample = 16;
+    f.nSamplesPerSec = kRate;
+    f.nBlockAlign = 4;
+    f.nAvgBytesPerSec = kRate * 4;
+    HWAVEIN device = nullptr;
+    if (::waveInOpen(&device, WAVE_MAPPER, &f, 0, 0, CALLBACK_NULL) != MMSYSERR_NOERROR) return false;
+    std::vector<int16_t> samples(kRate / 10 * kChannels);
+    WAVEHDR h{};
+    h.lpData = reinterpret_cast<char*>(samples.data());
+    h.dwBufferLength = static_cast<DWORD>(samples.size() * 2);
+    ::waveInPrepareHeader(device, &h, sizeof h);
+    ::waveInStart(device);
+    bool silent = false;
+    DWORD t0 = ::GetTickCount();
+    while (!silent && ::GetTickCount() - t0 < timeoutMs) {
+        h.dwFlags &= ~WHDR_DONE;
+        ::waveInAddBuffer(device, &h, sizeof h);
+        while (!(h.dwFlags & WHDR_DONE) && ::GetTickCount() - t0 < timeoutMs) ::Sleep(10);
+        if (!(h.dwFlags & WHDR_DONE)) break;
+        silent = h.dwBytesRecorded == h.dwBufferLength;
+        for (int16_t v : samples) silent = silent && v == 0;
+    }
+    ::waveInReset(device);
+    ::waveInUnprepareHeader(device, &h, sizeof h);
+    ::waveInClose(device);
+    return silent;
 }
 
 }  // namespace testsupport
