@@ -94,6 +94,7 @@ public:
     void setEncoder(smartptr<ISoundEncoder> encoder);
 
     int32_t state() const noexcept { return thread->currentState(); }
+    DWORD encodingThreadId() const noexcept { return thread->threadId(); }
     // Chunk records allocated so far (they are recycled, not made per block).
     uint32_t chunkRecordsAllocated() const noexcept { return thread->recordsAllocated(); }
 

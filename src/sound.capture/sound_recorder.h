@@ -124,6 +124,7 @@ public:
     void finish(bool abort = false);
 
     uint32_t blockBytes() const noexcept { return bufferBytes; }
+    DWORD captureThreadId() const noexcept { return thread ? thread->threadId() : 0; }
 
     // Counters, readable from any thread at any time.
     uint32_t blocksRecorded() const noexcept { return counters.recorded.load(); }  // non-empty blocks from the device

@@ -9,6 +9,10 @@
 // platform's baseline (after a first capture that loads Wine's audio stack), and the difference is printed as our own share. The
 // wineserver's CPU time over the recording is read from /proc and printed
 // apart (it serves every Wine process: an upper bound of this recording's share).
+// The recording's own two threads (capture and encoding thread) are also
+// timed (GetThreadTimes, just before the finish, as Wine only reads a running
+// thread's times): the most direct measure of our code's share; the device
+// callback runs on Wine's thread and is not in it.
 // parec's figure is the CPU time bash reports for its children (`times`:
 // timeout and parec), per second of audio in parec's file.
 #include <windows.h>
@@ -43,8 +47,11 @@ double processCpuMs() {
     return ms(kernel) + ms(user);
 }
 
-// utime + stime of the wineserver, in ms, or -1 when it cannot be found.
+// utime + stime of this prefix's wineserver, in ms, or -1 when it cannot be found.
 double wineserverCpuMs() {
+    char prefix[MAX_PATH] = {};
+    if (!::GetEnvironmentVariableA("WINEPREFIX", prefix, sizeof prefix)) return -1;
+    std::string wanted = std::string("WINEPREFIX=") + prefix;
     WIN32_FIND_DATAA found;
     HANDLE h = ::FindFirstFileA("Z:\\proc\\*", &found);
     if (h == INVALID_HANDLE_VALUE) return -1;
@@ -52,17 +59,18 @@ double wineserverCpuMs() {
     do {
         std::string name = found.cFileName;
         if (name.find_first_not_of("0123456789") != std::string::npos) continue;
-        std::string comm = readFile("Z:\\proc\\" + name + "\\comm");
-        if (comm.rfind("wineserver", 0) != 0) continue;
-        std::string stat = readFile("Z:\\proc\\" + name + "\\stat");
+        std::string dir = "Z:\\proc\\" + name + "\\";
+        if (readFile(dir + "comm").rfind("wineserver", 0) != 0) continue;
+        std::string entries = std::string(1, '\0') + readFile(dir + "environ") + std::string(1, '\0');
+        if (entries.find('\0' + wanted + '\0') == std::string::npos) continue;  // another prefix's server
+        std::string stat = readFile(dir + "stat");
         std::size_t close = stat.rfind(')');
         if (close == std::string::npos) continue;
         std::istringstream fields(stat.substr(close + 2));
-        std::string f;
         std::vector<std::string> v;
-        while (fields >> f) v.push_back(f);
-        if (v.size() > 12) result = (std::atof(v[11].c_str()) + std::atof(v[12].c_str())) * 10.0;  // 100 ticks/s
-        break;
+        for (std::string f; fields >> f;) v.push_back(f);
+        if (v.size() > 12 && v[0] != "Z") result = (std::atof(v[11].c_str()) + std::atof(v[12].c_str())) * 10.0;
+        if (result >= 0) break;
     } while (::FindNextFileA(h, &found));
     ::FindClose(h);
     return result;
@@ -88,6 +96,15 @@ double parseBashTimesChildren(const std::string& text) {
         total += std::atof(t.substr(0, m).c_str()) * 60.0 + std::atof(t.substr(m + 1).c_str());
     }
     return total * 1000.0;
+}
+
+double threadCpuMs(HANDLE thread) {
+    FILETIME created, exited, kernel, user;
+    if (!::GetThreadTimes(thread, &created, &exited, &kernel, &user)) return 0;
+    auto ms = [](const FILETIME& f) {
+        return ((static_cast<uint64_t>(f.dwHighDateTime) << 32) | f.dwLowDateTime) / 10000.0;
+    };
+    return ms(kernel) + ms(user);
 }
 
 // CPU ms per audio second of a bare waveIn capture of `seconds`: two 100 ms
@@ -167,9 +184,19 @@ int main() {
     kit::smartptr<kit::GenericSoundEncodingStream> stream(new kit::GenericSoundEncodingStream(
         kit::smartptr<kit::ISoundEncoder>(new kit::WaveSoundEncoder(outPath.c_str(), &format))));
     kit::smartptr<kit::SoundRecorder> recorder(new kit::SoundRecorder(stream, format, 1.0, 100));
+    std::vector<HANDLE> ownThreads;
+    for (DWORD id : {recorder->captureThreadId(), stream->encodingThreadId()})
+        if (HANDLE h = ::OpenThread(THREAD_QUERY_INFORMATION, FALSE, id)) ownThreads.push_back(h);
     recorder->start();
     DWORD t0 = ::GetTickCount();
     while (recorder->blocksRecorded() < kSeconds * 10u && ::GetTickCount() - t0 < (kSeconds + 10) * 1000u) ::Sleep(100);
+    // Wine reads a thread's times from the running thread only: take them now.
+    double perThread[2] = {0, 0};  // capture, encoding
+    for (std::size_t i = 0; i < ownThreads.size() && i < 2; ++i) {
+        perThread[i] = threadCpuMs(ownThreads[i]);
+        ::CloseHandle(ownThreads[i]);
+    }
+    double threadsCpu = perThread[0] + perThread[1];
     recorder->finish();
     stream->finish();
     double cpu = processCpuMs() - cpu0;
@@ -192,9 +219,11 @@ int main() {
     // Let paplay end by itself before the bed goes away.
     while (::GetTickCount() - playStart < (kSeconds + 6) * 1000u + 500u) ::Sleep(100);
     std::printf("capture_wav detail: audio_s=%.2f cpu_ms=%.0f bare_wavein_cpu_ms_per_audio_s=%.2f "
-                "own_cpu_ms_per_audio_s=%.2f wineserver_cpu_ms_per_audio_s=%.2f signal_exact=%d parec_audio_s=%.2f "
-                "parec_cpu_ms=%.0f\n",
+                "minus_bare_cpu_ms_per_audio_s=%.2f own_threads_cpu_ms_per_audio_s=%.2f (capture %.2f, encoding %.2f) "
+                "wineserver_cpu_ms_per_audio_s=%.2f signal_exact=%d parec_audio_s=%.2f parec_cpu_ms=%.0f\n",
                 audio, cpu, baseline, baseline >= 0 ? ours_ms - baseline : -1.0,
+                audio > 0 ? threadsCpu / audio : -1.0, audio > 0 ? perThread[0] / audio : -1.0,
+                audio > 0 ? perThread[1] / audio : -1.0,
                 server0 >= 0 && server1 >= 0 && audio > 0 ? (server1 - server0) / audio : -1.0, c.ok ? 1 : 0,
                 parecAudio, parecCpu);
     std::printf("bench capture_wav: cpu_ms_per_audio_s=%.2f parec_cpu_ms_per_audio_s=%.2f blocks=%u dropped=%u\n",
