@@ -18,7 +18,7 @@ packages=(
   pulseaudio pulseaudio-utils
   googletest
   dpkg-dev
-  mpg123 lame
+  mpg123 madplay lame
   zip
 )
 
