@@ -1,0 +1,101 @@
+// How fast the MP3 encoder turns 60 seconds of stereo PCM into MP3 at
+// 128 kbit/s, next to the host's lame command line with the same settings.
+#include <windows.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "encoding.mp3/mp3_encoding.h"
+#include "native_tools.h"
+#include "support/bed_audio.h"
+#include "support/support.h"
+
+namespace {
+
+using namespace testsupport;
+
+constexpr double kSeconds = 60.0;
+constexpr uint32_t kBlockBytes = 17640;  // 100 ms, as the capture delivers
+constexpr int kRuns = 3;
+
+// Something like music: three tones whose levels drift, over a little noise.
+std::vector<int16_t> programme() {
+    std::size_t frames = static_cast<std::size_t>(kSeconds * kRate);
+    std::vector<int16_t> noise = pseudoRandomSignal(frames, 77, 1500);
+    std::vector<int16_t> s(frames * kChannels);
+    const double pi = 3.14159265358979323846;
+    for (std::size_t i = 0; i < frames; ++i) {
+        double t = static_cast<double>(i) / kRate;
+        double a = 0.5 + 0.5 * std::sin(2 * pi * 0.2 * t);
+        double left = 6000 * a * std::sin(2 * pi * 220 * t) + 3000 * std::sin(2 * pi * 659.3 * t);
+        double right = 6000 * (1 - a) * std::sin(2 * pi * 329.6 * t) + 3000 * std::sin(2 * pi * 659.3 * t);
+        s[2 * i] = static_cast<int16_t>(std::lround(left) + noise[2 * i]);
+        s[2 * i + 1] = static_cast<int16_t>(std::lround(right) + noise[2 * i + 1]);
+    }
+    return s;
+}
+
+double now() {
+    LARGE_INTEGER c, f;
+    ::QueryPerformanceCounter(&c);
+    ::QueryPerformanceFrequency(&f);
+    return static_cast<double>(c.QuadPart) / static_cast<double>(f.QuadPart);
+}
+
+double encoderSeconds(const std::string& path, const std::vector<int16_t>& pcm) {
+    kit::Mp3Format format{128, 44100, false};
+    double start = now();
+    kit::smartptr<kit::Mp3SoundEncoder> encoder = new kit::Mp3SoundEncoder(path, &format);
+    auto data = reinterpret_cast<const uint8_t*>(pcm.data());
+    uint32_t total = static_cast<uint32_t>(pcm.size() * 2);
+    for (uint32_t at = 0; at < total; at += kBlockBytes)
+        encoder->encodeChunk(kit::Chunk{data + at, std::min(kBlockBytes, total - at), nullptr});
+    encoder->close();
+    return now() - start;
+}
+
+double cliSeconds(const std::string& folder) {
+    std::string command = "s=$(date +%s%N); lame --quiet " + lameCliOptions(128) +
+                          " in.wav cli.mp3 || exit 1; e=$(date +%s%N); echo elapsed_ns=$((e - s))";
+    NativeResult r = runNative(folder, command, 300000);
+    auto at = r.output.find("elapsed_ns=");
+    if (!r.finished || r.exitCode != 0 || at == std::string::npos) {
+        std::printf("lame command line failed (%d): %s\n", r.exitCode, r.output.c_str());
+        return -1;
+    }
+    return std::stod(r.output.substr(at + 11)) / 1e9;
+}
+
+}  // namespace
+
+int main() {
+    TempDir dir;
+    std::vector<int16_t> pcm = programme();
+    writeWav(dir.file("in.wav"), pcm);
+
+    double encoder = 1e9, cli = 1e9;
+    try {
+        for (int i = 0; i < kRuns; ++i) {
+            encoder = std::min(encoder, encoderSeconds(dir.file("encoder.mp3"), pcm));
+            double c = cliSeconds(dir.path());
+            if (c < 0) return 1;
+            cli = std::min(cli, c);
+        }
+    } catch (const kit::Exception& e) {
+        std::printf("encoder failed: %s\n", e.message().c_str());
+        return 1;
+    }
+    // The same library with the same settings should give the same file.
+    bool same = readFile(dir.file("encoder.mp3")) == readFile(dir.file("cli.mp3"));
+    std::printf("mp3 sizes: encoder=%lld lame_cli=%lld bytes (%s); best of %d runs: encoder %.3f s, lame_cli %.3f s\n",
+                static_cast<long long>(fileSize(dir.file("encoder.mp3"))),
+                static_cast<long long>(fileSize(dir.file("cli.mp3"))), same ? "identical" : "different", kRuns,
+                encoder, cli);
+    double encoderRate = kSeconds / encoder, cliRate = kSeconds / cli;
+    std::printf("bench mp3: encoder_x_realtime=%.1f lame_cli_x_realtime=%.1f ratio=%.2f\n", encoderRate, cliRate,
+                encoderRate / cliRate);
+    return 0;
+}
