@@ -129,8 +129,10 @@ void Mp3SoundEncoder::close() {
 
     pcmBuffer.reset();
     mp3Buffer.reset();
-    // Closing writes what the file's buffer still holds: a failure there loses the end of the recording.
-    if (std::fclose(file.release()) != 0) fail(__LINE__, kClose, "Output file write error");
+    // What the file's buffer still holds is written now: a failure there loses the end of the recording.
+    std::FILE* f = file.release();
+    bool flushed = std::fflush(f) == 0;
+    if (std::fclose(f) != 0 || !flushed) fail(__LINE__, kClose, "Output file write error");
 
     if (beWriteInfoTag) {
         lame::Result tag = beWriteInfoTag(stream, fileName.c_str());

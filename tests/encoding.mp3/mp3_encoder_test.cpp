@@ -438,4 +438,16 @@ TEST(Mp3Encoder, AFailingFlushClosesTheStreamAndThrows) {
     EXPECT_THAT(o.names(), ElementsAre("beVersion", "beInitStream", "beEncodeChunk", "beDeinitStream", "beCloseStream"));
 }
 
+TEST(Mp3Encoder, AFullDiskIsAnOutputFileWriteError) {
+    // Z: is the host's root under Wine; /dev/full refuses every write.
+    Outcome big = runEncoder("full", "samples=1152 out=6000", "path=Z:\\dev\\full blocks=2304");
+    EXPECT_EQ(big.exitCode, 0u);
+    EXPECT_THAT(big.result, ElementsAre("constructed", "error encode: Output file write error @ encoding.mp3/mp3_encoding"));
+    // Small writes stay in the file's buffer until the file is closed.
+    Outcome small = runEncoder("full", "samples=1152 out=10 tail=7", "path=Z:\\dev\\full blocks=2304");
+    EXPECT_EQ(small.exitCode, 0u);
+    EXPECT_THAT(small.result,
+                ElementsAre("constructed", "encoded 2304", "error close: Output file write error @ encoding.mp3/mp3_encoding"));
+}
+
 }  // namespace
