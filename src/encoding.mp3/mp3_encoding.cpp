@@ -89,8 +89,12 @@ void Mp3SoundEncoder::init() {
     config = mp3Config(*format);
 
     result = beInitStream(&config, &samplesPerCall, &mp3BufferSize, &stream);
-    // A stream that takes no sample per call could never consume a block.
-    if (result != 0 || samplesPerCall == 0) fail(__LINE__, kInit, "Error opening encoding stream");
+    if (result != 0) fail(__LINE__, kInit, "Error opening encoding stream");
+    if (samplesPerCall == 0) {
+        // A stream that takes no sample per call could never consume a block.
+        beCloseStream(stream);
+        fail(__LINE__, kInit, "Error opening encoding stream");
+    }
 
     mp3Buffer = std::make_unique<uint8_t[]>(mp3BufferSize);
     pcmBuffer = std::make_unique<int16_t[]>(samplesPerCall);

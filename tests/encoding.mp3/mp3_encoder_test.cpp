@@ -422,6 +422,7 @@ TEST(Mp3Encoder, AFailingStreamStartFailsTheConstructor) {
     Outcome none = runEncoder("full", "samples=0", "blocks=2304");
     EXPECT_EQ(none.exitCode, 0u);
     EXPECT_THAT(none.result, ElementsAre("error init: Error opening encoding stream @ encoding.mp3/mp3_encoding"));
+    EXPECT_THAT(none.names(), ElementsAre("beVersion", "beInitStream", "beCloseStream"));
 }
 
 TEST(Mp3Encoder, AFailingEncodeCallClosesTheStreamAndThrows) {
