@@ -1,10 +1,11 @@
-// The MP3 encoder with the real lame_enc.dll (beside this program), checked by
-// the host's decoders.
+// The MP3 encoder with the real lame_enc.dll (beside this program), fed through
+// an encoding stream as a recording feeds it; the files checked by the host's decoders.
 #include <gmock/gmock.h>
 #include <windows.h>
 
 #include <cmath>
 
+#include "encoding.common/encoding_stream.h"
 #include "encoding.mp3/mp3_encoding.h"
 #include "native_tools.h"
 #include "support/bed_audio.h"
@@ -18,16 +19,31 @@ using ::testing::HasSubstr;
 
 constexpr uint32_t kBlockBytes = 17640;  // 100 ms of 2 x 16 bit x 44100 Hz, as the capture delivers
 
-void encodeWithEncoder(const std::string& path, const std::vector<int16_t>& pcm, int bitrate) {
+// Encodes `pcm` through an encoding stream into an MP3 file, as a recording
+// does: 100 ms blocks, each written once the stream has reported the one before.
+void encodeThroughStream(const std::string& path, const std::vector<int16_t>& pcm, int bitrate) {
+    constexpr uint32_t kKey = 5;
     kit::Mp3Format format{bitrate, 44100, false};
-    kit::smartptr<kit::Mp3SoundEncoder> encoder = new kit::Mp3SoundEncoder(path, &format);
+    kit::smartptr<kit::ISoundEncoder> encoder = new kit::Mp3SoundEncoder(path, &format);
+    kit::smartptr<kit::GenericSoundEncodingStream> stream = new kit::GenericSoundEncodingStream(encoder);
+    kit::smartptr<kit::EventQueue> completions = new kit::EventQueue();
+    stream->setCompletionQueue(completions, kKey);
     auto data = reinterpret_cast<const uint8_t*>(pcm.data());
     uint32_t total = static_cast<uint32_t>(pcm.size() * 2);
     for (uint32_t at = 0; at < total; at += kBlockBytes) {
-        kit::Chunk chunk{data + at, std::min(kBlockBytes, total - at), nullptr};
-        encoder->encodeChunk(chunk);
+        uint32_t length = std::min(kBlockBytes, total - at);
+        void* cookie = const_cast<uint8_t*>(data + at);
+        stream->write(data + at, length, cookie);
+        uint32_t count = 0;
+        ULONG_PTR key = 0;
+        void* pointer = nullptr;
+        ASSERT_TRUE(completions->getEventFor(10000, count, key, pointer)) << "no completion for the block at " << at;
+        ASSERT_EQ(key, kKey);
+        ASSERT_EQ(count, length);
+        ASSERT_EQ(pointer, cookie);
     }
-    encoder->close();
+    stream->finish();
+    EXPECT_EQ(stream->state(), kit::SoundEncodingThread::finished);
 }
 
 // The strongest frequency of a channel between 20 Hz and 5 kHz, in steps of 1 Hz
@@ -84,7 +100,7 @@ double secondsOf(const WavFile& wav) { return static_cast<double>(wav.samples.si
 TEST(Mp3WithLame, AToneBecomesAnMp3FileTheHostsDecodersRead) {
     TempDir dir;
     std::string mp3 = dir.file("tone.mp3");
-    encodeWithEncoder(mp3, toneSignal(440.0, 3.0, 12000), 128);
+    ASSERT_NO_FATAL_FAILURE(encodeThroughStream(mp3, toneSignal(440.0, 3.0, 12000), 128));
 
     int frames = checkEveryFrame(readFile(mp3));
     EXPECT_NEAR(frames * 1152 / 44100.0, 3.0, 0.060) << frames << " frames";
@@ -127,7 +143,7 @@ TEST(Mp3WithLame, TheFileEqualsWhatTheLameCommandLineMakesWithTheSameSettings) {
     TempDir dir;
     std::vector<int16_t> pcm = pseudoRandomSignal(44100 * 2 + 1234, 99, 9000);
     writeWav(dir.file("in.wav"), pcm);
-    encodeWithEncoder(dir.file("encoder.mp3"), pcm, 96);
+    ASSERT_NO_FATAL_FAILURE(encodeThroughStream(dir.file("encoder.mp3"), pcm, 96));
     NativeResult cli = runNative(dir.path(), "lame --quiet " + lameCliOptions(96) + " in.wav cli.mp3", 60000);
     ASSERT_TRUE(cli.finished);
     ASSERT_EQ(cli.exitCode, 0) << cli.output;
