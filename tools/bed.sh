@@ -71,6 +71,12 @@ PA
   pids+=($!)
   for _ in $(seq 1 100); do pactl info >/dev/null 2>&1 && break; sleep 0.05; done
   pactl info >/dev/null 2>&1 || { echo "bed: pulseaudio did not start" >&2; cat "$run/pulse/log" >&2; exit 1; }
+  # A null sink renders in blocks of up to two seconds unless a client asks
+  # for less, so a new recording would start up to two seconds late. A
+  # low-latency reader of the monitor keeps the sink ticking like a real
+  # sound card (it only reads; what is played is not changed).
+  parec --latency-msec=10 -d bed_sink.monitor >/dev/null 2>&1 &
+  pids+=($!)
 fi
 
 # --- Wine ----------------------------------------------------------------------
