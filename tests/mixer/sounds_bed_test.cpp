@@ -1,0 +1,134 @@
+// The test sounds and the platform's mixers on the bed: what PlaySound plays
+// reaches the null sink and comes back through the default recording device.
+#include <gmock/gmock.h>
+#include <windows.h>
+#include <mmsystem.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <vector>
+
+#include "mixer/kit_mixer.h"
+#include "mixer/test_sounds.h"
+#include "support/bed_audio.h"
+#include "support/support.h"
+
+namespace {
+
+using namespace testsupport;
+using ::testing::IsEmpty;
+
+// Captures `seconds` of 2 x 16 bit x 44100 Hz through the wave mapper.
+std::vector<int16_t> captureSeconds(double seconds) {
+    WAVEFORMATEX f{};
+    f.wFormatTag = WAVE_FORMAT_PCM;
+    f.nChannels = 2;
+    f.wBitsPerSample = 16;
+    f.nSamplesPerSec = 44100;
+    f.nBlockAlign = 4;
+    f.nAvgBytesPerSec = 176400;
+    HWAVEIN device = nullptr;
+    EXPECT_EQ(::waveInOpen(&device, WAVE_MAPPER, &f, 0, 0, CALLBACK_NULL), MMSYSERR_NOERROR);
+    if (!device) return {};
+    std::vector<int16_t> samples(static_cast<std::size_t>(seconds * 44100) * 2);
+    WAVEHDR header{};
+    header.lpData = reinterpret_cast<char*>(samples.data());
+    header.dwBufferLength = static_cast<DWORD>(samples.size() * 2);
+    ::waveInPrepareHeader(device, &header, sizeof header);
+    ::waveInAddBuffer(device, &header, sizeof header);
+    ::waveInStart(device);
+    EXPECT_TRUE(waitUntil([&] { return (header.dwFlags & WHDR_DONE) != 0; }, static_cast<DWORD>(seconds * 1000) + 5000));
+    ::waveInReset(device);
+    ::waveInUnprepareHeader(device, &header, sizeof header);
+    ::waveInClose(device);
+    samples.resize(header.dwBytesRecorded / 2);
+    return samples;
+}
+
+int peakOf(const std::vector<int16_t>& samples) {
+    int peak = 0;
+    for (int16_t s : samples) peak = std::max(peak, std::abs(static_cast<int>(s)));
+    return peak;
+}
+
+TEST(TestSounds, AreFoundBesideTheExecutableElseByBareName) {
+    EXPECT_EQ(kit::findTestSound("sound.wav").str(), programFolder() + "\\sound.wav");
+    EXPECT_EQ(kit::findTestSound("sound.mid").str(), programFolder() + "\\sound.mid");
+    EXPECT_EQ(kit::findTestSound("no-such-sound.wav").str(), "no-such-sound.wav");
+}
+
+TEST(TestSounds, TheWaveFileIsALoudToneThatDoesNotClip) {
+    WavFile w = readWav(kit::findTestSound("sound.wav").str());
+    ASSERT_TRUE(w.valid);
+    EXPECT_EQ(w.channels, 2);
+    EXPECT_EQ(w.samplesPerSec, 44100u);
+    EXPECT_EQ(w.bitsPerSample, 16);
+    EXPECT_EQ(peakOf(w.samples), 24000);
+    EXPECT_NEAR(zeroCrossingFrequency(w.samples), 441.0, 1.0);
+}
+
+TEST(TestSounds, TheWaveSoundPlaysIntoTheSinkUntilItIsStopped) {
+    std::string path = kit::findTestSound("sound.wav").str();
+    int filePeak = peakOf(readWav(path).samples);
+    ASSERT_TRUE(kit::playWaveLooping(path.c_str()));
+    ::Sleep(400);
+    std::vector<int16_t> heard = captureSeconds(1.5);  // longer than the file: it loops
+    kit::stopWave();
+    ASSERT_EQ(heard.size(), 132300u);
+    int peak = peakOf(heard);
+    std::printf("played peak %d, heard peak %d, rms %.0f, %.1f Hz\n", filePeak, peak, rmsLevel(heard),
+                zeroCrossingFrequency(heard));
+    EXPECT_NEAR(peak, filePeak, filePeak * 0.02);
+    EXPECT_NEAR(zeroCrossingFrequency(heard), 441.0, 5.0);
+    EXPECT_NEAR(rmsLevel(heard), filePeak / std::sqrt(2.0), filePeak * 0.03) << "no gap in the loop";
+    ::Sleep(400);
+    EXPECT_LT(peakOf(captureSeconds(0.5)), 100) << "the sound has stopped";
+}
+
+TEST(TestSounds, AMissingMidiFileGivesNoDevice) {
+    EXPECT_EQ(kit::playMidi(nullptr, "no-such-sound.mid"), 0u);
+}
+
+TEST(TestSounds, TheMidiFilePlaysOrGivesNoDeviceWithoutASequencer) {
+    MCIDEVICEID id = kit::playMidi(nullptr, kit::findTestSound("sound.mid").c_str());
+    std::printf("sequencer device: %u\n", static_cast<unsigned>(id));
+    kit::stopMci(id);
+    if (id != 0) {
+        // Closed: the identifier is no longer valid.
+        MCI_STATUS_PARMS status{};
+        status.dwItem = MCI_STATUS_MODE;
+        EXPECT_NE(::mciSendCommandA(id, MCI_STATUS, MCI_STATUS_ITEM, reinterpret_cast<DWORD_PTR>(&status)), 0u);
+    }
+}
+
+// A probe for the platform's mixers that must not be asked to measure.
+class NoMeasuring : public kit::ISoundProbe {
+public:
+    int16_t measureAverage() override { return ++calls, 0; }
+    int16_t measurePeak() override { return ++calls, 0; }
+    void startWave() override {}
+    void stopWave() override {}
+    uint32_t startMidi() override { return 0; }
+    void stopMidi(uint32_t) override {}
+    int calls = 0;
+};
+
+TEST(SystemMixers, TheRecordingMixerIsFoundAndHasOnlyAMonoSourceUnderWine) {
+    NoMeasuring probe;
+    kit::Mixer mixer(kit::systemMixers(), probe);
+    std::unique_ptr<kit::IMixerDevice> device = mixer.openRecordingMixer();
+    ASSERT_NE(device, nullptr) << "a mixer with a wave-input destination";
+    MIXERLINEA destination{};
+    destination.cbStruct = sizeof destination;
+    destination.dwComponentType = MIXERLINE_COMPONENTTYPE_DST_WAVEIN;
+    ASSERT_EQ(device->getLineInfo(destination, MIXER_GETLINEINFOF_COMPONENTTYPE), MMSYSERR_NOERROR);
+    EXPECT_GE(destination.cConnections, 1u);
+    device.reset();
+    EXPECT_THAT(mixer.measureLines(), IsEmpty());
+    EXPECT_EQ(probe.calls, 0);
+    // The one source line answers its volume through the real calls.
+    kit::VolumeRecord v = mixer.setVolume(0, std::nullopt, true);
+    EXPECT_LE(v.left, 65535u);
+}
+
+}  // namespace
