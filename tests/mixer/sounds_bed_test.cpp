@@ -8,8 +8,10 @@
 #include <cstdlib>
 #include <vector>
 
+#include "kit/exceptions.h"
 #include "mixer/kit_mixer.h"
 #include "mixer/test_sounds.h"
+#include "sound.capture/capture_check.h"
 #include "support/bed_audio.h"
 #include "support/support.h"
 
@@ -51,6 +53,16 @@ int peakOf(const std::vector<int16_t>& samples) {
     return peak;
 }
 
+// Each test that plays starts on a silent sink and leaves it silent.
+class OnTheBed : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(waitForSilentSink(15000)) << "the sink keeps playing"; }
+    void TearDown() override {
+        kit::stopWave();
+        EXPECT_TRUE(waitForSilentSink(15000)) << "a test sound still plays";
+    }
+};
+
 TEST(TestSounds, AreFoundBesideTheExecutableElseByBareName) {
     EXPECT_EQ(kit::findTestSound("sound.wav").str(), programFolder() + "\\sound.wav");
     EXPECT_EQ(kit::findTestSound("sound.mid").str(), programFolder() + "\\sound.mid");
@@ -67,7 +79,7 @@ TEST(TestSounds, TheWaveFileIsALoudToneThatDoesNotClip) {
     EXPECT_NEAR(zeroCrossingFrequency(w.samples), 441.0, 1.0);
 }
 
-TEST(TestSounds, TheWaveSoundPlaysIntoTheSinkUntilItIsStopped) {
+TEST_F(OnTheBed, TheWaveSoundPlaysIntoTheSinkUntilItIsStopped) {
     std::string path = kit::findTestSound("sound.wav").str();
     int filePeak = peakOf(readWav(path).samples);
     ASSERT_TRUE(kit::playWaveLooping(path.c_str()));
@@ -81,8 +93,7 @@ TEST(TestSounds, TheWaveSoundPlaysIntoTheSinkUntilItIsStopped) {
     EXPECT_NEAR(peak, filePeak, filePeak * 0.02);
     EXPECT_NEAR(zeroCrossingFrequency(heard), 441.0, 5.0);
     EXPECT_NEAR(rmsLevel(heard), filePeak / std::sqrt(2.0), filePeak * 0.03) << "no gap in the loop";
-    ::Sleep(400);
-    EXPECT_LT(peakOf(captureSeconds(0.5)), 100) << "the sound has stopped";
+    EXPECT_TRUE(waitForSilentSink(3000)) << "the looping sound stops";
 }
 
 TEST(TestSounds, AMissingMidiFileGivesNoDevice) {
@@ -129,6 +140,44 @@ TEST(SystemMixers, TheRecordingMixerIsFoundAndHasOnlyAMonoSourceUnderWine) {
     // The one source line answers its volume through the real calls.
     kit::VolumeRecord v = mixer.setVolume(0, std::nullopt, true);
     EXPECT_LE(v.left, 65535u);
+}
+
+TEST_F(OnTheBed, TheMixerMeasuresWhatTheDefaultRecordingDeviceHears) {
+    TempDir dir;
+    std::string wav = dir.file("tone.wav");
+    writeWav(wav, toneSignal(441.0, 1.0, 8000));  // whole periods: it loops without a click
+    ASSERT_TRUE(kit::playWaveLooping(wav.c_str()));
+    ::Sleep(300);
+    kit::Mixer mixer;
+    int16_t peak = mixer.measurePeak();
+    int16_t average = mixer.measureAverage();
+    kit::stopWave();
+    std::printf("tone of peak 8000: measured peak %d, average %d (expected %.0f)\n", peak, average,
+                8000 * 2 / 3.14159265358979);
+    EXPECT_EQ(peak, 8000);
+    EXPECT_NEAR(average, 8000 * 2 / 3.14159265358979, 8000 * 0.02);
+}
+
+// The whole calibration on the bed: every recording mixer under Wine has a
+// single mono source, so no line is chosen and the coefficient is measured on
+// the default recording device, which hears what PlaySound plays.
+TEST_F(OnTheBed, CalibrationFindsTheCoefficientThatLiftsTheTestSoundToFullScale) {
+    int filePeak = peakOf(readWav(kit::findTestSound("sound.wav").str()).samples);
+    ASSERT_GT(filePeak, 0);
+    double expected = 32767.0 / filePeak;
+    kit::Mixer mixer;
+    EventsFile events;
+    DWORD t0 = ::GetTickCount();
+    kit::CalibrationResult r = mixer.calibrateLines(500);
+    DWORD took = ::GetTickCount() - t0;
+    std::printf("calibration: coefficient %.6f, expected %.6f (test sound peak %d), line chosen %d, %lu ms\n",
+                r.coefficient, expected, filePeak, r.lineChosen ? 1 : 0, static_cast<unsigned long>(took));
+    EXPECT_FALSE(r.lineChosen);
+    EXPECT_NEAR(r.coefficient, expected, expected * 0.02);
+    std::string log = events.added();
+    EXPECT_THAT(log, ::testing::HasSubstr("CALIBRATING START"));
+    EXPECT_THAT(log, ::testing::HasSubstr("no line to choose"));
+    EXPECT_THAT(log, ::testing::HasSubstr("CALIBRATING DONE"));
 }
 
 }  // namespace

@@ -4,7 +4,11 @@
 #include <thread>
 #include <vector>
 
+#include "encoding.common/encoding_stream.h"
+#include "sound.capture/scripted_wave_in.h"
+#include "sound.capture/sound_recorder.h"
 #include "sound.capture/volume_meter.h"
+#include "support/support.h"
 
 namespace {
 
@@ -131,6 +135,42 @@ TEST(VolumeMeters, ReadinessCanBePolledWhileTheEncodingThreadAppends) {
     encoding.join();
     EXPECT_GT(readyPolls, 0);
     EXPECT_EQ(average.takeResult(), 3);
+}
+
+// Blocks recorded by a SoundRecorder reach the meter through the encoding
+// stream; every block delivered before the recorder finished is measured.
+TEST(VolumeMetersBehindAStream, MeasureEveryBlockTheRecorderDelivered) {
+    constexpr std::size_t kBlockSamples = 8820;  // 100 ms of 2 x 16 bit x 44100 Hz
+    std::vector<int16_t> source;
+    for (int16_t level : {-1000, 3000, -2000, 500, 0}) source.insert(source.end(), kBlockSamples, level);
+    source[kBlockSamples + 17] = -31000;  // the peak, inside the second block
+
+    for (bool peak : {false, true}) {
+        testsupport::ScriptedWaveIn device;
+        device.setSource(source);
+        kit::smartptr<kit::VolumeMeter> average = kit::makeCounted<kit::VolumeMeter>();
+        kit::smartptr<kit::VolumeMeter2> peaks = kit::makeCounted<kit::VolumeMeter2>();
+        kit::smartptr<kit::ISoundEncoder> meter =
+            peak ? kit::smartptr<kit::ISoundEncoder>(peaks) : kit::smartptr<kit::ISoundEncoder>(average);
+        auto stream = kit::makeCounted<kit::GenericSoundEncodingStream>(meter);
+        auto recorder = kit::makeCounted<kit::SoundRecorder>(stream, kit::kRecordingFormat, 1.0, 100, device);
+        recorder->start();
+        for (int i = 0; i < 4; ++i) ASSERT_TRUE(device.deliverFull()) << "block " << i;
+        auto ready = [&] { return peak ? peaks->isReady() : average->isReady(); };
+        ASSERT_TRUE(testsupport::waitUntil(ready, 5000));
+        recorder->finish();
+        stream->finish();
+        if (peak) {
+            EXPECT_EQ(peaks->count(), 4u);
+            EXPECT_EQ(peaks->takeResult(), 31000);
+        } else {
+            EXPECT_EQ(average->count(), 4u);
+            // Block means 1000, about 3000 (one sample of 31000 among 8820), 2000 and 500.
+            double second = (3000.0 * (kBlockSamples - 1) + 31000) / kBlockSamples;
+            EXPECT_EQ(average->takeResult(), static_cast<int>((1000 + second + 2000 + 500) / 4));
+        }
+        EXPECT_THAT(device.violations(), ::testing::IsEmpty());
+    }
 }
 
 }  // namespace
