@@ -1,6 +1,7 @@
 // The volume meters, fed blocks the way the encoding thread feeds them.
 #include <gmock/gmock.h>
 
+#include <atomic>
 #include <thread>
 #include <vector>
 
@@ -127,13 +128,23 @@ TEST(VolumeMeters, TheMostNegativeSampleCountsAsFullScale) {
 TEST(VolumeMeters, ReadinessCanBePolledWhileTheEncodingThreadAppends) {
     VolumeMeter average;
     std::vector<int16_t> block(64, 3);
-    std::thread encoding([&] { feed(average, block, 20000); });
-    int readyPolls = 0;
-    while (average.count() < 20000) {
-        if (average.isReady()) ++readyPolls;
+    std::atomic<bool> go{false};
+    std::thread encoding([&] {
+        while (!go) std::this_thread::yield();
+        feed(average, block, 20000);
+    });
+    go = true;
+    std::size_t last = 0;
+    bool orderly = true;
+    while (last < 20000) {
+        bool ready = average.isReady();
+        std::size_t now = average.count();
+        orderly = orderly && now >= last && now <= 20000 && (!ready || now > 2);
+        last = now;
     }
     encoding.join();
-    EXPECT_GT(readyPolls, 0);
+    EXPECT_TRUE(orderly) << "counts seen while appending only grow";
+    EXPECT_TRUE(average.isReady());
     EXPECT_EQ(average.takeResult(), 3);
 }
 
