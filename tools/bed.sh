@@ -95,6 +95,11 @@ if [ "$own_display" = 1 ]; then
 elif grep -q '^"Managed"="N"' "$WINEPREFIX/user.reg" 2>/dev/null; then
   wine reg delete "$managed_key" /v Managed /f >/dev/null 2>&1 </dev/null
 fi
+# The desktop process (explorer /desktop) is otherwise started by the first
+# program that needs it and keeps that program's stderr open while it lives,
+# so CTest sees that test running until every other Wine program has ended.
+# Started here it holds nothing of a test's; wineserver -k ends it.
+wine explorer.exe /desktop </dev/null >/dev/null 2>&1 &
 export SONOTAPE_BED_DIR="$run"
 
 "$@"
