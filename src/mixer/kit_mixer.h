@@ -87,7 +87,6 @@ private:
     // Peaks of the playing sound, up to seven rounds until one is above the threshold.
     int waitForSound(uint32_t threshold);
 
-private:
     std::unique_ptr<ISoundProbe> ownedProbe;
     IMixerSystem& mixers;
     ISoundProbe& probe;
