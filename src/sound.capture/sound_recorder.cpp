@@ -380,6 +380,7 @@ void SoundThread::handleWriteDone(uint32_t count, void* cookie) {
     delete static_cast<WriteCookie*>(cookie);
     r.writeInProgress = 0;
     r.bytesWritten += static_cast<int32_t>(count);
+    r.counters.bytes.fetch_add(count);
 
     while (!r.pending.empty() && !abortRequested.load()) {
         WAVEHDR* block = r.pending.front();

@@ -131,6 +131,7 @@ public:
     uint32_t blocksWritten() const noexcept { return counters.written.load(); }    // writes handed to the stream
     uint32_t blocksDropped() const noexcept { return counters.dropped.load(); }    // lost to a full pending list
     uint32_t pendingPeak() const noexcept { return counters.pendingPeak.load(); }
+    uint64_t bytesDelivered() const noexcept { return counters.bytes.load(); }  // reported written by the stream
 
     // Blocks allocated and not yet freed by any recorder of this process.
     static int liveBlocks() noexcept;
@@ -165,6 +166,7 @@ private:
         std::atomic<uint32_t> written{0};
         std::atomic<uint32_t> dropped{0};
         std::atomic<uint32_t> pendingPeak{0};
+        std::atomic<uint64_t> bytes{0};
     } counters;
 };
 

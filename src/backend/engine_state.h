@@ -1,0 +1,40 @@
+// The engine's process-wide state, shared by the engine operations and the
+// finalizer thread that ends a recording in the background.
+#pragma once
+
+#include <atomic>
+#include <memory>
+
+#include "config/snt_config.h"
+#include "encoding.common/encoding_stream.h"
+#include "encoding.common/sound_format.h"
+#include "encoding.mp3/mp3_encoding.h"
+#include "kit/refcounted.h"
+#include "kit/shared_string.h"
+#include "mixer/kit_mixer.h"
+#include "reminders/reminders.h"
+#include "sound.capture/sound_recorder.h"
+
+namespace backend {
+
+class MyFinalizer;
+
+struct EngineState {
+    std::atomic<bool> started{false};
+    std::atomic<bool> outputSelected{false};
+    kit::smartptr<kit::SoundRecorder> recorder;
+    kit::smartptr<kit::GenericSoundEncodingStream> stream;
+    kit::smartptr<kit::ISoundEncoder> encoder;
+    kit::shared_string outputPath;
+    kit::Mixer* mixer = nullptr;
+    kit::PeriodicReminder* periodicReminder = nullptr;
+    kit::OutOfSpaceReminder* outOfSpaceReminder = nullptr;
+    MyFinalizer* finalizer = nullptr;
+};
+
+EngineState& engineState();
+SntConfig& engineConfig();
+
+constexpr kit::SoundFormat kCaptureFormat{2, 16, 44100};
+
+}  // namespace backend

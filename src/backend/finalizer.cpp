@@ -1,0 +1,44 @@
+#include "backend/finalizer.h"
+
+#include "backend/engine_state.h"
+#include "diagnostics/eventlog.h"
+#include "diagnostics/report.h"
+
+namespace backend {
+namespace {
+constexpr const char* kTraceSource = "backend/finalizer";
+}
+
+void MyFinalizer::finishRecording() {
+    FW_TRACE("recorder->finish ();");
+    if (engine.recorder) engine.recorder->finish();
+    FW_TRACE("stream->finish ();");
+    if (engine.stream) engine.stream->finish(forceStream);
+    FW_TRACE("stream->finish () done");
+}
+
+uint32_t MyFinalizer::run() {
+    // A failure while finishing is reported; the state is cleared and the
+    // notifier called all the same, so that the user interface never waits
+    // for a recording that cannot end.
+    fw::catchAndReport(kTraceSource, __LINE__, [this] { finishRecording(); });
+    fw::takeExceptionReported();
+    fw::catchAndReport(kTraceSource, __LINE__, [this] {
+        FW_TRACE("1");
+        engine.recorder.reset();
+        FW_TRACE("2");
+        engine.stream.reset();
+        FW_TRACE("3");
+        engine.encoder.reset();
+        FW_TRACE("4");
+        if (engine.periodicReminder) engine.periodicReminder->stop();
+        if (engine.outOfSpaceReminder) engine.outOfSpaceReminder->stop();
+    });
+    fw::takeExceptionReported();
+    engine.started = false;
+    engine.outputSelected = false;
+    if (FinishNotifier n = notifier.load()) n(nullptr);
+    return 0;
+}
+
+}  // namespace backend

@@ -1,0 +1,309 @@
+#include "backend/snt_dll.h"
+
+#include <cstring>
+
+#include "backend/engine_state.h"
+#include "backend/finalizer.h"
+#include "diagnostics/eventlog.h"
+#include "diagnostics/report.h"
+#include "encoding.wave/wave_encoding.h"
+
+namespace backend {
+namespace {
+
+constexpr const char* kTraceSource = "backend/snt_dll";
+
+const kit::Mp3Format kMp3High{128, 44100, false};
+const kit::Mp3Format kMp3Medium{96, 44100, false};
+
+// An MP3 encoder that owns the format it was made for (any bitrate), so the
+// format lives exactly as long as the encoder that points at it.
+struct OwnedMp3Format {
+    kit::Mp3Format format;
+};
+class Mp3EncoderWithFormat : private OwnedMp3Format, public kit::Mp3SoundEncoder {
+public:
+    Mp3EncoderWithFormat(const char* path, int bitrate)
+        : OwnedMp3Format{{bitrate, 44100, false}}, Mp3SoundEncoder(path, &format) {}
+};
+
+kit::smartptr<kit::ISoundEncoder> makeEncoder(const char* path, int format, int bitrate) {
+    switch (format) {
+        case FORMAT_MP3_128: return new kit::Mp3SoundEncoder(path, &kMp3High);
+        case FORMAT_MP3_96: return new kit::Mp3SoundEncoder(path, &kMp3Medium);
+        case FORMAT_WAV: return new kit::WaveSoundEncoder(path, &kCaptureFormat);
+        case FORMAT_MP3_BITRATE: return new Mp3EncoderWithFormat(path, bitrate);
+        default: return nullptr;
+    }
+}
+
+// Releases a half-made recording after a failed start.
+void dropRecording(EngineState& e) {
+    if (e.recorder) e.recorder->finish(true);
+    e.recorder.reset();
+    if (e.stream) e.stream->finish(true);
+    e.stream.reset();
+    e.encoder.reset();
+}
+
+}  // namespace
+
+EngineState& engineState() {
+    static EngineState state;
+    return state;
+}
+
+SntConfig& engineConfig() {
+    static SntConfig config;
+    return config;
+}
+
+void init() {
+    FW_TRACE("sntdll: init()");
+    EngineState& e = engineState();
+    fw::catchAndReport(kTraceSource, __LINE__, [&] {
+        e.mixer = new kit::Mixer();
+        e.finalizer = new MyFinalizer(e, nullptr);
+        engineConfig().load();
+        e.periodicReminder = new kit::PeriodicReminder(nullptr, 1800);
+        e.outOfSpaceReminder = new kit::OutOfSpaceReminder(nullptr, engineConfig().storageDir.c_str());
+        e.started = false;
+        e.outputSelected = false;
+    });
+    fw::takeExceptionReported();
+    FW_TRACE("init done");
+}
+
+void setCrashStopReminder(CrashStopProc proc) {
+    kit::recCrashFunc.store(proc);
+    FW_TRACE("setCrashStopReminder = %p", reinterpret_cast<void*>(proc));
+}
+
+void setPeriodicReminderProc(PeriodicProc proc) {
+    if (engineState().periodicReminder) engineState().periodicReminder->setProc(proc);
+}
+
+void setOutOfSpaceReminderProc(OutOfSpaceProc proc) {
+    if (engineState().outOfSpaceReminder) engineState().outOfSpaceReminder->setProc(proc);
+}
+
+bool loadConfig(EngineSettings* settings) {
+    FW_TRACE("loadConfig(): cfg.load()");
+    SntConfig& cfg = engineConfig();
+    if (!cfg.load()) return false;
+    std::size_t length = cfg.storageDir.length();
+    settings->storageFolder = new char[length + 1];
+    std::memcpy(settings->storageFolder, cfg.storageDir.c_str(), length + 1);
+    settings->volumeCoeff = cfg.volumeCoeff;
+    settings->volumeLevel = cfg.volumeLevel;
+    settings->lastFormat = cfg.lastFormat;
+    settings->lastBitrate = cfg.lastBitrate;
+    settings->xPos = cfg.xPos;
+    settings->yPos = cfg.yPos;
+    settings->needCalibration = cfg.needCalibration;
+    settings->remind30min = cfg.remind30min;
+    settings->remindOutOfSpace = cfg.remindOutOfSpace;
+    settings->startWithWindows = cfg.isAutostartEnabled();
+    settings->startInTray = cfg.startInTray;
+    settings->startUpDialog = cfg.startUpDialog;
+    FW_TRACE("loadConfig: coef = %lf, level = %d", cfg.volumeCoeff, cfg.volumeLevel);
+    FW_TRACE("loaded.");
+    return true;
+}
+
+void writeConfig(EngineSettings* settings) {
+    FW_TRACE("writeConfig()");
+    SntConfig& cfg = engineConfig();
+    cfg.storageDir = kit::shared_string(settings->storageFolder);
+    cfg.volumeCoeff = settings->volumeCoeff;
+    cfg.volumeLevel = settings->volumeLevel;
+    cfg.lastFormat = settings->lastFormat;
+    cfg.remind30min = settings->remind30min;
+    cfg.lastBitrate = settings->lastBitrate;
+    cfg.remindOutOfSpace = settings->remindOutOfSpace;
+    cfg.startInTray = settings->startInTray;
+    cfg.xPos = settings->xPos;
+    cfg.yPos = settings->yPos;
+    cfg.needCalibration = settings->needCalibration;
+    cfg.startUpDialog = settings->startUpDialog;
+    if (settings->startWithWindows)
+        cfg.enableAutostart();
+    else
+        cfg.disableAutostart();
+    FW_TRACE("writeConfig: coef = %lf", cfg.volumeCoeff);
+    cfg.save();
+    FW_TRACE("written");
+}
+
+bool calibrate() {
+    FW_TRACE("mixer->calibrateLines ()");
+    EngineState& e = engineState();
+    fw::catchAndReport(kTraceSource, __LINE__, [&] {
+        kit::CalibrationResult result = e.mixer->calibrateLines(500);
+        SntConfig& cfg = engineConfig();
+        if (result.lineChosen) {
+            cfg.line = static_cast<int32_t>(result.line);
+            cfg.volumeLevel = static_cast<int32_t>(result.level);
+        }
+        cfg.volumeCoeff = result.coefficient;
+        cfg.needCalibration = false;
+        cfg.save();
+    });
+    return fw::takeExceptionReported();
+}
+
+int startRecording() {
+    FW_TRACE("startRecording()");
+    EngineState& e = engineState();
+    if (e.started) {
+        FW_TRACE("Already started. Returning SE_ALREADY_START.");
+        return SE_ALREADY_START;
+    }
+    SntConfig& cfg = engineConfig();
+    fw::catchAndReport(kTraceSource, __LINE__, [&] {
+        kit::VolumeRecord volume(static_cast<uint32_t>(cfg.volumeLevel));
+        FW_TRACE("prepareLine: line = %d, vol = %d", cfg.line, cfg.volumeLevel);
+        e.mixer->prepareLine(static_cast<uint32_t>(cfg.line), volume, false);
+        e.stream = new kit::GenericSoundEncodingStream();
+        FW_TRACE("new SoundRecorder: stream = %p, volumeCoeff = %lf, line = %d", static_cast<void*>(e.stream.get()),
+                 cfg.volumeCoeff, cfg.line);
+        e.recorder = new kit::SoundRecorder(e.stream, kCaptureFormat, cfg.volumeCoeff, 100);
+        e.recorder->start();
+        FW_TRACE("periodicReminder = %p", static_cast<void*>(e.periodicReminder));
+        FW_TRACE("remind30min = %d", cfg.remind30min ? 1 : 0);
+        if (e.periodicReminder) {
+            FW_TRACE("periodicReminder->start ()");
+            e.periodicReminder->start();
+        }
+        e.started = true;
+        e.outputSelected = false;
+    });
+    if (fw::takeExceptionReported()) {
+        // Nothing half made stays behind: no running capture, no open device.
+        fw::catchAndReport(kTraceSource, __LINE__, [&] { dropRecording(e); });
+        fw::takeExceptionReported();
+    } else {
+        FW_TRACE("Successfully started.");
+    }
+    return SE_NO_ERROR;
+}
+
+bool setOutputFile(const char* path, int format, int bitrate) {
+    FW_TRACE("setOutputFile()");
+    EngineState& e = engineState();
+    if (e.outputSelected) {
+        FW_TRACE("Output file is already selected. Returning 0.");
+        return false;
+    }
+    bool known = true;
+    fw::catchAndReport(kTraceSource, __LINE__, [&] {
+        e.outputPath = kit::shared_string(path);
+        kit::smartptr<kit::ISoundEncoder> encoder = makeEncoder(path, format, bitrate);
+        if (!encoder) {
+            FW_TRACE("Unknown format. Returning 0.");
+            known = false;
+            return;
+        }
+        e.stream->setEncoder(encoder);
+        e.encoder = encoder;
+        if (e.outOfSpaceReminder) {
+            FW_TRACE("outOfSpaceReminder->setPath (), path = %s", path);
+            e.outOfSpaceReminder->setPath(path);
+            FW_TRACE("outOfSpaceReminder->start ()");
+            e.outOfSpaceReminder->start();
+        }
+        e.outputSelected = true;
+        engineConfig().lastFormat = format;
+        engineConfig().save();
+    });
+    bool failed = fw::takeExceptionReported();
+    return known && !failed;
+}
+
+int finishRecording(FinishNotifier notifier) {
+    FW_TRACE("finishRecording()");
+    EngineState& e = engineState();
+    if (!e.started) {
+        FW_TRACE("Not started. Returning FE_NOT_STARTED.");
+        return FE_NOT_STARTED;
+    }
+    if (!e.finalizer) {
+        FW_TRACE("Can't find finalized thread. fw_error().");
+        FW_LOG(fw::LEVEL_ERR, "Can't find finalized thread", "%s", "");
+        return FE_ERROR;
+    }
+    fw::catchAndReport(kTraceSource, __LINE__, [&] {
+        FW_TRACE("finalizer->setNotifier (), notifier = %p", reinterpret_cast<void*>(notifier));
+        e.finalizer->setNotifier(notifier);
+        e.finalizer->setForceStream(!e.outputSelected);
+        FW_TRACE("finalizer->start ()");
+        e.finalizer->start();
+        e.started = false;
+        e.outputSelected = false;
+    });
+    if (fw::takeExceptionReported()) return FE_ERROR;
+    FW_TRACE("Returning FE_DELAYED.");
+    return FE_DELAYED;
+}
+
+int abortRecording() {
+    FW_TRACE("abortRecording()");
+    EngineState& e = engineState();
+    if (!e.started) return FE_NOT_STARTED;
+    fw::catchAndReport(kTraceSource, __LINE__, [&] {
+        FW_TRACE("recorder->finish (true)");
+        e.recorder->finish(true);
+        e.recorder.reset();
+        FW_TRACE("stream->finish (true)");
+        e.stream->finish(true);
+        e.stream.reset();
+        e.encoder.reset();
+        if (e.periodicReminder) {
+            FW_TRACE("periodicReminder->stop ()");
+            e.periodicReminder->stop();
+        }
+        if (e.outOfSpaceReminder) {
+            FW_TRACE("outOfSpaceReminder->stop ()");
+            e.outOfSpaceReminder->stop();
+        }
+    });
+    if (fw::takeExceptionReported()) return FE_ERROR;
+    e.started = false;
+    e.outputSelected = false;
+    FW_TRACE("Aborted. Returning FE_NO_ERROR.");
+    return FE_NO_ERROR;
+}
+
+bool isRecording() { return engineState().started; }
+
+void destroy() {
+    FW_TRACE("destroy()");
+    EngineState& e = engineState();
+    FW_TRACE("1");
+    if (e.finalizer) {
+        e.finalizer->waitFor(INFINITE);  // a finish still under way ends first
+        delete e.finalizer;
+        e.finalizer = nullptr;
+    }
+    FW_TRACE("2");
+    if (e.periodicReminder) {
+        if (e.periodicReminder->isRunning()) e.periodicReminder->stop();
+        FW_TRACE("3");
+        delete e.periodicReminder;
+        e.periodicReminder = nullptr;
+    }
+    FW_TRACE("4");
+    if (e.outOfSpaceReminder) {
+        if (e.outOfSpaceReminder->isRunning()) e.outOfSpaceReminder->stop();
+        FW_TRACE("5");
+        delete e.outOfSpaceReminder;
+        e.outOfSpaceReminder = nullptr;
+    }
+    FW_TRACE("6");
+    delete e.mixer;
+    e.mixer = nullptr;
+    FW_TRACE("7");
+    engineConfig().save();
+}
+
+}  // namespace backend

@@ -1,0 +1,252 @@
+// The engine's operations on the real devices of the bed, one engine for the
+// whole test program (the engine is process-wide).
+#include <gmock/gmock.h>
+#include <windows.h>
+
+#include <atomic>
+#include <string>
+
+#include "backend/engine_state.h"
+#include "backend/snt_dll.h"
+#include "config/snt_config.h"
+#include "kit/regkey.h"
+#include "sound.capture/capture_check.h"
+#include "support/bed_audio.h"
+#include "support/support.h"
+
+namespace {
+
+using namespace testsupport;
+using ::testing::HasSubstr;
+
+class EngineEnvironment : public ::testing::Environment {
+public:
+    void SetUp() override {
+        ::RegDeleteTreeA(HKEY_CURRENT_USER, SntConfig::kKeyPath);
+        backend::init();
+    }
+    void TearDown() override { backend::destroy(); }
+};
+::testing::Environment* const engineEnvironment = ::testing::AddGlobalTestEnvironment(new EngineEnvironment);
+
+std::atomic<int> notified{0};
+void countNotify(void*) { ++notified; }
+
+bool finishAndWait() {
+    int before = notified;
+    if (backend::finishRecording(&countNotify) != backend::FE_DELAYED) return false;
+    return waitUntil([&] { return notified > before; }, 20000);
+}
+
+kit::RegKey settingsKey() { return kit::RegKey(HKEY_CURRENT_USER, SntConfig::kKeyPath, true); }
+
+TEST(Engine, FinishAndAbortBeforeAnyStartAnswerNotStarted) {
+    EXPECT_EQ(backend::finishRecording(&countNotify), backend::FE_NOT_STARTED);
+    EXPECT_EQ(backend::abortRecording(), backend::FE_NOT_STARTED);
+    EXPECT_FALSE(backend::isRecording());
+}
+
+TEST(Engine, ASecondStartAnswersAlreadyStartedAndChangesNothing) {
+    ASSERT_EQ(backend::startRecording(), backend::SE_NO_ERROR);
+    ASSERT_TRUE(backend::isRecording());
+    kit::SoundRecorder* recorder = backend::engineState().recorder.get();
+    EXPECT_EQ(backend::startRecording(), backend::SE_ALREADY_START);
+    EXPECT_EQ(backend::engineState().recorder.get(), recorder);
+    EXPECT_EQ(backend::abortRecording(), backend::FE_NO_ERROR);
+    EXPECT_FALSE(backend::isRecording());
+}
+
+TEST(Engine, AbortWithoutOutputWritesNothingAndReturnsToIdle) {
+    TempDir dir;
+    ASSERT_EQ(backend::startRecording(), backend::SE_NO_ERROR);
+    ::Sleep(600);
+    kit::SoundRecorder* recorder = backend::engineState().recorder.get();
+    ASSERT_NE(recorder, nullptr);
+    EXPECT_EQ(backend::abortRecording(), backend::FE_NO_ERROR);
+    EXPECT_FALSE(backend::isRecording());
+    EXPECT_EQ(backend::engineState().stream.get(), nullptr);
+    EXPECT_EQ(kit::SoundRecorder::liveBlocks(), 0) << "every captured block is freed";
+    EXPECT_FALSE(backend::setOutputFile(dir.file("late.wav").c_str(), backend::FORMAT_WAV, 0));
+    EXPECT_FALSE(fileExists(dir.file("late.wav")));
+}
+
+TEST(Engine, ASecondOutputFileIsRefusedAndTheFirstStays) {
+    TempDir dir;
+    ASSERT_EQ(backend::startRecording(), backend::SE_NO_ERROR);
+    ASSERT_TRUE(backend::setOutputFile(dir.file("first.wav").c_str(), backend::FORMAT_WAV, 0));
+    EXPECT_FALSE(backend::setOutputFile(dir.file("second.wav").c_str(), backend::FORMAT_WAV, 0));
+    ::Sleep(500);
+    ASSERT_TRUE(finishAndWait());
+    EXPECT_FALSE(backend::isRecording());
+    WavFile first = readWav(dir.file("first.wav"));
+    EXPECT_TRUE(first.valid);
+    EXPECT_GT(first.dataSize, 0u);
+    EXPECT_FALSE(fileExists(dir.file("second.wav")));
+    EXPECT_EQ(settingsKey().readUnsigned("LastFormat"), 3u);
+}
+
+TEST(Engine, AnUnknownFormatIsRefusedAndTheRecordingGoesOn) {
+    TempDir dir;
+    ASSERT_EQ(backend::startRecording(), backend::SE_NO_ERROR);
+    EXPECT_FALSE(backend::setOutputFile(dir.file("five.wav").c_str(), 5, 0));
+    EXPECT_TRUE(backend::isRecording());
+    EXPECT_FALSE(backend::engineState().outputSelected);
+    EXPECT_TRUE(backend::setOutputFile(dir.file("after.wav").c_str(), backend::FORMAT_WAV, 0));
+    EXPECT_EQ(backend::abortRecording(), backend::FE_NO_ERROR);
+    EXPECT_FALSE(fileExists(dir.file("five.wav")));
+}
+
+// The bitrate index of the first MPEG-1 Layer III frame header in a file.
+int firstFrameBitrate(const std::string& data) {
+    static const int kKbps[] = {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 0};
+    for (std::size_t i = 0; i + 4 <= data.size(); ++i) {
+        auto b = reinterpret_cast<const unsigned char*>(data.data() + i);
+        if (b[0] == 0xFF && (b[1] & 0xFE) == 0xFA && (b[2] >> 4) != 0 && (b[2] >> 4) != 15) return kKbps[b[2] >> 4];
+    }
+    return -1;
+}
+
+TEST(Engine, AChosenBitrateMakesAnMp3AtThatBitrate) {
+    TempDir dir;
+    ASSERT_EQ(backend::startRecording(), backend::SE_NO_ERROR);
+    ASSERT_TRUE(backend::setOutputFile(dir.file("low.mp3").c_str(), backend::FORMAT_MP3_BITRATE, 64));
+    ::Sleep(1000);
+    ASSERT_TRUE(finishAndWait());
+    EXPECT_EQ(firstFrameBitrate(readFile(dir.file("low.mp3"))), 64);
+    EXPECT_EQ(settingsKey().readUnsigned("LastFormat"), 4u);
+}
+
+TEST(Engine, AFileThatCannotBeCreatedIsRefusedAndTheRecordingCanBeAborted) {
+    ASSERT_EQ(backend::startRecording(), backend::SE_NO_ERROR);
+    EXPECT_FALSE(backend::setOutputFile("C:\\no\\such\\folder\\take.wav", backend::FORMAT_WAV, 0));
+    EXPECT_FALSE(backend::engineState().outputSelected);
+    EXPECT_EQ(backend::abortRecording(), backend::FE_NO_ERROR);
+}
+
+TEST(Engine, FinishingWithoutOutputDoesNotWaitForever) {
+    ASSERT_EQ(backend::startRecording(), backend::SE_NO_ERROR);
+    ::Sleep(300);
+    EXPECT_TRUE(finishAndWait());
+    EXPECT_FALSE(backend::isRecording());
+}
+
+TEST(Engine, LoadConfigOnAFirstRunAnswersFalseAndLeavesTheRecordAlone) {
+    ::RegDeleteTreeA(HKEY_CURRENT_USER, SntConfig::kKeyPath);
+    backend::EngineSettings settings;
+    settings.volumeLevel = 4242;
+    EXPECT_FALSE(backend::loadConfig(&settings));
+    EXPECT_EQ(settings.volumeLevel, 4242);
+    EXPECT_EQ(settings.storageFolder, nullptr);
+    ASSERT_TRUE(backend::loadConfig(&settings));  // the defaults are stored now
+    EXPECT_EQ(settings.volumeLevel, 32767);
+    delete[] settings.storageFolder;
+}
+
+TEST(Engine, WriteConfigCopiesTheRecordAndTheRunEntry) {
+    backend::EngineSettings settings;
+    ASSERT_TRUE(backend::loadConfig(&settings) || backend::loadConfig(&settings));
+    delete[] settings.storageFolder;
+    char folder[] = "D:\\recordings";
+    settings.storageFolder = folder;
+    settings.lastBitrate = 256;
+    settings.remind30min = true;
+    settings.startWithWindows = true;
+    backend::writeConfig(&settings);
+    EXPECT_EQ(settingsKey().readString("StorageDir"), "D:\\recordings");
+    EXPECT_EQ(settingsKey().readUnsigned("lastBitrate"), 256u);
+    EXPECT_EQ(settingsKey().readUnsigned("Remind30min"), 1u);
+    EXPECT_TRUE(backend::engineConfig().isAutostartEnabled());
+    settings.startWithWindows = false;
+    backend::writeConfig(&settings);
+    EXPECT_FALSE(backend::engineConfig().isAutostartEnabled());
+}
+
+// Mutes the bed's sink: what is played then does not reach the recording input.
+void setSinkMuted(bool muted) {
+    startNative(std::string("/usr/bin/pactl set-sink-mute @DEFAULT_SINK@ ") + (muted ? "1" : "0"));
+    ::Sleep(800);
+}
+
+TEST(Engine, AFailingCalibrationKeepsTheSettingsAndASuccessfulOneStoresThem) {
+    SntConfig& cfg = backend::engineConfig();
+    cfg.line = 7;
+    cfg.volumeLevel = 1234;
+    cfg.volumeCoeff = 3.5;
+    cfg.needCalibration = true;
+    cfg.save();
+
+    setSinkMuted(true);
+    bool failed = backend::calibrate();
+    setSinkMuted(false);
+    EXPECT_TRUE(failed);
+    EXPECT_EQ(settingsKey().readString("VolumeCoeff"), "3.500000");
+    EXPECT_EQ(settingsKey().readUnsigned("needCalibration"), 1u);
+    EXPECT_EQ(settingsKey().readUnsigned("Line"), 7u);
+
+    ASSERT_TRUE(waitForSilentSink(10000));
+    EXPECT_FALSE(backend::calibrate());
+    EXPECT_EQ(settingsKey().readUnsigned("needCalibration"), 0u);
+    EXPECT_NE(settingsKey().readString("VolumeCoeff"), "3.500000");
+    EXPECT_GT(cfg.volumeCoeff, 1.0);
+}
+
+// ---- a whole recording on the bed ---------------------------------------------------------
+
+// Plays a pseudo-random signal, records it with the output chosen two seconds
+// late, and checks the file: the signal from the first captured frame on,
+// bit for bit, no gap, no duplicate.
+TEST(EngineOnTheBed, TheWavHoldsThePlayedSignalFromTheFirstCapturedBlock) {
+    TempDir dir;
+    ASSERT_TRUE(waitForSilentSink(10000));
+    std::vector<int16_t> played = pseudoRandomSignal(static_cast<std::size_t>(kRate) * 9, 77);
+    writeWav(dir.file("signal.wav"), played);
+    DWORD playing = ::GetTickCount();
+    ASSERT_TRUE(playIntoSink(dir.file("signal.wav")));
+    ::Sleep(1000);  // the signal is under way before the recording starts
+
+    ASSERT_EQ(backend::startRecording(), backend::SE_NO_ERROR);
+    ::Sleep(2000);
+    ASSERT_TRUE(backend::setOutputFile(dir.file("take.wav").c_str(), backend::FORMAT_WAV, 0));
+    ::Sleep(3000);
+    ASSERT_TRUE(finishAndWait());
+
+    WavFile wav = readWav(dir.file("take.wav"));
+    ASSERT_TRUE(wav.valid);
+    EXPECT_EQ(wav.riffSize, wav.dataSize + 36);
+    double seconds = wav.samples.size() / 2.0 / kRate;
+    EXPECT_GT(seconds, 4.5);
+    Coverage c = playedSignalInside(wav.samples, played);
+    EXPECT_TRUE(c.ok) << c.why;
+    EXPECT_EQ(c.capturedOffset, 0) << "the file begins with the first captured block";
+    EXPECT_EQ(c.matchedFrames, wav.samples.size() / 2);
+    ::Sleep(std::max<int>(0, 9500 - static_cast<int>(::GetTickCount() - playing)));
+}
+
+TEST(EngineOnTheBed, AnMp3RecordingHasTheRightLength) {
+    TempDir dir;
+    ASSERT_EQ(backend::startRecording(), backend::SE_NO_ERROR);
+    kit::smartptr<kit::SoundRecorder> recorder = backend::engineState().recorder;  // read after the finish
+    ::Sleep(1000);
+    ASSERT_TRUE(backend::setOutputFile(dir.file("take.mp3").c_str(), backend::FORMAT_MP3_128, 0));
+    ::Sleep(2000);
+    ASSERT_TRUE(finishAndWait());
+    double recorded = static_cast<double>(recorder->bytesDelivered()) / (kRate * 4);
+
+    std::string decoded = dir.file("decoded.wav");
+    ASSERT_TRUE(startNative("/usr/bin/mpg123 -q -w \"" + unixPath(decoded) + "\" \"" + unixPath(dir.file("take.mp3")) + "\""));
+    ASSERT_TRUE(waitUntil([&] { return readWav(decoded).valid; }, 20000));
+    int64_t size = -1;
+    ASSERT_TRUE(waitUntil([&] {  // mpg123 is done when the file stops growing
+        int64_t now = fileSize(decoded);
+        bool same = now == size;
+        size = now;
+        ::Sleep(200);
+        return same;
+    }, 20000));
+    WavFile wav = readWav(decoded);
+    double seconds = wav.samples.size() / 2.0 / kRate;
+    EXPECT_GT(recorded, 2.5);
+    EXPECT_NEAR(seconds, recorded, 0.150) << "decoded " << seconds << " s of " << recorded << " s recorded";
+}
+
+}  // namespace
