@@ -11,9 +11,9 @@ constexpr const char* kTraceSource = "backend/finalizer";
 
 void MyFinalizer::finishRecording() {
     FW_TRACE("recorder->finish ();");
-    if (engine.recorder) engine.recorder->finish();
+    if (engine.recorder) engine.recorder->finish(abandon);
     FW_TRACE("stream->finish ();");
-    if (engine.stream) engine.stream->finish(forceStream);
+    if (engine.stream) engine.stream->finish(abandon);
     FW_TRACE("stream->finish () done");
 }
 

@@ -17,9 +17,10 @@ public:
     MyFinalizer(EngineState& engine, FinishNotifier notifier) : engine(engine), notifier(notifier) {}
 
     void setNotifier(FinishNotifier n) noexcept { notifier.store(n); }
-    // A recording that never got an output file has nothing to encode: its
-    // stream is finished by force instead of waiting for an encoder.
-    void setForceStream(bool force) noexcept { forceStream = force; }
+    // A recording that never got an output file has nothing to encode: the
+    // capture and the stream are ended by force instead of waiting for an
+    // encoder that never comes.
+    void setAbandon(bool abandonRecording) noexcept { abandon = abandonRecording; }
 
 protected:
     uint32_t run() override;
@@ -29,7 +30,7 @@ private:
 
     EngineState& engine;
     std::atomic<FinishNotifier> notifier;
-    bool forceStream = false;
+    bool abandon = false;
 };
 
 }  // namespace backend

@@ -19,12 +19,12 @@ const kit::Mp3Format kMp3Medium{96, 44100, false};
 // An MP3 encoder that owns the format it was made for (any bitrate), so the
 // format lives exactly as long as the encoder that points at it.
 struct OwnedMp3Format {
-    kit::Mp3Format format;
+    kit::Mp3Format ownedFormat;
 };
 class Mp3EncoderWithFormat : private OwnedMp3Format, public kit::Mp3SoundEncoder {
 public:
     Mp3EncoderWithFormat(const char* path, int bitrate)
-        : OwnedMp3Format{{bitrate, 44100, false}}, Mp3SoundEncoder(path, &format) {}
+        : OwnedMp3Format{{bitrate, 44100, false}}, Mp3SoundEncoder(path, &ownedFormat) {}
 };
 
 kit::smartptr<kit::ISoundEncoder> makeEncoder(const char* path, int format, int bitrate) {
@@ -195,6 +195,10 @@ bool setOutputFile(const char* path, int format, int bitrate) {
         FW_TRACE("Output file is already selected. Returning 0.");
         return false;
     }
+    if (!e.started) {  // no recording: no file either
+        FW_TRACE("Not started. Returning 0.");
+        return false;
+    }
     bool known = true;
     fw::catchAndReport(kTraceSource, __LINE__, [&] {
         e.outputPath = kit::shared_string(path);
@@ -235,7 +239,7 @@ int finishRecording(FinishNotifier notifier) {
     fw::catchAndReport(kTraceSource, __LINE__, [&] {
         FW_TRACE("finalizer->setNotifier (), notifier = %p", reinterpret_cast<void*>(notifier));
         e.finalizer->setNotifier(notifier);
-        e.finalizer->setForceStream(!e.outputSelected);
+        e.finalizer->setAbandon(!e.outputSelected);
         FW_TRACE("finalizer->start ()");
         e.finalizer->start();
         e.started = false;
