@@ -75,7 +75,7 @@ PA
   # for less, so a new recording would start up to two seconds late. A
   # low-latency reader of the monitor keeps the sink ticking like a real
   # sound card (it only reads; what is played is not changed).
-  parec --latency-msec=10 -d bed_sink.monitor >/dev/null 2>&1 &
+  parec --latency-msec=${SONOTAPE_KEEPER_MS:-50} -d bed_sink.monitor >/dev/null 2>&1 &
   pids+=($!)
 fi
 
