@@ -98,8 +98,14 @@ fi
 # The desktop process (explorer /desktop) is otherwise started by the first
 # program that needs it and keeps that program's stderr open while it lives,
 # so CTest sees that test running until every other Wine program has ended.
-# Started here it holds nothing of a test's; wineserver -k ends it.
-wine explorer.exe /desktop </dev/null >/dev/null 2>&1 &
+# Started here, and waited for, it holds nothing of a test's; wineserver -k
+# ends it.
+if [ -f "$build/bin/bed_desktop.exe" ]; then
+  wine "$build/bin/bed_desktop.exe" </dev/null >/dev/null 2>&1
+else
+  wine explorer.exe /desktop </dev/null >/dev/null 2>&1 &
+  sleep 1
+fi
 export SONOTAPE_BED_DIR="$run"
 
 "$@"

@@ -17,6 +17,7 @@
 #include "diagnostics/problem_windows.h"
 #include "diagnostics/shell_open.h"
 #include "kit/exceptions.h"
+#include "kit/last_error.h"
 #include "kit/threads.h"
 
 namespace fw {
@@ -62,15 +63,6 @@ SRWLOCK startLock = SRWLOCK_INIT;
 std::atomic<uint32_t> sequence{0};
 std::atomic<bool> eventLogShown{false};
 std::atomic<DWORD> initialisingThread{0};
-
-class KeepLastError {
-public:
-    KeepLastError() noexcept : saved(::GetLastError()) {}
-    ~KeepLastError() { ::SetLastError(saved); }
-
-private:
-    DWORD saved;
-};
 
 void loadText(UINT id, char* buffer, int size, const char* fallback) {
     if (::LoadStringA(::GetModuleHandleA(nullptr), id, buffer, size) <= 0) {
@@ -160,7 +152,7 @@ TEB* currentTeb() noexcept {
 
 void* tlsGet(DWORD slot) noexcept {
     if (slot < 64) return currentTeb()->TlsSlots[slot];
-    KeepLastError keep;
+    kit::KeepLastError keep;
     return ::TlsGetValue(slot);
 }
 
@@ -201,7 +193,7 @@ void logV(const char* name, int level, const char* format, va_list args) {
     switch (level) {
         case LEVEL_ERR:
             if (::GetCurrentThreadId() != g->threadId) {
-                KeepLastError keep;
+                kit::KeepLastError keep;
                 requestNotice(programNotice(), true);
             }
             break;

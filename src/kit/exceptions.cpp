@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include "kit/last_error.h"
+
 namespace kit {
 namespace {
 
@@ -13,15 +15,6 @@ struct Origin {
 };
 
 thread_local Origin origin;
-
-class KeepLastError {
-public:
-    KeepLastError() noexcept : saved(::GetLastError()) {}
-    ~KeepLastError() { ::SetLastError(saved); }
-
-private:
-    DWORD saved;
-};
 
 }  // namespace
 

@@ -11,33 +11,6 @@ namespace {
 
 using namespace testsupport;
 
-// Captures `seconds` of 2 x 16 bit x 44100 Hz through the wave mapper.
-std::vector<int16_t> captureSeconds(double seconds) {
-    WAVEFORMATEX f{};
-    f.wFormatTag = WAVE_FORMAT_PCM;
-    f.nChannels = 2;
-    f.wBitsPerSample = 16;
-    f.nSamplesPerSec = 44100;
-    f.nBlockAlign = 4;
-    f.nAvgBytesPerSec = 176400;
-    HWAVEIN device = nullptr;
-    EXPECT_EQ(::waveInOpen(&device, WAVE_MAPPER, &f, 0, 0, CALLBACK_NULL), MMSYSERR_NOERROR);
-    if (!device) return {};
-    std::vector<int16_t> samples(static_cast<std::size_t>(seconds * 44100) * 2);
-    WAVEHDR header{};
-    header.lpData = reinterpret_cast<char*>(samples.data());
-    header.dwBufferLength = static_cast<DWORD>(samples.size() * 2);
-    ::waveInPrepareHeader(device, &header, sizeof header);
-    ::waveInAddBuffer(device, &header, sizeof header);
-    ::waveInStart(device);
-    EXPECT_TRUE(waitUntil([&] { return (header.dwFlags & WHDR_DONE) != 0; }, static_cast<DWORD>(seconds * 1000) + 5000));
-    ::waveInReset(device);
-    ::waveInUnprepareHeader(device, &header, sizeof header);
-    ::waveInClose(device);
-    samples.resize(header.dwBytesRecorded / 2);
-    return samples;
-}
-
 // Waits until a playback started at `started` and lasting `seconds` is over,
 // so that no sound of this test reaches the next one on the bed.
 void waitForPlaybackEnd(DWORD started, double seconds) {

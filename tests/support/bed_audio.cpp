@@ -1,6 +1,7 @@
 #include "support/bed_audio.h"
 
 #include <windows.h>
+#include <mmsystem.h>
 
 #include <cmath>
 #include <algorithm>
@@ -121,6 +122,31 @@ bool startNative(const std::string& commandLine) {
     ::CloseHandle(pi.hThread);
     ::CloseHandle(pi.hProcess);
     return true;
+}
+
+std::vector<int16_t> captureSeconds(double seconds) {
+    WAVEFORMATEX f{};
+    f.wFormatTag = WAVE_FORMAT_PCM;
+    f.nChannels = kChannels;
+    f.wBitsPerSample = 16;
+    f.nSamplesPerSec = kRate;
+    f.nBlockAlign = kChannels * 2;
+    f.nAvgBytesPerSec = kRate * kChannels * 2;
+    HWAVEIN device = nullptr;
+    if (::waveInOpen(&device, WAVE_MAPPER, &f, 0, 0, CALLBACK_NULL) != MMSYSERR_NOERROR) return {};
+    std::vector<int16_t> samples(static_cast<std::size_t>(seconds * kRate) * kChannels);
+    WAVEHDR header{};
+    header.lpData = reinterpret_cast<char*>(samples.data());
+    header.dwBufferLength = static_cast<DWORD>(samples.size() * 2);
+    ::waveInPrepareHeader(device, &header, sizeof header);
+    ::waveInAddBuffer(device, &header, sizeof header);
+    ::waveInStart(device);
+    waitUntil([&] { return (header.dwFlags & WHDR_DONE) != 0; }, static_cast<DWORD>(seconds * 1000) + 5000);
+    ::waveInReset(device);
+    ::waveInUnprepareHeader(device, &header, sizeof header);
+    ::waveInClose(device);
+    samples.resize(header.dwBytesRecorded / 2);
+    return samples;
 }
 
 bool playIntoSink(const std::string& wavPath) {

@@ -41,6 +41,10 @@ std::string unixPath(const std::string& windowsPath);
 // not track native children: the program ends by itself.
 bool startNative(const std::string& commandLine);
 
+// Records `seconds` of 2 x 16 bit x 44100 Hz through the wave mapper in one
+// block; empty when the device cannot be opened or delivers nothing in time.
+std::vector<int16_t> captureSeconds(double seconds);
+
 // Plays a WAV file into the bed's sink (paplay, in the background).
 bool playIntoSink(const std::string& wavPath);
 
