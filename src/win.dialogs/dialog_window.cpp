@@ -18,18 +18,8 @@ CustomDialogWindow::~CustomDialogWindow() {
 }
 
 void CustomDialogWindow::handleMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result, bool& handled) {
-    auto it = handlers.find(message);
-    if (it != handlers.end()) {
-        if (!it->second) {
-            setOrigin(kTraceSource, __LINE__, "kit::CustomDialogWindow::handleMessage");
-            throw ARuntimeError("Tryed to call null-handler!");
-        }
-        it->second->handleMessage(message, wParam, lParam, result, handled);
-    }
-    if (defaultHandler)
-        defaultHandler->handleMessage(message, wParam, lParam, result, handled);
-    else
-        FW_TRACE("CustomWindow: No handler!");
+    static constexpr HandlerTable::Origin kNullEntry{kTraceSource, __LINE__, "kit::CustomDialogWindow::handleMessage"};
+    if (!handlers.dispatch(message, wParam, lParam, result, handled, kNullEntry)) FW_TRACE("CustomWindow: No handler!");
 }
 
 INT_PTR CALLBACK CustomDialogWindow::dialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {

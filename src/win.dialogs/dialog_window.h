@@ -9,8 +9,6 @@
 
 #include <windows.h>
 
-#include <map>
-
 #include "kit/refcounted.h"
 #include "win.windows/message_handler.h"
 
@@ -23,8 +21,8 @@ public:
     CustomDialogWindow(const CustomDialogWindow&) = delete;
     CustomDialogWindow& operator=(const CustomDialogWindow&) = delete;
 
-    void setDefaultHandler(IMessageHandler* handler) noexcept { defaultHandler = handler; }
-    void setMessageHandler(UINT message, IMessageHandler* handler) { handlers[message] = handler; }
+    void setDefaultHandler(IMessageHandler* handler) noexcept { handlers.setDefault(handler); }
+    void setMessageHandler(UINT message, IMessageHandler* handler) { handlers.set(message, handler); }
     HWND getHandle() const noexcept { return hDlg; }
 
     // The table's handler for the message first, then the default handler.
@@ -37,8 +35,7 @@ protected:
     HWND hDlg = nullptr;
 
 private:
-    IMessageHandler* defaultHandler = nullptr;
-    std::map<UINT, IMessageHandler*> handlers;
+    HandlerTable handlers;
 };
 
 class DialogWindow : public CustomDialogWindow, public IMessageHandler {

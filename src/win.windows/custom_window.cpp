@@ -37,31 +37,17 @@ CustomWindow::~CustomWindow() {
     hWnd = nullptr;
 }
 
-void CustomWindow::setMessageHandler(UINT message, IMessageHandler* handler) { handlers[message] = handler; }
+void CustomWindow::setMessageHandler(UINT message, IMessageHandler* handler) { handlers.set(message, handler); }
 
 void CustomWindow::removeMessageHandler(UINT message, IMessageHandler* handler) noexcept {
-    auto it = handlers.find(message);
-    if (it != handlers.end() && it->second == handler) handlers.erase(it);
+    handlers.remove(message, handler);
 }
 
-IMessageHandler* CustomWindow::getMessageHandler(UINT message) const noexcept {
-    auto it = handlers.find(message);
-    return it == handlers.end() ? nullptr : it->second;
-}
+IMessageHandler* CustomWindow::getMessageHandler(UINT message) const noexcept { return handlers.find(message); }
 
 void CustomWindow::handleMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result, bool& handled) {
-    auto it = handlers.find(message);
-    if (it != handlers.end()) {
-        if (!it->second) {
-            setOrigin(kTraceSource, kNullHandlerLine, "kit::CustomWindow::handleMessage");
-            throw ARuntimeError("Tryed to call null-handler!");
-        }
-        it->second->handleMessage(message, wParam, lParam, result, handled);
-    }
-    if (defaultHandler)
-        defaultHandler->handleMessage(message, wParam, lParam, result, handled);
-    else
-        FW_TRACE("CustomWindow: No handler!");
+    static constexpr HandlerTable::Origin kNullEntry{kTraceSource, kNullHandlerLine, "kit::CustomWindow::handleMessage"};
+    if (!handlers.dispatch(message, wParam, lParam, result, handled, kNullEntry)) FW_TRACE("CustomWindow: No handler!");
 }
 
 CustomWindow* CustomWindow::fromHandle(HWND hwnd) noexcept {

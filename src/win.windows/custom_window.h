@@ -8,8 +8,6 @@
 
 #include <windows.h>
 
-#include <map>
-
 #include "kit/refcounted.h"
 #include "kit/shared_string.h"
 #include "win.windows/message_handler.h"
@@ -38,7 +36,7 @@ public:
     CustomWindow(const CustomWindow&) = delete;
     CustomWindow& operator=(const CustomWindow&) = delete;
 
-    void setDefaultHandler(IMessageHandler* handler) noexcept { defaultHandler = handler; }
+    void setDefaultHandler(IMessageHandler* handler) noexcept { handlers.setDefault(handler); }
     // One handler per message number; a second one replaces the first. A null
     // handler is kept as such and makes the dispatch of that message fail.
     void setMessageHandler(UINT message, IMessageHandler* handler);
@@ -70,8 +68,7 @@ protected:
     HWND hWnd = nullptr;
 
 private:
-    IMessageHandler* defaultHandler = nullptr;
-    std::map<UINT, IMessageHandler*> handlers;
+    HandlerTable handlers;
 };
 
 }  // namespace kit
