@@ -73,6 +73,9 @@ public:
     // Removes the icon when it is there; nothing otherwise.
     void hide();
     bool isShown() const noexcept { return added; }
+    // The shell has forgotten every icon (its process restarted, and it
+    // broadcast "TaskbarCreated"): the next show() adds the icon again.
+    void shellForgot() noexcept { added = false; }
 
     // The window that receives the notifications (and owns the context menu).
     HWND getWindow() const noexcept { return window->getHandle(); }
