@@ -42,6 +42,22 @@
 #define IDC_TIME_LIMIT 1014
 #define IDC_SHUTDOWN 1015
 
+// The context menu (menu resource 3) and its commands.
+#define IDR_CONTEXT_MENU 3
+#define IDM_EXIT 32777
+#define IDM_HELP 32788
+#define IDM_ABOUT_BOX 32789
+#define IDM_OPEN_STORAGE 32798
+#define IDM_TRAY_OR_RESTORE 32799
+#define IDM_REMIND_30MIN 32800
+#define IDM_OUT_OF_SPACE 32801
+#define IDM_START_WITH_WINDOWS 32802
+#define IDM_CALIBRATE 40002
+
+// The accelerator table: Alt+? and Alt+/ send command 104, which nothing acts on.
+#define IDR_ACCELERATORS 109
+#define IDM_ABOUT 104
+
 // Controls of the welcome and message dialogs.
 #define IDC_SHOW_ON_STARTUP 1020
 #define IDC_MESSAGE_TEXT 1022

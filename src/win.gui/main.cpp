@@ -1,25 +1,65 @@
-// Entry point of Sonotape.
+// Entry point of Sonotape: the company folder, the diagnostics, one copy at a
+// time, the Gui and the message loop.
 #include <windows.h>
 #include <shlobj.h>
 
 #include <cstring>
+#include <memory>
 
 #include "diagnostics/eventlog.h"
+#include "diagnostics/report.h"
+#include "kit/singleappinst.h"
+#include "resource.h"
+#include "win.gui/callbacks.h"
+#include "win.gui/gui.h"
+#include "win.gui/rules.h"
 
 namespace {
+
 constexpr const char* kTraceSource = "win.gui/main";
+
+int run(HINSTANCE instance, int showState) {
+    FW_TRACE("begin");
+    kit::SingleInstanceChecker checker("KorvelImageDockMutex");
+    // Held until the very end, so that a copy started while this one closes is refused.
+    kit::smartptr<kit::SingleInstanceCookie> cookie = checker.startSingle();
+    if (!cookie) {
+        ::MessageBoxA(nullptr, gui_rules::kSecondCopy, gui_rules::kSecondCopyCaption, MB_OK);
+        FW_TRACE("Trying to open a second instance of Korvel Sonotape. Exitting.");
+        return 1;
+    }
+    gui_process::setInstance(instance);
+    std::unique_ptr<Gui> gui(new Gui());
+    gui_process::setTheGui(gui.get());
+    gui->initialize(::GetCommandLineA(), showState);
+
+    HACCEL accelerators = ::LoadAcceleratorsA(instance, MAKEINTRESOURCEA(IDR_ACCELERATORS));
+    MSG msg{};
+    while (::GetMessageA(&msg, nullptr, 0, 0) > 0) {
+        if (!::TranslateAcceleratorA(msg.hwnd, accelerators, &msg)) {
+            ::TranslateMessage(&msg);
+            ::DispatchMessageA(&msg);
+        }
+    }
+    gui_process::setTheGui(nullptr);
+    gui.reset();  // saves the window position, shuts the engine down
+    ::Sleep(200);  // the worker threads and the diagnostics thread settle
+    return static_cast<int>(msg.wParam);
 }
 
-int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+}  // namespace
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showState) {
     char folder[MAX_PATH + 16] = {};
     if (!::SHGetSpecialFolderPathA(nullptr, folder, CSIDL_APPDATA, TRUE)) {
-        ::MessageBoxA(nullptr, "Field Watch failed to find Application Data directory", "", MB_OK);
+        ::MessageBoxA(nullptr, gui_rules::kNoAppData, "", MB_OK);
         return 0;
     }
     std::strcat(folder, "\\Korvel");
     ::CreateDirectoryA(folder, nullptr);
     fw::ensureDiagnostics();
-    FW_TRACE("begin");
-    ::MessageBoxA(nullptr, "Sonotape is being built. This is the program's first stone.", "Sonotape", MB_OK);
-    return 0;
+
+    int code = 0;
+    fw::catchAndReportFatal(kTraceSource, __LINE__, [&] { code = run(instance, showState); });
+    return code;
 }

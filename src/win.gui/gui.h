@@ -1,0 +1,167 @@
+// The one controller of the user interface: it owns every window, dialog and
+// resource, drives the record button through idle, recording and finishing,
+// measures the recording time, reacts to the reminders and to a forced stop,
+// runs the calibration, and reads and writes the settings through the engine.
+//
+// Everything here runs on the user-interface thread. What the engine's worker
+// threads report arrives as private messages at the Gui's mailbox window
+// (win.gui/callbacks.h) and is carried out from there.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+
+#include "backend/snt_dll.h"
+#include "kit/refcounted.h"
+#include "kit/shared_string.h"
+#include "win.dialogs/file_save_dialog.h"
+#include "win.dialogs/small_dialogs.h"
+#include "win.log/win_log.h"
+#include "win.transparentwindow/transparent_window.h"
+#include "win.trayicon/tray_icon.h"
+#include "win.utilwindow/utility_window.h"
+#include "win.windows/message_handler.h"
+#include "win.windows/patterned_button.h"
+#include "win.windows/patterned_window.h"
+#include "win.windows/timer.h"
+
+class Gui;
+
+// Carries the tray icon's notifications to the Gui.
+class TrayIconHandler : public kit::refcounted {
+public:
+    explicit TrayIconHandler(Gui* gui) noexcept : gui(gui) {}
+
+    void leftButtonUp(kit::TrayIconEvent event);     // toggles the recording
+    void rightButtonDown(kit::TrayIconEvent event);  // the context menu
+    void mouseMove(kit::TrayIconEvent event);
+    void leftButtonDown(kit::TrayIconEvent event);
+    void rightButtonUp(kit::TrayIconEvent event);
+    void contextMenu(kit::TrayIconEvent event);
+    void keySelect(kit::TrayIconEvent event);
+
+private:
+    Gui* gui;  // not owned
+};
+
+class Gui : public kit::IMessageHandler {
+public:
+    // Window timers.
+    static constexpr UINT_PTR kRecordingTick = 1;    // main window, every second while recording
+    static constexpr UINT_PTR kNotificationRevert = 2;  // notification window
+    static constexpr UINT_PTR kCalibrationStart = 3;  // main window, once, 55 ms
+    static constexpr UINT_PTR kHintEnd = 13;          // main window, once, 6 s
+
+    Gui();
+    ~Gui() override;
+    Gui(const Gui&) = delete;
+    Gui& operator=(const Gui&) = delete;
+
+    void initialize(const char* commandLine, int32_t showState);
+
+    // The recording control.
+    void toggleRecording();
+    void beginRecord();
+    void endRecord();
+    void doneRecord();
+    void abortRecord();
+
+    void calibrateSoundCard();
+    // The settings, reloaded from the store. Throws ALogicError "Can not load
+    // configuration" when the store cannot be read. The record's folder stays
+    // valid until the next call.
+    const backend::EngineSettings& GetConfig();
+    void saveWindowPosition();
+
+    // What the worker threads' callbacks cause, on this thread.
+    void CrashStopReminder(const kit::shared_string& message);
+    void TimeReminder();
+    void SpaceReminder(bool stop);
+
+    // Main window, tray icon and menu.
+    void createMainWindow();
+    void showMainWindow(int showState);
+    void hideMainWindow() { showMainWindow(SW_HIDE); }
+    bool isMainWindowVisible() const;
+    HWND mainWindowHandle();
+    void updateTrayIcon();
+    void TrackPopup();
+    void menuCommand(UINT id);
+    void setMenuItemState(UINT id, bool checked);
+    void openFolderLink();
+    void exit();
+
+    // Messages of the main window, the notification window and the mailbox.
+    void handleMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result, bool& handled) override;
+
+    // For tests that look inside.
+    kit::PatternedWindow* getMainWindow() const noexcept { return mainWindow.get(); }
+    kit::PatternedButton* getRecordButton() const noexcept { return recordButton.get(); }
+    kit::TranparentWindow* getNotificationWindow() const noexcept { return notification.get(); }
+    kit::TrayIcon* getTrayIcon() const noexcept { return trayIcon.get(); }
+    FileSaveDialog* getSaveDialog() const noexcept { return saveDialog.get(); }
+    HMENU getContextMenu() const noexcept { return resources.contextMenu; }
+    HWND getMailbox() const noexcept { return mailbox ? mailbox->getHandle() : nullptr; }
+    bool isLinkPending() const noexcept { return linkPending; }
+    bool isEndingRecord() const noexcept { return endingRecord; }
+    const std::string& getOpenFolderCommand() const noexcept { return openFolderCommand; }
+
+private:
+    struct Resources {
+        HBITMAP skin = nullptr;
+        HBITMAP idleButton = nullptr;
+        HBITMAP litButton = nullptr;
+        HBITMAP darkButton = nullptr;
+        HBITMAP logo = nullptr;
+        HICON recordingIcon = nullptr;
+        HICON idleIcon = nullptr;
+        HMENU menu = nullptr;
+        HMENU contextMenu = nullptr;
+    };
+
+    void loadResources();
+    void initTray();
+    void recordingTick();
+    void hintEnd();
+    void notificationRevert();
+    void finishCalibration();
+    void showStartUpDialog();
+    void showMessage(const kit::shared_string& text);
+    void showText(const char* text);
+    void backToLogo();
+    void enableCalibration(bool enable);
+    void killTimer(HWND window, UINT_PTR id);
+    void setTimerOrThrow(HWND window, UINT_PTR id, UINT ms, const char* function);
+    void handleMailbox(UINT message, WPARAM wParam, LPARAM lParam);
+    void shellRestarted();
+    void writeSettings(backend::EngineSettings& settings, const std::string& folder);
+
+    kit::smartptr<kit::PatternedWindow> mainWindow;
+    kit::smartptr<kit::PatternedButton> recordButton;
+    kit::smartptr<WaitDialog> calibrationWait;
+    kit::smartptr<WaitDialog> endWait;
+    kit::smartptr<FileSaveDialog> saveDialog;
+    kit::smartptr<kit::TranparentWindow> notification;
+    kit::smartptr<kit::Timer> stopwatch;
+    kit::smartptr<kit::WinLog> log;
+    bool initialized = false;
+    bool endingRecord = false;
+    bool stopRequested = false;
+    bool linkPending = false;
+    kit::shared_string stopMessage;
+    kit::smartptr<kit::TrayIcon> trayIcon;
+    std::string openFolderCommand;
+    kit::smartptr<TrayIconHandler> trayHandler;
+    Resources resources;
+    std::string commandLine;
+    int32_t showState = SW_SHOWNORMAL;
+    backend::EngineSettings settings;
+
+    // The hidden window the worker threads' callbacks post to.
+    kit::smartptr<kit::UtilityWindow> mailbox;
+    UINT taskbarCreated = 0;  // the shell's "TaskbarCreated" message
+    bool engineStarted = false;
+    bool outputChosen = false;  // the current recording writes a file
+};

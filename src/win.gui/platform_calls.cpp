@@ -1,0 +1,64 @@
+#include "win.gui/platform_calls.h"
+
+#include <shellapi.h>
+
+#include <atomic>
+
+#include "diagnostics/eventlog.h"
+#include "kit/exceptions.h"
+
+namespace gui_platform {
+namespace {
+
+constexpr const char* kTraceSource = "win.gui/platform_calls";
+
+void platformShellOpen(HWND owner, const char* target, int show) {
+    ::ShellExecuteA(owner, nullptr, target, nullptr, nullptr, show);
+}
+
+void platformRunCommand(const char* commandLine, int show) { ::WinExec(commandLine, static_cast<UINT>(show)); }
+
+std::atomic<ShutdownCall> shutdownCall{&platformShutdown};
+std::atomic<ShellOpenCall> shellOpenCall{&platformShellOpen};
+std::atomic<RunCommandCall> runCommandCall{&platformRunCommand};
+
+}  // namespace
+
+void platformShutdown() {
+    HANDLE token = nullptr;
+    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token)) {
+        kit::setOrigin("win.gui/gui", __LINE__, "Gui::doneRecord");
+        throw kit::WindowsError("OpenProcessToken");
+    }
+    TOKEN_PRIVILEGES privileges{};
+    ::LookupPrivilegeValueA(nullptr, "SeShutdownPrivilege", &privileges.Privileges[0].Luid);
+    privileges.PrivilegeCount = 1;
+    privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
+    ::AdjustTokenPrivileges(token, FALSE, &privileges, 0, nullptr, nullptr);
+    DWORD error = ::GetLastError();
+    ::CloseHandle(token);
+    if (error != ERROR_SUCCESS) {
+        ::SetLastError(error);
+        kit::setOrigin("win.gui/gui", __LINE__, "Gui::doneRecord");
+        throw kit::WindowsError("AdjustTokenPrivileges");
+    }
+    FW_TRACE("ExitWindowsEx(EWX_SHUTDOWN)");
+    if (!::ExitWindowsEx(EWX_SHUTDOWN, 0)) {
+        kit::setOrigin("win.gui/gui", __LINE__, "Gui::doneRecord");
+        throw kit::WindowsError("ExitWindowsEx");
+    }
+}
+
+void shutdownComputer() { shutdownCall.load()(); }
+
+void shellOpen(HWND owner, const char* target, int show) { shellOpenCall.load()(owner, target, show); }
+
+void runCommand(const char* commandLine, int show) { runCommandCall.load()(commandLine, show); }
+
+namespace testing {
+void setShutdownCall(ShutdownCall call) noexcept { shutdownCall.store(call ? call : &platformShutdown); }
+void setShellOpenCall(ShellOpenCall call) noexcept { shellOpenCall.store(call ? call : &platformShellOpen); }
+void setRunCommandCall(RunCommandCall call) noexcept { runCommandCall.store(call ? call : &platformRunCommand); }
+}  // namespace testing
+
+}  // namespace gui_platform

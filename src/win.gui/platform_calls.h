@@ -1,0 +1,37 @@
+// The user interface's calls that leave the program: shutting the computer
+// down after a timed recording, opening a folder or page with the shell, and
+// starting the folder browser. The program goes straight to the platform;
+// a test program that runs the user interface in its own process installs
+// its own calls here, so that it observes them instead of ending the
+// session or opening windows. Nothing outside the process can change them:
+// no switch, no setting, no environment variable.
+#pragma once
+
+#include <windows.h>
+
+namespace gui_platform {
+
+using ShutdownCall = void (*)();
+using ShellOpenCall = void (*)(HWND owner, const char* target, int show);
+using RunCommandCall = void (*)(const char* commandLine, int show);
+
+// Shuts the computer down through the installed call.
+void shutdownComputer();
+// ShellExecute with no verb, no parameters and no directory.
+void shellOpen(HWND owner, const char* target, int show);
+// WinExec.
+void runCommand(const char* commandLine, int show);
+
+// The platform's own shutdown: the shutdown privilege for this process, then
+// ExitWindowsEx(EWX_SHUTDOWN). A failing step throws WindowsError named after
+// the platform call.
+void platformShutdown();
+
+namespace testing {
+// A null call restores the platform's.
+void setShutdownCall(ShutdownCall call) noexcept;
+void setShellOpenCall(ShellOpenCall call) noexcept;
+void setRunCommandCall(RunCommandCall call) noexcept;
+}  // namespace testing
+
+}  // namespace gui_platform

@@ -1,0 +1,55 @@
+// The user interface's small decisions as pure functions: the command line,
+// the recording's time limit, the save dialog's time-out, menu texts and the
+// texts the program shows.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "win.windows/timer.h"
+
+namespace gui_rules {
+
+// " -t" or " --tray_run" anywhere in the whole command line (with its leading
+// blank, as a plain substring) starts the program in the tray.
+bool startsInTray(std::string_view commandLine) noexcept;
+
+// The recording's time limit is reached when (hours, minutes) of the elapsed
+// time, compared as a pair with hours first, is equal to the limit or greater.
+bool timeLimitReached(const kit::ElapsedTime& elapsed, int hours, int minutes) noexcept;
+
+// A recording options dialog left open is closed once the minutes part of the
+// elapsed time is 1 or more.
+bool saveDialogExpired(const kit::ElapsedTime& elapsed) noexcept;
+
+// Text of the context menu's tray item.
+const char* trayItemText(bool mainWindowVisible) noexcept;
+
+// The command that opens the folder of a recording: "explorer " and the folder.
+std::string openFolderCommand(const std::string& folder);
+
+// The message shown when the output file of a recording cannot be created.
+std::string outputFailedMessage(const std::string& path);
+
+// The texts the program shows.
+constexpr const char* kCalibrationPrompt =
+    "It is needed to calibrate the recording levels before using the product.\n"
+    "To do this we will have to play some sounds, so please close all\n"
+    "applications and click [OK]. You can also cancel now and do this later\n"
+    "from the application menu.";
+constexpr const char* kCalibrationCaption = "Sonotape - calibration stage";
+constexpr const char* kCalibrationDone = "You soundcard has successfully been calibrated.";
+constexpr const char* kCalibrationWait = "Please wait while the application\ncalibrates recording levels.";
+constexpr const char* kEndingWait = "Please wait while application\nends recording...";
+constexpr const char* kDoneHint = "To open folder with saved file\nuse double click on this window.";
+constexpr const char* kDoneLink = "To open folder with saved file,\n double click on this window.";
+constexpr const char* kStillRecording = "Sonotape is still recording. Click [OK] to hide this window.";
+constexpr const char* kNoSpace = "Sonotape have not enought space to record anymore.";
+constexpr const char* kLowSpace = "WARNING!\nLow free disk space!";
+constexpr const char* kExitWhileRecording = "Application is recording at this moment. Do you want to abort recording?";
+constexpr const char* kSecondCopy = "You've tried to open Korvel Sonotape, but it is already opened.";
+constexpr const char* kSecondCopyCaption = "Already opened";
+constexpr const char* kNoAppData = "Field Watch failed to find Application Data directory";
+constexpr const char* kHelpPage = "https://www.korvel.example/sonotape/help";
+
+}  // namespace gui_rules
