@@ -1,0 +1,434 @@
+// The Gui in this test program's own process, with the real engine on the
+// bed: what it shows at each step of a recording, the shutdown after a timed
+// recording (observed through the program's shutdown call, which this
+// process replaces), the worker threads' callbacks, the menu, the tray icon
+// after a restart of the shell.
+//
+// This thread is the Gui's thread; a "user" thread drives the modal dialogs
+// that the Gui shows on it.
+#include <gmock/gmock.h>
+#include <windows.h>
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <regex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "backend/snt_dll.h"
+#include "config/snt_config.h"
+#include "driver.h"
+#include "kit/regkey.h"
+#include "program.h"
+#include "resource.h"
+#include "support/support.h"
+#include "support/ui.h"
+#include "win.gui/callbacks.h"
+#include "win.gui/gui.h"
+#include "win.gui/platform_calls.h"
+#include "win.gui/rules.h"
+
+namespace {
+
+using namespace testsupport;
+using ::testing::HasSubstr;
+
+// gtest's own regular expressions on this platform have no brackets.
+bool matches(const std::string& text, const char* pattern) { return std::regex_match(text, std::regex(pattern)); }
+
+const DWORD self = ::GetCurrentProcessId();
+
+// What the program's outward calls would have done.
+std::atomic<int> shutdowns{0};
+std::atomic<bool> loggedBeforeShutdown{false};
+std::vector<std::string> commands;  // written on this thread only
+std::vector<std::string> opened;
+
+void recordShutdown() {
+    ++shutdowns;
+    loggedBeforeShutdown = readFile("log.txt").find("Recorded: ") != std::string::npos;
+}
+void recordCommand(const char* line, int) { commands.push_back(line); }
+void recordShellOpen(HWND, const char* target, int) { opened.push_back(target); }
+
+// A person at the keyboard, on a thread of its own.
+class User {
+public:
+    explicit User(std::function<void()> steps) : thread([this, steps] {
+        steps();
+        done = true;
+    }) {}
+    ~User() {
+        if (thread.joinable()) thread.join();
+    }
+    // Pumps this thread's messages until the user is done.
+    bool finished(DWORD timeoutMs = 20000) {
+        bool ok = waitUntil([this] { return done.load(); }, timeoutMs);
+        if (ok) thread.join();
+        return ok;
+    }
+
+private:
+    std::atomic<bool> done{false};
+    std::thread thread;
+};
+
+HWND waitDialog(const char* title, DWORD timeoutMs = 10000) {
+    return driver::waitWindow(self, "#32770", title, timeoutMs);
+}
+
+std::string staticText(HWND dialog, int id) {
+    char text[512] = {};
+    ::GetDlgItemTextA(dialog, id, text, sizeof text);
+    return text;
+}
+
+class GuiTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        program::prepareSettings(dir.path(), backend::FORMAT_WAV);
+        char cwd[MAX_PATH] = {};
+        ::GetCurrentDirectoryA(MAX_PATH, cwd);
+        oldDirectory = cwd;
+        ::SetCurrentDirectoryA(dir.path().c_str());  // log.txt goes there
+        shutdowns = 0;
+        loggedBeforeShutdown = false;
+        commands.clear();
+        opened.clear();
+        gui_platform::testing::setShutdownCall(&recordShutdown);
+        gui_platform::testing::setRunCommandCall(&recordCommand);
+        gui_platform::testing::setShellOpenCall(&recordShellOpen);
+    }
+
+    void TearDown() override {
+        if (gui && backend::isRecording()) gui->abortRecord();
+        gui.reset();
+        gui_process::setTheGui(nullptr);
+        pumpFor(200);  // the quit message the main window's end posts is taken here
+        ::SetCurrentDirectoryA(oldDirectory.c_str());
+        gui_platform::testing::setShutdownCall(nullptr);
+        gui_platform::testing::setRunCommandCall(nullptr);
+        gui_platform::testing::setShellOpenCall(nullptr);
+        program::removeRunEntry();
+    }
+
+    void startGui(const char* commandLine = "sonotape.exe") {
+        gui = std::make_unique<Gui>();
+        gui_process::setTheGui(gui.get());
+        gui->initialize(commandLine, SW_SHOWNORMAL);
+    }
+
+    std::string mainText() const { return gui->getMainWindow()->getText().c_str(); }
+
+    // Clicks the record button and answers the recording options dialog with
+    // `choose` (on the user's thread); returns when the dialog is gone.
+    void record(const std::function<void(HWND)>& choose) {
+        User user([&] {
+            HWND options = waitDialog("File save...");
+            if (options) choose(options);
+        });
+        gui->toggleRecording();
+        ASSERT_TRUE(user.finished());
+    }
+
+    static void wavTo(HWND options, const std::string& path) {
+        driver::typeInto(options, IDC_PATH, path);
+        driver::clickItem(options, IDC_FORMAT_WAV);
+    }
+
+    bool waitForLogLine(DWORD timeoutMs = 15000) {
+        return waitUntil([] { return readFile("log.txt").find("Recorded: ") != std::string::npos; }, timeoutMs);
+    }
+
+    bool calibrationGreyed() const {
+        return (::GetMenuState(gui->getContextMenu(), IDM_CALIBRATE, MF_BYCOMMAND) & MF_GRAYED) != 0;
+    }
+
+    TempDir dir;
+    std::string oldDirectory;
+    std::unique_ptr<Gui> gui;
+};
+
+TEST_F(GuiTest, ARecordingShowsTheTimeTheWaitTextAndTheHintThatOpensTheFolder) {
+    startGui();
+    kit::PatternedWindow* main = gui->getMainWindow();
+    ASSERT_NE(main, nullptr);
+    EXPECT_TRUE(::IsWindowVisible(main->getHandle()));
+    EXPECT_FALSE(gui->getTrayIcon()->isShown()) << "window and icon are never shown together";
+    EXPECT_TRUE(main->isOverlayVisible());
+    EXPECT_FALSE(calibrationGreyed());
+
+    std::string path = dir.file("take");
+    std::atomic<bool> greyedWhileChoosing{false};
+    record([&](HWND options) {
+        greyedWhileChoosing = calibrationGreyed();
+        wavTo(options, path);
+        driver::clickItem(options, IDOK);
+    });
+    EXPECT_TRUE(greyedWhileChoosing);
+    ASSERT_TRUE(backend::isRecording());
+    EXPECT_TRUE(calibrationGreyed());
+    EXPECT_FALSE(main->isOverlayVisible());
+    EXPECT_TRUE(matches(mainText(), "00:00:0[0-9]")) << mainText();
+    EXPECT_EQ(gui->getOpenFolderCommand(), "explorer " + dir.path() + "\\");
+    pumpFor(2100);
+    EXPECT_TRUE(matches(mainText(), "00:00:0[1-9]")) << mainText();
+
+    gui->toggleRecording();
+    EXPECT_EQ(mainText(), gui_rules::kEndingWait);
+    EXPECT_TRUE(gui->isEndingRecord());
+    EXPECT_FALSE(gui->getRecordButton()->isAlternate());
+    EXPECT_EQ(readFile("log.txt"), "") << "the file is finished on the finalizer's thread, the line comes after";
+
+    ASSERT_TRUE(waitForLogLine());
+    std::string line = withUnixLineEnds(readFile("log.txt"));
+    EXPECT_TRUE(matches(line, "Recorded: .*take\\.wav 00:00:0[2-4]\n")) << line;
+    EXPECT_EQ(mainText(), gui_rules::kDoneHint);
+    EXPECT_TRUE(gui->isLinkPending());
+    EXPECT_FALSE(gui->isEndingRecord());
+    EXPECT_FALSE(calibrationGreyed());
+    EXPECT_EQ(gui->getSaveDialog(), nullptr);
+    EXPECT_EQ(shutdowns.load(), 0);
+
+    ::SendMessageA(main->getHandle(), WM_NCLBUTTONDBLCLK, HTCAPTION, 0);
+    ASSERT_EQ(commands.size(), 1u);
+    EXPECT_EQ(commands[0], "explorer " + dir.path() + "\\");
+    EXPECT_FALSE(gui->isLinkPending());
+    EXPECT_TRUE(main->isOverlayVisible());
+    ::SendMessageA(main->getHandle(), WM_NCLBUTTONDBLCLK, HTCAPTION, 0);
+    EXPECT_EQ(commands.size(), 1u) << "the link is used once";
+}
+
+TEST_F(GuiTest, ADoubleClickWhileRecordingOpensNothing) {
+    startGui();
+    record([&](HWND options) {
+        wavTo(options, dir.file("quiet"));
+        driver::clickItem(options, IDOK);
+    });
+    ::SendMessageA(gui->getMainWindow()->getHandle(), WM_NCLBUTTONDBLCLK, HTCAPTION, 0);
+    EXPECT_TRUE(commands.empty());
+    gui->toggleRecording();
+    ASSERT_TRUE(waitForLogLine());
+}
+
+TEST_F(GuiTest, ATimedRecordingWithShutdownTickedShutsDownAfterTheLogLine) {
+    startGui();
+    record([&](HWND options) {
+        wavTo(options, dir.file("timed"));
+        driver::clickItem(options, IDC_TIME_LIMIT);
+        driver::clickItem(options, IDC_SHUTDOWN);
+        driver::clickItem(options, IDOK);
+    });
+    ASSERT_TRUE(waitForLogLine(8000)) << "the limit of nothing ends the recording at the next tick";
+    pumpFor(200);
+    EXPECT_EQ(shutdowns.load(), 1);
+    EXPECT_TRUE(loggedBeforeShutdown);
+}
+
+TEST_F(GuiTest, ShutdownTickedWithoutTheTimeLimitDoesNotShutDown) {
+    startGui();
+    record([&](HWND options) {
+        wavTo(options, dir.file("untimed"));
+        driver::clickItem(options, IDC_TIME_LIMIT);
+        driver::clickItem(options, IDC_SHUTDOWN);
+        driver::clickItem(options, IDC_TIME_LIMIT);  // the limit is off again, the box stays ticked
+        driver::clickItem(options, IDOK);
+    });
+    pumpFor(1200);
+    ASSERT_TRUE(backend::isRecording()) << "no limit";
+    gui->toggleRecording();
+    ASSERT_TRUE(waitForLogLine());
+    pumpFor(200);
+    EXPECT_EQ(shutdowns.load(), 0);
+}
+
+TEST_F(GuiTest, AForcedStopIsIgnoredWhileChoosingAndCarriedOutAtTheNextTickAfter) {
+    startGui();
+    record([&](HWND options) {
+        std::thread([] { CrashStop_Reminder_Func("too slow while choosing"); }).join();
+        ::Sleep(1300);  // the Gui takes it meanwhile, and ticks
+        wavTo(options, dir.file("forced"));
+        driver::clickItem(options, IDOK);
+    });
+    pumpFor(1200);
+    ASSERT_TRUE(backend::isRecording()) << "the stop asked for while the dialog was open is ignored";
+
+    std::string shown;
+    User user([&] {
+        std::thread([] { CrashStop_Reminder_Func("The recording device is too slow."); }).join();
+        HWND message = waitDialog("Sonotape");
+        if (!message) return;
+        shown = staticText(message, IDC_MESSAGE_TEXT);
+        driver::clickItem(message, IDOK);
+    });
+    ASSERT_TRUE(user.finished());
+    EXPECT_EQ(shown, "The recording device is too slow.");
+    ASSERT_TRUE(waitForLogLine());
+    EXPECT_FALSE(backend::isRecording());
+}
+
+TEST_F(GuiTest, TheDiskSpaceWarningAndStopArriveFromAnotherThread) {
+    {
+        kit::RegKey key(HKEY_CURRENT_USER, SntConfig::kKeyPath, true);
+        key.writeUnsigned("RemindOutOfSpace", 1);
+    }
+    startGui();
+    record([&](HWND options) {
+        wavTo(options, dir.file("space"));
+        driver::clickItem(options, IDOK);
+    });
+    kit::TranparentWindow* note = gui->getNotificationWindow();
+
+    std::thread([] { spaceReminderProc(nullptr); }).join();
+    int size = -1;
+    note->getSizeAndMode(&size, nullptr);
+    EXPECT_EQ(size, kit::TWS_SMALL) << "nothing happens on the watcher's thread";
+    pumpFor(300);
+    note->getSizeAndMode(&size, nullptr);
+    EXPECT_EQ(size, kit::TWS_LARGE);
+    EXPECT_STREQ(note->getText().c_str(), gui_rules::kLowSpace);
+    EXPECT_TRUE(::IsWindowVisible(note->getHandle()));
+
+    std::string shown;
+    User user([&] {
+        std::thread([] {
+            uint64_t left = 5u << 20;
+            spaceReminderProc(&left);
+        }).join();
+        HWND message = waitDialog("Sonotape");
+        if (!message) return;
+        shown = staticText(message, IDC_MESSAGE_TEXT);
+        driver::clickItem(message, IDOK);
+    });
+    ASSERT_TRUE(user.finished());
+    EXPECT_EQ(shown, gui_rules::kNoSpace);
+    ASSERT_TRUE(waitForLogLine());
+    EXPECT_FALSE(::IsWindowVisible(gui->getMainWindow()->getHandle())) << "the window goes to the tray";
+    EXPECT_TRUE(gui->getTrayIcon()->isShown());
+}
+
+TEST_F(GuiTest, TheThirtyMinuteReminderSaysTheRecordingGoesOn) {
+    startGui();
+    std::string shown;
+    User user([&] {
+        std::thread([] { timeReminderProc(0); }).join();
+        HWND message = waitDialog("Sonotape");
+        if (!message) return;
+        shown = staticText(message, IDC_MESSAGE_TEXT);
+        driver::clickItem(message, IDOK);
+    });
+    ASSERT_TRUE(user.finished());
+    EXPECT_EQ(shown, gui_rules::kStillRecording);
+}
+
+TEST_F(GuiTest, CancelInTheOptionsDialogAbortsWithoutFileOrLine) {
+    startGui();
+    record([&](HWND options) { driver::clickItem(options, IDCANCEL); });
+    EXPECT_FALSE(backend::isRecording());
+    EXPECT_FALSE(gui->isEndingRecord());
+    EXPECT_TRUE(gui->getMainWindow()->isOverlayVisible());
+    EXPECT_FALSE(calibrationGreyed());
+    pumpFor(1700);
+    EXPECT_EQ(readFile("log.txt"), "");
+    EXPECT_EQ(gui->getSaveDialog(), nullptr);
+}
+
+TEST_F(GuiTest, ExitWhileTheRecordingIsFinishingIsIgnored) {
+    startGui();
+    record([&](HWND options) {
+        wavTo(options, dir.file("finishing"));
+        driver::clickItem(options, IDOK);
+    });
+    gui->toggleRecording();
+    ASSERT_TRUE(gui->isEndingRecord());
+    gui->menuCommand(IDM_EXIT);
+    MSG msg;
+    EXPECT_FALSE(::PeekMessageA(&msg, nullptr, WM_QUIT, WM_QUIT, PM_NOREMOVE)) << "no quit";
+    ASSERT_TRUE(waitForLogLine());
+}
+
+TEST_F(GuiTest, TheMenuFollowsTheWindowAndTheSettings) {
+    {
+        kit::RegKey key(HKEY_CURRENT_USER, SntConfig::kKeyPath, true);
+        key.writeUnsigned("Remind30min", 1);
+    }
+    startGui("\"C:\\Program Files\\Sonotape\\sonotape.exe\" --tray_run");
+    HMENU menu = gui->getContextMenu();
+    auto checked = [&](UINT id) { return (::GetMenuState(menu, id, MF_BYCOMMAND) & MF_CHECKED) != 0; };
+    EXPECT_TRUE(checked(IDM_REMIND_30MIN));
+    EXPECT_FALSE(checked(IDM_OUT_OF_SPACE));
+    EXPECT_FALSE(checked(IDM_START_WITH_WINDOWS));
+    EXPECT_TRUE(gui->getTrayIcon()->isShown()) << "--tray_run starts in the tray";
+    EXPECT_EQ(gui->getMainWindow(), nullptr) << "no window until one is needed";
+
+    // The text of the tray item, read while the menu is open.
+    auto trayItemWhileOpen = [&] {
+        std::string text;
+        User user([&] {
+            HWND open = driver::waitMenu();
+            if (!open) return;
+            char buffer[64] = {};
+            ::GetMenuStringA(menu, IDM_TRAY_OR_RESTORE, buffer, sizeof buffer, MF_BYCOMMAND);
+            text = buffer;
+            driver::pressKey(open, VK_ESCAPE);
+        });
+        gui->TrackPopup();
+        EXPECT_TRUE(user.finished());
+        return text;
+    };
+    EXPECT_EQ(trayItemWhileOpen(), "Restore size");
+    gui->menuCommand(IDM_TRAY_OR_RESTORE);
+    ASSERT_NE(gui->getMainWindow(), nullptr);
+    EXPECT_TRUE(::IsWindowVisible(gui->getMainWindow()->getHandle()));
+    EXPECT_FALSE(gui->getTrayIcon()->isShown());
+    EXPECT_EQ(trayItemWhileOpen(), "Send to System Tray");
+
+    gui->menuCommand(IDM_REMIND_30MIN);
+    EXPECT_FALSE(checked(IDM_REMIND_30MIN));
+    EXPECT_EQ(kit::RegKey(HKEY_CURRENT_USER, SntConfig::kKeyPath, false).readUnsigned("Remind30min"), 0u);
+    gui->menuCommand(IDM_OUT_OF_SPACE);
+    EXPECT_TRUE(checked(IDM_OUT_OF_SPACE));
+    EXPECT_EQ(kit::RegKey(HKEY_CURRENT_USER, SntConfig::kKeyPath, false).readUnsigned("RemindOutOfSpace"), 1u);
+
+    gui->menuCommand(IDM_START_WITH_WINDOWS);
+    EXPECT_TRUE(checked(IDM_START_WITH_WINDOWS));
+    EXPECT_TRUE(program::runEntryExists());
+    gui->menuCommand(IDM_START_WITH_WINDOWS);
+    EXPECT_FALSE(checked(IDM_START_WITH_WINDOWS));
+    EXPECT_FALSE(program::runEntryExists());
+
+    gui->menuCommand(IDM_OPEN_STORAGE);
+    gui->menuCommand(IDM_HELP);
+    ASSERT_EQ(opened.size(), 2u);
+    EXPECT_EQ(opened[0], dir.path());
+    EXPECT_EQ(opened[1], gui_rules::kHelpPage);
+}
+
+TEST_F(GuiTest, TheTrayIconComesBackWhenTheShellRestarts) {
+    startGui("sonotape.exe -t");
+    kit::TrayIcon* tray = gui->getTrayIcon();
+    ASSERT_TRUE(tray->isShown());
+    auto shellKnows = [&] {
+        NOTIFYICONDATAA probe = kit::trayNotifyRecord(tray->getWindow(), nullptr, "Sonotape");
+        probe.uFlags = NIF_TIP;
+        return ::Shell_NotifyIconA(NIM_MODIFY, &probe) != FALSE;
+    };
+    ASSERT_TRUE(shellKnows());
+    // The shell forgets every icon when it restarts, then says so to every top-level window.
+    NOTIFYICONDATAA gone = kit::trayNotifyRecord(tray->getWindow(), nullptr, "", true);
+    ASSERT_TRUE(::Shell_NotifyIconA(NIM_DELETE, &gone));
+    ASSERT_FALSE(shellKnows());
+    ::SendMessageA(gui->getMailbox(), ::RegisterWindowMessageA("TaskbarCreated"), 0, 0);
+    EXPECT_TRUE(shellKnows()) << "the icon is back";
+    EXPECT_TRUE(tray->isShown());
+
+    // With the window shown there is no icon to bring back.
+    gui->showMainWindow(SW_SHOWNORMAL);
+    ASSERT_FALSE(shellKnows());
+    ::SendMessageA(gui->getMailbox(), ::RegisterWindowMessageA("TaskbarCreated"), 0, 0);
+    EXPECT_FALSE(shellKnows());
+}
+
+}  // namespace

@@ -1,0 +1,128 @@
+#include "program.h"
+
+#include <shlobj.h>
+
+#include <stdexcept>
+
+#include "config/snt_config.h"
+#include "driver.h"
+#include "kit/regkey.h"
+#include "support/support.h"
+#include "support/ui.h"
+
+namespace program {
+
+Program::Program(const std::string& arguments, const std::string& workingFolder) {
+    std::string exe = testsupport::programFolder() + "\\sonotape.exe";
+    std::string line = "\"" + exe + "\"" + (arguments.empty() ? "" : " " + arguments);
+    STARTUPINFOA si{};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi{};
+    if (!::CreateProcessA(exe.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr, workingFolder.c_str(), &si,
+                          &pi))
+        throw std::runtime_error("cannot start sonotape.exe");
+    ::CloseHandle(pi.hThread);
+    process = pi.hProcess;
+    processId = pi.dwProcessId;
+}
+
+Program::~Program() {
+    if (!process) return;
+    if (::WaitForSingleObject(process, 0) == WAIT_TIMEOUT) {
+        ::TerminateProcess(process, 99);
+        ::WaitForSingleObject(process, 10000);
+    }
+    ::CloseHandle(process);
+    // The tray forgets the icon of a killed program only when it notices.
+    testsupport::pumpFor(100);
+}
+
+bool Program::waitExit(DWORD timeoutMs) {
+    return testsupport::waitUntil([&] { return ::WaitForSingleObject(process, 0) == WAIT_OBJECT_0; }, timeoutMs);
+}
+
+DWORD Program::exitCode() const {
+    DWORD code = 0;
+    ::GetExitCodeProcess(process, &code);
+    return code;
+}
+
+bool Program::running() const { return ::WaitForSingleObject(process, 0) == WAIT_TIMEOUT; }
+
+HWND Program::mainWindow(DWORD timeoutMs) const { return driver::waitWindow(processId, kMainClass, "Sonotape", timeoutMs); }
+
+HWND Program::recordButton(DWORD timeoutMs) const {
+    HWND main = mainWindow(timeoutMs);
+    return main ? driver::childOf(main, "Button") : nullptr;
+}
+
+HWND Program::dialog(const char* title, DWORD timeoutMs) const {
+    return driver::waitWindow(processId, kDialogClass, title, timeoutMs);
+}
+
+HWND Program::notificationWindow() const { return driver::findWindow(processId, kNotificationClass, nullptr); }
+
+bool anyCopyRunning() {
+    HANDLE mutex = ::OpenMutexA(SYNCHRONIZE, FALSE, "KorvelImageDockMutex");
+    if (!mutex) return false;
+    ::CloseHandle(mutex);
+    return true;
+}
+
+Events::Events() {
+    char folder[MAX_PATH] = {};
+    ::SHGetSpecialFolderPathA(nullptr, folder, CSIDL_APPDATA, TRUE);
+    path = std::string(folder) + "\\Korvel\\Korvel Sonotape Logged Events.txt";
+    int64_t size = testsupport::fileSize(path);
+    start = size < 0 ? 0 : size;
+}
+
+std::string Events::added() const {
+    std::string all = testsupport::readFile(path);
+    return static_cast<std::size_t>(start) < all.size() ? all.substr(static_cast<std::size_t>(start)) : std::string();
+}
+
+bool Events::waitFor(const std::string& text, DWORD timeoutMs) const {
+    return testsupport::waitUntil([&] { return added().find(text) != std::string::npos; }, timeoutMs);
+}
+
+void removeSettings() {
+    ::RegDeleteTreeA(HKEY_CURRENT_USER, SntConfig::kKeyPath);
+    ::RegDeleteKeyA(HKEY_CURRENT_USER, SntConfig::kKeyPath);
+    removeRunEntry();
+}
+
+void removeRunEntry() {
+    HKEY run = nullptr;
+    if (::RegOpenKeyExA(HKEY_CURRENT_USER, SntConfig::kRunKeyPath, 0, KEY_SET_VALUE, &run) == ERROR_SUCCESS) {
+        ::RegDeleteValueA(run, SntConfig::kRunValue);
+        ::RegCloseKey(run);
+    }
+}
+
+void prepareSettings(const std::string& storageFolder, int lastFormat) {
+    removeSettings();
+    SntConfig cfg;
+    cfg.storageDir = storageFolder.c_str();
+    cfg.lastFormat = lastFormat;
+    cfg.lastBitrate = 128;
+    cfg.needCalibration = false;
+    cfg.startUpDialog = false;
+    cfg.volumeCoeff = 1.0;
+    cfg.volumeLevel = 32767;
+    cfg.line = 0;
+    cfg.xPos = 20;
+    cfg.yPos = 20;
+    cfg.save();
+}
+
+bool runEntryExists() {
+    HKEY run = nullptr;
+    if (::RegOpenKeyExA(HKEY_CURRENT_USER, SntConfig::kRunKeyPath, 0, KEY_QUERY_VALUE, &run) != ERROR_SUCCESS)
+        return false;
+    bool exists = ::RegQueryValueExA(run, SntConfig::kRunValue, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
+    ::RegCloseKey(run);
+    return exists;
+}
+
+}  // namespace program

@@ -1,0 +1,491 @@
+// The real sonotape.exe under Wine on the bed, driven through its windows as a
+// person would use it: first start, recordings to WAV and MP3, the recording
+// options dialog left open, the time limit, a second copy, the tray and the
+// menu, a file that cannot be created.
+#include <gmock/gmock.h>
+#include <windows.h>
+
+#include <cstdio>
+#include <memory>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "backend/snt_dll.h"
+#include "config/snt_config.h"
+#include "driver.h"
+#include "kit/regkey.h"
+#include "program.h"
+#include "resource.h"
+#include "sound.capture/capture_check.h"
+#include "support/bed_audio.h"
+#include "support/screenshot.h"
+#include "support/support.h"
+#include "support/ui.h"
+#include "win.gui/rules.h"
+
+namespace {
+
+using namespace testsupport;
+using program::Program;
+using ::testing::HasSubstr;
+using ::testing::Not;
+
+kit::RegKey settingsKey() { return kit::RegKey(HKEY_CURRENT_USER, SntConfig::kKeyPath, true); }
+
+// The text box of the main window, in window coordinates.
+constexpr RECT kTextBox{118, 11, 339, 76};
+
+bool isBlueInk(uint32_t p) { return Capture::blue(p) > 150 && Capture::red(p) < 80 && Capture::green(p) < 80; }
+bool isRedInk(uint32_t p) { return Capture::red(p) > 150 && Capture::green(p) < 90 && Capture::blue(p) < 90; }
+bool isDarkInk(uint32_t p) { return Capture::blue(p) < 70 && Capture::red(p) < 70 && Capture::green(p) < 70; }
+
+struct LogLine {
+    std::string path;
+    int seconds = -1;
+};
+
+// The lines of the program's log.txt.
+std::vector<LogLine> logLines(const TempDir& dir) {
+    std::vector<LogLine> lines;
+    std::string text = withUnixLineEnds(readFile(dir.file("log.txt")));
+    static const std::regex line("Recorded: (.+) (\\d\\d):(\\d\\d):(\\d\\d)\n");
+    for (std::sregex_iterator it(text.begin(), text.end(), line), end; it != end; ++it) {
+        const std::smatch& m = *it;
+        lines.push_back({m[1], std::stoi(m[2]) * 3600 + std::stoi(m[3]) * 60 + std::stoi(m[4])});
+    }
+    return lines;
+}
+
+class ProgramTest : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_FALSE(program::anyCopyRunning()) << "a copy of the program is left running"; }
+
+    void TearDown() override {
+        running.reset();  // ends what is still running
+        EXPECT_TRUE(waitUntil([] { return !program::anyCopyRunning(); }, 10000));
+        // A Run entry left behind would start the program with the next
+        // Wine session (wineboot runs the Run key).
+        program::removeRunEntry();
+    }
+
+    Program& start(const std::string& arguments = "") {
+        running = std::make_unique<Program>(arguments, dir.path());
+        return *running;
+    }
+
+    // Ends the program through its main window and expects exit code 0.
+    void closeNormally() {
+        HWND main = driver::findWindow(running->id(), program::kMainClass, "Sonotape", false);
+        ASSERT_NE(main, nullptr);
+        ::PostMessageA(main, WM_CLOSE, 0, 0);
+        ASSERT_TRUE(running->waitExit(15000));
+        EXPECT_EQ(running->exitCode(), 0u);
+    }
+
+    // In the recording options dialog: the path typed, a format button clicked.
+    void chooseOutput(HWND dialog, const std::string& pathWithoutExtension, int formatButton) {
+        driver::typeInto(dialog, IDC_PATH, pathWithoutExtension);
+        driver::clickItem(dialog, formatButton);
+    }
+
+    // Opens the context menu with a right click on `window` and waits for it.
+    HWND openMenu(HWND window) {
+        pumpFor(700);  // two clicks in a row on one spot would make a double click
+        driver::click(window, true);
+        return driver::waitMenu();
+    }
+
+    // The tray item ("Send to System Tray" or "Restore size"), by the arrow keys.
+    void chooseSecondItem(HWND menu) {
+        driver::pressKey(menu, VK_DOWN);
+        driver::pressKey(menu, VK_DOWN);
+        driver::typeChar(menu, '\r');
+    }
+
+    TempDir dir;
+    std::unique_ptr<Program> running;
+};
+
+// ---- first start --------------------------------------------------------------------------
+
+TEST_F(ProgramTest, AFirstStartStoresTheDefaultsAndCancelSkipsCalibrationAndWelcome) {
+    program::removeSettings();
+    Program& p = start();
+    HWND prompt = p.dialog(gui_rules::kCalibrationCaption);
+    ASSERT_NE(prompt, nullptr) << "no calibration prompt";
+    EXPECT_EQ(driver::messageBoxText(prompt), gui_rules::kCalibrationPrompt);
+
+    kit::RegKey key = settingsKey();
+    EXPECT_EQ(key.readUnsigned("needCalibration"), 1u);
+    EXPECT_EQ(key.readUnsigned("startUpDialog"), 1u);
+    EXPECT_EQ(key.readString("VolumeCoeff"), "1.000000");
+    EXPECT_EQ(key.readUnsigned("VolumeLevel"), 32767u);
+    EXPECT_EQ(key.readUnsigned("Remind30min"), 0u);
+    EXPECT_EQ(key.readUnsigned("RemindOutOfSpace"), 0u);
+    EXPECT_EQ(key.readUnsigned("StartInTray"), 0u);
+    for (const char* name : {"Line", "LastFormat", "lastBitrate", "Xpos", "Ypos"}) EXPECT_NO_THROW(key.readUnsigned(name));
+    EXPECT_FALSE(key.readString("StorageDir").empty());
+
+    driver::clickItem(prompt, IDCANCEL);
+    HWND main = p.mainWindow();
+    ASSERT_NE(main, nullptr);
+    pumpFor(1500);
+    EXPECT_EQ(driver::findWindow(p.id(), program::kDialogClass, "Welcome to Sonotape"), nullptr);
+    EXPECT_EQ(settingsKey().readUnsigned("needCalibration"), 1u) << "calibration is still to be done";
+    EXPECT_EQ(p.notificationWindow(), nullptr);
+
+    Capture idle = screenshotWindow(main, "main-window-idle");
+    EXPECT_EQ(countPixels(idle, kTextBox, isBlueInk), 0);
+    EXPECT_GT(countPixels(idle, kTextBox, isRedInk), 30) << "the logo is shown";
+    closeNormally();
+}
+
+TEST_F(ProgramTest, OkOnTheFirstStartCalibratesThenWelcomesOnce) {
+    program::removeSettings();
+    ASSERT_TRUE(waitForSilentSink(15000));
+    Program& p = start();
+    HWND prompt = p.dialog(gui_rules::kCalibrationCaption);
+    ASSERT_NE(prompt, nullptr);
+    driver::clickItem(prompt, IDOK);
+
+    HWND done = p.dialog("Done", 60000);
+    ASSERT_NE(done, nullptr) << "the calibration did not end with its message";
+    EXPECT_EQ(driver::messageBoxText(done), gui_rules::kCalibrationDone);
+    kit::RegKey key = settingsKey();
+    EXPECT_EQ(key.readUnsigned("needCalibration"), 0u);
+    double coefficient = 0;
+    std::sscanf(key.readString("VolumeCoeff").c_str(), "%lf", &coefficient);
+    EXPECT_NEAR(coefficient, 32767.0 / 24000.0, 0.01) << "the test sound's peak is 24000";
+    EXPECT_EQ(driver::findWindow(p.id(), program::kDialogClass, "Welcome to Sonotape"), nullptr)
+        << "the welcome comes after the calibration's message";
+
+    driver::clickItem(done, IDOK);
+    HWND welcome = p.dialog("Welcome to Sonotape");
+    ASSERT_NE(welcome, nullptr);
+    EXPECT_TRUE(driver::isChecked(welcome, IDC_SHOW_ON_STARTUP));
+    screenshotWindow(welcome, "welcome-dialog");
+    driver::clickItem(welcome, IDC_SHOW_ON_STARTUP);
+    driver::clickItem(welcome, IDOK);
+    ASSERT_TRUE(driver::waitGone(welcome));
+    EXPECT_TRUE(waitUntil([] { return settingsKey().readUnsigned("startUpDialog") == 0; }, 3000))
+        << "the box was unticked";
+
+    ASSERT_NE(p.mainWindow(), nullptr);
+    pumpFor(1500);
+    EXPECT_EQ(driver::findWindow(p.id(), program::kDialogClass, "Welcome to Sonotape"), nullptr) << "welcomed once";
+    closeNormally();
+}
+
+// ---- recordings ---------------------------------------------------------------------------
+
+TEST_F(ProgramTest, AWavRecordingHoldsThePlayedSignalBitForBitFromTheClickOn) {
+    program::prepareSettings(dir.path(), backend::FORMAT_MP3_128);
+    Program& p = start();
+    HWND button = p.recordButton();
+    ASSERT_NE(button, nullptr);
+    HWND main = p.mainWindow();
+    program::Events events;
+
+    ASSERT_TRUE(waitForSilentSink(15000));
+    std::vector<int16_t> played = pseudoRandomSignal(static_cast<std::size_t>(kRate) * 11, 4242);
+    writeWav(dir.file("signal.wav"), played);
+    DWORD playing = ::GetTickCount();
+    ASSERT_TRUE(playIntoSink(dir.file("signal.wav")));
+    ::Sleep(1000);  // the signal is under way before the click
+
+    driver::click(button);
+    DWORD clicked = ::GetTickCount();
+    HWND options = p.dialog("File save...");
+    ASSERT_NE(options, nullptr) << "no recording options dialog";
+    pumpFor(1200);
+    {
+        RECT a{}, b{};
+        ::GetWindowRect(main, &a);
+        ::GetWindowRect(options, &b);
+        RECT both{std::min(a.left, b.left), std::min(a.top, b.top), std::max(a.right, b.right), std::max(a.bottom, b.bottom)};
+        savePng(captureScreen(both), screenshotPath("recording-options-dialog"));
+    }
+    Capture recording = screenshotWindow(main, "main-window-recording");
+    EXPECT_GT(countPixels(recording, kTextBox, isDarkInk), 30) << "the recording time is shown";
+    EXPECT_EQ(countPixels(recording, kTextBox, isRedInk), 0) << "instead of the logo";
+
+    pumpFor(2000 - std::min<DWORD>(2000, ::GetTickCount() - clicked));
+    std::string path = dir.file("take");
+    chooseOutput(options, path, IDC_FORMAT_WAV);
+    EXPECT_EQ(driver::itemText(options, IDC_PATH), path + ".wav");
+    driver::clickItem(options, IDOK);
+    ASSERT_TRUE(driver::waitGone(options));
+
+    pumpFor(5000 - std::min<DWORD>(5000, ::GetTickCount() - clicked));
+    driver::click(button);
+    pumpFor(400);
+    Capture ending = screenshotWindow(main, "main-window-ending");
+    EXPECT_GT(countPixels(ending, kTextBox, isDarkInk), 30) << "the wait text";
+    EXPECT_EQ(countPixels(ending, kTextBox, isBlueInk), 0) << "the wait text is black";
+    EXPECT_EQ(countPixels(ending, kTextBox, isRedInk), 0);
+
+    ASSERT_TRUE(waitUntil([&] { return !logLines(dir).empty(); }, 15000)) << "no line in log.txt";
+    std::vector<LogLine> lines = logLines(dir);
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0].path, path + ".wav");
+    EXPECT_NEAR(lines[0].seconds, 5, 1);
+    pumpFor(300);
+    Capture hint = screenshotWindow(main, "main-window-done-hint");
+    EXPECT_GT(countPixels(hint, kTextBox, isBlueInk), 30) << "the hint is drawn blue";
+    EXPECT_TRUE(events.waitFor("Begin of end record", 1000));
+
+    WavFile wav = readWav(path + ".wav");
+    ASSERT_TRUE(wav.valid);
+    EXPECT_EQ(wav.riffSize, wav.dataSize + 36);
+    double seconds = wav.samples.size() / 2.0 / kRate;
+    EXPECT_GT(seconds, 4.4);
+    EXPECT_LT(seconds, 6.0);
+    Coverage c = playedSignalInside(wav.samples, played);
+    EXPECT_TRUE(c.ok) << c.why;
+    EXPECT_EQ(c.capturedOffset, 0) << "the file begins with the first captured block";
+    EXPECT_EQ(c.matchedFrames, wav.samples.size() / 2) << "every frame is the played one";
+
+    // The hint is offered for six seconds; then the logo is back.
+    pumpFor(6500);
+    Capture later = captureWindow(main);
+    EXPECT_EQ(countPixels(later, kTextBox, isBlueInk), 0);
+    EXPECT_GT(countPixels(later, kTextBox, isRedInk), 30) << "the logo is back";
+    closeNormally();
+    ::Sleep(std::max<int>(0, 11500 - static_cast<int>(::GetTickCount() - playing)));
+}
+
+TEST_F(ProgramTest, AnMp3RecordingIsAValidFileOfTheRecordedLength) {
+    program::prepareSettings(dir.path(), backend::FORMAT_WAV);
+    Program& p = start();
+    HWND button = p.recordButton();
+    ASSERT_NE(button, nullptr);
+
+    driver::click(button);
+    DWORD clicked = ::GetTickCount();
+    HWND options = p.dialog("File save...");
+    ASSERT_NE(options, nullptr);
+    EXPECT_TRUE(driver::isChecked(options, IDC_FORMAT_WAV)) << "primed with the last format";
+    pumpFor(2000 - std::min<DWORD>(2000, ::GetTickCount() - clicked));
+    std::string path = dir.file("take");
+    chooseOutput(options, path, IDC_FORMAT_MP3_128);
+    EXPECT_EQ(driver::itemText(options, IDC_PATH), path + ".mp3");
+    driver::clickItem(options, IDOK);
+    pumpFor(5000 - std::min<DWORD>(5000, ::GetTickCount() - clicked));
+    driver::click(button);
+
+    ASSERT_TRUE(waitUntil([&] { return !logLines(dir).empty(); }, 15000));
+    LogLine line = logLines(dir)[0];
+    EXPECT_EQ(line.path, path + ".mp3");
+    EXPECT_NEAR(line.seconds, 5, 1);
+    EXPECT_EQ(settingsKey().readUnsigned("LastFormat"), static_cast<uint32_t>(backend::FORMAT_MP3_128));
+    EXPECT_EQ(settingsKey().readString("StorageDir"), dir.path() + "\\");
+
+    std::string decoded = dir.file("decoded.wav");
+    ASSERT_TRUE(startNative("/usr/bin/mpg123 -q -w \"" + unixPath(decoded) + "\" \"" + unixPath(path + ".mp3") + "\""));
+    int64_t size = -1;
+    ASSERT_TRUE(waitUntil(
+        [&] {  // mpg123 is done when its file stops growing
+            int64_t now = fileSize(decoded);
+            bool same = now > 44 && now == size;
+            size = now;
+            ::Sleep(200);
+            return same;
+        },
+        20000));
+    WavFile wav = readWav(decoded);
+    ASSERT_TRUE(wav.valid) << "mpg123 reads the file";
+    EXPECT_EQ(wav.samplesPerSec, 44100u);
+    EXPECT_EQ(wav.channels, 2u);
+    double seconds = wav.samples.size() / 2.0 / kRate;
+    EXPECT_GT(seconds, 4.4);
+    EXPECT_LT(seconds, 6.0);
+    closeNormally();
+}
+
+TEST_F(ProgramTest, ATimeLimitOfNothingEndsTheRecordingAtTheFirstTickAfterOk) {
+    program::prepareSettings(dir.path(), backend::FORMAT_WAV);
+    Program& p = start();
+    HWND button = p.recordButton();
+    ASSERT_NE(button, nullptr);
+    driver::click(button);
+    HWND options = p.dialog("File save...");
+    ASSERT_NE(options, nullptr);
+    pumpFor(1500);
+    chooseOutput(options, dir.file("limited"), IDC_FORMAT_WAV);
+    driver::clickItem(options, IDC_TIME_LIMIT);
+    EXPECT_TRUE(driver::isEnabled(options, IDC_HOURS));
+    EXPECT_EQ(driver::itemText(options, IDC_HOURS), "0");
+    EXPECT_EQ(driver::itemText(options, IDC_MINUTES), "0");
+    driver::clickItem(options, IDOK);
+    DWORD ok = ::GetTickCount();
+
+    ASSERT_TRUE(waitUntil([&] { return !logLines(dir).empty(); }, 10000)) << "the recording did not end by itself";
+    // The first tick comes within a second of OK; the log line 1.5 s after the file is complete.
+    EXPECT_LT(::GetTickCount() - ok, 4500u);
+    LogLine line = logLines(dir)[0];
+    EXPECT_EQ(line.path, dir.file("limited.wav"));
+    EXPECT_LE(line.seconds, 3);
+    WavFile wav = readWav(dir.file("limited.wav"));
+    EXPECT_TRUE(wav.valid);
+    closeNormally();
+}
+
+TEST_F(ProgramTest, AnOptionsDialogLeftOpenForAMinuteAbortsTheRecording) {
+    program::prepareSettings(dir.path(), backend::FORMAT_WAV);
+    Program& p = start();
+    HWND button = p.recordButton();
+    ASSERT_NE(button, nullptr);
+    program::Events events;
+    driver::click(button);
+    DWORD clicked = ::GetTickCount();
+    HWND options = p.dialog("File save...");
+    ASSERT_NE(options, nullptr);
+
+    ASSERT_TRUE(driver::waitGone(options, 75000)) << "the dialog stays open";
+    DWORD open = ::GetTickCount() - clicked;
+    EXPECT_GE(open, 59000u);
+    EXPECT_LE(open, 63000u);
+    EXPECT_TRUE(events.waitFor("Aborted. Returning FE_NO_ERROR.", 3000));
+    pumpFor(2000);
+    EXPECT_TRUE(logLines(dir).empty());
+    EXPECT_EQ(readFile(dir.file("log.txt")), "");
+    WIN32_FIND_DATAA found;
+    HANDLE search = ::FindFirstFileA(dir.file("*").c_str(), &found);
+    std::vector<std::string> files;
+    if (search != INVALID_HANDLE_VALUE) {
+        do {
+            std::string name = found.cFileName;
+            if (name != "." && name != ".." && name != "log.txt") files.push_back(name);
+        } while (::FindNextFileA(search, &found));
+        ::FindClose(search);
+    }
+    EXPECT_TRUE(files.empty()) << "no file was written: " << (files.empty() ? "" : files[0]);
+    closeNormally();
+}
+
+TEST_F(ProgramTest, AFileThatCannotBeCreatedIsNamedAndTheRecordingStops) {
+    program::prepareSettings(dir.path(), backend::FORMAT_WAV);
+    Program& p = start();
+    HWND button = p.recordButton();
+    ASSERT_NE(button, nullptr);
+    program::Events events;
+    driver::click(button);
+    HWND options = p.dialog("File save...");
+    ASSERT_NE(options, nullptr);
+    std::string path = dir.file("no such folder") + "\\take";
+    chooseOutput(options, path, IDC_FORMAT_WAV);
+    driver::clickItem(options, IDOK);
+
+    HWND message = p.dialog("Sonotape");
+    ASSERT_NE(message, nullptr) << "the user is not told";
+    std::string text = driver::messageBoxText(message);
+    EXPECT_THAT(text, HasSubstr(path + ".wav"));
+    EXPECT_THAT(text, HasSubstr("could not be created"));
+    EXPECT_THAT(text, HasSubstr("recording is stopped"));
+    EXPECT_TRUE(events.waitFor("Aborted. Returning FE_NO_ERROR.", 3000)) << "the recording is aborted";
+    screenshotWindow(message, "message-file-not-created");
+    driver::clickItem(message, IDOK);
+    ASSERT_TRUE(driver::waitGone(message));
+    EXPECT_TRUE(logLines(dir).empty());
+
+    // The program is idle again: a click starts a new recording.
+    driver::click(button);
+    HWND again = p.dialog("File save...");
+    ASSERT_NE(again, nullptr);
+    driver::clickItem(again, IDCANCEL);
+    ASSERT_TRUE(driver::waitGone(again));
+    closeNormally();
+}
+
+// ---- one copy at a time -------------------------------------------------------------------
+
+TEST_F(ProgramTest, ASecondCopySaysSoAndEndsWithCodeOneWithoutAWindow) {
+    program::prepareSettings(dir.path(), backend::FORMAT_WAV);
+    Program& first = start();
+    ASSERT_NE(first.mainWindow(), nullptr);
+
+    Program second("", dir.path());
+    HWND box = second.dialog(gui_rules::kSecondCopyCaption);
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(driver::messageBoxText(box), gui_rules::kSecondCopy);
+    for (const char* cls : {program::kMainClass, program::kNotificationClass, program::kUtilityClass})
+        EXPECT_EQ(driver::findWindow(second.id(), cls, nullptr, false), nullptr) << cls;
+    driver::clickItem(box, IDOK);
+    ASSERT_TRUE(second.waitExit(10000));
+    EXPECT_EQ(second.exitCode(), 1u);
+    EXPECT_TRUE(first.running());
+    closeNormally();
+}
+
+// ---- tray and menu ------------------------------------------------------------------------
+
+TEST_F(ProgramTest, TheTrayTheMenuAndExitDuringARecording) {
+    program::prepareSettings(dir.path(), backend::FORMAT_WAV);
+    std::size_t iconsBefore = driver::trayIconWindows().size();
+    Program& p = start("-t");
+    ASSERT_TRUE(waitUntil([&] { return driver::trayIconWindows().size() == iconsBefore + 1; }, 10000))
+        << "no tray icon";
+    pumpFor(500);
+    EXPECT_EQ(p.mainWindow(0), nullptr) << "-t starts in the tray only";
+    HWND icon = driver::trayIconWindows().back();
+
+    // Restore size: the window comes, the icon goes.
+    HWND menu = openMenu(icon);
+    ASSERT_NE(menu, nullptr) << "no context menu";
+    pumpFor(300);
+    screenshotWindow(menu, "context-menu");
+    chooseSecondItem(menu);  // its text has no mnemonic
+    HWND main = p.mainWindow();
+    ASSERT_NE(main, nullptr) << "Restore size did not show the window";
+    EXPECT_TRUE(waitUntil([&] { return driver::trayIconWindows().size() == iconsBefore; }, 5000));
+
+    // Send to System Tray: the other way round.
+    menu = openMenu(main);
+    ASSERT_NE(menu, nullptr);
+    chooseSecondItem(menu);
+    EXPECT_TRUE(driver::waitGone(main));
+    ASSERT_TRUE(waitUntil([&] { return driver::trayIconWindows().size() == iconsBefore + 1; }, 5000));
+    icon = driver::trayIconWindows().back();
+
+    // Start with Windows, twice.
+    ASSERT_FALSE(program::runEntryExists());
+    menu = openMenu(icon);
+    ASSERT_NE(menu, nullptr);
+    driver::typeChar(menu, 'w');
+    ASSERT_TRUE(driver::waitMenuClosed());
+    EXPECT_TRUE(waitUntil([] { return program::runEntryExists(); }, 3000));
+    menu = openMenu(icon);
+    ASSERT_NE(menu, nullptr);
+    driver::typeChar(menu, 'w');
+    ASSERT_TRUE(driver::waitMenuClosed());
+    pumpFor(500);
+    EXPECT_FALSE(program::runEntryExists());
+
+    // A left click on the icon records; the notification window shows the time.
+    driver::click(icon);
+    HWND options = p.dialog("File save...");
+    ASSERT_NE(options, nullptr);
+    chooseOutput(options, dir.file("tray"), IDC_FORMAT_WAV);
+    driver::clickItem(options, IDOK);
+    HWND note = nullptr;
+    ASSERT_TRUE(waitUntil([&] { return (note = p.notificationWindow()) != nullptr; }, 5000));
+    pumpFor(1300);
+    Capture time = screenshotWindow(note, "notification-while-recording");
+    EXPECT_GT(countPixels(time, {0, 0, time.width, time.height}, isDarkInk), 20) << "the time is shown";
+
+    // Exit asks; Yes aborts and ends the program with code 0.
+    menu = openMenu(icon);
+    ASSERT_NE(menu, nullptr);
+    driver::typeChar(menu, 'e');
+    HWND question = p.dialog("Sonotape");
+    ASSERT_NE(question, nullptr);
+    EXPECT_EQ(driver::messageBoxText(question), gui_rules::kExitWhileRecording);
+    driver::clickItem(question, IDYES);
+    ASSERT_TRUE(p.waitExit(15000));
+    EXPECT_EQ(p.exitCode(), 0u);
+    EXPECT_TRUE(logLines(dir).empty()) << "an aborted recording is not logged";
+    EXPECT_TRUE(waitUntil([&] { return driver::trayIconWindows().size() == iconsBefore; }, 5000));
+}
+
+}  // namespace

@@ -1,0 +1,81 @@
+// The user interface's small decisions, as tables.
+#include <gmock/gmock.h>
+
+#include "win.gui/rules.h"
+
+namespace {
+
+using ::testing::HasSubstr;
+
+struct CommandLineCase {
+    const char* line;
+    bool tray;
+};
+
+class StartsInTray : public ::testing::TestWithParam<CommandLineCase> {};
+
+TEST_P(StartsInTray, OnlyWithTheLeadingBlank) {
+    EXPECT_EQ(gui_rules::startsInTray(GetParam().line), GetParam().tray) << GetParam().line;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    CommandLines, StartsInTray,
+    ::testing::Values(CommandLineCase{"C:\\Sonotape\\sonotape.exe", false},
+                      CommandLineCase{"C:\\Sonotape\\sonotape.exe -t", true},
+                      CommandLineCase{"\"C:\\Program Files\\Sonotape\\sonotape.exe\" --tray_run", true},
+                      CommandLineCase{"sonotape.exe --tray_run --other", true},
+                      CommandLineCase{"--tray_run", false},         // no blank before it
+                      CommandLineCase{"sonotape.exe -tx", true},     // a plain substring
+                      CommandLineCase{"sonotape.exe /t", false},
+                      CommandLineCase{"C:\\my-tapes\\sonotape.exe", false},
+                      CommandLineCase{"C:\\my -tapes\\sonotape.exe", true},  // as the substring rule has it
+                      CommandLineCase{"", false}));
+
+struct LimitCase {
+    kit::ElapsedTime elapsed;
+    int hours;
+    int minutes;
+    bool reached;
+};
+
+class TimeLimit : public ::testing::TestWithParam<LimitCase> {};
+
+TEST_P(TimeLimit, ComparesHoursThenMinutes) {
+    const LimitCase& c = GetParam();
+    EXPECT_EQ(gui_rules::timeLimitReached(c.elapsed, c.hours, c.minutes), c.reached)
+        << c.elapsed.hours << ":" << c.elapsed.minutes << ":" << c.elapsed.seconds << " against " << c.hours << ":"
+        << c.minutes;
+}
+
+INSTANTIATE_TEST_SUITE_P(Limits, TimeLimit,
+                         ::testing::Values(LimitCase{{0, 0, 1}, 0, 0, true},    // nothing: the first tick
+                                           LimitCase{{0, 0, 59}, 0, 1, false},
+                                           LimitCase{{0, 1, 0}, 0, 1, true},
+                                           LimitCase{{0, 1, 30}, 0, 1, true},
+                                           LimitCase{{0, 59, 59}, 1, 0, false},
+                                           LimitCase{{1, 0, 0}, 1, 0, true},
+                                           LimitCase{{1, 5, 0}, 0, 30, true},   // hours first
+                                           LimitCase{{0, 45, 0}, 1, 15, false},
+                                           LimitCase{{2, 10, 0}, 2, 11, false},
+                                           LimitCase{{25, 0, 0}, 23, 59, true}));
+
+TEST(SaveDialogTimeOut, AfterOneMinute) {
+    EXPECT_FALSE(gui_rules::saveDialogExpired({0, 0, 59}));
+    EXPECT_TRUE(gui_rules::saveDialogExpired({0, 1, 0}));
+    EXPECT_TRUE(gui_rules::saveDialogExpired({0, 3, 10}));
+}
+
+TEST(Texts, TrayItemFollowsTheMainWindow) {
+    EXPECT_STREQ(gui_rules::trayItemText(true), "Send to System Tray");
+    EXPECT_STREQ(gui_rules::trayItemText(false), "Restore size");
+}
+
+TEST(Texts, OpenFolderCommandAndOutputFailure) {
+    EXPECT_EQ(gui_rules::openFolderCommand("D:\\rec\\"), "explorer D:\\rec\\");
+    std::string message = gui_rules::outputFailedMessage("D:\\no\\take.wav");
+    EXPECT_THAT(message, HasSubstr("D:\\no\\take.wav"));
+    EXPECT_THAT(message, HasSubstr("could not be created"));
+    EXPECT_THAT(message, HasSubstr("The recording is stopped"));
+}
+
+}  // namespace
