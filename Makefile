@@ -19,14 +19,16 @@ build: configure
 test: build
 	@bash tools/run-tests.sh $(BUILD)
 
-run: build
+run: configure
+	@cmake --build $(BUILD) -j $(JOBS) --target sonotape lame_enc_dll sntdrive
 	@bash tools/run.sh $(BUILD)
 
 bench: configure
 	@cmake --build $(BUILD) -j $(JOBS) --target benches
 	@bash tools/bench.sh $(BUILD)
 
-dist: build
+dist: configure
+	@cmake --build $(BUILD) -j $(JOBS) --target sonotape lame_enc_dll
 	@bash tools/dist.sh $(BUILD)
 
 clean:

@@ -5,6 +5,9 @@
 #
 #   tools/bed.sh BUILD_DIR [--keep-display] -- command [args...]
 #
+# The Wine prefix is BUILD_DIR/wineprefix, or SONOTAPE_WINEPREFIX when set
+# (make run keeps the user's own settings apart from what the tests write).
+#
 # Starts only what it needs: an existing DISPLAY or sound server is reused when
 # SONOTAPE_BED_REUSE=1 (make run on a desktop). Everything it started is stopped
 # on exit, also when the command fails or the script is interrupted.
@@ -14,7 +17,7 @@ build=$(cd "${1:?build dir}" && pwd); shift
 [ "${1:-}" = "--" ] && shift
 
 run=$(mktemp -d "${TMPDIR:-/tmp}/sonotape-bed.XXXXXX")
-export WINEPREFIX="$build/wineprefix"
+export WINEPREFIX="${SONOTAPE_WINEPREFIX:-$build/wineprefix}"
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 export WINEARCH=win32
@@ -107,5 +110,6 @@ else
   sleep 1
 fi
 export SONOTAPE_BED_DIR="$run"
+export SONOTAPE_OWN_DISPLAY="$own_display"
 
 "$@"

@@ -1,0 +1,56 @@
+#!/usr/bin/env bash
+# Packs Sonotape for Windows users: BUILD_DIR/dist/sonotape-windows.zip with
+# sonotape.exe (stripped), lame_enc.dll, the two test sounds of the
+# calibration and a short readme.
+#
+#   tools/dist.sh [BUILD_DIR]
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+build=$(cd "${1:-build}" && pwd)
+bin="$build/bin"
+for f in sonotape.exe lame_enc.dll sound.wav sound.mid; do
+  [ -f "$bin/$f" ] || { echo "dist: $bin/$f is missing (build first)" >&2; exit 1; }
+done
+stage="$build/dist/sonotape"
+rm -rf "$stage" "$build/dist/sonotape-windows.zip"
+mkdir -p "$stage"
+i686-w64-mingw32-strip -o "$stage/sonotape.exe" "$bin/sonotape.exe"
+cp "$bin/lame_enc.dll" "$bin/sound.wav" "$bin/sound.mid" "$stage/"
+sed 's/$/\r/' > "$stage/README.txt" <<'TEXT'
+Sonotape - a sound recorder for Windows
+=======================================
+
+Sonotape records what your sound card plays or hears into a WAV or MP3 file.
+
+Installing
+  Copy the four files into one folder of your choice, for example
+  C:\Program Files\Sonotape:
+    sonotape.exe   the program
+    lame_enc.dll   the MP3 encoder (without it only WAV files can be made)
+    sound.wav      test sounds used once, when the program calibrates
+    sound.mid      the recording levels
+  Start sonotape.exe. Nothing else is installed.
+
+Using it
+  - The first start offers to calibrate the recording levels: it plays two
+    short sounds. You can also do this later from the menu.
+  - Click the big round button: the recording starts at once. Choose the
+    folder, the file name and the format (WAV or MP3) in the window that
+    opens, and click OK. A time limit can end the recording by itself.
+  - Click the button again to end the recording. Double click the window
+    while it offers to, and the folder with the file opens.
+  - Right click the window (or the icon in the notification area) for the
+    menu: send the window to the tray, calibrate, reminders every 30
+    minutes, a warning when the disk gets full, start with Windows, exit.
+  - "sonotape.exe -t" starts in the notification area only.
+
+Where things go
+  Recordings:  the folder you choose (at first your Music folder).
+  Settings:    the registry, HKEY_CURRENT_USER\Software\Korvel\Sonotape.
+  log.txt:     one line per finished recording, in the folder the program
+               is started from.
+  Problems:    %APPDATA%\Korvel\Korvel Sonotape Logged Events.txt
+TEXT
+(cd "$build/dist" && zip -q -r sonotape-windows.zip sonotape)
+echo "dist: $build/dist/sonotape-windows.zip"
+unzip -l "$build/dist/sonotape-windows.zip"
