@@ -335,6 +335,21 @@ TEST_F(GuiTest, CancelInTheOptionsDialogAbortsWithoutFileOrLine) {
     EXPECT_EQ(gui->getSaveDialog(), nullptr);
 }
 
+TEST_F(GuiTest, ASecondClickWhileChoosingClosesTheDialogAndDropsTheRecording) {
+    startGui();
+    HWND button = gui->getRecordButton()->getHandle();
+    record([&](HWND options) {
+        driver::click(button);  // real mouse input, taken by the dialog's loop on the Gui's thread
+        driver::waitGone(options, 5000);
+    });
+    EXPECT_FALSE(backend::isRecording());
+    EXPECT_EQ(gui->getSaveDialog(), nullptr);
+    EXPECT_TRUE(gui->getMainWindow()->isOverlayVisible());
+    EXPECT_FALSE(calibrationGreyed());
+    pumpFor(300);
+    EXPECT_EQ(readFile("log.txt"), "");
+}
+
 TEST_F(GuiTest, ExitWhileTheRecordingIsFinishingIsIgnored) {
     startGui();
     record([&](HWND options) {

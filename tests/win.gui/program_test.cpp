@@ -399,6 +399,25 @@ TEST_F(ProgramTest, AFileThatCannotBeCreatedIsNamedAndTheRecordingStops) {
     closeNormally();
 }
 
+TEST_F(ProgramTest, ClosingTheWindowDuringARecordingCompletesTheFile) {
+    program::prepareSettings(dir.path(), backend::FORMAT_WAV);
+    Program& p = start();
+    HWND button = p.recordButton();
+    ASSERT_NE(button, nullptr);
+    driver::click(button);
+    HWND options = p.dialog("File save...");
+    ASSERT_NE(options, nullptr);
+    chooseOutput(options, dir.file("closed"), IDC_FORMAT_WAV);
+    driver::clickItem(options, IDOK);
+    ASSERT_TRUE(driver::waitGone(options));
+    pumpFor(1500);
+    closeNormally();
+    WavFile wav = readWav(dir.file("closed.wav"));
+    ASSERT_TRUE(wav.valid);
+    EXPECT_EQ(wav.riffSize, wav.dataSize + 36) << "the file was closed properly";
+    EXPECT_GT(wav.samples.size() / 2.0 / kRate, 1.0);
+}
+
 // ---- one copy at a time -------------------------------------------------------------------
 
 TEST_F(ProgramTest, ASecondCopySaysSoAndEndsWithCodeOneWithoutAWindow) {
