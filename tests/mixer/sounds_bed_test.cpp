@@ -20,6 +20,17 @@ namespace {
 using namespace testsupport;
 using ::testing::IsEmpty;
 
+// The samples between the first and the last sound: a playback that starts a
+// few milliseconds into the capture leaves silence in front of it.
+std::vector<int16_t> withoutSilentEnds(const std::vector<int16_t>& samples) {
+    auto first = std::find_if(samples.begin(), samples.end(), [](int16_t v) { return v != 0; });
+    auto last = std::find_if(samples.rbegin(), samples.rend(), [](int16_t v) { return v != 0; }).base();
+    if (first >= last) return {};
+    std::size_t from = static_cast<std::size_t>(first - samples.begin()) / kChannels * kChannels;
+    std::size_t to = (static_cast<std::size_t>(last - samples.begin()) + kChannels - 1) / kChannels * kChannels;
+    return std::vector<int16_t>(samples.begin() + static_cast<long>(from), samples.begin() + static_cast<long>(to));
+}
+
 int peakOf(const std::vector<int16_t>& samples) {
     int peak = 0;
     for (int16_t s : samples) peak = std::max(peak, std::abs(static_cast<int>(s)));
@@ -61,10 +72,10 @@ TEST_F(OnTheBed, TheWaveSoundPlaysIntoTheSinkUntilItIsStopped) {
     kit::stopWave();
     ASSERT_EQ(heard.size(), 132300u);
     int peak = peakOf(heard);
-    std::printf("played peak %d, heard peak %d, rms %.0f, %.1f Hz\n", filePeak, peak, rmsLevel(heard),
-                zeroCrossingFrequency(heard));
+    double frequency = zeroCrossingFrequency(withoutSilentEnds(heard));
+    std::printf("played peak %d, heard peak %d, rms %.0f, %.1f Hz\n", filePeak, peak, rmsLevel(heard), frequency);
     EXPECT_NEAR(peak, filePeak, filePeak * 0.02);
-    EXPECT_NEAR(zeroCrossingFrequency(heard), 441.0, 5.0);
+    EXPECT_NEAR(frequency, 441.0, 5.0);
     EXPECT_NEAR(rmsLevel(heard), filePeak / std::sqrt(2.0), filePeak * 0.03) << "no gap in the loop";
     EXPECT_TRUE(waitForSilentSink(3000)) << "the looping sound stops";
 }
