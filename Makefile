@@ -1,7 +1,17 @@
 # Sonotape: `make run` builds and starts the program, `make test` builds and runs every test.
-BUILD ?= build
+#
+# Two Windows targets from one source: x64 (the default) and x86. Each has its
+# own build folder, build/x64 and build/x86.
+#   make test             the x64 suite, and the x86 suite where this machine can run 32-bit programs
+#   make test ARCH=x86    one target's suite only (also: run, bench)
+#   make dist             the zips of both targets
+BUILD_ROOT ?= build
 JOBS  ?= $(shell nproc 2>/dev/null || echo 2)
-TOOLCHAIN := $(CURDIR)/cmake/toolchain-i686-w64-mingw32.cmake
+ARCH  ?=
+RUN_ARCH := $(or $(ARCH),x64)
+TEST_ARCHES := $(or $(ARCH),x64 x86)
+BUILD := $(BUILD_ROOT)/$(RUN_ARCH)
+export JOBS BUILD_ROOT
 
 .PHONY: all setup configure build test run bench dist clean
 
@@ -11,13 +21,13 @@ setup:
 	@bash tools/setup.sh
 
 configure: setup
-	@test -f $(BUILD)/CMakeCache.txt || cmake -S . -B $(BUILD) -DCMAKE_TOOLCHAIN_FILE=$(TOOLCHAIN) >/dev/null
+	@bash tools/configure.sh $(BUILD_ROOT) $(RUN_ARCH)
 
 build: configure
 	@cmake --build $(BUILD) -j $(JOBS)
 
-test: build
-	@bash tools/run-tests.sh $(BUILD)
+test: setup
+	@bash tools/test-all.sh $(BUILD_ROOT) $(TEST_ARCHES)
 
 run: configure
 	@cmake --build $(BUILD) -j $(JOBS) --target sonotape lame_enc_dll sntdrive
@@ -27,9 +37,12 @@ bench: configure
 	@cmake --build $(BUILD) -j $(JOBS) --target benches
 	@bash tools/bench.sh $(BUILD)
 
-dist: configure
-	@cmake --build $(BUILD) -j $(JOBS) --target sonotape lame_enc_dll
-	@bash tools/dist.sh $(BUILD)
+dist: setup
+	@for a in x64 x86; do \
+	  bash tools/configure.sh $(BUILD_ROOT) $$a && \
+	  cmake --build $(BUILD_ROOT)/$$a -j $(JOBS) --target sonotape lame_enc_dll && \
+	  bash tools/dist.sh $(BUILD_ROOT)/$$a || exit 1; \
+	done
 
 clean:
-	rm -rf $(BUILD)
+	rm -rf $(BUILD_ROOT)

@@ -3,8 +3,10 @@
 # server (a null sink whose monitor is the default source) and one persistent
 # wineserver on a Wine prefix kept under the build folder.
 #
-#   tools/bed.sh BUILD_DIR [--keep-display] -- command [args...]
+#   tools/bed.sh BUILD_DIR -- command [args...]
 #
+# The build folder's target (BUILD_DIR/target-arch, x64 or x86) chooses Wine's
+# loader and the prefix's kind; inside the bed `wine` on PATH is that loader.
 # The Wine prefix is BUILD_DIR/wineprefix, or SONOTAPE_WINEPREFIX when set
 # (make run keeps the user's own settings apart from what the tests write).
 #
@@ -20,7 +22,16 @@ run=$(mktemp -d "${TMPDIR:-/tmp}/sonotape-bed.XXXXXX")
 export WINEPREFIX="${SONOTAPE_WINEPREFIX:-$build/wineprefix}"
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
-export WINEARCH=win32
+arch=$(cat "$build/target-arch" 2>/dev/null || echo x86)
+case "$arch" in
+  x64) export WINEARCH=win64 ;;
+  *) export WINEARCH=win32 ;;
+esac
+export WINELOADER=$(bash "$(dirname "$0")/wine-loader.sh" path "$arch")
+mkdir -p "$run/bin"
+printf '#!/bin/sh\nexec "%s" "$@"\n' "$WINELOADER" > "$run/bin/wine"
+chmod +x "$run/bin/wine"
+export PATH="$run/bin:$PATH"
 
 pids=()
 cleanup() {
@@ -84,11 +95,11 @@ fi
 
 # --- Wine ----------------------------------------------------------------------
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
-  wineboot -i >/dev/null 2>&1 </dev/null
+  wine wineboot -i >/dev/null 2>&1 </dev/null
   wineserver -w
 fi
 wineserver -p
-wineboot </dev/null >/dev/null 2>&1
+wine wineboot </dev/null >/dev/null 2>&1
 # Without a window manager (our own Xvfb) Wine must not hand windows to one:
 # hiding a window it thinks managed waits two seconds for the manager.
 managed_key='HKCU\Software\Wine\X11 Driver'

@@ -3,7 +3,7 @@
 # "bench <name>: key=value ...". A summary of those lines closes the output.
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
-build=${1:-build}
+build=${1:-build/x64}
 build=$(cd "$build" && pwd)
 log="$build/last-bench-run.log"
 benches=$(find "$build/bin" -maxdepth 1 -name 'bench_*.exe' | sort)

@@ -1,17 +1,19 @@
 #!/usr/bin/env bash
 # Builds lame_enc.dll, the MP3 encoder library Sonotape loads at run time, for
-# the 32-bit Windows target from Debian's LAME source package.
+# one Windows target from Debian's LAME source package.
 #
-#   tools/build-lame.sh CACHE_DIR C_COMPILER
+#   tools/build-lame.sh CACHE_DIR C_COMPILER [SOURCE_DIR]
 #
 # The library lands in CACHE_DIR/lame_enc.dll. A second run finds it there and
 # only refreshes its time stamp; it is rebuilt when the recipe below changes.
 # The source comes through `apt-get source` with the machine's own deb-src
-# entries (tools/setup.sh writes them).
+# entries (tools/setup.sh writes them) into SOURCE_DIR (default
+# CACHE_DIR/download); the builds of both targets share one download.
 set -euo pipefail
 
 cache=$(mkdir -p "${1:?cache dir}" && cd "$1" && pwd)
 cc=${2:?C compiler}
+dl=$(mkdir -p "${3:-$cache/download}" && cd "${3:-$cache/download}" && pwd)
 out="$cache/lame_enc.dll"
 
 # Debian builds its lame with -O2; on amd64 the floating point runs on SSE2.
@@ -36,8 +38,8 @@ fail() {
 }
 
 # --- the source ---------------------------------------------------------------
-dl="$cache/download"
-mkdir -p "$dl"
+exec 8> "$dl/.lock"
+flock 8
 dsc=$(ls "$dl"/lame_3.100-*.dsc 2>/dev/null | sort -V | tail -n1 || true)
 if [ -z "$dsc" ]; then
   if ! (cd "$dl" && apt-get source --download-only lame) >>"$log" 2>&1; then
@@ -51,6 +53,7 @@ if [ -z "$dsc" ]; then
   dsc=$(ls "$dl"/lame_3.100-*.dsc 2>/dev/null | sort -V | tail -n1 || true)
   [ -n "$dsc" ] || fail "the lame source package is not version 3.100: $(ls "$dl")"
 fi
+exec 8>&-
 
 work="$cache/work"
 rm -rf "$work"

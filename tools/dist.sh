@@ -1,26 +1,38 @@
 #!/usr/bin/env bash
-# Packs Sonotape for Windows users: BUILD_DIR/dist/sonotape-windows.zip with
-# sonotape.exe (stripped), lame_enc.dll, the two test sounds of the
-# calibration and a short readme.
+# Packs Sonotape for Windows users, one zip per target:
+# BUILD_DIR/dist/sonotape-windows-<arch>.zip with sonotape.exe (stripped),
+# lame_enc.dll, the two test sounds of the calibration and a short readme.
 #
-#   tools/dist.sh [BUILD_DIR]
+#   tools/dist.sh [BUILD_DIR]        (build/x64 or build/x86)
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
-build=$(cd "${1:-build}" && pwd)
+build=$(cd "${1:-build/x64}" && pwd)
+arch=$(cat "$build/target-arch")
+case "$arch" in
+  x64) triple=x86_64-w64-mingw32 ;;
+  x86) triple=i686-w64-mingw32 ;;
+esac
+zip_name="sonotape-windows-$arch.zip"
 bin="$build/bin"
 for f in sonotape.exe lame_enc.dll sound.wav sound.mid; do
   [ -f "$bin/$f" ] || { echo "dist: $bin/$f is missing (build first)" >&2; exit 1; }
 done
 stage="$build/dist/sonotape"
-rm -rf "$stage" "$build/dist/sonotape-windows.zip"
+rm -rf "$stage" "$build/dist/$zip_name"
 mkdir -p "$stage"
-i686-w64-mingw32-strip -o "$stage/sonotape.exe" "$bin/sonotape.exe"
+"$triple-strip" -o "$stage/sonotape.exe" "$bin/sonotape.exe"
 cp "$bin/lame_enc.dll" "$bin/sound.wav" "$bin/sound.mid" "$stage/"
 sed 's/$/\r/' > "$stage/README.txt" <<'TEXT'
 Sonotape - a sound recorder for Windows
 =======================================
 
 Sonotape records what your sound card plays or hears into a WAV or MP3 file.
+
+Which one
+  sonotape-windows-x64.zip is for 64-bit Windows, which nearly every computer
+  runs today; sonotape-windows-x86.zip is for 32-bit Windows (older systems).
+  Not sure? Settings > System > About shows "System type". The two record
+  exactly the same files.
 
 Installing
   Copy the four files into one folder of your choice, for example
@@ -51,6 +63,6 @@ Where things go
                is started from.
   Problems:    %APPDATA%\Korvel\Korvel Sonotape Logged Events.txt
 TEXT
-(cd "$build/dist" && zip -q -r sonotape-windows.zip sonotape)
-echo "dist: $build/dist/sonotape-windows.zip"
-unzip -l "$build/dist/sonotape-windows.zip"
+(cd "$build/dist" && zip -q -r "$zip_name" sonotape)
+echo "dist: $build/dist/$zip_name"
+unzip -l "$build/dist/$zip_name"

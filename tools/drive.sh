@@ -8,7 +8,7 @@
 # BUILD_DIR/run-env while the program runs.
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
-build="$here/../build"
+build="$here/../build/x64"
 if [ $# -gt 0 ] && [ -d "$1" ]; then build=$1; shift; fi
 env_file="$build/run-env"
 if [ ! -f "$env_file" ]; then
@@ -28,11 +28,11 @@ if [ "${1:-help}" = help ]; then
   press TITLE ID       click control ID of dialog TITLE (1 OK, 2 Cancel, 6 Yes, 7 No;
                        recording options: 1006 WAV, 1007 MP3 128, 1014 time limit)
   close                end the program
-  screenshot NAME      save the display as build/screenshots/NAME.png
+  screenshot NAME      save the display as build/x64/screenshots/NAME.png
 HELP
   exit 0
 fi
 if [ "$1" = screenshot ]; then
   exec bash "$here/screenshot.sh" "${2:-now}" "$build/screenshots"
 fi
-exec wine "$build/bin/sntdrive.exe" "$@"
+exec "${WINELOADER:-wine}" "$build/bin/sntdrive.exe" "$@"

@@ -11,7 +11,7 @@
 # of recordings to BUILD_DIR/bin/log.txt.
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
-build=$(cd "${1:-build}" && pwd)
+build=$(cd "${1:-build/x64}" && pwd)
 export SONOTAPE_BED_REUSE=1
 export SONOTAPE_WINEPREFIX="$build/run-prefix"
 exec bash "$here/bed.sh" "$build" -- bash -c '
@@ -19,7 +19,7 @@ exec bash "$here/bed.sh" "$build" -- bash -c '
   env_file="$build/run-env"
   trap "rm -f \"$env_file\"" EXIT
   {
-    for v in DISPLAY WINEPREFIX WINEDEBUG WINEARCH WINEDLLOVERRIDES PULSE_SERVER XDG_RUNTIME_DIR PULSE_RUNTIME_PATH; do
+    for v in DISPLAY WINEPREFIX WINELOADER WINEDEBUG WINEARCH WINEDLLOVERRIDES PULSE_SERVER XDG_RUNTIME_DIR PULSE_RUNTIME_PATH; do
       [ -n "${!v:-}" ] && printf "export %s=%q\n" "$v" "${!v}"
     done
   } > "$env_file"
@@ -27,11 +27,11 @@ exec bash "$here/bed.sh" "$build" -- bash -c '
   if [ "$SONOTAPE_OWN_DISPLAY" = 1 ]; then
     cat <<MSG
 Sonotape runs on the virtual display $DISPLAY: no desktop was found.
-  see it:    tools/drive.sh screenshot NAME      (writes build/screenshots/NAME.png)
+  see it:    tools/drive.sh screenshot NAME      (writes $build/screenshots/NAME.png)
   drive it:  tools/drive.sh record, tools/drive.sh menu, tools/drive.sh key e, ...
              (tools/drive.sh help lists them all)
   sound:     the recording input is a null sink; what plays into it is recorded:
-             (. build/run-env; paplay some.wav)
+             (. $build/run-env; paplay some.wav)
   end it:    tools/drive.sh close, or Ctrl+C here
 MSG
   else

@@ -12,8 +12,9 @@ have_pkg() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok
 
 packages=(
   g++-mingw-w64-i686-posix binutils-mingw-w64-i686 mingw-w64-i686-dev
+  g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-x86-64-dev
   cmake make
-  wine wine32:i386
+  wine wine64 wine32:i386
   xvfb x11-utils imagemagick
   pulseaudio pulseaudio-utils
   googletest

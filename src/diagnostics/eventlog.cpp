@@ -144,11 +144,12 @@ void initialise() {
 // every logging call touches them, and TlsGetValue would also clear the
 // caller's last error.
 
-TEB* currentTeb() noexcept {
-    TEB* teb;
-    __asm__("movl %%fs:0x18, %0" : "=r"(teb));
-    return teb;
-}
+// The platform's NtCurrentTeb reads the block through the segment register of
+// the target (fs on x86, gs on x64); GCC takes that read for an access at a
+// small constant address and warns where it is inlined.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Warray-bounds"
+TEB* currentTeb() noexcept { return NtCurrentTeb(); }
 
 void* tlsGet(DWORD slot) noexcept {
     if (slot < 64) return currentTeb()->TlsSlots[slot];
@@ -165,6 +166,7 @@ void tlsSet(DWORD slot, void* value) noexcept {
 
 intptr_t tlsGetInt(DWORD slot) noexcept { return reinterpret_cast<intptr_t>(tlsGet(slot)); }
 void tlsSetInt(DWORD slot, intptr_t value) noexcept { tlsSet(slot, reinterpret_cast<void*>(value)); }
+#pragma GCC diagnostic pop
 
 void ensureReady() {
     if (stateWord.load(std::memory_order_acquire) != 2) ensureDiagnostics();

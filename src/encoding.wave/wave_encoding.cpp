@@ -47,7 +47,7 @@ void WaveSoundEncoder::init() {
     std::string path = fileName.str();
     hmmio = ::mmioOpenA(path.data(), nullptr, MMIO_CREATE | MMIO_READWRITE | MMIO_ALLOCBUF);
     if (!hmmio) fail(__LINE__, kFn, "mmioOpen() failed");
-    FW_TRACE("hmmio %d", static_cast<int>(reinterpret_cast<intptr_t>(hmmio)));
+    FW_TRACE("hmmio %p", static_cast<void*>(hmmio));
     try {
         mmckinfo = MMCKINFO{};
         mmckinfo.fccType = ::mmioStringToFOURCCA("WAVE", 0);

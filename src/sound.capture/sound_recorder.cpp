@@ -143,8 +143,8 @@ SoundRecorder::~SoundRecorder() {
         // open and leave its memory to the queue, which frees it on completion.
         MMRESULT r = api.unprepareHeader(device, pBufferBeingWritten, sizeof(WAVEHDR));
         if (r != MMSYSERR_NOERROR)
-            FW_LOG(fw::LEVEL_WARN, "WaveInUnprepareFailed", "waveInUnprepareHeader (%d,%p,%d) failed = %d",
-                   static_cast<int>(reinterpret_cast<intptr_t>(device)), static_cast<void*>(pBufferBeingWritten),
+            FW_LOG(fw::LEVEL_WARN, "WaveInUnprepareFailed", "waveInUnprepareHeader (%p,%p,%d) failed = %d",
+                   static_cast<void*>(device), static_cast<void*>(pBufferBeingWritten),
                    static_cast<int>(sizeof(WAVEHDR)), static_cast<int>(r));
         if (queue) queue->orphan = pBufferBeingWritten;
         pBufferBeingWritten = nullptr;
@@ -152,8 +152,8 @@ SoundRecorder::~SoundRecorder() {
     if (device) {
         MMRESULT r = api.close(device);
         if (r != MMSYSERR_NOERROR)
-            FW_LOG(fw::LEVEL_WARN, "WaveInCloseFailed", "waveInClose (%d) failed = %d",
-                   static_cast<int>(reinterpret_cast<intptr_t>(device)), static_cast<int>(r));
+            FW_LOG(fw::LEVEL_WARN, "WaveInCloseFailed", "waveInClose (%p) failed = %d",
+                   static_cast<void*>(device), static_cast<int>(r));
         device = nullptr;
     }
 }
@@ -220,8 +220,8 @@ void SoundRecorder::freeBlock(WAVEHDR* block, bool deviceOpen) {
     if (deviceOpen && device) {
         MMRESULT r = api.unprepareHeader(device, block, sizeof(WAVEHDR));
         if (r != MMSYSERR_NOERROR)
-            FW_LOG(fw::LEVEL_WARN, "WaveInUnprepareFailed", "waveInUnprepareHeader (%d,%p,%d) failed = %d",
-                   static_cast<int>(reinterpret_cast<intptr_t>(device)), static_cast<void*>(block),
+            FW_LOG(fw::LEVEL_WARN, "WaveInUnprepareFailed", "waveInUnprepareHeader (%p,%p,%d) failed = %d",
+                   static_cast<void*>(device), static_cast<void*>(block),
                    static_cast<int>(sizeof(WAVEHDR)), static_cast<int>(r));
     }
     deleteBlockMemory(block);

@@ -31,7 +31,7 @@ INT_PTR CALLBACK CustomDialogWindow::dialogProc(HWND hwnd, UINT message, WPARAM 
         ::SetWindowLongPtrA(hwnd, GWLP_USERDATA, lParam);
         if (self) self->hDlg = hwnd;
         FW_TRACE("WM_INITDIALOG, wnd = %p", static_cast<void*>(self));
-        FW_TRACE("WM_INITDIALOG, hWnd = %ld", static_cast<long>(reinterpret_cast<INT_PTR>(hwnd)));
+        FW_TRACE("WM_INITDIALOG, hWnd = %p", static_cast<void*>(hwnd));
     } else {
         self = reinterpret_cast<CustomDialogWindow*>(::GetWindowLongPtrA(hwnd, GWLP_USERDATA));
     }

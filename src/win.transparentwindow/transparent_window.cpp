@@ -81,7 +81,7 @@ TranparentWindow::TranparentWindow(HINSTANCE instance, shared_string title) : Cu
         setOrigin(kTraceSource, __LINE__, "kit::TranparentWindow::TranparentWindow");
         throw WindowsError("SetLayeredWindowAttributes() failed");
     }
-    FW_TRACE("Window created, hWnd = %ld", static_cast<long>(reinterpret_cast<INT_PTR>(hWnd)));
+    FW_TRACE("Window created, hWnd = %p", static_cast<void*>(hWnd));
 }
 
 TranparentWindow::~TranparentWindow() {

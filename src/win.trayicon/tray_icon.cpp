@@ -10,8 +10,6 @@
 namespace kit {
 namespace {
 constexpr const char* kTraceSource = "kitlib_cxx_win_trayicon";
-static_assert(offsetof(NOTIFYICONDATAA, hBalloonIcon) == kNotifyRecordSize,
-              "the notify-icon record ends before the balloon icon");
 }  // namespace
 
 NOTIFYICONDATAA trayNotifyRecord(HWND window, HICON icon, const shared_string& tip, bool forDelete) {

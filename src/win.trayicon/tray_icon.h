@@ -29,8 +29,9 @@ struct TrayIconEventEx {
 };
 
 // The record handed to Shell_NotifyIcon: the platform's record in its version
-// with the balloon fields and the identifier (504 bytes).
-constexpr DWORD kNotifyRecordSize = 504;
+// with the balloon fields and the identifier, up to the balloon icon (504 bytes
+// on x86, 520 on x64).
+constexpr DWORD kNotifyRecordSize = NOTIFYICONDATAA_V3_SIZE;
 constexpr UINT kTrayIconId = 1;
 constexpr UINT kTrayCallbackMessage = WM_USER + 234;
 constexpr std::size_t kTrayTipLimit = 127;  // characters of the tip that reach the shell

@@ -27,7 +27,7 @@ void TextWindow::unfreezeText() { frozen = false; }
 CustomWindow::CustomWindow(shared_string name) : name(std::move(name)) {}
 
 CustomWindow::~CustomWindow() {
-    FW_TRACE("Destroying hWnd = %d", static_cast<int>(reinterpret_cast<INT_PTR>(hWnd)));
+    FW_TRACE("Destroying hWnd = %p", static_cast<void*>(hWnd));
     if (hWnd && ::IsWindow(hWnd)) {
         // The object is half gone: messages sent while the window is being
         // destroyed must not reach it.

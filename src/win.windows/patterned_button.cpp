@@ -10,7 +10,7 @@ constexpr const char* kTraceSource = "kit_window";
 }  // namespace
 
 ButtonWrapper::ButtonWrapper(PatternedButton* button) : button(button) {
-    FW_TRACE("ButtonWrapper() : (HWND)button = %ld", static_cast<long>(reinterpret_cast<INT_PTR>(button->getHandle())));
+    FW_TRACE("ButtonWrapper() : (HWND)button = %p", static_cast<void*>(button->getHandle()));
 }
 
 void ButtonWrapper::handleMessage(UINT message, WPARAM, LPARAM lParam, LRESULT& result, bool& handled) {
@@ -24,7 +24,7 @@ void ButtonWrapper::handleMessage(UINT message, WPARAM, LPARAM lParam, LRESULT& 
 
 PatternedButton::PatternedButton(HINSTANCE instance, HWND parent, HBITMAP normal, HBITMAP alternate, int x, int y)
     : CustomWindow("CustomWindow"), normal(normal), alternate(alternate), x(x), y(y), parent(parent) {
-    FW_TRACE("PatternedButton() : parent = %ld", static_cast<long>(reinterpret_cast<INT_PTR>(parent)));
+    FW_TRACE("PatternedButton() : parent = %p", static_cast<void*>(parent));
     hWnd = ::CreateWindowExA(0, "BUTTON", "", WS_CHILD | WS_VISIBLE | BS_OWNERDRAW, x, y, bitmapWidth(normal),
                              bitmapHeight(normal), parent, nullptr, instance, static_cast<CustomWindow*>(this));
     if (!hWnd) {
@@ -37,7 +37,7 @@ PatternedButton::PatternedButton(HINSTANCE instance, HWND parent, HBITMAP normal
     setRegion();
     wrapper = new ButtonWrapper(this);
     if (CustomWindow* owner = CustomWindow::fromHandle(parent)) owner->setMessageHandler(WM_DRAWITEM, wrapper);
-    FW_TRACE("Button created, hWnd = %ld", static_cast<long>(reinterpret_cast<INT_PTR>(hWnd)));
+    FW_TRACE("Button created, hWnd = %p", static_cast<void*>(hWnd));
 }
 
 PatternedButton::~PatternedButton() {

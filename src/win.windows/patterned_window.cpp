@@ -72,7 +72,7 @@ PatternedWindow::PatternedWindow(HINSTANCE instance, shared_string name, HBITMAP
         setOrigin(kTraceSource, 216, "kit::PatternedWindow::PatternedWindow");
         throw WindowsError("SetLayeredWindowAttributes() failed");
     }
-    FW_TRACE("Window created, hWnd = %ld", static_cast<long>(reinterpret_cast<INT_PTR>(hWnd)));
+    FW_TRACE("Window created, hWnd = %p", static_cast<void*>(hWnd));
 }
 
 void PatternedWindow::redraw() {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "diagnostics/eventlog.h"
+#include "support/support.h"
 
 extern "C" {
 void* __real_malloc(size_t);
@@ -133,7 +134,7 @@ int main() {
 
     std::printf("trace from one thread %.0f ns, from two threads %.0f ns, snprintf %.0f ns\n", traceNs, trace2Ns,
                 snprintfNs);
-    std::printf("bench eventlog: trace_ns=%.0f trace_two_threads_ns=%.0f snprintf_ns=%.0f ratio=%.2f allocs_per_event=%g\n",
+    std::printf("bench eventlog: arch=%s trace_ns=%.0f trace_two_threads_ns=%.0f snprintf_ns=%.0f ratio=%.2f allocs_per_event=%g\n", testsupport::kTargetArch,
                 traceNs, trace2Ns, snprintfNs, median(ratios), allocsPerEvent);
     return 0;
 }

@@ -95,7 +95,7 @@ int main() {
                 static_cast<long long>(fileSize(dir.file("cli.mp3"))), same ? "identical" : "different", kRuns,
                 encoder, cli);
     double encoderRate = kSeconds / encoder, cliRate = kSeconds / cli;
-    std::printf("bench mp3: encoder_x_realtime=%.1f lame_cli_x_realtime=%.1f ratio=%.2f\n", encoderRate, cliRate,
+    std::printf("bench mp3: arch=%s encoder_x_realtime=%.1f lame_cli_x_realtime=%.1f ratio=%.2f\n", testsupport::kTargetArch, encoderRate, cliRate,
                 encoderRate / cliRate);
     return 0;
 }

@@ -226,7 +226,7 @@ int main() {
                 audio > 0 ? perThread[1] / audio : -1.0,
                 server0 >= 0 && server1 >= 0 && audio > 0 ? (server1 - server0) / audio : -1.0, c.ok ? 1 : 0,
                 parecAudio, parecCpu);
-    std::printf("bench capture_wav: cpu_ms_per_audio_s=%.2f parec_cpu_ms_per_audio_s=%.2f blocks=%u dropped=%u\n",
+    std::printf("bench capture_wav: arch=%s cpu_ms_per_audio_s=%.2f parec_cpu_ms_per_audio_s=%.2f blocks=%u dropped=%u\n", testsupport::kTargetArch,
                 ours_ms, parec_ms, blocks, dropped);
     return 0;
 }

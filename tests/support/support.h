@@ -10,6 +10,9 @@
 
 namespace testsupport {
 
+// The target this program was built for, as the benchmarks print it.
+constexpr const char* kTargetArch = sizeof(void*) == 8 ? "x64" : "x86";
+
 // A fresh folder under the temporary folder, removed with its content.
 class TempDir {
 public:
