@@ -3,12 +3,20 @@
 #include <windows.h>
 #include <shlobj.h>
 
+#include <cctype>
+#include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <string>
+#include <variant>
+#include <vector>
 
 #include "diagnostics/eventlog.h"
 #include "diagnostics/report.h"
+#include "kit/exceptions.h"
+#include "kit/level_coefficient.h"
 #include "kit/oslib.h"
 #include "kit/regkey.h"
 
@@ -16,14 +24,155 @@ namespace {
 
 constexpr const char* kTraceSource = "config/snt_config";
 
+// Room a storage folder leaves in a path for a recording's name
+// ("SNT_dd_mm_yy__hh-mm-ss.mp3" and a little more).
+constexpr std::size_t kFileNameRoom = 40;
+
 void logEnv(int line, const char* name) {
     fw::setTraceOrigin(kTraceSource, line);
     fw::setEventLevel(fw::LEVEL_ENV);
     fw::logEvent(name, "%s", "");
 }
 
-bool readBool(const kit::RegKey& key, const char* name) { return key.readUnsigned(name) != 0; }
-int32_t readInt(const kit::RegKey& key, const char* name) { return static_cast<int32_t>(key.readUnsigned(name)); }
+template <class... Fs>
+struct overloaded : Fs... {
+    using Fs::operator()...;
+};
+template <class... Fs>
+overloaded(Fs...) -> overloaded<Fs...>;
+
+using Member = std::variant<int32_t SntConfig::*, bool SntConfig::*, kit::shared_string SntConfig::*,
+                            double SntConfig::*>;
+
+// One stored value: its registry name, the member it fills, the default of a
+// number or flag (the folder and the coefficient have their own), the numbers
+// it accepts, and whether the calibration found it.
+struct StoredValue {
+    const char* name;
+    Member member;
+    int32_t fallback = 0;
+    int32_t low = INT32_MIN;
+    int32_t high = INT32_MAX;
+    bool calibration = false;
+};
+
+// In the order of reading and writing.
+const StoredValue kValues[] = {
+    {.name = "Line", .member = &SntConfig::line, .calibration = true},
+    {.name = "StorageDir", .member = &SntConfig::storageDir},
+    {.name = "LastFormat", .member = &SntConfig::lastFormat, .fallback = 1, .low = 0, .high = 4},
+    {.name = "Remind30min", .member = &SntConfig::remind30min},
+    {.name = "lastBitrate", .member = &SntConfig::lastBitrate, .fallback = 128, .low = 8, .high = 320},
+    {.name = "RemindOutOfSpace", .member = &SntConfig::remindOutOfSpace},
+    {.name = "StartInTray", .member = &SntConfig::startInTray},
+    {.name = "needCalibration", .member = &SntConfig::needCalibration, .fallback = 1},
+    {.name = "Xpos", .member = &SntConfig::xPos, .fallback = 20},
+    {.name = "Ypos", .member = &SntConfig::yPos, .fallback = 20},
+    {.name = "startUpDialog", .member = &SntConfig::startUpDialog, .fallback = 1},
+    {.name = "VolumeLevel", .member = &SntConfig::volumeLevel, .fallback = 32767, .low = 0, .high = 65535,
+     .calibration = true},
+    {.name = "VolumeCoeff", .member = &SntConfig::volumeCoeff, .calibration = true},
+};
+
+void setDefault(SntConfig& config, const StoredValue& v) {
+    std::visit(overloaded{[&](int32_t SntConfig::*m) { config.*m = v.fallback; },
+                          [&](bool SntConfig::*m) { config.*m = v.fallback != 0; },
+                          [&](kit::shared_string SntConfig::*m) { config.*m = defaultStorageFolder(); },
+                          [&](double SntConfig::*m) { config.*m = 1.0; }},
+               v.member);
+}
+
+std::string coefficientText(double coefficient) {
+    char text[256];
+    std::snprintf(text, sizeof text, "%lf", coefficient);
+    return text;
+}
+
+// The member's value as it is written to the registry.
+std::string describe(const SntConfig& config, const StoredValue& v) {
+    return std::visit(overloaded{[&](int32_t SntConfig::*m) { return std::to_string(config.*m); },
+                                 [&](bool SntConfig::*m) { return std::string(config.*m ? "1" : "0"); },
+                                 [&](kit::shared_string SntConfig::*m) { return "\"" + (config.*m).str() + "\""; },
+                                 [&](double SntConfig::*m) { return coefficientText(config.*m); }},
+                      v.member);
+}
+
+// Only the whole text as one number counts (blanks around it aside).
+std::optional<double> parseCoefficient(const char* text) {
+    char* end = nullptr;
+    double value = std::strtod(text, &end);
+    if (end == text) return std::nullopt;
+    while (std::isspace(static_cast<unsigned char>(*end))) ++end;
+    if (*end != '\0' || !kit::isSaneLevelCoefficient(value)) return std::nullopt;
+    return value;
+}
+
+std::string storedKind(const kit::RegKey& key, const char* name) {
+    DWORD type = REG_NONE;
+    ::RegQueryValueExA(key.handle(), name, nullptr, &type, nullptr, nullptr);
+    switch (type) {
+        case REG_BINARY: return "binary data";
+        case REG_DWORD: return "a number";
+        case REG_SZ:
+        case REG_EXPAND_SZ: return "text";
+        case REG_MULTI_SZ: return "a list of texts";
+        case REG_QWORD: return "a 64-bit number";
+        default: return "data of registry type " + std::to_string(type);
+    }
+}
+
+// What reading one value found: taken into its member, missing, or
+// something that cannot be used (and what it was).
+struct Reading {
+    enum Outcome { Taken, Missing, Unusable } outcome;
+    std::string found;
+};
+
+Reading taken() { return {Reading::Taken, {}}; }
+Reading unusable(std::string found) { return {Reading::Unusable, std::move(found)}; }
+
+Reading readValue(const kit::RegKey& key, const StoredValue& v, SntConfig& config) {
+    try {
+        return std::visit(
+            overloaded{[&](int32_t SntConfig::*m) {
+                           auto number = static_cast<int32_t>(key.readUnsigned(v.name));
+                           if (number < v.low || number > v.high) return unusable(std::to_string(number));
+                           config.*m = number;
+                           return taken();
+                       },
+                       [&](bool SntConfig::*m) {
+                           config.*m = key.readUnsigned(v.name) != 0;
+                           return taken();
+                       },
+                       [&](kit::shared_string SntConfig::*m) {
+                           kit::shared_string text = key.readString(v.name);
+                           if (!isStorableFolder(text.c_str())) return unusable("\"" + text.str() + "\"");
+                           config.*m = text;
+                           return taken();
+                       },
+                       [&](double SntConfig::*m) {
+                           kit::shared_string text = key.readString(v.name);
+                           std::optional<double> coefficient = parseCoefficient(text.c_str());
+                           if (!coefficient) return unusable("\"" + text.str() + "\"");
+                           config.*m = *coefficient;
+                           return taken();
+                       }},
+            v.member);
+    } catch (const kit::RegNoValueError&) {
+        return {Reading::Missing, {}};
+    } catch (const kit::Exception&) {
+        return unusable(storedKind(key, v.name));
+    }
+}
+
+void warnReplaced(const SntConfig& config, const StoredValue& v, const Reading& r) {
+    std::string fallback = describe(config, v);
+    if (r.outcome == Reading::Missing)
+        FW_LOG(fw::LEVEL_WARN, "SettingMissing", "\"%s\" is missing; its default %s is used", v.name, fallback.c_str());
+    else
+        FW_LOG(fw::LEVEL_WARN, "SettingUnusable", "\"%s\" holds %s, which cannot be used; its default %s is used",
+               v.name, r.found.c_str(), fallback.c_str());
+}
 
 }  // namespace
 
@@ -37,53 +186,57 @@ kit::shared_string defaultStorageFolder() {
     return "C:\\";
 }
 
+bool isStorableFolder(const char* text) noexcept {
+    if (!text) return false;
+    std::size_t length = std::strlen(text);
+    if (length < 3 || length + kFileNameRoom >= MAX_PATH) return false;
+    auto separator = [](char c) { return c == '\\' || c == '/'; };
+    bool onDrive = std::isalpha(static_cast<unsigned char>(text[0])) && text[1] == ':' && separator(text[2]);
+    bool onShare = separator(text[0]) && separator(text[1]) && !separator(text[2]);
+    return onDrive || onShare;
+}
+
 kit::shared_string autostartCommand(const char* programPath) {
     bool blank = std::strchr(programPath, ' ') != nullptr;
     return kit::shared_string::format(blank ? "\"%s\" --tray_run" : "%s --tray_run", programPath);
 }
 
-SntConfig::SntConfig()
-    : line(0),
-      lastFormat(1),
-      lastBitrate(128),
-      xPos(20),
-      yPos(20),
-      volumeLevel(32767),
-      storageDir(defaultStorageFolder()),
-      volumeCoeff(1.0),
-      remind30min(false),
-      remindOutOfSpace(false),
-      startInTray(false),
-      needCalibration(true),
-      startUpDialog(true) {}
+SntConfig::SntConfig() {
+    for (const StoredValue& v : kValues) setDefault(*this, v);
+}
 
 bool SntConfig::load() {
     logEnv(__LINE__, "SntConfig::load ()");
-    fw::catchAndReport(
-        kTraceSource, __LINE__,
-        [this] {
-            kit::RegKey key(HKEY_CURRENT_USER, kKeyPath, true);
-            line = readInt(key, "Line");
-            storageDir = key.readString("StorageDir");
-            lastFormat = readInt(key, "LastFormat");
-            remind30min = readBool(key, "Remind30min");
-            lastBitrate = readInt(key, "lastBitrate");
-            remindOutOfSpace = readBool(key, "RemindOutOfSpace");
-            startInTray = readBool(key, "StartInTray");
-            needCalibration = readBool(key, "needCalibration");
-            xPos = readInt(key, "Xpos");
-            yPos = readInt(key, "Ypos");
-            startUpDialog = readBool(key, "startUpDialog");
-            volumeLevel = readInt(key, "VolumeLevel");
-            kit::shared_string coefficient = key.readString("VolumeCoeff");
-            double value = 0;
-            if (std::sscanf(coefficient.c_str(), "%lf", &value) == 1) volumeCoeff = value;
-        },
-        fw::LEVEL_WARN);
-    if (fw::takeExceptionReported()) {
+    std::optional<kit::RegKey> key;
+    fw::catchAndReport(kTraceSource, __LINE__, [&] { key.emplace(HKEY_CURRENT_USER, kKeyPath, true); }, fw::LEVEL_WARN);
+    bool unreadable = fw::takeExceptionReported();
+
+    std::vector<std::pair<const StoredValue*, Reading>> replaced;
+    bool anythingStored = false;
+    for (const StoredValue& v : kValues) {
+        Reading r = unreadable ? Reading{Reading::Missing, {}} : readValue(*key, v, *this);
+        anythingStored |= r.outcome != Reading::Missing;
+        if (r.outcome != Reading::Taken) replaced.emplace_back(&v, std::move(r));
+    }
+    if (!anythingStored) {  // the first run, or a key that cannot be read
+        for (const auto& entry : replaced) setDefault(*this, *entry.first);
         logEnv(__LINE__, "Loading config from registry failed, saving default configuration.");
         save();
         return false;
+    }
+    if (!replaced.empty()) {
+        bool calibrationLost = false;
+        for (const auto& [v, r] : replaced) {
+            setDefault(*this, *v);
+            warnReplaced(*this, *v, r);
+            calibrationLost |= v->calibration;
+        }
+        if (calibrationLost && !needCalibration) {
+            needCalibration = true;
+            FW_LOG(fw::LEVEL_WARN, "CalibrationLost", "%s",
+                   "a calibration value was replaced: the recording levels are to be calibrated again");
+        }
+        save();
     }
     logEnv(__LINE__, "Successfully loaded");
     return true;
@@ -95,21 +248,13 @@ bool SntConfig::save() {
     if (static_cast<uint32_t>(yPos) > static_cast<uint32_t>(::GetSystemMetrics(SM_CYSCREEN))) yPos = 10;
     fw::catchAndReportFatal(kTraceSource, __LINE__, [this] {
         kit::RegKey key(HKEY_CURRENT_USER, kKeyPath, true);
-        key.writeString("StorageDir", storageDir.c_str());
-        key.writeUnsigned("Line", static_cast<uint32_t>(line));
-        key.writeUnsigned("Remind30min", remind30min ? 1 : 0);
-        key.writeUnsigned("RemindOutOfSpace", remindOutOfSpace ? 1 : 0);
-        key.writeUnsigned("lastBitrate", static_cast<uint32_t>(lastBitrate));
-        key.writeUnsigned("LastFormat", static_cast<uint32_t>(lastFormat));
-        key.writeUnsigned("StartInTray", startInTray ? 1 : 0);
-        key.writeUnsigned("needCalibration", needCalibration ? 1 : 0);
-        key.writeUnsigned("Xpos", static_cast<uint32_t>(xPos));
-        key.writeUnsigned("Ypos", static_cast<uint32_t>(yPos));
-        key.writeUnsigned("VolumeLevel", static_cast<uint32_t>(volumeLevel));
-        key.writeUnsigned("startUpDialog", startUpDialog ? 1 : 0);
-        char coefficient[256];
-        std::snprintf(coefficient, sizeof coefficient, "%lf", volumeCoeff);
-        key.writeString("VolumeCoeff", coefficient);
+        for (const StoredValue& v : kValues) {
+            std::visit(overloaded{[&](int32_t SntConfig::*m) { key.writeUnsigned(v.name, static_cast<uint32_t>(this->*m)); },
+                                  [&](bool SntConfig::*m) { key.writeUnsigned(v.name, this->*m ? 1 : 0); },
+                                  [&](kit::shared_string SntConfig::*m) { key.writeString(v.name, (this->*m).c_str()); },
+                                  [&](double SntConfig::*m) { key.writeString(v.name, coefficientText(this->*m).c_str()); }},
+                       v.member);
+        }
     });
     logEnv(__LINE__, "Successfully saved");
     return true;

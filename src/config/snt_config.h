@@ -14,9 +14,14 @@ public:
 
     SntConfig();  // the defaults
 
-    // Reads every value. On any failure (first run, a missing or mistyped
-    // value) the whole configuration is written back, with what was read so
-    // far and the defaults for the rest, and the answer is false.
+    // Reads every value on its own. A value that is missing, of the wrong
+    // type or unusable (a format that does not exist, an absurd level
+    // coefficient, a folder that is no absolute path) takes its own default
+    // alone, with a WARN that says what was found, and is written back; the
+    // other values keep what was stored. When a calibration value is lost,
+    // needCalibration is set so that the user is asked again.
+    // False when nothing was stored (the first run: the defaults are written)
+    // or the key cannot be read.
     bool load();
     // Writes every value; a failure ends the process (the settings must not
     // be half written without anybody knowing).
@@ -26,6 +31,9 @@ public:
     void disableAutostart();
     bool isAutostartEnabled();
 
+    // Every stored value is one line of the table in snt_config.cpp (name,
+    // member, default, accepted range): a new setting is a member here and a
+    // line there.
     int32_t line;
     int32_t lastFormat;
     int32_t lastBitrate;
@@ -41,9 +49,14 @@ public:
     bool startUpDialog;
 };
 
-// The folder recordings go to when nothing is stored: the user's music
+// The folder recordings go to when nothing usable is stored: the user's music
 // folder, else the documents folder, else the profile folder.
 kit::shared_string defaultStorageFolder();
+
+// Text that can be stored as the storage folder: an absolute path ("X:\..."
+// or "\\server\share...") short enough to leave room for a file name in it.
+// Whether the folder exists now is not asked (a removable drive may be away).
+bool isStorableFolder(const char* text) noexcept;
 
 // The Run key's command: the program's path (quoted when it holds a blank,
 // so that no other program can be started in its place) and " --tray_run".
