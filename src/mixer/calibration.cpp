@@ -8,6 +8,7 @@
 
 #include "diagnostics/eventlog.h"
 #include "kit/exceptions.h"
+#include "kit/level_coefficient.h"
 
 namespace kit {
 namespace {
@@ -82,6 +83,13 @@ std::optional<Measurement> chooseLoudest(const MeasurementList& candidates) {
     return best;
 }
 
+std::optional<double> coefficientForPeak(int peak, uint32_t threshold) noexcept {
+    if (static_cast<int64_t>(peak) <= static_cast<int64_t>(threshold) || peak <= 0) return std::nullopt;
+    double coefficient = kFullScale / peak;
+    if (!isSaneLevelCoefficient(coefficient)) return std::nullopt;
+    return coefficient;
+}
+
 int Mixer::waitForSound(uint32_t threshold) {
     int current = 0;
     for (int round = 0; round < 7; ++round) {
@@ -145,8 +153,9 @@ CalibrationResult Mixer::calibrateLines(uint32_t threshold) {
     current = waitForSound(threshold);
     sounds.stopWave();
     FW_TRACE("Volume2 %d (id = %d)\n", current, static_cast<int>(line));
-    if (current <= 0) throwNothingHears(__LINE__);
-    double coefficient = kFullScale / current;
+    std::optional<double> found = coefficientForPeak(current, threshold);
+    if (!found) throwNothingHears(__LINE__);
+    double coefficient = *found;
     FW_TRACE("Coeff = %lf\n", coefficient);
     FW_TRACE("line = %d\nlevel = %dcoeff = %lf\n", static_cast<int>(line), static_cast<int>(level), coefficient);
     FW_TRACE("CALIBRATING DONE");
@@ -167,8 +176,9 @@ CalibrationResult Mixer::calibrateCoefficientOnly(uint32_t threshold) {
     current = waitForSound(threshold);
     sounds.stopWave();
     FW_TRACE("Volume2 %d (no line chosen)\n", current);
-    if (current <= 0 || static_cast<int64_t>(current) <= static_cast<int64_t>(threshold)) throwNothingHears(__LINE__);
-    double coefficient = kFullScale / current;
+    std::optional<double> found = coefficientForPeak(current, threshold);
+    if (!found) throwNothingHears(__LINE__);
+    double coefficient = *found;
     FW_TRACE("Coeff = %lf\n", coefficient);
     FW_TRACE("CALIBRATING DONE");
     CalibrationResult result;

@@ -23,5 +23,10 @@ MeasurementList removeHeardBy(MeasurementList candidates, const MeasurementList&
 // The loudest entry; on equal volumes the one measured first. None for an
 // empty list.
 std::optional<Measurement> chooseLoudest(const MeasurementList& candidates);
+// The coefficient that lifts the test sound's final peak to full scale. None
+// when the peak is too quiet to calibrate on: at or below the threshold under
+// which a line counts as silent, or so low that the coefficient would leave
+// the sane range (kit/level_coefficient.h).
+std::optional<double> coefficientForPeak(int peak, uint32_t threshold) noexcept;
 
 }  // namespace kit

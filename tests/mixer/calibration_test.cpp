@@ -148,6 +148,35 @@ TEST(Calibration, AFinalPeakOfZeroFailsWithAClearError) {
     EXPECT_THAT(b.events.added(), Not(HasSubstr("CALIBRATING DONE")));
 }
 
+// A line that heard the wave sound while lines were measured, but whose final
+// peak is too quiet to scale up (1 would give the coefficient 32767): refused
+// as on the path without a line, with the same words.
+TEST(Calibration, AFinalPeakAtOrBelowTheThresholdIsRefusedLikeSilence) {
+    for (int16_t peak : {1, 500}) {
+        Bench b;
+        b.probe.waveAverage = {{kCd, 5000}};
+        b.probe.peakAtVolume = {{32767, peak}};
+        try {
+            b.run();
+            ADD_FAILURE() << "a final peak of " << peak << " was accepted";
+        } catch (const kit::ARuntimeError& e) {
+            EXPECT_THAT(e.message().c_str(), HasSubstr("No recording input hears the test sound")) << peak;
+        }
+        EXPECT_FALSE(b.probe.wavePlaying);
+        EXPECT_THAT(b.events.added(), Not(HasSubstr("CALIBRATING DONE"))) << peak;
+    }
+}
+
+TEST(CalibrationSteps, TheCoefficientLiftsAPeakAboveTheThresholdToFullScaleWithinTheSaneRange) {
+    EXPECT_EQ(kit::coefficientForPeak(16384, 500), 32767.0 / 16384);
+    EXPECT_EQ(kit::coefficientForPeak(501, 500), 32767.0 / 501);
+    EXPECT_EQ(kit::coefficientForPeak(32767, 500), 1.0);
+    for (int peak : {1, 0, -5, 500}) EXPECT_EQ(kit::coefficientForPeak(peak, 500), std::nullopt) << peak;
+    // Whatever the threshold, no coefficient above 100 comes out.
+    EXPECT_EQ(kit::coefficientForPeak(327, 0), std::nullopt);
+    EXPECT_EQ(kit::coefficientForPeak(328, 0), 32767.0 / 328);
+}
+
 TEST(Calibration, WithoutMidiOutputNoLineIsRemoved) {
     Bench b;
     b.probe.midiAvailable = false;
@@ -216,7 +245,7 @@ TEST_P(CalibrationWithoutLineFails, WhenTheDefaultDeviceHearsNothingAboveTheThre
 }
 
 INSTANTIATE_TEST_SUITE_P(Peaks, CalibrationWithoutLineFails,
-                         ::testing::Values(FailingPeak{0}, FailingPeak{499}, FailingPeak{500}));
+                         ::testing::Values(FailingPeak{0}, FailingPeak{1}, FailingPeak{499}, FailingPeak{500}));
 
 // The sorting steps alone.
 TEST(CalibrationSteps, FilteringRemovesEveryEntryAtOrBelowTheThreshold) {
