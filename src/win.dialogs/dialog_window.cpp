@@ -57,8 +57,11 @@ DialogWindow::DialogWindow(HINSTANCE instance, int templateId, HWND owner)
 INT_PTR DialogWindow::ShowDialog() {
     FW_TRACE("ShowDialog()");
     shown = true;
-    INT_PTR code = ::DialogBoxParamA(instance, MAKEINTRESOURCEA(templateId), owner, &CustomDialogWindow::dialogProc,
-                                     reinterpret_cast<LPARAM>(static_cast<CustomDialogWindow*>(this)));
+    auto self = reinterpret_cast<LPARAM>(static_cast<CustomDialogWindow*>(this));
+    INT_PTR code = unicodeWindows ? ::DialogBoxParamW(instance, MAKEINTRESOURCEW(templateId), owner,
+                                                      &CustomDialogWindow::dialogProc, self)
+                                  : ::DialogBoxParamA(instance, MAKEINTRESOURCEA(templateId), owner,
+                                                      &CustomDialogWindow::dialogProc, self);
     shown = false;
     if (code == -1) {
         FW_TRACE("ShowModalDialog() fault.");

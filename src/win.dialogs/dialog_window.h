@@ -46,7 +46,7 @@ public:
     // Modal display; returns the dialog's result (1 OK, 2 Cancel).
     virtual INT_PTR ShowDialog();
     // Ends a modal dialog with Cancel.
-    void close();
+    virtual void close();
     bool isShown() const noexcept { return shown; }
     int getTemplateId() const noexcept { return templateId; }
 
@@ -61,6 +61,9 @@ protected:
     HINSTANCE instance;
     HWND owner;
     bool shown = false;
+    // Made with Unicode windows, so that its edit boxes keep every character
+    // typed (an ANSI edit box turns what the code page lacks into "?").
+    bool unicodeWindows = false;
 };
 
 }  // namespace kit

@@ -7,8 +7,10 @@
 #include <memory>
 
 #include "backend/snt_dll.h"
+#include "config/snt_config.h"
 #include "diagnostics/eventlog.h"
 #include "kit/exceptions.h"
+#include "reminders/reminders.h"
 #include "resource.h"
 #include "win.dialogs/file_save_logic.h"
 
@@ -27,9 +29,39 @@ std::string dialogText(HWND dialog, int id, int chars) {
     text.resize(static_cast<std::size_t>(got < 0 ? 0 : got));
     return text;
 }
+
+std::wstring wideText(HWND window) {
+    std::wstring text(static_cast<std::size_t>(::GetWindowTextLengthW(window)) + 1, L'\0');
+    int got = ::GetWindowTextW(window, text.data(), static_cast<int>(text.size()));
+    text.resize(static_cast<std::size_t>(got < 0 ? 0 : got));
+    return text;
+}
+
+std::string withBackslash(std::string folder) {
+    if (folder.empty() || folder.back() != '\\') folder += '\\';
+    return folder;
+}
+
+// The volume that holds a folder, as the user knows it ("D:\", "\\server\share\").
+std::string volumeOf(const std::string& folder) {
+    char volume[MAX_PATH] = {};
+    if (::GetVolumePathNameA(folder.c_str(), volume, MAX_PATH)) return volume;
+    return folder;
+}
+
+// Message boxes the dialog owns: a question still open when the dialog is closed.
+BOOL CALLBACK endOwnedMessageBox(HWND window, LPARAM dialog) {
+    char name[16] = {};
+    ::GetClassNameA(window, name, sizeof name);
+    if (::GetWindow(window, GW_OWNER) == reinterpret_cast<HWND>(dialog) && std::string(name) == "#32770")
+        ::EndDialog(window, IDCANCEL);
+    return TRUE;
+}
 }  // namespace
 
-FileSaveDialog::FileSaveDialog(HINSTANCE instance) : DialogWindow(instance, IDD_FILE_SAVE, nullptr) {
+FileSaveDialog::FileSaveDialog(HINSTANCE instance)
+    : DialogWindow(instance, IDD_FILE_SAVE, nullptr), folder(withBackslash(defaultStorageFolder().str())) {
+    unicodeWindows = true;
     ensureCommonControls();
     std::unique_ptr<char[]> proposed(backend::makeFileName());
     fileName = proposed.get();
@@ -39,18 +71,21 @@ FileSaveDialog::FileSaveDialog(HINSTANCE instance) : DialogWindow(instance, IDD_
 int FileSaveDialog::getFormat() const noexcept { return filesave::codeFromIndex(formatIndex); }
 
 void FileSaveDialog::setFolder(const char* text) {
-    if (!text) return;
-    DWORD attributes = ::GetFileAttributesA(text);
+    if (!text || !isStorableFolder(text)) return;
+    std::string candidate = filesave::resolvePath(text, {});
+    DWORD attributes = ::GetFileAttributesA(candidate.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) return;  // a file is no folder
-    HANDLE dir = ::CreateFileA(text, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                               FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    HANDLE dir = ::CreateFileA(candidate.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                               OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (dir == INVALID_HANDLE_VALUE) return;
     ::CloseHandle(dir);
-    folder = text;
-    if (folder.empty() || folder.back() != '\\') folder += '\\';
+    folder = withBackslash(candidate);
 }
 
-void FileSaveDialog::setFormat(int code) noexcept { formatIndex = filesave::indexFromCode(code); }
+void FileSaveDialog::setFormat(int code) noexcept {
+    int index = filesave::indexFromCode(code);
+    formatIndex = filesave::isValidIndex(index) ? index : filesave::indexFromCode(backend::FORMAT_MP3_128);
+}
 
 void FileSaveDialog::setBitrate(int value) noexcept {
     if (value > 0) bitrate = value;
@@ -65,7 +100,14 @@ void FileSaveDialog::handleMessage(UINT message, WPARAM wParam, LPARAM, LRESULT&
     }
 }
 
+void FileSaveDialog::close() {
+    if (hDlg) ::EnumThreadWindows(::GetWindowThreadProcessId(hDlg, nullptr), &endOwnedMessageBox,
+                                  reinterpret_cast<LPARAM>(hDlg));
+    DialogWindow::close();
+}
+
 void FileSaveDialog::initDialog() {
+    offeredFolder = folder;
     HWND list = ::GetDlgItem(hDlg, IDC_BITRATE);
     for (int i = 0; i < static_cast<int>(std::size(filesave::kBitrates)); ++i) {
         char item[16];
@@ -96,7 +138,10 @@ void FileSaveDialog::initDialog() {
 
 void FileSaveDialog::showPath() {
     path = folder + fileName;
-    ::SetDlgItemTextA(hDlg, IDC_PATH, path.c_str());
+    // A name with characters the code page cannot hold stays as typed, so
+    // that OK can say which ones they are.
+    if (filesave::charactersOutsideCodePage(wideText(::GetDlgItem(hDlg, IDC_PATH))).empty())
+        ::SetDlgItemTextA(hDlg, IDC_PATH, path.c_str());
 }
 
 void FileSaveDialog::updateControls() {
@@ -123,7 +168,9 @@ void FileSaveDialog::enableTimeControls(bool enable) {
 void FileSaveDialog::command(WORD id, WORD code) {
     switch (id) {
     case IDOK:
-    case IDCANCEL: endDialog(id); break;
+        if (acceptOutput()) endDialog(IDOK);
+        break;
+    case IDCANCEL: endDialog(IDCANCEL); break;
     case IDC_CHANGE_PATH:
         if (code == BN_CLICKED) browse();
         break;
@@ -195,4 +242,59 @@ void FileSaveDialog::browse() {
     updatePathVars();
     ::CheckDlgButton(hDlg, IDC_FORMAT_WAV - 1 + formatIndex, BST_CHECKED);
     updateControls();
+}
+
+// ---- OK -----------------------------------------------------------------------------------
+
+bool FileSaveDialog::acceptOutput() {
+    if (!storableCharacters()) return false;
+    std::string typed = dialogText(hDlg, IDC_PATH, kPathChars);
+    if (typed.empty()) return true;  // what cannot be created, the engine answers for
+    path = filesave::resolvePath(typed, offeredFolder);
+    updatePathVars();
+    updateControls();  // the extension of the format, shown
+    if (std::optional<std::string> reserved = filesave::reservedComponent(path))
+        return refuse(filesave::reservedNameMessage(*reserved));
+    return enoughSpace() && replaceAllowed();
+}
+
+bool FileSaveDialog::refuse(const std::string& text) {
+    ::MessageBoxA(hDlg, text.c_str(), "Sonotape", MB_OK | MB_ICONWARNING);
+    focusPath();
+    return false;
+}
+
+void FileSaveDialog::focusPath() {
+    if (shown) ::SendMessageA(hDlg, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(::GetDlgItem(hDlg, IDC_PATH)), TRUE);
+}
+
+bool FileSaveDialog::storableCharacters() {
+    std::wstring outside = filesave::charactersOutsideCodePage(wideText(::GetDlgItem(hDlg, IDC_PATH)));
+    if (outside.empty()) return true;
+    FW_TRACE("the path holds %d characters the code page cannot hold", static_cast<int>(outside.size()));
+    ::MessageBoxW(hDlg, filesave::codePageMessage(outside).c_str(), L"Sonotape", MB_OK | MB_ICONWARNING);
+    focusPath();
+    return false;
+}
+
+// Less free space than the space watcher stops a recording at: the recording
+// would end moments after it began.
+bool FileSaveDialog::enoughSpace() {
+    uint64_t available = 0;
+    if (!kit::platformFreeSpace(folder.c_str(), &available)) return true;  // no such folder: the engine says so
+    const auto needed = static_cast<uint64_t>(kit::OutOfSpaceReminder::kMustStopBytes);
+    if (available >= needed) return true;
+    FW_TRACE("only %llu bytes free in %s", static_cast<unsigned long long>(available), folder.c_str());
+    return refuse(filesave::lowSpaceMessage(volumeOf(folder), available, needed));
+}
+
+// As the platform's save dialogs do: an existing file is replaced only on Yes; No is the default.
+bool FileSaveDialog::replaceAllowed() {
+    DWORD attributes = ::GetFileAttributesA(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY)) return true;
+    int answer = ::MessageBoxA(hDlg, filesave::replaceQuestion(path).c_str(), "Sonotape",
+                               MB_YESNO | MB_ICONWARNING | MB_DEFBUTTON2);
+    if (answer == IDYES) return shown;
+    focusPath();
+    return false;
 }

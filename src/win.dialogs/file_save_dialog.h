@@ -1,6 +1,11 @@
 // The recording options dialog, shown at the start of every recording while
 // sound is already being captured: folder and file name, format and bit rate,
 // an optional time limit and a shutdown after the recording.
+//
+// OK is taken only for a file that can be written as named: a name the
+// system's code page can hold, no device name, enough free space where it
+// goes; an existing file is replaced only when the user says so. Otherwise
+// the dialog says why and stays open.
 #pragma once
 
 #include <windows.h>
@@ -28,10 +33,17 @@ public:
     bool isShutdownWanted() const noexcept { return shutdown && timeLimit; }
 
     // Priming from the settings, before the dialog is shown.
-    // Taken only when `text` names an existing folder; a backslash is appended when missing.
+    // Taken only when `text` names an existing folder with room for a file
+    // name in it; a backslash is appended when missing. Until a folder is
+    // taken the dialog offers the default storage folder (never a drive root
+    // that nobody asked for).
     void setFolder(const char* text);
+    // A code that names no format offers the default format (MP3 128).
     void setFormat(int code) noexcept;
     void setBitrate(int value) noexcept;  // taken only when greater than 0
+
+    // Ends the dialog with Cancel, and a question it is asking with it.
+    void close() override;
 
     void handleMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result, bool& handled) override;
 
@@ -43,11 +55,20 @@ private:
     void browse();
     void showPath();
     void enableTimeControls(bool enable);
+    // OK: the path made complete and checked; false (after saying why) keeps the dialog open.
+    bool acceptOutput();
+    bool storableCharacters();
+    bool enoughSpace();
+    bool replaceAllowed();
+    // Says why OK is not taken; false.
+    bool refuse(const std::string& text);
+    void focusPath();
 
     int formatIndex = 2;
     std::string path;
     std::string fileName;
-    std::string folder = "C:\\";
+    std::string folder;
+    std::string offeredFolder;  // the folder shown when the dialog opened; names typed without one go there
     int bitrate = 32;
     bool timeLimit = false;
     bool shutdown = false;

@@ -2,6 +2,8 @@
 // extensions, path splitting and the time-limit fields.
 #pragma once
 
+#include <cstdint>
+#include <optional>
 #include <string>
 
 namespace filesave {
@@ -19,11 +21,38 @@ const char* extensionFor(int index) noexcept;
 std::string withExtension(const std::string& name, int index);
 
 struct PathParts {
-    std::string folder;  // up to and including the last backslash
+    std::string folder;  // up to and including the last backslash (or slash)
     std::string name;    // the rest
 };
-// Without any backslash the whole path is the folder and the name is empty.
+// Without any backslash or slash the whole path is the folder and the name is empty.
 PathParts splitPath(const std::string& path);
+
+// "X:\..." or "\\server\share...", with either kind of slash.
+bool isAbsolutePath(const std::string& path) noexcept;
+// The path as the program stores it: slashes turned into backslashes, and a
+// path that is not absolute taken as relative to `folder` (which ends with a
+// backslash). An empty path stays empty.
+std::string resolvePath(const std::string& typed, const std::string& folder);
+
+// A name the platform reserves for a device (CON, PRN, AUX, NUL, COM1-COM9,
+// LPT1-LPT9), whatever its case, extension or trailing blanks: "nul.wav",
+// "Com3.tar.mp3", "aux ". Only the part before the first dot counts.
+bool isReservedDeviceName(const std::string& component);
+// The first folder or file name of the path that is such a name.
+std::optional<std::string> reservedComponent(const std::string& path);
+
+// The characters of `text` that the system's code page cannot hold, each once,
+// in the order they first appear.
+std::wstring charactersOutsideCodePage(const std::wstring& text);
+
+// A byte count as people read it: "512 bytes", "900 KB", "2.9 MB", "4.2 GB".
+std::string formatBytes(uint64_t bytes);
+
+// What the dialog says when OK cannot be accepted, or asks before it is.
+std::string reservedNameMessage(const std::string& component);
+std::string replaceQuestion(const std::string& path);
+std::string lowSpaceMessage(const std::string& volume, uint64_t freeBytes, uint64_t neededBytes);
+std::wstring codePageMessage(const std::wstring& characters);
 
 // The number of a numbers-only edit: its leading digits, 0 when there are none.
 int readNumber(const char* text) noexcept;

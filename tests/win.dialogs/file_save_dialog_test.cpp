@@ -2,15 +2,20 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <algorithm>
 #include <string>
 
+#include "config/snt_config.h"
 #include "dialog_driver.h"
+#include "diagnostics/problem_windows.h"
+#include "reminders/reminders.h"
 #include "resource.h"
 #include "support/screenshot.h"
-#include "diagnostics/problem_windows.h"
+#include "support/small_drive.h"
 #include "support/support.h"
 #include "support/ui.h"
 #include "win.dialogs/file_save_dialog.h"
+#include "win.dialogs/file_save_logic.h"
 
 namespace {
 
@@ -20,6 +25,12 @@ using ::testing::StartsWith;
 constexpr const char* kTitle = "File save...";
 
 HINSTANCE instance() { return ::GetModuleHandleA(nullptr); }
+
+// The folder offered when no usable one is stored.
+std::string musicFolder() {
+    std::string folder = defaultStorageFolder().str();
+    return folder.back() == '\\' ? folder : folder + "\\";
+}
 
 class OptionsDialog : public ::testing::Test {
 protected:
@@ -34,7 +45,7 @@ TEST_F(OptionsDialog, OpensWithTheProposedNameAsMp3In128AndTheTimeLimitOff) {
     EXPECT_TRUE(dialog->isShown());
     EXPECT_TRUE(::IsWindowEnabled(::GetDesktopWindow()));
 
-    EXPECT_EQ(run.text(IDC_PATH), "C:\\" + name + ".mp3");
+    EXPECT_EQ(run.text(IDC_PATH), musicFolder() + name + ".mp3");
     EXPECT_TRUE(run.checked(IDC_FORMAT_MP3_128));
     EXPECT_FALSE(run.checked(IDC_FORMAT_WAV));
     EXPECT_FALSE(::IsWindowEnabled(run.item(IDC_BITRATE)));
@@ -56,7 +67,7 @@ TEST_F(OptionsDialog, OpensWithTheProposedNameAsMp3In128AndTheTimeLimitOff) {
     run.click(IDOK);
     EXPECT_EQ(run.result(), IDOK);
     EXPECT_FALSE(dialog->isShown());
-    EXPECT_EQ(dialog->getPath(), "C:\\" + name + ".mp3");
+    EXPECT_EQ(dialog->getPath(), musicFolder() + name + ".mp3");
     EXPECT_EQ(dialog->getFormat(), 1);
     EXPECT_FALSE(dialog->hasTimeLimit());
 }
@@ -218,21 +229,222 @@ TEST_F(OptionsDialog, TheFolderIsTakenOnlyWhenItExists) {
     EXPECT_EQ(run.text(IDC_PATH), dir.path() + "\\" + dialog->getFileName());
 }
 
-TEST_F(OptionsDialog, AnUnknownStoredFormatIsReportedAndLeavesNoButtonChecked) {
+TEST_F(OptionsDialog, AnUnknownStoredFormatOffersTheDefaultFormat) {
     dialog->setFormat(7);
     testsupport::EventsFile events;
     ModalRun run(*dialog, kTitle);
     ASSERT_TRUE(run.window());
-    for (int id = IDC_FORMAT_WAV; id <= IDC_FORMAT_MP3_USER; ++id) EXPECT_FALSE(run.checked(id)) << id;
-    EXPECT_EQ(run.text(IDC_PATH), "");
-    std::string added = events.added();
-    EXPECT_THAT(added, HasSubstr("Programm doesn't know anything about 8 file format"));
-    EXPECT_THAT(added, HasSubstr("message: Invalid file format, file = win.dialogs/file_save_dialog"));
-    run.click(IDC_FORMAT_WAV);  // the user can still choose
-    EXPECT_EQ(dialog->getFormat(), 3);
+    EXPECT_TRUE(run.checked(IDC_FORMAT_MP3_128));
+    EXPECT_EQ(run.text(IDC_PATH), musicFolder() + dialog->getFileName());
+    EXPECT_THAT(run.text(IDC_PATH), ::testing::EndsWith(".mp3"));
+    EXPECT_THAT(events.added(), ::testing::Not(HasSubstr("Invalid file format")));
     run.click(IDCANCEL);
     EXPECT_EQ(run.result(), IDCANCEL);
-    fw::requestNotice(fw::programNotice(), false);  // the report's notice leaves the screen
+}
+
+// ---- what OK refuses or asks ------------------------------------------------------------
+
+// The message box the dialog shows, once it is there.
+HWND waitMessage() { return testsupport::waitForWindow("#32770", "Sonotape", 5000); }
+
+std::wstring messageText(HWND box) {
+    wchar_t text[2048] = {};
+    ::GetDlgItemTextW(box, 0xFFFF, text, 2048);
+    return text;
+}
+
+std::string narrow(const std::wstring& text) {
+    char buffer[4096] = {};
+    ::WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, buffer, sizeof buffer, nullptr, nullptr);
+    return buffer;
+}
+
+// Saves the message box once its text is drawn (it paints on the dialog's thread).
+void screenshotMessage(HWND box, const char* name) {
+    auto dark = [](uint32_t p) { return testsupport::Capture::red(p) < 80 && testsupport::Capture::green(p) < 80; };
+    testsupport::Capture c;
+    testsupport::waitUntil(
+        [&] {
+            c = testsupport::captureWindow(box);
+            return testsupport::countPixels(c, {0, 30, c.width, c.height}, dark) > 200;
+        },
+        3000);
+    EXPECT_TRUE(testsupport::savePng(c, testsupport::screenshotPath(name)));
+}
+
+// OK as a click (posted: the dialog's answer may be a modal question).
+void pressOk(ModalRun& run) { ::PostMessageA(run.item(IDOK), BM_CLICK, 0, 0); }
+
+void answer(HWND box, int button) {
+    ::PostMessageA(box, WM_COMMAND, button, 0);
+    testsupport::waitUntil([&] { return !::IsWindow(box); }, 3000);
+}
+
+// Stored folders that point nowhere: the music folder is offered, never a
+// drive root that nobody chose.
+TEST_F(OptionsDialog, AFolderThatPointsNowhereOffersTheMusicFolder) {
+    testsupport::TempDir dir;
+    testsupport::writeFile(dir.file("rel.wav"), "a recording");
+    char missingDrive = 0;
+    for (char c = 'z'; c > 'd' && !missingDrive; --c)
+        if (!(::GetLogicalDrives() & (1u << (c - 'a')))) missingDrive = c;
+    ASSERT_NE(missingDrive, 0);
+    std::string longFolder = dir.path() + "\\" + std::string(240, 'x');
+    for (std::string stored : {std::string(1, missingDrive) + ":\\rec", dir.file("rel.wav"), longFolder,
+                               std::string("rel.wav"), std::string("")}) {
+        kit::smartptr<FileSaveDialog> fresh(new FileSaveDialog(instance()));
+        fresh->setFolder(stored.c_str());
+        EXPECT_EQ(fresh->getFolder(), musicFolder()) << stored;
+    }
+    dialog->setFolder((dir.path() + "/").c_str());  // a usable folder with a slash is taken, with backslashes
+    EXPECT_EQ(dialog->getFolder(), dir.path() + "\\");
+}
+
+// Names typed without a folder go into the folder the dialog offered; slashes
+// become backslashes; the folder alone is the folder.
+TEST_F(OptionsDialog, ANameTypedWithoutAFolderGoesIntoTheOfferedFolder) {
+    testsupport::TempDir dir;
+    struct Typed {
+        std::string text;
+        std::string path;
+    };
+    std::string slashed = dir.path();
+    std::replace(slashed.begin(), slashed.end(), '\\', '/');
+    for (const Typed& t : {Typed{"rel.wav", dir.file("rel.wav")}, Typed{"rel", dir.file("rel.wav")},
+                           Typed{slashed + "/fwd.wav", dir.file("fwd.wav")}}) {
+        kit::smartptr<FileSaveDialog> fresh(new FileSaveDialog(instance()));
+        fresh->setFolder(dir.path().c_str());
+        fresh->setFormat(3);
+        ModalRun run(*fresh, kTitle);
+        ASSERT_TRUE(run.window());
+        run.type(IDC_PATH, t.text);
+        pressOk(run);
+        EXPECT_EQ(run.result(), IDOK) << t.text;
+        EXPECT_EQ(fresh->getPath(), t.path) << t.text;
+        EXPECT_EQ(fresh->getFolder(), dir.path() + "\\") << t.text;
+        EXPECT_EQ(fresh->getFileName(), t.path.substr(dir.path().size() + 1)) << t.text;
+    }
+}
+
+TEST_F(OptionsDialog, AnExistingFileIsReplacedOnlyWhenTheUserSaysYes) {
+    testsupport::TempDir dir;
+    std::string existing = dir.file("keep.wav");
+    testsupport::writeFile(existing, "recorded before");
+    dialog->setFolder(dir.path().c_str());
+    dialog->setFormat(3);
+    ModalRun run(*dialog, kTitle);
+    ASSERT_TRUE(run.window());
+    run.type(IDC_PATH, "keep");
+    pressOk(run);
+    HWND question = waitMessage();
+    ASSERT_TRUE(question) << "OK replaced an existing file without asking";
+    EXPECT_EQ(narrow(messageText(question)), existing + " already exists.\nDo you want to replace it?");
+    EXPECT_TRUE(::GetWindowLongA(::GetDlgItem(question, IDNO), GWL_STYLE) & BS_DEFPUSHBUTTON) << "No is the default";
+    screenshotMessage(question, "options-replace-question");
+    ::PostMessageA(question, WM_KEYDOWN, VK_RETURN, 0);  // Enter takes the default
+    ASSERT_TRUE(testsupport::waitUntil([&] { return !::IsWindow(question); }, 3000));
+    testsupport::pumpFor(200);
+    EXPECT_FALSE(run.ended()) << "No keeps the dialog open";
+    EXPECT_EQ(testsupport::readFile(existing), "recorded before");
+
+    pressOk(run);
+    question = waitMessage();
+    ASSERT_TRUE(question);
+    answer(question, IDYES);
+    EXPECT_EQ(run.result(), IDOK);
+    EXPECT_EQ(dialog->getPath(), existing);
+}
+
+TEST_F(OptionsDialog, ReservedDeviceNamesAreRefusedWithTheReason) {
+    testsupport::TempDir dir;
+    dialog->setFolder(dir.path().c_str());
+    dialog->setFormat(3);
+    ModalRun run(*dialog, kTitle);
+    ASSERT_TRUE(run.window());
+    bool first = true;
+    for (const char* name : {"nul", "CON.mp3", "com1", "Lpt9.take", "aux .wav", "prn\\take"}) {
+        run.type(IDC_PATH, dir.path() + "\\" + name);
+        pressOk(run);
+        HWND message = waitMessage();
+        ASSERT_TRUE(message) << name << " was taken";
+        std::string text = narrow(messageText(message));
+        EXPECT_THAT(text, HasSubstr("Windows reserves it for a device")) << name;
+        EXPECT_THAT(text, HasSubstr("CON, PRN, AUX, NUL, COM1 to COM9 and LPT1 to LPT9")) << name;
+        if (first) screenshotMessage(message, "options-reserved-name");
+        first = false;
+        answer(message, IDOK);
+        testsupport::pumpFor(100);
+        EXPECT_FALSE(run.ended()) << name;
+    }
+    run.type(IDC_PATH, dir.file("null take"));  // a name that only begins like one
+    pressOk(run);
+    EXPECT_EQ(run.result(), IDOK);
+    EXPECT_EQ(dialog->getPath(), dir.file("null take.wav"));
+}
+
+TEST_F(OptionsDialog, NamesTheCodePageCannotHoldAreRefusedNamingTheCharacters) {
+    const std::wstring cyrillic = L"\u0417\u0430\u043f\u0438\u0441\u044c", cjk = L"\u9332\u97f3";
+    if (filesave::charactersOutsideCodePage(cyrillic + cjk).size() != 8) GTEST_SKIP() << "the code page holds them";
+    testsupport::TempDir dir;
+    dialog->setFolder(dir.path().c_str());
+    dialog->setFormat(3);
+    ModalRun run(*dialog, kTitle);
+    ASSERT_TRUE(run.window());
+    bool first = true;
+    for (const std::wstring& name : {cyrillic, cjk + L" take"}) {
+        run.focus(IDC_PATH);
+        ::SendMessageW(run.item(IDC_PATH), EM_SETSEL, 0, -1);
+        for (wchar_t c : name + L".wav") ::SendMessageW(run.item(IDC_PATH), WM_CHAR, c, 1);
+        run.click(IDC_FORMAT_MP3_128);  // the box is left and the format changes: the name stays as typed
+        pressOk(run);
+        HWND message = waitMessage();
+        ASSERT_TRUE(message) << "the name was taken";
+        std::wstring text = messageText(message);
+        for (wchar_t c : name) {
+            if (c < 0x80) continue;  // the name's plain letters are not listed
+            EXPECT_NE(text.find(c), std::wstring::npos) << "not named: U+" << std::hex << int(c);
+        }
+        EXPECT_NE(text.find(L"cannot be used on this computer"), std::wstring::npos);
+        if (first) screenshotMessage(message, "options-code-page");
+        first = false;
+        answer(message, IDOK);
+        testsupport::pumpFor(100);
+        EXPECT_FALSE(run.ended());
+        wchar_t shown[MAX_PATH] = {};
+        ::GetWindowTextW(run.item(IDC_PATH), shown, MAX_PATH);
+        EXPECT_EQ(std::wstring(shown), name + L".wav") << "what was typed is kept for correcting";
+    }
+    EXPECT_EQ(testsupport::fileExists(dir.file("??????.wav")), false);
+    run.click(IDCANCEL);
+    EXPECT_EQ(run.result(), IDCANCEL);
+}
+
+// On the bed: a drive letter of the Wine prefix on a 3 MiB tmpfs.
+TEST_F(OptionsDialog, ADriveWithLessFreeSpaceThanARecordingNeedsIsRefusedNamingIt) {
+    testsupport::SmallDrive drive(3 * 1024 * 1024);
+    if (!drive.ready()) GTEST_SKIP() << "no small drive can be mounted here";
+    ::CreateDirectoryA((drive.root() + "rec").c_str(), nullptr);
+    dialog->setFolder((drive.root() + "rec").c_str());
+    dialog->setFormat(3);
+    ModalRun run(*dialog, kTitle);
+    ASSERT_TRUE(run.window());
+    pressOk(run);
+    HWND message = waitMessage();
+    ASSERT_TRUE(message) << "a drive with 3 MB free was accepted";
+    std::string text = narrow(messageText(message));
+    EXPECT_THAT(text, HasSubstr("not enough free space on " + drive.root()));
+    EXPECT_THAT(text, HasSubstr("3.0 MB free"));
+    EXPECT_THAT(text, HasSubstr(filesave::formatBytes(kit::OutOfSpaceReminder::kMustStopBytes)));
+    screenshotMessage(message, "options-low-space");
+    answer(message, IDOK);
+    testsupport::pumpFor(100);
+    EXPECT_FALSE(run.ended()) << "the user chooses another place";
+
+    testsupport::TempDir dir;  // another place
+    run.type(IDC_PATH, dir.file("take"));
+    pressOk(run);
+    EXPECT_EQ(run.result(), IDOK);
+    EXPECT_EQ(dialog->getPath(), dir.file("take.wav"));
 }
 
 struct Closer : kit::IMessageHandler {
@@ -250,6 +462,24 @@ TEST_F(OptionsDialog, CloseEndsTheDialogWithCancel) {
     EXPECT_EQ(run.result(), IDCANCEL);
     EXPECT_FALSE(dialog->isShown());
     dialog->close();  // no window any more: nothing happens
+}
+
+TEST_F(OptionsDialog, ClosingTheDialogTakesAnOpenQuestionWithIt) {
+    testsupport::TempDir dir;
+    testsupport::writeFile(dir.file("keep.mp3"), "recorded before");
+    Closer closer(*dialog);
+    dialog->setMessageHandler(WM_APP + 5, &closer);
+    dialog->setFolder(dir.path().c_str());
+    ModalRun run(*dialog, kTitle);
+    ASSERT_TRUE(run.window());
+    run.type(IDC_PATH, "keep");
+    pressOk(run);
+    HWND question = waitMessage();
+    ASSERT_TRUE(question);
+    ::SendMessageA(run.window(), WM_APP + 5, 0, 0);  // the time-out of the recording closes it
+    EXPECT_EQ(run.result(), IDCANCEL);
+    EXPECT_FALSE(::IsWindow(question));
+    EXPECT_EQ(testsupport::readFile(dir.file("keep.mp3")), "recorded before");
 }
 
 TEST_F(OptionsDialog, ANullTableEntryIsReportedAndTheDialogGoesOn) {

@@ -1,5 +1,7 @@
 #include <gmock/gmock.h>
 
+#include <windows.h>
+
 #include "win.dialogs/file_save_logic.h"
 
 namespace {
@@ -58,7 +60,56 @@ TEST_P(Paths, SplitAtTheLastBackslash) {
 INSTANTIATE_TEST_SUITE_P(FileSave, Paths,
                          ::testing::Values(PathCase{"D:\\rec\\take1", "D:\\rec\\", "take1"},
                                            PathCase{"D:\\rec\\", "D:\\rec\\", ""}, PathCase{"take1", "take1", ""},
-                                           PathCase{"C:\\a.b\\c.mp3", "C:\\a.b\\", "c.mp3"}, PathCase{"", "", ""}));
+                                           PathCase{"C:\\a.b\\c.mp3", "C:\\a.b\\", "c.mp3"}, PathCase{"", "", ""},
+                                           PathCase{"C:/rec/take1", "C:/rec/", "take1"}));
+
+struct TypedCase {
+    const char* typed;
+    const char* path;
+};
+
+class TypedPaths : public ::testing::TestWithParam<TypedCase> {};
+
+TEST_P(TypedPaths, AreAbsoluteWithBackslashes) {
+    EXPECT_EQ(resolvePath(GetParam().typed, "D:\\music\\"), GetParam().path);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    FileSave, TypedPaths,
+    ::testing::Values(TypedCase{"rel.wav", "D:\\music\\rel.wav"}, TypedCase{"sub\\take", "D:\\music\\sub\\take"},
+                      TypedCase{"\\take.mp3", "D:\\music\\take.mp3"}, TypedCase{"C:/rec/take.wav", "C:\\rec\\take.wav"},
+                      TypedCase{"E:\\take.wav", "E:\\take.wav"}, TypedCase{"\\\\server\\share\\t.mp3", "\\\\server\\share\\t.mp3"},
+                      TypedCase{"//server/share/t.mp3", "\\\\server\\share\\t.mp3"}, TypedCase{"", ""},
+                      TypedCase{"C:take.wav", "D:\\music\\C:take.wav"}));
+
+TEST(DeviceNames, AreReservedWhateverTheirCaseExtensionOrTrailingBlanks) {
+    for (const char* name : {"CON", "con", "PRN", "aux", "NUL", "nul.wav", "Nul.tar.mp3", "COM1", "com9.mp3", "LPT1",
+                             "lpt9", "nul ", "aux .wav"})
+        EXPECT_TRUE(isReservedDeviceName(name)) << name;
+    for (const char* name : {"null", "console.wav", "COM0", "COM10", "LPT", "lpt0.mp3", "xnul.wav", "take", ""})
+        EXPECT_FALSE(isReservedDeviceName(name)) << name;
+    EXPECT_EQ(reservedComponent("C:\\rec\\nul.wav"), "nul.wav");
+    EXPECT_EQ(reservedComponent("C:\\CON\\take.wav"), "CON");
+    EXPECT_EQ(reservedComponent("C:/rec/com3"), "com3");
+    EXPECT_EQ(reservedComponent("C:\\rec\\take.wav"), std::nullopt);
+}
+
+TEST(ByteCounts, AreWrittenAsPeopleReadThem) {
+    EXPECT_EQ(formatBytes(0), "0 bytes");
+    EXPECT_EQ(formatBytes(1023), "1023 bytes");
+    EXPECT_EQ(formatBytes(900 * 1024), "900 KB");
+    EXPECT_EQ(formatBytes(3 * 1024 * 1024), "3.0 MB");
+    EXPECT_EQ(formatBytes(3040870), "2.9 MB");
+    EXPECT_EQ(formatBytes(10485760), "10.0 MB");
+    EXPECT_EQ(formatBytes(4509715660ull), "4.2 GB");
+}
+
+TEST(CodePage, TheCharactersItCannotHoldAreFoundEachOnce) {
+    if (::GetACP() != 1252) GTEST_SKIP() << "written for the Western code page";
+    EXPECT_EQ(charactersOutsideCodePage(L"take \u00e9t\u00e9 1.wav"), L"");  // "été": in the code page
+    EXPECT_EQ(charactersOutsideCodePage(L"\u0417\u0430\u0437\u0430.wav"), L"\u0417\u0430\u0437");
+    EXPECT_EQ(charactersOutsideCodePage(L"a\u9332\u97f3\U0001F3B5"), L"\u9332\u97f3\U0001F3B5");
+}
 
 TEST(TimeFields, HoursAreTakenModulo100AndMinutesModulo60) {
     EXPECT_EQ(hoursFrom("123"), 23);

@@ -9,6 +9,7 @@
 #include <gmock/gmock.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <atomic>
 #include <functional>
 #include <memory>
@@ -444,6 +445,52 @@ TEST_F(GuiTest, TheTrayIconComesBackWhenTheShellRestarts) {
     ASSERT_FALSE(shellKnows());
     ::SendMessageA(gui->getMailbox(), ::RegisterWindowMessageA("TaskbarCreated"), 0, 0);
     EXPECT_FALSE(shellKnows());
+}
+
+// ---- settings that point nowhere ----------------------------------------------------------
+
+kit::RegKey settingsKey() { return kit::RegKey(HKEY_CURRENT_USER, SntConfig::kKeyPath, true); }
+
+// A folder on a drive that is gone and a format code that names nothing: the
+// music folder and MP3 128 are offered. Typed names are stored as their
+// folder alone: slashes become backslashes, a name without a folder goes into
+// the folder offered.
+TEST_F(GuiTest, SettingsThatPointNowhereOfferTheMusicFolderAndTheFolderAloneIsStored) {
+    char gone = 0;
+    for (char c = 'z'; c > 'd' && !gone; --c)
+        if (!(::GetLogicalDrives() & (1u << (c - 'a')))) gone = c;
+    settingsKey().writeString("StorageDir", (std::string(1, gone) + ":\\recordings").c_str());
+    settingsKey().writeUnsigned("LastFormat", 7);
+    startGui();
+    std::string music = defaultStorageFolder().str();
+    std::string slashed = dir.path();
+    std::replace(slashed.begin(), slashed.end(), '\\', '/');
+    std::string offered;
+    bool mp3Offered = false;
+    record([&](HWND options) {
+        offered = driver::itemText(options, IDC_PATH);
+        mp3Offered = driver::isChecked(options, IDC_FORMAT_MP3_128);
+        wavTo(options, slashed + "/fwd");
+        driver::clickItem(options, IDOK);
+    });
+    EXPECT_THAT(offered, ::testing::StartsWith(music + "\\SNT_"));
+    EXPECT_TRUE(mp3Offered);
+    ASSERT_TRUE(backend::isRecording());
+    EXPECT_EQ(settingsKey().readString("StorageDir"), dir.path() + "\\");
+    gui->toggleRecording();
+    ASSERT_TRUE(waitForLogLine());
+    EXPECT_TRUE(fileExists(dir.file("fwd.wav")));
+
+    record([&](HWND options) {
+        offered = driver::itemText(options, IDC_PATH);
+        wavTo(options, "rel");
+        driver::clickItem(options, IDOK);
+    });
+    EXPECT_THAT(offered, ::testing::StartsWith(dir.path() + "\\SNT_"));
+    EXPECT_EQ(settingsKey().readString("StorageDir"), dir.path() + "\\");
+    gui->toggleRecording();
+    ASSERT_TRUE(waitUntil([] { return readFile("log.txt").find("rel.wav") != std::string::npos; }, 15000));
+    EXPECT_TRUE(fileExists(dir.file("rel.wav")));
 }
 
 }  // namespace
