@@ -1,5 +1,7 @@
 // How the Gui shows itself: the skinned main window with its record button,
 // the tray icon, the context menu and its commands, the folder link, exit.
+#include <algorithm>
+
 #include "diagnostics/eventlog.h"
 #include "kit/exceptions.h"
 #include "resource.h"
@@ -11,6 +13,23 @@
 namespace {
 constexpr const char* kTraceSource = "win.gui/gui_shell";
 HINSTANCE instance() { return gui_process::instance(); }
+
+// A stored position off every screen (another monitor was there once, or the
+// value was edited) would hide the window for the whole session: it goes onto
+// the work area of the monitor nearest to where it was.
+gui_rules::Position onNearestMonitor(HWND window, int x, int y) {
+    RECT r{};
+    ::GetWindowRect(window, &r);
+    int width = r.right - r.left, height = r.bottom - r.top;
+    constexpr int kFar = 1 << 24;  // farther than any screen, and no overflow below
+    int nearX = std::clamp(x, -kFar, kFar), nearY = std::clamp(y, -kFar, kFar);
+    RECT stored{nearX, nearY, nearX + width, nearY + height};
+    MONITORINFO info{};
+    info.cbSize = sizeof info;
+    if (!::GetMonitorInfoA(::MonitorFromRect(&stored, MONITOR_DEFAULTTONEAREST), &info)) return {x, y};
+    const RECT& work = info.rcWork;
+    return gui_rules::placeInside(x, y, width, height, {work.left, work.top, work.right, work.bottom});
+}
 }  // namespace
 
 // ---- the tray icon's notifications ----------------------------------------------------------
@@ -43,7 +62,8 @@ void Gui::showMainWindow(int state) {
     HWND window = mainWindow->getHandle();
     if (state != SW_HIDE) {
         const backend::EngineSettings& current = GetConfig();
-        ::SetWindowPos(window, nullptr, current.xPos, current.yPos, 0, 0, SWP_NOZORDER | SWP_NOSIZE);
+        gui_rules::Position at = onNearestMonitor(window, current.xPos, current.yPos);
+        ::SetWindowPos(window, nullptr, at.x, at.y, 0, 0, SWP_NOZORDER | SWP_NOSIZE);
         trayIcon->hide();
         notification->hide();
     } else {

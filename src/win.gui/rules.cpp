@@ -14,6 +14,18 @@ bool timeLimitReached(const kit::ElapsedTime& elapsed, int hours, int minutes) n
 
 bool saveDialogExpired(const kit::ElapsedTime& elapsed) noexcept { return elapsed.minutes >= 1; }
 
+namespace {
+int fitInto(int at, int length, int low, int high) noexcept {
+    long long placed = at;  // a stored position may be anything a 32-bit number holds
+    if (placed + length > high) placed = static_cast<long long>(high) - length;
+    return placed < low ? low : static_cast<int>(placed);
+}
+}  // namespace
+
+Position placeInside(int x, int y, int width, int height, const Area& area) noexcept {
+    return {fitInto(x, width, area.left, area.right), fitInto(y, height, area.top, area.bottom)};
+}
+
 const char* trayItemText(bool mainWindowVisible) noexcept {
     return mainWindowVisible ? "Send to System Tray" : "Restore size";
 }

@@ -22,6 +22,19 @@ bool timeLimitReached(const kit::ElapsedTime& elapsed, int hours, int minutes) n
 // elapsed time is 1 or more.
 bool saveDialogExpired(const kit::ElapsedTime& elapsed) noexcept;
 
+// Where a window of `width` x `height` stored at (x, y) goes so that all of it
+// lies in `area` (a monitor's work area: left, top, right, bottom), moved as
+// little as possible; a window larger than the area shows its top left
+// corner (caption) in it.
+struct Area {
+    int left, top, right, bottom;
+};
+struct Position {
+    int x, y;
+    bool operator==(const Position&) const = default;
+};
+Position placeInside(int x, int y, int width, int height, const Area& area) noexcept;
+
 // Text of the context menu's tray item.
 const char* trayItemText(bool mainWindowVisible) noexcept;
 

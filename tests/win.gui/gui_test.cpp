@@ -451,6 +451,31 @@ TEST_F(GuiTest, TheTrayIconComesBackWhenTheShellRestarts) {
 
 kit::RegKey settingsKey() { return kit::RegKey(HKEY_CURRENT_USER, SntConfig::kKeyPath, true); }
 
+TEST_F(GuiTest, AWindowStoredOffScreenComesOntoTheNearestWorkArea) {
+    struct Stored {
+        int x, y;
+    };
+    for (Stored stored : {Stored{100000, 100000}, Stored{-500, -500}, Stored{100000, -500}}) {
+        program::prepareSettings(dir.path(), backend::FORMAT_WAV);
+        settingsKey().writeUnsigned("Xpos", static_cast<uint32_t>(stored.x));
+        settingsKey().writeUnsigned("Ypos", static_cast<uint32_t>(stored.y));
+        startGui();
+        HWND main = gui->getMainWindow()->getHandle();
+        ASSERT_TRUE(::IsWindowVisible(main));
+        RECT r{};
+        ::GetWindowRect(main, &r);
+        MONITORINFO info{};
+        info.cbSize = sizeof info;
+        ASSERT_TRUE(::GetMonitorInfoA(::MonitorFromWindow(main, MONITOR_DEFAULTTONEAREST), &info));
+        const RECT& work = info.rcWork;
+        EXPECT_TRUE(r.left >= work.left && r.top >= work.top && r.right <= work.right && r.bottom <= work.bottom)
+            << "stored " << stored.x << ", " << stored.y << ": the window is at " << r.left << ", " << r.top;
+        gui.reset();
+        gui_process::setTheGui(nullptr);
+        pumpFor(200);
+    }
+}
+
 // A folder on a drive that is gone and a format code that names nothing: the
 // music folder and MP3 128 are offered. Typed names are stored as their
 // folder alone: slashes become backslashes, a name without a folder goes into

@@ -78,4 +78,28 @@ TEST(Texts, OpenFolderCommandAndOutputFailure) {
     EXPECT_THAT(message, HasSubstr("The recording is stopped"));
 }
 
+struct PlacementCase {
+    int x, y;
+    gui_rules::Position placed;
+};
+
+class PlaceInside : public ::testing::TestWithParam<PlacementCase> {};
+
+// A 350 x 100 window on a 1024 x 768 work area that starts below a 30-pixel bar.
+TEST_P(PlaceInside, MovesTheWindowTheLeastIntoTheWorkArea) {
+    const gui_rules::Area area{0, 30, 1024, 768};
+    EXPECT_EQ(gui_rules::placeInside(GetParam().x, GetParam().y, 350, 100, area), GetParam().placed);
+}
+
+INSTANTIATE_TEST_SUITE_P(Positions, PlaceInside,
+                         ::testing::Values(PlacementCase{20, 40, {20, 40}}, PlacementCase{100000, 100000, {674, 668}},
+                                           PlacementCase{-500, -500, {0, 30}}, PlacementCase{100000, -500, {674, 30}},
+                                           PlacementCase{700, 300, {674, 300}}, PlacementCase{674, 668, {674, 668}},
+                                           PlacementCase{10, 20, {10, 30}}));
+
+TEST(PlaceInside, AWindowLargerThanTheAreaShowsItsCaption) {
+    EXPECT_EQ(gui_rules::placeInside(500, 500, 2000, 1000, {0, 0, 1024, 768}), (gui_rules::Position{0, 0}));
+    EXPECT_EQ(gui_rules::placeInside(-100, 50, 300, 100, {1024, 0, 2048, 768}), (gui_rules::Position{1024, 50}));
+}
+
 }  // namespace
