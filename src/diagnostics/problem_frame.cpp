@@ -3,6 +3,7 @@
 // slides in and out.
 #include <windows.h>
 
+#include <algorithm>
 #include <atomic>
 
 #include "diagnostics/problem_internal.h"
@@ -113,13 +114,24 @@ void ProblemFrame::onSize(int width, int height) {
     ::MoveWindow(panel, box.x, box.y, box.width, box.height, TRUE);
 }
 
+// The width comes from the owner or the screen; the height from what the
+// panel needs at the width it will get there.
 layout::Box ProblemFrame::placement() {
-    int needed = static_cast<int>(::SendMessageA(panel, pw::kNeededHeight, 0, 0));
     RECT ownerRect;
     HWND current = owner;
-    if (current && ::GetWindowRect(current, &ownerRect))
-        return layout::frameUnderOwner(ownerRect.left, ownerRect.top, ownerRect.right, ownerRect.bottom, needed);
-    return layout::frameAtScreenEdge(::GetSystemMetrics(SM_CXSCREEN), ::GetSystemMetrics(SM_CYSCREEN), needed);
+    const bool underOwner = current && ::GetWindowRect(current, &ownerRect);
+    auto at = [&](int panelHeight) {
+        return underOwner
+                   ? layout::frameUnderOwner(ownerRect.left, ownerRect.top, ownerRect.right, ownerRect.bottom, panelHeight)
+                   : layout::frameAtScreenEdge(::GetSystemMetrics(SM_CXSCREEN), ::GetSystemMetrics(SM_CYSCREEN),
+                                               panelHeight);
+    };
+    RECT frame, client;
+    ::GetWindowRect(hwnd, &frame);
+    ::GetClientRect(hwnd, &client);
+    int borders = (frame.right - frame.left) - (client.right - client.left);
+    int panelWidth = layout::panelInFrame(at(0).width - borders, 0).width;
+    return at(static_cast<int>(::SendMessageA(panel, pw::kNeededHeight, static_cast<WPARAM>(std::max(panelWidth, 1)), 0)));
 }
 
 void ProblemFrame::reposition() {

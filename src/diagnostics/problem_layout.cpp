@@ -1,9 +1,18 @@
 #include "diagnostics/problem_layout.h"
 
+#include <algorithm>
+
 namespace fw::layout {
 
-int panelHeight(int entries, bool withTitle) noexcept {
-    return entries * kEntryStep + kLinkHeight + (withTitle ? kTitleHeight : 0);
+int entryWidth(int panelWidth) noexcept { return panelWidth - kEntryIndent + 1; }
+
+int entryHeight(int textHeight) noexcept { return std::max(kEntryHeight, textHeight); }
+
+int panelHeight(std::span<const int> textHeights, bool withTitle) noexcept {
+    int height = kLinkHeight + (withTitle ? kTitleHeight : 0);
+    for (std::size_t i = 0; i < textHeights.size() && i < kMaxEntries; ++i)
+        height += entryHeight(textHeights[i]) + kEntryGap;
+    return height;
 }
 
 Box frameAtScreenEdge(int screenWidth, int screenHeight, int panelHeight) noexcept {
@@ -19,16 +28,18 @@ Box panelInFrame(int clientWidth, int clientHeight) noexcept {
     return {10, 4, clientWidth - 19, clientHeight - 7};
 }
 
-PanelLayout layoutPanel(int width, int entries, bool withTitle, int hideWidth, int sendWidth) noexcept {
+PanelLayout layoutPanel(int width, std::span<const int> textHeights, bool withTitle, int hideWidth,
+                        int sendWidth) noexcept {
     PanelLayout l;
     int y = 0;
     if (withTitle) {
         l.title = {0, y, width + 1, kTitleHeight};
         y += kTitleHeight;
     }
-    for (int i = 0; i < entries && i < kMaxEntries; ++i) {
-        l.entries[i] = {kEntryIndent, y, width - 47, kEntryHeight};
-        y += kEntryStep;
+    for (std::size_t i = 0; i < textHeights.size() && i < kMaxEntries; ++i) {
+        int height = entryHeight(textHeights[i]);
+        l.entries[i] = {kEntryIndent, y, entryWidth(width), height};
+        y += height + kEntryGap;
     }
     l.hideLink = {0, y, hideWidth + 1, kLinkHeight};
     l.sendLink = {width - sendWidth, y, sendWidth + 1, kLinkHeight};

@@ -34,6 +34,14 @@ private:
     void add(ProblemNotice& notice);
     void remove(ProblemNotice& notice);
     void notifyFrame();
+    // What the notices' texts need at a panel width, in position order.
+    struct TextHeights {
+        int heights[layout::kMaxEntries] = {};
+        int count = 0;
+        std::span<const int> span() const { return {heights, static_cast<std::size_t>(count)}; }
+    };
+    TextHeights textHeights(int width) const;
+    int clientWidth() const;
     void layOut();
     void paint();
     void setFont(HFONT newFont, bool redraw);
@@ -96,8 +104,11 @@ LRESULT ProblemPanel::handle(UINT message, WPARAM wParam, LPARAM lParam) {
             return 0;
         case WM_USER + 3:
             return 0;
-        case pw::kNeededHeight:
-            return layout::panelHeight(count, bits & pw::kShowTitle);
+        case pw::kNeededHeight: {  // wParam: the width the panel will have; 0: its width now
+            int width = static_cast<int>(wParam) > 0 ? static_cast<int>(wParam) : clientWidth();
+            TextHeights heights = textHeights(width);
+            return layout::panelHeight(heights.span(), bits & pw::kShowTitle);
+        }
         case pw::kEntryCount:
             return count;
         default:
@@ -172,12 +183,35 @@ void move(HWND child, const layout::Box& box) {
     if (child) ::MoveWindow(child, box.x, box.y, box.width, box.height, TRUE);
 }
 
-void ProblemPanel::layOut() {
+int ProblemPanel::clientWidth() const {
     RECT client;
     ::GetClientRect(hwnd, &client);
+    return client.right - client.left;
+}
+
+// Measured as the text lines draw themselves: wrapped at word breaks.
+ProblemPanel::TextHeights ProblemPanel::textHeights(int width) const {
+    TextHeights result;
+    HDC dc = ::GetDC(hwnd);
+    if (!dc) return result;
+    HGDIOBJ previous = ::SelectObject(dc, font);
+    for (const auto& e : entries) {
+        if (!e.notice) continue;
+        RECT r{0, 0, layout::entryWidth(width), 0};
+        ::DrawTextA(dc, ProblemWindows::text(*e.notice), -1, &r, DT_CALCRECT | DT_WORDBREAK | DT_EXPANDTABS);
+        result.heights[result.count++] = r.bottom - r.top;
+    }
+    ::SelectObject(dc, previous);
+    ::ReleaseDC(hwnd, dc);
+    return result;
+}
+
+void ProblemPanel::layOut() {
+    const int width = clientWidth();
     const bool withTitle = bits & pw::kShowTitle, withHide = bits & pw::kShowHideLink;
+    TextHeights heights = textHeights(width);
     layout::PanelLayout l =
-        layout::layoutPanel(client.right - client.left, count, withTitle, linkWidth(hideLink), linkWidth(sendLink));
+        layout::layoutPanel(width, heights.span(), withTitle, linkWidth(hideLink), linkWidth(sendLink));
     if (withTitle) move(title, l.title);
     int next = 0;
     for (auto& e : entries) {

@@ -95,7 +95,7 @@ constexpr UINT kHideAnimated = WM_USER + 5;
 // Panel (FWControl).
 constexpr UINT kAddNotice = WM_USER + 1;     // lParam: the notice
 constexpr UINT kRemoveNotice = WM_USER + 2;  // lParam: the notice
-constexpr UINT kNeededHeight = WM_USER + 4;
+constexpr UINT kNeededHeight = WM_USER + 4;  // wParam: the panel width to measure at (0: its own)
 constexpr UINT kEntryCount = WM_USER + 5;
 
 // Panel style bits.

@@ -1,6 +1,8 @@
 // Where the parts of a problem window go, for several screens and owners.
 #include <gmock/gmock.h>
 
+#include <vector>
+
 #include "diagnostics/problem_layout.h"
 
 namespace {
@@ -26,21 +28,24 @@ INSTANTIATE_TEST_SUITE_P(Screens, FrameAtScreenEdge,
                                            ScreenCase{800, 601, 40, {534, 400, 266, 60}}));
 
 struct HeightCase {
-    int entries;
+    std::vector<int> textHeights;
     bool title;
     int height;
 };
 
 class PanelHeight : public ::testing::TestWithParam<HeightCase> {};
 
-TEST_P(PanelHeight, IsEntriesLinksAndTitle) {
-    EXPECT_EQ(fw::layout::panelHeight(GetParam().entries, GetParam().title), GetParam().height);
+TEST_P(PanelHeight, IsEntriesHighEnoughForTheirTextLinksAndTitle) {
+    EXPECT_EQ(fw::layout::panelHeight(GetParam().textHeights, GetParam().title), GetParam().height);
 }
 
+// A short text keeps the entry 42 high; a text of four lines makes it higher.
 INSTANTIATE_TEST_SUITE_P(Entries, PanelHeight,
-                         ::testing::Values(HeightCase{1, true, 84}, HeightCase{2, true, 128},
-                                           HeightCase{0, true, 40}, HeightCase{1, false, 60},
-                                           HeightCase{10, true, 480}));
+                         ::testing::Values(HeightCase{{13}, true, 84}, HeightCase{{13, 26}, true, 128},
+                                           HeightCase{{}, true, 40}, HeightCase{{42}, false, 60},
+                                           HeightCase{{52}, true, 94}, HeightCase{{65, 13}, true, 151},
+                                           HeightCase{std::vector<int>(10, 13), true, 480},
+                                           HeightCase{std::vector<int>(12, 13), true, 480}));
 
 TEST(ProblemLayout, FrameUnderOwnerHangsFromItsBottomEdge) {
     EXPECT_EQ(fw::layout::frameUnderOwner(100, 50, 500, 350, 84), (Box{150, 349, 301, 104}));
@@ -52,19 +57,22 @@ TEST(ProblemLayout, PanelSitsInsideTheFrameClientArea) {
 }
 
 TEST(ProblemLayout, PanelStacksTitleEntriesAndLinks) {
-    fw::layout::PanelLayout l = fw::layout::layoutPanel(314, 2, true, 100, 120);
+    const std::vector<int> heights = {13, 65};
+    fw::layout::PanelLayout l = fw::layout::layoutPanel(314, heights, true, 100, 120);
     EXPECT_EQ(l.title, (Box{0, 0, 315, 24}));
     EXPECT_EQ(l.entries[0], (Box{48, 24, 267, 42}));
-    EXPECT_EQ(l.entries[1], (Box{48, 68, 267, 42}));
-    EXPECT_EQ(l.hideLink, (Box{0, 112, 101, 16}));
-    EXPECT_EQ(l.sendLink, (Box{194, 112, 121, 16}));
-    EXPECT_EQ(l.height, 128);
-    EXPECT_EQ(l.height, fw::layout::panelHeight(2, true));
+    EXPECT_EQ(l.entries[1], (Box{48, 68, 267, 65})) << "the whole text of the second notice shows";
+    EXPECT_EQ(l.hideLink, (Box{0, 135, 101, 16}));
+    EXPECT_EQ(l.sendLink, (Box{194, 135, 121, 16}));
+    EXPECT_EQ(l.height, 151);
+    EXPECT_EQ(l.height, fw::layout::panelHeight(heights, true));
+    EXPECT_EQ(fw::layout::entryWidth(314), l.entries[0].width);
 
-    fw::layout::PanelLayout bare = fw::layout::layoutPanel(200, 1, false, 90, 110);
+    const std::vector<int> one = {26};
+    fw::layout::PanelLayout bare = fw::layout::layoutPanel(200, one, false, 90, 110);
     EXPECT_EQ(bare.entries[0], (Box{48, 0, 153, 42}));
     EXPECT_EQ(bare.sendLink, (Box{90, 44, 111, 16}));
-    EXPECT_EQ(bare.height, fw::layout::panelHeight(1, false));
+    EXPECT_EQ(bare.height, fw::layout::panelHeight(one, false));
 }
 
 struct SlideCase {

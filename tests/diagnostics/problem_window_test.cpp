@@ -8,6 +8,7 @@
 #include <gmock/gmock.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cstring>
@@ -78,6 +79,24 @@ std::string textOf(HWND hwnd) {
 }
 
 HWND panelOf(HWND frame) { return reinterpret_cast<HWND>(::SendMessageA(frame, pw::kGetPanel, 0, 0)); }
+
+// The height a text line needs to show all of its text, wrapped at its width.
+int neededTextHeight(HWND line) {
+    RECT client{};
+    ::GetClientRect(line, &client);
+    HDC dc = ::GetDC(line);
+    HGDIOBJ previous = ::SelectObject(dc, reinterpret_cast<HGDIOBJ>(::SendMessageA(line, WM_GETFONT, 0, 0)));
+    RECT r{0, 0, client.right, 0};
+    ::DrawTextA(dc, textOf(line).c_str(), -1, &r, DT_CALCRECT | DT_WORDBREAK | DT_EXPANDTABS);
+    ::SelectObject(dc, previous);
+    ::ReleaseDC(line, dc);
+    return r.bottom;
+}
+
+// The program's notice: its text line is as high as the text needs (at least 42).
+int programEntryHeight(HWND frame) {
+    return std::max(42, neededTextHeight(::GetDlgItem(panelOf(frame), pw::kFirstEntryId)));
+}
 int entriesOf(HWND frame) { return static_cast<int>(::SendMessageA(panelOf(frame), pw::kEntryCount, 0, 0)); }
 
 // The free-standing frame for `panelHeight`, by the rule: a third of the
@@ -195,7 +214,6 @@ protected:
 
 TEST_F(ProblemWindow, FirstErrorSlidesTheWindowInFromTheRight) {
     ASSERT_TRUE(problemFrames().empty());
-    const RECT expected = expectedAtScreenEdge(24 + 44 + 16);
     Track track;
     HWND frame = nullptr;
     whileRunning([] { reportError("the first problem"); },
@@ -204,6 +222,11 @@ TEST_F(ProblemWindow, FirstErrorSlidesTheWindowInFromTheRight) {
                      track.sample(frame);
                  });
     ASSERT_NE(frame, nullptr);
+    // The default text takes more than three lines at a third of the screen;
+    // the window is as high as it needs to show all of it.
+    const int entry = programEntryHeight(frame);
+    EXPECT_GT(entry, 42);
+    const RECT expected = expectedAtScreenEdge(24 + entry + 2 + 16);
     EXPECT_TRUE(fw::programNotice().isShown());
     ASSERT_TRUE(::IsWindowVisible(frame));
     EXPECT_EQ(show(rectOf(frame)), show(expected));
@@ -216,7 +239,7 @@ TEST_F(ProblemWindow, FirstErrorSlidesTheWindowInFromTheRight) {
         EXPECT_LT(track.shown[i].left, track.shown[i - 1].left) << "step " << i;
         EXPECT_EQ(track.shown[i].top, expected.top);
         EXPECT_EQ(track.shown[i].right - track.shown[i].left, expected.right - expected.left);
-        EXPECT_EQ(track.shown[i].bottom - track.shown[i].top, 104);
+        EXPECT_EQ(track.shown[i].bottom - track.shown[i].top, expected.bottom - expected.top);
     }
     EXPECT_TRUE(sameRect(track.shown.back(), expected));
 
@@ -243,7 +266,9 @@ TEST_F(ProblemWindow, PanelShowsTitleTextAndTwoLinks) {
 
     HWND line = ::GetDlgItem(panel, pw::kFirstEntryId);
     EXPECT_EQ(textOf(line), fw::problemText());
-    EXPECT_EQ(show(childRect(line)), show({48, 24, width + 1, 24 + 42}));
+    const int entry = programEntryHeight(frame);
+    EXPECT_EQ(show(childRect(line)), show({48, 24, width + 1, 24 + entry}));
+    EXPECT_GE(childRect(line).bottom - childRect(line).top, neededTextHeight(line)) << "the whole text shows";
 
     HWND hide = ::GetDlgItem(panel, pw::kHideMessageId);
     HWND send = ::GetDlgItem(panel, pw::kSendReportId);
@@ -253,9 +278,9 @@ TEST_F(ProblemWindow, PanelShowsTitleTextAndTwoLinks) {
     EXPECT_TRUE(::IsWindowVisible(send));
     RECT h = childRect(hide), s = childRect(send);
     EXPECT_EQ(h.left, 0);
-    EXPECT_EQ(h.top, 68);
+    EXPECT_EQ(h.top, 24 + entry + 2);
     EXPECT_EQ(h.bottom - h.top, 16);
-    EXPECT_EQ(s.top, 68);
+    EXPECT_EQ(s.top, 24 + entry + 2);
     EXPECT_EQ(s.bottom - s.top, 16);
     EXPECT_EQ(s.right, width + 1);  // right-aligned, one pixel beyond
     EXPECT_GT(s.left, h.right);
@@ -285,16 +310,17 @@ TEST_F(ProblemWindow, NoticesWithoutOwnerStackInOneWindow) {
     EXPECT_TRUE(second.isShown());
     EXPECT_EQ(problemFrames(), std::vector<HWND>{frame});
     EXPECT_EQ(entriesOf(frame), 2);
-    EXPECT_EQ(show(rectOf(frame)), show(expectedAtScreenEdge(24 + 2 * 44 + 16)));
+    const int entry = programEntryHeight(frame);
+    EXPECT_EQ(show(rectOf(frame)), show(expectedAtScreenEdge(24 + entry + 2 + 44 + 16)));
     HWND panel = panelOf(frame);
-    EXPECT_EQ(childRect(::GetDlgItem(panel, pw::kFirstEntryId + 1)).top, 24 + 44);
+    EXPECT_EQ(childRect(::GetDlgItem(panel, pw::kFirstEntryId + 1)).top, 24 + entry + 2);
     EXPECT_TRUE(screenshot("problem_window_two_notices"));
 
     whileRunning([&] { fw::requestNotice(second, false); }, [] {});
     EXPECT_FALSE(second.isShown());
     EXPECT_EQ(entriesOf(frame), 1);
     EXPECT_EQ(::GetDlgItem(panel, pw::kFirstEntryId + 1), nullptr);
-    EXPECT_EQ(show(rectOf(frame)), show(expectedAtScreenEdge(24 + 44 + 16)));
+    EXPECT_EQ(show(rectOf(frame)), show(expectedAtScreenEdge(24 + entry + 2 + 16)));
     EXPECT_TRUE(::IsWindowVisible(frame));
 }
 
