@@ -141,6 +141,8 @@ struct StoredCase {
     bool taken;
 };
 
+void PrintTo(const StoredCase& c, std::ostream* out) { *out << c.name << " = \"" << c.text << "\""; }
+
 class StoredValues : public ConfigTest, public ::testing::WithParamInterface<StoredCase> {};
 
 TEST_P(StoredValues, AreTakenOnlyWhenUsable) {
