@@ -17,6 +17,16 @@ void MyFinalizer::finishRecording() {
     FW_TRACE("stream->finish () done");
 }
 
+void MyFinalizer::begin(FinishNotifier n, bool abandonRecording) {
+    if (threadHandle()) {
+        FW_TRACE("finalizer: waiting for the previous run");
+        wait();
+    }
+    notifier.store(n);
+    abandon.store(abandonRecording);
+    start();
+}
+
 uint32_t MyFinalizer::run() {
     // A failure while finishing is reported; the state is cleared and the
     // notifier called all the same, so that the user interface never waits

@@ -16,11 +16,13 @@ class MyFinalizer : public kit::Thread {
 public:
     MyFinalizer(EngineState& engine, FinishNotifier notifier) : engine(engine), notifier(notifier) {}
 
-    void setNotifier(FinishNotifier n) noexcept { notifier.store(n); }
-    // A recording that never got an output file has nothing to encode: the
-    // capture and the stream are ended by force instead of waiting for an
-    // encoder that never comes.
-    void setAbandon(bool abandonRecording) noexcept { abandon = abandonRecording; }
+    // Finishes the engine's recording on a new run of the thread, which calls
+    // `n` at its end. The previous run's thread, which may still be returning
+    // from its notifier, is waited for first, so that no start is lost.
+    // A recording that never got an output file (`abandonRecording`) has
+    // nothing to encode: the capture and the stream are ended by force
+    // instead of waiting for an encoder that never comes.
+    void begin(FinishNotifier n, bool abandonRecording);
 
 protected:
     uint32_t run() override;
@@ -30,7 +32,7 @@ private:
 
     EngineState& engine;
     std::atomic<FinishNotifier> notifier;
-    bool abandon = false;
+    std::atomic<bool> abandon{false};
 };
 
 }  // namespace backend

@@ -37,6 +37,22 @@ kit::smartptr<kit::ISoundEncoder> makeEncoder(const char* path, int format, int 
     }
 }
 
+bool knownFormat(int format) {
+    return format == FORMAT_MP3_128 || format == FORMAT_MP3_96 || format == FORMAT_WAV || format == FORMAT_MP3_BITRATE;
+}
+
+// An output that could not be attached: the watcher stops, and a file that
+// this attempt created (an encoder that failed after opening it) goes away,
+// so that no file exists where the user is told that nothing was saved.
+void dropOutput(EngineState& e, kit::smartptr<kit::ISoundEncoder>& encoder, const char* path, bool existed) {
+    fw::catchAndReport(kTraceSource, __LINE__, [&] {
+        if (e.outOfSpaceReminder && e.outOfSpaceReminder->isRunning()) e.outOfSpaceReminder->stop();
+    });
+    fw::takeExceptionReported();
+    if (e.encoder.get() != encoder.get()) encoder.reset();  // its file is closed with it
+    if (!existed && !e.encoder && ::DeleteFileA(path)) FW_TRACE("Removed the unfinished file %s", path);
+}
+
 // Releases a half-made recording after a failed start.
 void dropRecording(EngineState& e) {
     if (e.recorder) e.recorder->finish(true);
@@ -44,6 +60,38 @@ void dropRecording(EngineState& e) {
     if (e.stream) e.stream->finish(true);
     e.stream.reset();
     e.encoder.reset();
+}
+
+}  // namespace
+
+namespace {
+
+void destroyEngine(EngineState& e) {
+    FW_TRACE("1");
+    if (e.finalizer) {
+        e.finalizer->waitFor(INFINITE);  // a finish still under way ends first
+        delete e.finalizer;
+        e.finalizer = nullptr;
+    }
+    FW_TRACE("2");
+    if (e.periodicReminder) {
+        if (e.periodicReminder->isRunning()) e.periodicReminder->stop();
+        FW_TRACE("3");
+        delete e.periodicReminder;
+        e.periodicReminder = nullptr;
+    }
+    FW_TRACE("4");
+    if (e.outOfSpaceReminder) {
+        if (e.outOfSpaceReminder->isRunning()) e.outOfSpaceReminder->stop();
+        FW_TRACE("5");
+        delete e.outOfSpaceReminder;
+        e.outOfSpaceReminder = nullptr;
+    }
+    FW_TRACE("6");
+    delete e.mixer;
+    e.mixer = nullptr;
+    FW_TRACE("7");
+    engineConfig().save();
 }
 
 }  // namespace
@@ -182,9 +230,10 @@ int startRecording() {
         // Nothing half made stays behind: no running capture, no open device.
         fw::catchAndReport(kTraceSource, __LINE__, [&] { dropRecording(e); });
         fw::takeExceptionReported();
-    } else {
-        FW_TRACE("Successfully started.");
+        FW_TRACE("Returning SE_ERROR.");
+        return SE_ERROR;
     }
+    FW_TRACE("Successfully started.");
     return SE_NO_ERROR;
 }
 
@@ -199,29 +248,33 @@ bool setOutputFile(const char* path, int format, int bitrate) {
         FW_TRACE("Not started. Returning 0.");
         return false;
     }
-    bool known = true;
+    if (!knownFormat(format)) {
+        FW_TRACE("Unknown format. Returning 0.");
+        return false;
+    }
+    bool existed = ::GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES;
+    kit::smartptr<kit::ISoundEncoder> encoder;
     fw::catchAndReport(kTraceSource, __LINE__, [&] {
         e.outputPath = kit::shared_string(path);
-        kit::smartptr<kit::ISoundEncoder> encoder = makeEncoder(path, format, bitrate);
-        if (!encoder) {
-            FW_TRACE("Unknown format. Returning 0.");
-            known = false;
-            return;
-        }
-        e.stream->setEncoder(encoder);
-        e.encoder = encoder;
+        // Everything that can fail comes before the file is made.
         if (e.outOfSpaceReminder) {
             FW_TRACE("outOfSpaceReminder->setPath (), path = %s", path);
             e.outOfSpaceReminder->setPath(path);
             FW_TRACE("outOfSpaceReminder->start ()");
             e.outOfSpaceReminder->start();
         }
+        encoder = makeEncoder(path, format, bitrate);
+        e.stream->setEncoder(encoder);
+        e.encoder = encoder;
         e.outputSelected = true;
-        engineConfig().lastFormat = format;
-        engineConfig().save();
     });
-    bool failed = fw::takeExceptionReported();
-    return known && !failed;
+    if (fw::takeExceptionReported()) {
+        dropOutput(e, encoder, path, existed);
+        return false;
+    }
+    engineConfig().lastFormat = format;
+    engineConfig().save();
+    return true;
 }
 
 int finishRecording(FinishNotifier notifier) {
@@ -238,10 +291,8 @@ int finishRecording(FinishNotifier notifier) {
     }
     fw::catchAndReport(kTraceSource, __LINE__, [&] {
         FW_TRACE("finalizer->setNotifier (), notifier = %p", reinterpret_cast<void*>(notifier));
-        e.finalizer->setNotifier(notifier);
-        e.finalizer->setAbandon(!e.outputSelected);
         FW_TRACE("finalizer->start ()");
-        e.finalizer->start();
+        e.finalizer->begin(notifier, !e.outputSelected);
         e.started = false;
         e.outputSelected = false;
     });
@@ -280,34 +331,11 @@ int abortRecording() {
 
 bool isRecording() { return engineState().started; }
 
-void destroy() {
+void destroy() noexcept {
     FW_TRACE("destroy()");
-    EngineState& e = engineState();
-    FW_TRACE("1");
-    if (e.finalizer) {
-        e.finalizer->waitFor(INFINITE);  // a finish still under way ends first
-        delete e.finalizer;
-        e.finalizer = nullptr;
-    }
-    FW_TRACE("2");
-    if (e.periodicReminder) {
-        if (e.periodicReminder->isRunning()) e.periodicReminder->stop();
-        FW_TRACE("3");
-        delete e.periodicReminder;
-        e.periodicReminder = nullptr;
-    }
-    FW_TRACE("4");
-    if (e.outOfSpaceReminder) {
-        if (e.outOfSpaceReminder->isRunning()) e.outOfSpaceReminder->stop();
-        FW_TRACE("5");
-        delete e.outOfSpaceReminder;
-        e.outOfSpaceReminder = nullptr;
-    }
-    FW_TRACE("6");
-    delete e.mixer;
-    e.mixer = nullptr;
-    FW_TRACE("7");
-    engineConfig().save();
+    // A wait that fails here (or an object that cannot be stopped) leaves no
+    // way to end cleanly: it is reported and the process ends with the fatal code.
+    fw::catchAndReportFatal(kTraceSource, __LINE__, [] { destroyEngine(engineState()); });
 }
 
 }  // namespace backend

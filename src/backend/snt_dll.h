@@ -11,6 +11,7 @@ namespace backend {
 // startRecording
 constexpr int SE_NO_ERROR = 0;
 constexpr int SE_ALREADY_START = 1;
+constexpr int SE_ERROR = 2;  // the start failed (reported); nothing is recording
 
 // finishRecording and abortRecording
 constexpr int FE_NO_ERROR = 0;     // aborted; everything is closed
@@ -48,7 +49,9 @@ using OutOfSpaceProc = void (*)(uint64_t* freeBytes);  // watcher thread: count 
 using FinishNotifier = void (*)(void*);                // finalizer thread, once the file is complete
 
 void init();
-void destroy();
+// Ends the engine. Never throws: a failure is reported and ends the process
+// with the fatal exit code.
+void destroy() noexcept;
 
 void setCrashStopReminder(CrashStopProc proc);
 void setPeriodicReminderProc(PeriodicProc proc);
@@ -61,7 +64,8 @@ void writeConfig(EngineSettings* settings);
 bool calibrate();
 
 int startRecording();
-// True when the encoder for the file is attached.
+// True when the encoder for the file is attached. On false no file is left
+// behind that this call created.
 bool setOutputFile(const char* path, int format, int bitrate);
 int finishRecording(FinishNotifier notifier);
 int abortRecording();

@@ -8,8 +8,7 @@ namespace fw::detail {
 DWORD diagnosticsThreadId() noexcept;
 
 // Thread messages understood by the diagnostics thread.
-constexpr UINT kShowNotice = WM_USER + 1;
-constexpr UINT kHideNotice = WM_USER + 2;
+constexpr UINT kNoticeRequest = WM_USER + 1;  // wParam: the number of a waiting show or hide request
 constexpr UINT kCloseProblemWindows = WM_USER + 3;  // lParam: event to set when done
 constexpr UINT kFlushNow = WM_USER + 20;  // lParam: event to set after the pass
 

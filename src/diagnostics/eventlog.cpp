@@ -252,9 +252,8 @@ void flushEvents() {
 
 void handleThreadMessage(const MSG& msg) {
     switch (msg.message) {
-        case detail::kShowNotice:
-        case detail::kHideNotice:
-        case detail::kCloseProblemWindows: handleNoticeThreadMessage(msg.message, msg.lParam); break;
+        case detail::kNoticeRequest:
+        case detail::kCloseProblemWindows: handleNoticeThreadMessage(msg.message, msg.wParam, msg.lParam); break;
         case detail::kFlushNow:
             flushEvents();
             ::SetEvent(reinterpret_cast<HANDLE>(msg.lParam));
@@ -271,6 +270,9 @@ DWORD WINAPI diagnosticsThread(void* startedEvent) {
         while (::PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
             if (msg.message == WM_QUIT) return 0;
             if (msg.hwnd) {
+                // The problem windows' own messages are sent, never posted:
+                // a posted one came from elsewhere and is dropped.
+                if (msg.message >= WM_USER && msg.message < 0xC000) continue;
                 ::TranslateMessage(&msg);
                 ::DispatchMessageA(&msg);
             } else {

@@ -77,11 +77,12 @@ LRESULT ProblemFrame::handle(UINT message, WPARAM wParam, LPARAM lParam) {
             return 0;
         case pw::kGetPanel:
             return reinterpret_cast<LRESULT>(panel);
+        // Slides are asked for on this thread only.
         case pw::kShowAnimated:
-            if (!::IsWindowVisible(hwnd)) slide(true);
+            if (!::InSendMessage() && !::IsWindowVisible(hwnd)) slide(true);
             return 0;
         case pw::kHideAnimated:
-            if (::IsWindowVisible(hwnd)) slide(false);
+            if (!::InSendMessage() && ::IsWindowVisible(hwnd)) slide(false);
             return 0;
         case WM_USER + 3:
             return 0;

@@ -96,11 +96,13 @@ LRESULT ProblemPanel::handle(UINT message, WPARAM wParam, LPARAM lParam) {
         case WM_COMMAND:
             onCommand(LOWORD(wParam), HIWORD(wParam));  // may destroy this panel
             return 0;
+        // Only this thread adds and removes notices; the same numbers sent
+        // from anywhere else carry nothing this panel can trust.
         case pw::kAddNotice:
-            add(*reinterpret_cast<ProblemNotice*>(lParam));
+            if (!::InSendMessage()) add(*reinterpret_cast<ProblemNotice*>(lParam));
             return 0;
         case pw::kRemoveNotice:
-            remove(*reinterpret_cast<ProblemNotice*>(lParam));
+            if (!::InSendMessage()) remove(*reinterpret_cast<ProblemNotice*>(lParam));
             return 0;
         case WM_USER + 3:
             return 0;

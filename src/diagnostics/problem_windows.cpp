@@ -48,6 +48,51 @@ HWND hiddenParent = nullptr;  // diagnostics thread only
 
 bool onDiagnosticsThread() { return ::GetCurrentThreadId() == detail::diagnosticsThreadId(); }
 
+// Requests waiting for the diagnostics thread. Its thread message carries
+// only the request's number; the notice is looked up here, so a message from
+// anywhere else finds nothing, and a request the caller stopped waiting for
+// is dropped.
+constexpr int kRequestSlots = 16;
+constexpr DWORD kRequestWaitMs = 2000;
+struct Request {
+    long number = 0;
+    ProblemNotice* notice = nullptr;
+    bool show = false;
+};
+SRWLOCK requestLock = SRWLOCK_INIT;
+Request pendingRequests[kRequestSlots];
+long lastRequestNumber = 0;
+
+long enqueueRequest(ProblemNotice& notice, bool show) {
+    ::AcquireSRWLockExclusive(&requestLock);
+    long number = 0;
+    for (Request& r : pendingRequests) {
+        if (r.number != 0) continue;
+        if (++lastRequestNumber <= 0) lastRequestNumber = 1;
+        r = Request{lastRequestNumber, &notice, show};
+        number = r.number;
+        break;
+    }
+    ::ReleaseSRWLockExclusive(&requestLock);
+    return number;
+}
+
+// Takes the request out of the table; false when it is not (or no longer) there.
+bool takeRequest(long number, Request* taken = nullptr) {
+    if (number == 0) return false;
+    ::AcquireSRWLockExclusive(&requestLock);
+    bool found = false;
+    for (Request& r : pendingRequests) {
+        if (r.number != number) continue;
+        if (taken) *taken = r;
+        r = Request{};
+        found = true;
+        break;
+    }
+    ::ReleaseSRWLockExclusive(&requestLock);
+    return found;
+}
+
 // The parent of every problem window, so that they get no taskbar buttons.
 // It is made on the diagnostics thread, which owns the problem windows: a
 // parent on another thread would take them down when that thread ends.
@@ -161,13 +206,23 @@ void ProblemWindows::request(ProblemNotice& notice, bool show) {
     } else {
         DWORD thread = diagnosticsThreadId();
         if (!thread) return;  // the log is still starting: nothing can show it yet
-        UINT message = show ? kShowNotice : kHideNotice;
+        long request = enqueueRequest(notice, show);
+        if (!request) return;  // too many callers at once: this one is dropped
         int attempts = 0;
-        while (!::PostThreadMessageA(thread, message, 0, reinterpret_cast<LPARAM>(&notice))) {
-            if (++attempts == 100) return;
+        while (!::PostThreadMessageA(thread, kNoticeRequest, static_cast<WPARAM>(request), 0)) {
+            if (++attempts == 100) {
+                takeRequest(request);
+                return;
+            }
             ::Sleep(10);
         }
-        while (notice.handled.load() - number < 0) ::Sleep(50);
+        // A diagnostics thread that is held up (a slow shell call) must not
+        // hold up the caller: a request not taken in time is dropped.
+        DWORD begun = ::GetTickCount();
+        while (notice.handled.load() - number < 0) {
+            if (::GetTickCount() - begun >= kRequestWaitMs && takeRequest(request)) return;
+            ::Sleep(10);
+        }
     }
     registerShown(notice, show);
 }
@@ -297,14 +352,17 @@ void terminateAfterReport() {
     ::ExitProcess(13);
 }
 
-void handleNoticeThreadMessage(UINT message, LPARAM lParam) {
+void handleNoticeThreadMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
-        case detail::kShowNotice:
-            detail::ProblemWindows::showHere(*reinterpret_cast<ProblemNotice*>(lParam));
+        case detail::kNoticeRequest: {
+            Request r;
+            if (!takeRequest(static_cast<long>(wParam), &r)) break;  // dropped, or not ours
+            if (r.show)
+                detail::ProblemWindows::showHere(*r.notice);
+            else
+                detail::ProblemWindows::hideHere(*r.notice);
             break;
-        case detail::kHideNotice:
-            detail::ProblemWindows::hideHere(*reinterpret_cast<ProblemNotice*>(lParam));
-            break;
+        }
         case detail::kCloseProblemWindows:
             detail::ProblemWindows::closeAllHere();
             ::SetEvent(reinterpret_cast<HANDLE>(lParam));

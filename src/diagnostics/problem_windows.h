@@ -66,7 +66,9 @@ ProblemNotice& programNotice();
 bool initialiseProblemWindows();
 
 // Shows or hides a notice and returns when that has been done. Showing a
-// notice that is shown, or that the user has hidden, does nothing.
+// notice that is shown, or that the user has hidden, does nothing. A request
+// that the diagnostics thread does not take within two seconds (it is held
+// up) is dropped: the caller never waits longer.
 void requestNotice(ProblemNotice& notice, bool show);
 
 // Hides (animated) and destroys every problem window.
@@ -76,10 +78,10 @@ void closeAllProblemWindows();
 // problem windows and ends the process with exit code 13.
 [[noreturn]] void terminateAfterReport();
 
-// Diagnostics thread: thread messages WM_USER+1 (show) and WM_USER+2 (hide)
-// carry the notice in lParam; WM_USER+3 closes every problem window and sets
-// the event in lParam.
-void handleNoticeThreadMessage(UINT message, LPARAM lParam);
+// Diagnostics thread: thread message WM_USER+1 carries the number of a
+// waiting show or hide request; WM_USER+3 closes every problem window and
+// sets the event in lParam.
+void handleNoticeThreadMessage(UINT message, WPARAM wParam, LPARAM lParam);
 
 // The window classes and their private messages.
 namespace problem_window {

@@ -43,6 +43,7 @@ bool Thread::isRunning() const {
 }
 
 void Thread::wait() {
+    if (!handle) return;
     if (::WaitForSingleObject(handle, INFINITE) == WAIT_FAILED) throw WindowsError("WaitForSingleObject failed");
 }
 

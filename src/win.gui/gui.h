@@ -1,27 +1,28 @@
 // The one controller of the user interface: it owns every window, dialog and
-// resource, drives the record button through idle, recording and finishing,
-// measures the recording time, reacts to the reminders and to a forced stop,
-// runs the calibration, and reads and writes the settings through the engine.
+// resource, drives the recording through its states, measures the recording
+// time, reacts to the reminders and to a forced stop, runs the calibration,
+// and reads and writes the settings through the engine.
 //
 // Everything here runs on the user-interface thread. What the engine's worker
-// threads report arrives as private messages at the Gui's mailbox window
-// (win.gui/callbacks.h) and is carried out from there.
+// threads report arrives as letters in the Gui's mailbox (win.gui/mailbox.h)
+// and is carried out from there.
 #pragma once
 
 #include <windows.h>
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "backend/snt_dll.h"
 #include "kit/refcounted.h"
 #include "kit/shared_string.h"
+#include "win.gui/mailbox.h"
 #include "win.dialogs/file_save_dialog.h"
 #include "win.dialogs/small_dialogs.h"
 #include "win.log/win_log.h"
 #include "win.transparentwindow/transparent_window.h"
 #include "win.trayicon/tray_icon.h"
-#include "win.utilwindow/utility_window.h"
 #include "win.windows/message_handler.h"
 #include "win.windows/patterned_button.h"
 #include "win.windows/patterned_window.h"
@@ -46,15 +47,28 @@ private:
     Gui* gui;  // not owned
 };
 
-class Gui : public kit::IMessageHandler {
+// The life of a recording, as the Gui sees it. Every change goes through
+// Gui::enter, which also sets what each state shows.
+enum class RecordingState {
+    Idle,        // no recording; a click starts one
+    Choosing,    // recording; the recording options dialog is open, no file yet
+    Recording,   // recording into the chosen file
+    Completing,  // the engine completes the file; clicks are ignored
+    Completed,   // the file is complete; the wait text stays a moment, then the result is shown
+};
+const char* recordingStateName(RecordingState state) noexcept;
+
+class Gui : public kit::IMessageHandler, public LetterReceiver {
 public:
     // Window timers.
     static constexpr UINT_PTR kRecordingTick = 1;    // main window, every second while recording
     static constexpr UINT_PTR kNotificationRevert = 2;  // notification window
     static constexpr UINT_PTR kCalibrationStart = 3;  // main window, once, 55 ms
+    static constexpr UINT_PTR kCompletionPause = 4;   // main window, once, 1.5 s
     static constexpr UINT_PTR kHintEnd = 13;          // main window, once, 6 s
+    static constexpr UINT kCompletionPauseMs = 1500;
 
-    Gui();
+    explicit Gui(HINSTANCE instance = ::GetModuleHandleA(nullptr));
     ~Gui() override;
     Gui(const Gui&) = delete;
     Gui& operator=(const Gui&) = delete;
@@ -65,8 +79,10 @@ public:
     void toggleRecording();
     void beginRecord();
     void endRecord();
-    void doneRecord();
     void abortRecord();
+    // The program ends: a recording under way is completed (a file was
+    // chosen) or dropped (none was), and a completed one gets its log line.
+    void closeRecording();
 
     void calibrateSoundCard();
     // The settings, reloaded from the store. Throws ALogicError "Can not load
@@ -75,7 +91,8 @@ public:
     const backend::EngineSettings& GetConfig();
     void saveWindowPosition();
 
-    // What the worker threads' callbacks cause, on this thread.
+    // What the worker threads report, on this thread.
+    void receive(const Letter& letter) override;
     void CrashStopReminder(const kit::shared_string& message);
     void TimeReminder();
     void SpaceReminder(bool stop);
@@ -93,7 +110,7 @@ public:
     void openFolderLink();
     void exit();
 
-    // Messages of the main window, the notification window and the mailbox.
+    // Messages of the main window and the notification window.
     void handleMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result, bool& handled) override;
 
     // For tests that look inside.
@@ -103,9 +120,13 @@ public:
     kit::TrayIcon* getTrayIcon() const noexcept { return trayIcon.get(); }
     FileSaveDialog* getSaveDialog() const noexcept { return saveDialog.get(); }
     HMENU getContextMenu() const noexcept { return resources.contextMenu; }
-    HWND getMailbox() const noexcept { return mailbox ? mailbox->getHandle() : nullptr; }
+    HWND getMailbox() const noexcept { return mailbox ? mailbox->window() : nullptr; }
+    WaitDialog* getEndWait() const noexcept { return endWait.get(); }
     bool isLinkPending() const noexcept { return linkPending; }
-    bool isEndingRecord() const noexcept { return endingRecord; }
+    RecordingState recordingState() const noexcept { return state; }
+    bool isEndingRecord() const noexcept {
+        return state == RecordingState::Completing || state == RecordingState::Completed;
+    }
     const std::string& getOpenFolderCommand() const noexcept { return openFolderCommand; }
 
 private:
@@ -123,6 +144,15 @@ private:
 
     void loadResources();
     void initTray();
+    void enter(RecordingState next);
+    bool recordingUnderWay() const noexcept {
+        return state == RecordingState::Choosing || state == RecordingState::Recording;
+    }
+    void chooseOutput();
+    void recordingFinished();
+    void completeRecording();
+    void offerFolderLink();
+    void dropFolderLink();
     void recordingTick();
     void hintEnd();
     void notificationRevert();
@@ -134,8 +164,6 @@ private:
     void enableCalibration(bool enable);
     void killTimer(HWND window, UINT_PTR id);
     void setTimerOrThrow(HWND window, UINT_PTR id, UINT ms, const char* function);
-    void handleMailbox(UINT message, WPARAM wParam, LPARAM lParam);
-    void shellRestarted();
     void writeSettings(backend::EngineSettings& settings, const std::string& folder);
 
     kit::smartptr<kit::PatternedWindow> mainWindow;
@@ -147,7 +175,8 @@ private:
     kit::smartptr<kit::Timer> stopwatch;
     kit::smartptr<kit::WinLog> log;
     bool initialized = false;
-    bool endingRecord = false;
+    RecordingState state = RecordingState::Idle;
+    bool closing = false;  // the program ends: nothing new is shown
     bool stopRequested = false;
     bool linkPending = false;
     kit::shared_string stopMessage;
@@ -159,9 +188,7 @@ private:
     int32_t showState = SW_SHOWNORMAL;
     backend::EngineSettings settings;
 
-    // The hidden window the worker threads' callbacks post to.
-    kit::smartptr<kit::UtilityWindow> mailbox;
-    UINT taskbarCreated = 0;  // the shell's "TaskbarCreated" message
+    HINSTANCE programInstance;
+    std::unique_ptr<Mailbox> mailbox;  // what the worker threads report
     bool engineStarted = false;
-    bool outputChosen = false;  // the current recording writes a file
 };

@@ -5,15 +5,13 @@
 #include "diagnostics/eventlog.h"
 #include "kit/exceptions.h"
 #include "resource.h"
-#include "win.gui/callbacks.h"
+#include "win.gui/mailbox.h"
 #include "win.gui/gui.h"
 #include "win.gui/platform_calls.h"
 #include "win.gui/rules.h"
 
 namespace {
 constexpr const char* kTraceSource = "win.gui/gui_shell";
-HINSTANCE instance() { return gui_process::instance(); }
-
 // A stored position off every screen (another monitor was there once, or the
 // value was edited) would hide the window for the whole session: it goes onto
 // the work area of the monitor nearest to where it was.
@@ -45,13 +43,13 @@ void TrayIconHandler::keySelect(kit::TrayIconEvent) {}
 // ---- main window --------------------------------------------------------------------------
 
 void Gui::createMainWindow() {
-    mainWindow = new kit::PatternedWindow(instance(), "Sonotape", resources.skin, resources.logo);
+    mainWindow = new kit::PatternedWindow(programInstance, "Sonotape", resources.skin, resources.logo);
     mainWindow->setMessageHandler(WM_TIMER, this);
     mainWindow->setMessageHandler(WM_NCRBUTTONDOWN, this);
     mainWindow->setMessageHandler(WM_NCRBUTTONUP, this);
     mainWindow->setMessageHandler(WM_NCLBUTTONDBLCLK, this);
     mainWindow->setOverlayVisible(true);
-    recordButton = new kit::PatternedButton(instance(), mainWindow->getHandle(), resources.idleButton,
+    recordButton = new kit::PatternedButton(programInstance, mainWindow->getHandle(), resources.idleButton,
                                             resources.litButton, 15, 11);
     mainWindow->setMessageHandler(WM_COMMAND, this);
 }
@@ -69,7 +67,7 @@ void Gui::showMainWindow(int state) {
     } else {
         updateTrayIcon();
         saveWindowPosition();
-        if (backend::isRecording()) {
+        if (recordingUnderWay()) {
             notification->setText(stopwatch->toString());
             notification->redraw();
             notification->show();
@@ -87,7 +85,7 @@ HWND Gui::mainWindowHandle() {
 }
 
 void Gui::updateTrayIcon() {
-    trayIcon->setIcon(backend::isRecording() ? resources.recordingIcon : resources.idleIcon);
+    trayIcon->setIcon(state != RecordingState::Idle ? resources.recordingIcon : resources.idleIcon);
     trayIcon->show();
 }
 
@@ -95,7 +93,7 @@ void Gui::updateTrayIcon() {
 
 void Gui::initTray() {
     FW_TRACE("Init Tray.");
-    trayIcon = new kit::TrayIcon(instance());
+    trayIcon = new kit::TrayIcon(programInstance);
     FW_TRACE("setTip");
     trayIcon->setTip("Sonotape");
     trayHandler = new TrayIconHandler(this);
@@ -168,7 +166,7 @@ void Gui::menuCommand(UINT id) {
         break;
     }
     case IDM_ABOUT_BOX: {
-        kit::smartptr<AboutDialog> about(new AboutDialog(instance(), IDD_ABOUT, nullptr));
+        kit::smartptr<AboutDialog> about(new AboutDialog(programInstance, IDD_ABOUT, nullptr));
         about->ShowDialog();
         break;
     }
@@ -189,10 +187,10 @@ void Gui::setMenuItemState(UINT id, bool checked) {
 
 void Gui::openFolderLink() {
     FW_TRACE("WM_NCLBUTTONDBLCLK");
-    if (isMainWindowVisible()) {
-        if (backend::isRecording() || saveDialog) {
-            linkPending = false;
-        } else if (linkPending) {
+    if (state != RecordingState::Idle) {
+        // The link belongs to a finished recording; during the next one it is gone.
+    } else if (isMainWindowVisible()) {
+        if (linkPending) {
             linkPending = false;
             backToLogo();
             gui_platform::runCommand(openFolderCommand.c_str(), SW_SHOWNORMAL);
@@ -210,13 +208,13 @@ void Gui::openFolderLink() {
 
 void Gui::exit() {
     FW_TRACE("Exit selected...");
-    if (endingRecord) return;
-    if (backend::isRecording()) {
+    if (isEndingRecord()) return;
+    if (recordingUnderWay()) {
         if (::MessageBoxA(mainWindowHandle(), gui_rules::kExitWhileRecording, "Sonotape",
                           MB_YESNO | MB_ICONWARNING | MB_TOPMOST) != IDYES)
             return;
-        if (endingRecord) return;  // the recording ended by itself while the question was open
-        if (backend::isRecording()) abortRecord();
+        if (isEndingRecord()) return;  // the recording ended by itself while the question was open
+        abortRecord();
     }
     ::PostQuitMessage(0);
 }

@@ -10,7 +10,6 @@
 #include "diagnostics/report.h"
 #include "kit/singleappinst.h"
 #include "resource.h"
-#include "win.gui/callbacks.h"
 #include "win.gui/gui.h"
 #include "win.gui/rules.h"
 
@@ -28,9 +27,7 @@ int run(HINSTANCE instance, int showState) {
         FW_TRACE("Trying to open a second instance of Korvel Sonotape. Exitting.");
         return 1;
     }
-    gui_process::setInstance(instance);
-    std::unique_ptr<Gui> gui(new Gui());
-    gui_process::setTheGui(gui.get());
+    std::unique_ptr<Gui> gui(new Gui(instance));
     gui->initialize(::GetCommandLineA(), showState);
 
     HACCEL accelerators = ::LoadAcceleratorsA(instance, MAKEINTRESOURCEA(IDR_ACCELERATORS));
@@ -41,8 +38,7 @@ int run(HINSTANCE instance, int showState) {
             ::DispatchMessageA(&msg);
         }
     }
-    gui_process::setTheGui(nullptr);
-    gui.reset();  // saves the window position, shuts the engine down
+    gui.reset();  // completes a recording under way, saves the window position, shuts the engine down
     ::Sleep(200);  // the worker threads and the diagnostics thread settle
     return static_cast<int>(msg.wParam);
 }

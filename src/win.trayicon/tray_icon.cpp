@@ -27,7 +27,10 @@ NOTIFYICONDATAA trayNotifyRecord(HWND window, HICON icon, const shared_string& t
     return record;
 }
 
-TrayIcon::TrayIcon(HINSTANCE instance) : window(new UtilityWindow(instance)) { window->setHandler(this); }
+TrayIcon::TrayIcon(HINSTANCE instance)
+    : window(new UtilityWindow(instance)), taskbarCreated(::RegisterWindowMessageA("TaskbarCreated")) {
+    window->setHandler(this);
+}
 
 TrayIcon::~TrayIcon() {
     FW_TRACE("~TrayIcon begin");
@@ -87,9 +90,19 @@ void TrayIcon::handleMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT
         commands.dispatch(TrayIconEventEx{this, wParam, lParam});  // left unhandled on purpose
         return;
     }
+    if (taskbarCreated != 0 && message == taskbarCreated) {
+        // The shell restarted and forgot every icon: ours comes back if it was shown.
+        FW_TRACE("TaskbarCreated");
+        if (added) {
+            added = false;
+            show();
+        }
+        return;
+    }
     if (message != kTrayCallbackMessage) return;
     handled = true;
     result = 0;
+    if (wParam != kTrayIconId) return;  // not about our icon
     int kind = notificationKind(static_cast<UINT>(lParam));
     if (kind >= 0) lists[kind].dispatch(TrayIconEvent{this});
 }

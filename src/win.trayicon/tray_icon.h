@@ -1,6 +1,7 @@
 // One icon with a tip text in the shell's notification area. The shell's
 // notifications arrive at a hidden UtilityWindow and are handed to the
-// handlers registered for their kind, in the order of registration.
+// handlers registered for their kind, in the order of registration. When the
+// shell restarts (it broadcasts "TaskbarCreated"), a shown icon is added again.
 #pragma once
 
 #include <windows.h>
@@ -97,6 +98,7 @@ private:
     bool callShell(DWORD operation, NOTIFYICONDATAA& record);
 
     smartptr<UtilityWindow> window;
+    UINT taskbarCreated = 0;  // the shell's "TaskbarCreated" message
     bool added = false;
     HICON icon = nullptr;  // not owned
     shared_string tip;

@@ -8,6 +8,9 @@
 #include <vector>
 
 #include "backend/engine_state.h"
+#include "backend/finalizer.h"
+#include "diagnostics/shell_open.h"
+#include "mixer/system_probe.h"
 #include "backend/snt_dll.h"
 #include "config/snt_config.h"
 #include "kit/regkey.h"
@@ -271,5 +274,99 @@ TEST(EngineOnTheBed, AnMp3RecordingHasTheRightLength) {
     EXPECT_GT(recorded, 2.5);
     EXPECT_NEAR(seconds, recorded, 0.150) << "decoded " << seconds << " s of " << recorded << " s recorded";
 }
+
+
+// ---- failures -----------------------------------------------------------------------------
+
+namespace failures {
+
+// Mixers that cannot even be counted, as after a driver crash.
+class BrokenMixers : public kit::IMixerSystem {
+public:
+    unsigned deviceCount() override {
+        kit::setOrigin("tests/engine", 1, "BrokenMixers::deviceCount");
+        throw kit::ARuntimeError("the mixers went away");
+    }
+    std::unique_ptr<kit::IMixerDevice> open(unsigned) override { return nullptr; }
+};
+
+TEST(Engine, AFailedStartAnswersStartErrorAndNothingRecords) {
+    BrokenMixers broken;
+    kit::RecordingSoundProbe probe;
+    kit::Mixer* working = backend::engineState().mixer;
+    kit::Mixer failing(broken, probe);
+    backend::engineState().mixer = &failing;
+    int answer = backend::startRecording();
+    backend::engineState().mixer = working;
+    EXPECT_EQ(answer, backend::SE_ERROR);
+    EXPECT_FALSE(backend::isRecording());
+    EXPECT_EQ(backend::finishRecording(&countNotify), backend::FE_NOT_STARTED);
+}
+
+// In a copy of this program beside a LAME that cannot open a stream: the MP3
+// encoder fails after it has made the file.
+int outputThatFails(const std::vector<std::string>& args) {
+    fw::setShellOpen([](const char*) {});
+    backend::init();
+    int code = 0;
+    if (backend::startRecording() != backend::SE_NO_ERROR) code = 3;
+    else if (backend::setOutputFile(args[0].c_str(), backend::FORMAT_MP3_128, 0)) code = 1;
+    else if (::GetFileAttributesA(args[0].c_str()) != INVALID_FILE_ATTRIBUTES) code = 2;
+    backend::abortRecording();
+    backend::destroy();
+    return code;
+}
+testsupport::ChildMain outputChild("output-fails", &outputThatFails);
+
+TEST(Engine, AnOutputThatFailsAfterItsFileWasMadeLeavesNoFile) {
+    TempDir dir;
+    char exe[MAX_PATH];
+    ::GetModuleFileNameA(nullptr, exe, MAX_PATH);
+    ASSERT_TRUE(::CopyFileA(exe, dir.file("engine_child.exe").c_str(), FALSE));
+    std::string lame = programFolder() + "\\fake_lame\\full\\lame_enc.dll";
+    ASSERT_TRUE(::CopyFileA(lame.c_str(), dir.file("lame_enc.dll").c_str(), FALSE)) << lame;
+    std::string mp3 = dir.file("take.mp3");
+    std::string line = "\"" + dir.file("engine_child.exe") + "\" --child output-fails \"" + mp3 + "\"";
+    ::SetEnvironmentVariableA("FAKE_LAME", "failInit=1");
+    STARTUPINFOA si{};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi{};
+    BOOL started = ::CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, dir.path().c_str(),
+                                    &si, &pi);
+    ::SetEnvironmentVariableA("FAKE_LAME", nullptr);
+    ASSERT_TRUE(started);
+    ::CloseHandle(pi.hThread);
+    ASSERT_EQ(::WaitForSingleObject(pi.hProcess, 60000), WAIT_OBJECT_0);
+    DWORD code = 99;
+    ::GetExitCodeProcess(pi.hProcess, &code);
+    ::CloseHandle(pi.hProcess);
+    EXPECT_EQ(code, 0u) << "1: the output was taken, 2: a file was left behind, 3: no start";
+    EXPECT_FALSE(fileExists(mp3));
+}
+
+// The end of the engine when a wait fails: the failure is reported and the
+// process ends with the fatal code, instead of an exception out of a
+// destructor (std::terminate).
+int destroyWithBrokenWait(const std::vector<std::string>&) {
+    fw::setShellOpen([](const char*) {});
+    backend::init();
+    backend::MyFinalizer* finalizer = backend::engineState().finalizer;
+    finalizer->begin(nullptr, true);
+    finalizer->wait();
+    ::CloseHandle(finalizer->threadHandle());  // the next wait on it fails
+    backend::destroy();
+    return 0;
+}
+testsupport::ChildMain destroyChild("destroy-broken-wait", &destroyWithBrokenWait);
+
+TEST(Engine, AFailedWaitAtTheEndIsReportedAndEndsWithTheFatalCode) {
+    testsupport::EventsFile events;
+    testsupport::ChildProcess child("destroy-broken-wait");
+    ASSERT_TRUE(child.wait(60000));
+    EXPECT_EQ(child.exitCode(), 13u);
+    EXPECT_THAT(events.added(), HasSubstr("WaitForSingleObject failed"));
+}
+
+}  // namespace failures
 
 }  // namespace

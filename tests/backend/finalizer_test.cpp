@@ -38,3 +38,35 @@ TEST(MyFinalizer, AFailureWhileFinishingIsReportedAndTheRecordingStillEnds) {
 }
 
 }  // namespace
+
+namespace backToBack {
+
+std::atomic<int> done{0};
+HANDLE doneEvent = nullptr;
+void signal(void*) {
+    ++done;
+    ::SetEvent(doneEvent);
+}
+
+// The user interface starts the next finish as soon as the notifier has said
+// that the last one is done, while the last run's thread may still be
+// returning from the notifier: no start may be lost.
+TEST(MyFinalizer, AFinishStartedRightAfterTheNotifierIsNotLost) {
+    doneEvent = ::CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    backend::EngineState state;
+    kit::smartptr<backend::MyFinalizer> finalizer(new backend::MyFinalizer(state, nullptr));
+    constexpr int kRounds = 200;
+    int lost = 0;
+    for (int round = 0; round < kRounds && lost == 0; ++round) {
+        state.started = true;
+        finalizer->begin(&signal, false);
+        if (::WaitForSingleObject(doneEvent, 5000) != WAIT_OBJECT_0) ++lost;
+    }
+    EXPECT_EQ(lost, 0);
+    EXPECT_EQ(done.load(), kRounds);
+    EXPECT_FALSE(state.started);
+    finalizer->wait();
+    ::CloseHandle(doneEvent);
+}
+
+}  // namespace backToBack

@@ -601,3 +601,52 @@ TEST_F(ProblemWindow, FatalBoundaryOpensTheEventsFileClosesTheWindowAndExitsWith
 }
 
 }  // namespace
+
+// ---- a held-up diagnostics thread, in a child process -----------------------------------
+
+namespace heldUp {
+
+HANDLE shellEntered = nullptr;
+HANDLE shellRelease = nullptr;
+
+// A shell call that does not come back, as a slow or modal one does.
+void holdingShell(const char*) {
+    ::SetEvent(shellEntered);
+    ::WaitForSingleObject(shellRelease, 30000);
+}
+
+int heldUpChild(const std::vector<std::string>&) {
+    fw::ensureDiagnostics();
+    shellEntered = ::CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    shellRelease = ::CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    fw::setShellOpen(&holdingShell);
+    reportError("the first problem");
+    HWND frame = nullptr;
+    if (!testsupport::waitUntil([&] { return (frame = onlyFrame()) != nullptr; }, 10000)) return 3;
+    clickLink(::GetDlgItem(panelOf(frame), pw::kSendReportId));
+    if (::WaitForSingleObject(shellEntered, 10000) != WAIT_OBJECT_0) return 4;
+
+    // The diagnostics thread is inside the shell call now.
+    std::atomic<bool> returned{false};
+    std::thread requester([&] {
+        fw::ProblemNotice notice;
+        notice.setText("a second problem");
+        fw::requestNotice(notice, true);
+        returned = true;
+    });
+    DWORD begun = ::GetTickCount();
+    while (!returned && ::GetTickCount() - begun < 5000) ::Sleep(10);
+    bool inTime = returned;
+    ::SetEvent(shellRelease);
+    requester.join();
+    return inTime ? 0 : 1;
+}
+testsupport::ChildMain child("held-up", &heldUpChild);
+
+TEST_F(ProblemWindow, ARequestTheHeldUpThreadCannotTakeIsDroppedInTime) {
+    testsupport::ChildProcess process("held-up");
+    ASSERT_TRUE(process.wait(60000));
+    EXPECT_EQ(process.exitCode(), 0u) << "1: the caller waited for the held-up thread; 3, 4: no notice, no shell call";
+}
+
+}  // namespace heldUp

@@ -26,7 +26,7 @@
 #include "resource.h"
 #include "support/support.h"
 #include "support/ui.h"
-#include "win.gui/callbacks.h"
+#include "win.gui/mailbox.h"
 #include "win.gui/gui.h"
 #include "win.gui/platform_calls.h"
 #include "win.gui/rules.h"
@@ -106,7 +106,6 @@ protected:
     void TearDown() override {
         if (gui && backend::isRecording()) gui->abortRecord();
         gui.reset();
-        gui_process::setTheGui(nullptr);
         pumpFor(200);  // the quit message the main window's end posts is taken here
         ::SetCurrentDirectoryA(oldDirectory.c_str());
         gui_platform::testing::setShutdownCall(nullptr);
@@ -117,7 +116,6 @@ protected:
 
     void startGui(const char* commandLine = "sonotape.exe") {
         gui = std::make_unique<Gui>();
-        gui_process::setTheGui(gui.get());
         gui->initialize(commandLine, SW_SHOWNORMAL);
     }
 
@@ -312,6 +310,13 @@ TEST_F(GuiTest, TheDiskSpaceWarningAndStopArriveFromAnotherThread) {
 
 TEST_F(GuiTest, TheThirtyMinuteReminderSaysTheRecordingGoesOn) {
     startGui();
+    std::thread([] { timeReminderProc(0); }).join();
+    pumpFor(300);
+    EXPECT_EQ(waitDialog("Sonotape", 0), nullptr) << "not while nothing records";
+    record([&](HWND options) {
+        wavTo(options, dir.file("long"));
+        driver::clickItem(options, IDOK);
+    });
     std::string shown;
     User user([&] {
         std::thread([] { timeReminderProc(0); }).join();
@@ -322,6 +327,9 @@ TEST_F(GuiTest, TheThirtyMinuteReminderSaysTheRecordingGoesOn) {
     });
     ASSERT_TRUE(user.finished());
     EXPECT_EQ(shown, gui_rules::kStillRecording);
+    EXPECT_TRUE(backend::isRecording());
+    gui->toggleRecording();
+    ASSERT_TRUE(waitForLogLine());
 }
 
 TEST_F(GuiTest, CancelInTheOptionsDialogAbortsWithoutFileOrLine) {
@@ -436,14 +444,14 @@ TEST_F(GuiTest, TheTrayIconComesBackWhenTheShellRestarts) {
     NOTIFYICONDATAA gone = kit::trayNotifyRecord(tray->getWindow(), nullptr, "", true);
     ASSERT_TRUE(::Shell_NotifyIconA(NIM_DELETE, &gone));
     ASSERT_FALSE(shellKnows());
-    ::SendMessageA(gui->getMailbox(), ::RegisterWindowMessageA("TaskbarCreated"), 0, 0);
+    ::SendMessageA(tray->getWindow(), ::RegisterWindowMessageA("TaskbarCreated"), 0, 0);
     EXPECT_TRUE(shellKnows()) << "the icon is back";
     EXPECT_TRUE(tray->isShown());
 
     // With the window shown there is no icon to bring back.
     gui->showMainWindow(SW_SHOWNORMAL);
     ASSERT_FALSE(shellKnows());
-    ::SendMessageA(gui->getMailbox(), ::RegisterWindowMessageA("TaskbarCreated"), 0, 0);
+    ::SendMessageA(tray->getWindow(), ::RegisterWindowMessageA("TaskbarCreated"), 0, 0);
     EXPECT_FALSE(shellKnows());
 }
 
@@ -471,7 +479,6 @@ TEST_F(GuiTest, AWindowStoredOffScreenComesOntoTheNearestWorkArea) {
         EXPECT_TRUE(r.left >= work.left && r.top >= work.top && r.right <= work.right && r.bottom <= work.bottom)
             << "stored " << stored.x << ", " << stored.y << ": the window is at " << r.left << ", " << r.top;
         gui.reset();
-        gui_process::setTheGui(nullptr);
         pumpFor(200);
     }
 }
@@ -516,6 +523,107 @@ TEST_F(GuiTest, SettingsThatPointNowhereOfferTheMusicFolderAndTheFolderAloneIsSt
     gui->toggleRecording();
     ASSERT_TRUE(waitUntil([] { return readFile("log.txt").find("rel.wav") != std::string::npos; }, 15000));
     EXPECT_TRUE(fileExists(dir.file("rel.wav")));
+// ---- the end of a recording ----------------------------------------------------------------
+
+TEST_F(GuiTest, ClicksWhileARecordingIsCompletedAreNotActedOnLater) {
+    startGui();
+    record([&](HWND options) {
+        wavTo(options, dir.file("first"));
+        driver::clickItem(options, IDOK);
+    });
+    pumpFor(1200);
+    std::atomic<bool> optionsShown{false};
+    User user([&] {
+        HWND options = waitDialog("File save...", 6000);
+        if (!options) return;
+        optionsShown = true;
+        driver::clickItem(options, IDCANCEL);
+    });
+    gui->toggleRecording();
+    ASSERT_TRUE(waitUntil([&] { return gui->recordingState() == RecordingState::Completed; }, 15000));
+    DWORD before = ::GetTickCount();
+    driver::click(gui->getRecordButton()->getHandle());  // a second click, made while completing
+    pumpFor(300);
+    EXPECT_LT(::GetTickCount() - before, 1000u) << "the completion pause holds up the thread";
+    ASSERT_TRUE(waitForLogLine());
+    ASSERT_TRUE(user.finished(10000));
+    EXPECT_FALSE(optionsShown) << "the click was acted on after the completion";
+    EXPECT_FALSE(backend::isRecording());
+    EXPECT_EQ(gui->recordingState(), RecordingState::Idle);
+}
+
+TEST_F(GuiTest, ARecordingFinishedAtTheEndOfTheProgramIsLogged) {
+    startGui();
+    record([&](HWND options) {
+        wavTo(options, dir.file("completing"));
+        driver::clickItem(options, IDOK);
+    });
+    pumpFor(1200);
+    gui->toggleRecording();
+    ASSERT_EQ(gui->recordingState(), RecordingState::Completing);
+    gui.reset();  // what the end of the message loop does
+    std::string log = withUnixLineEnds(readFile("log.txt"));
+    EXPECT_TRUE(matches(log, "Recorded: .*completing\\.wav 00:00:0[1-3]\n")) << log;
+
+    startGui();
+    record([&](HWND options) {
+        wavTo(options, dir.file("running"));
+        driver::clickItem(options, IDOK);
+    });
+    pumpFor(1200);
+    gui.reset();  // still recording
+    log = withUnixLineEnds(readFile("log.txt"));
+    EXPECT_TRUE(matches(log, "Recorded: .*completing\\.wav .*\nRecorded: .*running\\.wav 00:00:0[1-3]\n")) << log;
+}
+
+TEST_F(GuiTest, InTheTrayTheLastRecordingsLinkGivesWayToTheNextRecording) {
+    startGui("sonotape.exe -t");
+    kit::TranparentWindow* note = gui->getNotificationWindow();
+    record([&](HWND options) {
+        wavTo(options, dir.file("one"));
+        driver::clickItem(options, IDOK);
+    });
+    pumpFor(1200);
+    gui->toggleRecording();
+    ASSERT_TRUE(waitForLogLine());
+    int mode = -1;
+    note->getSizeAndMode(nullptr, &mode);
+    ASSERT_EQ(mode, kit::kLinkMode);
+
+    RECT whileChoosing{};
+    record([&](HWND options) {
+        ::GetWindowRect(note->getHandle(), &whileChoosing);
+        wavTo(options, dir.file("two"));
+        driver::clickItem(options, IDOK);
+    });
+    EXPECT_EQ(whileChoosing.right - whileChoosing.left, 130) << "the time, not the old link";
+    note->getSizeAndMode(nullptr, &mode);
+    EXPECT_EQ(mode, kit::kPlainMode);
+    ::SendMessageA(note->getHandle(), WM_NCLBUTTONDBLCLK, HTCAPTION, 0);
+    EXPECT_TRUE(commands.empty()) << "the old folder is not opened";
+    EXPECT_TRUE(::IsWindowVisible(note->getHandle())) << "the time stays shown";
+    gui->toggleRecording();
+    ASSERT_TRUE(waitUntil([] { return withUnixLineEnds(readFile("log.txt")).find("two.wav") != std::string::npos; },
+                          15000));
+}
+
+TEST_F(GuiTest, TheEndWaitBoxNeverStaysAfterARecordingWithoutFile) {
+    startGui("sonotape.exe -t");
+    record([&](HWND options) {
+        std::thread([] {
+            uint64_t left = 5u << 20;
+            spaceReminderProc(&left);  // a disk-space stop with no file to watch
+        }).join();
+        ::Sleep(1500);
+        HWND box = waitDialog("Sonotape", 0);
+        if (box) driver::clickItem(box, IDOK);
+        driver::clickItem(options, IDCANCEL);
+    });
+    pumpFor(1500);
+    HWND wait = gui->getEndWait()->getHandle();
+    EXPECT_FALSE(wait && ::IsWindowVisible(wait));
+    EXPECT_FALSE(backend::isRecording());
+    EXPECT_EQ(gui->recordingState(), RecordingState::Idle);
 }
 
 }  // namespace

@@ -416,6 +416,104 @@ TEST_F(ProgramTest, ClosingTheWindowDuringARecordingCompletesTheFile) {
     ASSERT_TRUE(wav.valid);
     EXPECT_EQ(wav.riffSize, wav.dataSize + 36) << "the file was closed properly";
     EXPECT_GT(wav.samples.size() / 2.0 / kRate, 1.0);
+    std::vector<LogLine> lines = logLines(dir);
+    ASSERT_EQ(lines.size(), 1u) << "a recording completed at the end is logged like any other";
+    EXPECT_EQ(lines[0].path, dir.file("closed.wav"));
+}
+
+// ---- other programs -----------------------------------------------------------------------
+
+BOOL CALLBACK collectChild(HWND child, LPARAM found) {
+    reinterpret_cast<std::vector<HWND>*>(found)->push_back(child);
+    return TRUE;
+}
+
+// Every window of a process: the top-level ones (shown or not) with their
+// children, and the message-only ones.
+std::vector<HWND> everyWindowOf(DWORD processId) {
+    std::vector<HWND> found;
+    for (HWND top : driver::windowsOf(processId, false)) {
+        found.push_back(top);
+        ::EnumChildWindows(top, &collectChild, reinterpret_cast<LPARAM>(&found));
+    }
+    for (HWND w = ::FindWindowExA(HWND_MESSAGE, nullptr, nullptr, nullptr); w;
+         w = ::FindWindowExA(HWND_MESSAGE, w, nullptr, nullptr)) {
+        DWORD owner = 0;
+        ::GetWindowThreadProcessId(w, &owner);
+        if (owner == processId) found.push_back(w);
+    }
+    return found;
+}
+
+// What another program of the same user can do: every message from WM_USER
+// to WM_APP+16, posted and sent with junk parameters, to every window.
+void pester(const std::vector<HWND>& windows) {
+    for (HWND w : windows) {
+        for (UINT m = WM_USER; m <= WM_APP + 16; ++m) {
+            ::PostMessageA(w, m, 0x10, 0x10);
+            DWORD_PTR answer = 0;
+            ::SendMessageTimeoutA(w, m, static_cast<WPARAM>(-1), static_cast<LPARAM>(0xDEAD0010), SMTO_ABORTIFHUNG,
+                                  500, &answer);
+        }
+    }
+}
+
+TEST_F(ProgramTest, NoOtherProgramCanCrashOrSteerIt) {
+    program::prepareSettings(dir.path(), backend::FORMAT_WAV);
+    Program& p = start();
+    HWND button = p.recordButton();
+    ASSERT_NE(button, nullptr);
+    HWND main = p.mainWindow();
+    program::Events events;
+
+    std::vector<HWND> windows = everyWindowOf(p.id());
+    bool mailboxFound = false;
+    for (HWND w : windows) mailboxFound = mailboxFound || driver::className(w) == "Sonotape.Mailbox";
+    EXPECT_TRUE(mailboxFound) << "the message-only mailbox is among the windows";
+    EXPECT_EQ(driver::findWindow(p.id(), "Sonotape.Mailbox", nullptr, false), nullptr) << "not a top-level window";
+    DWORD begun = ::GetTickCount();
+    pester(windows);
+    std::printf("idle: %u windows pestered in %lu ms\n", static_cast<unsigned>(windows.size()),
+                static_cast<unsigned long>(::GetTickCount() - begun));
+    pumpFor(1000);
+    ASSERT_TRUE(p.running()) << "crashed while idle";
+    EXPECT_EQ(driver::windowsOf(p.id()), std::vector<HWND>{main}) << "a window opened while idle";
+    EXPECT_THAT(events.added(), Not(HasSubstr("Begin record!")));
+
+    ASSERT_TRUE(waitForSilentSink(15000));
+    std::vector<int16_t> played = pseudoRandomSignal(static_cast<std::size_t>(kRate) * 80, 777);
+    writeWav(dir.file("signal.wav"), played);
+    DWORD playing = ::GetTickCount();
+    ASSERT_TRUE(playIntoSink(dir.file("signal.wav")));
+    ::Sleep(1000);
+    driver::click(button);
+    HWND options = p.dialog("File save...");
+    ASSERT_NE(options, nullptr);
+    std::string path = dir.file("pestered");
+    chooseOutput(options, path, IDC_FORMAT_WAV);
+    driver::clickItem(options, IDOK);
+    ASSERT_TRUE(driver::waitGone(options));
+
+    windows = everyWindowOf(p.id());
+    begun = ::GetTickCount();
+    pester(windows);
+    std::printf("recording: %u windows pestered in %lu ms\n", static_cast<unsigned>(windows.size()),
+                static_cast<unsigned long>(::GetTickCount() - begun));
+    pumpFor(1000);
+    ASSERT_TRUE(p.running()) << "crashed while recording";
+    EXPECT_EQ(driver::windowsOf(p.id()), std::vector<HWND>{main}) << "a window opened while recording";
+    ASSERT_LT(::GetTickCount() - playing, 75000u) << "the played signal ends before the recording";
+    driver::click(button);
+    ASSERT_TRUE(waitUntil([&] { return !logLines(dir).empty(); }, 20000)) << "no line in log.txt";
+    EXPECT_EQ(logLines(dir).size(), 1u);
+
+    WavFile wav = readWav(path + ".wav");
+    ASSERT_TRUE(wav.valid);
+    Coverage c = playedSignalInside(wav.samples, played);
+    EXPECT_TRUE(c.ok) << c.why;
+    EXPECT_EQ(c.matchedFrames, wav.samples.size() / 2) << "every frame is the played one";
+    closeNormally();
+    ::Sleep(std::max<int>(0, 81500 - static_cast<int>(::GetTickCount() - playing)));
 }
 
 // ---- one copy at a time -------------------------------------------------------------------

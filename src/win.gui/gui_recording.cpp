@@ -1,0 +1,320 @@
+// The recording control: the states of a recording and their transitions,
+// the recording tick, and what the worker threads report.
+#include "diagnostics/eventlog.h"
+#include "diagnostics/report.h"
+#include "win.gui/gui.h"
+#include "win.gui/platform_calls.h"
+#include "win.gui/rules.h"
+
+namespace {
+constexpr const char* kTraceSource = "win.gui/gui_recording";
+}  // namespace
+
+const char* recordingStateName(RecordingState state) noexcept {
+    switch (state) {
+    case RecordingState::Idle: return "idle";
+    case RecordingState::Choosing: return "choosing";
+    case RecordingState::Recording: return "recording";
+    case RecordingState::Completing: return "completing";
+    case RecordingState::Completed: return "completed";
+    }
+    return "?";
+}
+
+// What each state shows: the button, the recording tick, the calibration
+// menu item, the end wait box, the tray icon.
+void Gui::enter(RecordingState next) {
+    FW_TRACE("Recording state: %s -> %s", recordingStateName(state), recordingStateName(next));
+    state = next;
+    HWND main = mainWindow ? mainWindow->getHandle() : nullptr;
+    switch (next) {
+    case RecordingState::Idle:
+        if (main) killTimer(main, kCompletionPause);
+        endWait->hide();
+        enableCalibration(true);
+        stopRequested = false;
+        if (!closing && !isMainWindowVisible()) updateTrayIcon();
+        break;
+    case RecordingState::Choosing:
+        enableCalibration(false);
+        recordButton->setBitmap(resources.darkButton);
+        recordButton->setAlternate(true);
+        setTimerOrThrow(main, kRecordingTick, 1000, "Gui::beginRecord");
+        stopRequested = false;
+        break;
+    case RecordingState::Recording: break;
+    case RecordingState::Completing:
+        recordButton->setBitmap(resources.idleButton);
+        killTimer(main, kRecordingTick);
+        recordButton->setAlternate(false);
+        stopwatch->stop();
+        break;
+    case RecordingState::Completed:
+        // The pause lets the wait text be read; the thread stays free meanwhile.
+        setTimerOrThrow(main, kCompletionPause, kCompletionPauseMs, "Gui::recordingFinished");
+        break;
+    }
+}
+
+void Gui::toggleRecording() {
+    switch (state) {
+    case RecordingState::Idle: beginRecord(); break;
+    case RecordingState::Choosing:
+        if (saveDialog && saveDialog->isShown()) saveDialog->close();  // ends in abortRecord
+        break;
+    case RecordingState::Recording: endRecord(); break;
+    case RecordingState::Completing:
+    case RecordingState::Completed: FW_TRACE("A recording is being completed: the click is ignored"); break;
+    }
+}
+
+void Gui::beginRecord() {
+    if (state != RecordingState::Idle) {
+        FW_TRACE("FileSaveDialog opened in this monent.");
+        return;
+    }
+    if (!mainWindow) createMainWindow();
+    dropFolderLink();
+    FW_TRACE("Begin record!");
+    stopwatch->reset();
+    if (backend::startRecording() != backend::SE_NO_ERROR) {
+        FW_TRACE("Smt error with startRecording()");  // the engine has reported why
+        return;
+    }
+    saveDialog = new FileSaveDialog(programInstance);
+    enter(RecordingState::Choosing);
+
+    kit::shared_string time = stopwatch->toString();
+    mainWindow->setOverlayVisible(false);
+    mainWindow->setText(time);
+    mainWindow->redraw();
+    notification->setText(time);
+    notification->redraw();
+    if (!isMainWindowVisible()) {
+        notification->show();
+        updateTrayIcon();
+    }
+    stopwatch->start();
+    mainWindow->setTextVisible(true);
+    chooseOutput();
+}
+
+// The recording options dialog, shown while the recording runs.
+void Gui::chooseOutput() {
+    kit::smartptr<FileSaveDialog> dialog = saveDialog;  // it may be released while it is shown
+    {
+        const backend::EngineSettings& current = GetConfig();
+        dialog->setFolder(current.storageFolder);
+        dialog->setFormat(current.lastFormat);
+        dialog->setBitrate(current.lastBitrate);
+        FW_TRACE("Last used format:%d", current.lastFormat);
+    }
+    INT_PTR result = 0;
+    try {
+        result = dialog->ShowDialog();
+    } catch (...) {
+        if (saveDialog.get() == dialog.get()) abortRecord();
+        throw;
+    }
+    if (saveDialog.get() != dialog.get() || state != RecordingState::Choosing) return;  // ended meanwhile
+    if (result != IDOK) {
+        abortRecord();
+        return;
+    }
+    std::string path = dialog->getPath();
+    FW_TRACE("Used format:%d", dialog->getFormat());
+    if (!backend::setOutputFile(path.c_str(), dialog->getFormat(), dialog->getBitrate())) {
+        // No file: the recording would run for nothing.
+        FW_TRACE("setOutputFile() failed: the recording is aborted");
+        abortRecord();
+        ::MessageBoxA(mainWindowHandle(), gui_rules::outputFailedMessage(path).c_str(), "Sonotape",
+                      MB_OK | MB_ICONERROR);
+        return;
+    }
+    backend::EngineSettings copy = GetConfig();
+    copy.lastBitrate = dialog->getBitrate();
+    copy.lastFormat = dialog->getFormat();
+    writeSettings(copy, dialog->getFolder());
+    openFolderCommand = gui_rules::openFolderCommand(dialog->getFolder());
+    enter(RecordingState::Recording);
+}
+
+// The last recording's folder link gives way to the new recording.
+void Gui::dropFolderLink() {
+    if (linkPending) {
+        killTimer(mainWindow->getHandle(), kHintEnd);
+        linkPending = false;
+    }
+    int mode = kit::kPlainMode;
+    notification->getSizeAndMode(nullptr, &mode);
+    if (mode == kit::kLinkMode) notificationRevert();
+}
+
+void Gui::endRecord() {
+    if (state != RecordingState::Recording) return;
+    FW_TRACE("Prepare to end record");
+    enter(RecordingState::Completing);
+    if (!isMainWindowVisible()) backToLogo();
+    notification->hide();
+    FW_TRACE("Begin of end record");
+    if (!closing) {
+        if (!isMainWindowVisible())
+            endWait->ShowDialog();
+        else
+            showText(gui_rules::kEndingWait);
+    }
+    int finished = backend::finishRecording(&finishNotifier);
+    if (finished == backend::FE_DELAYED) return;  // the finalizer's letter comes
+    if (backend::isRecording()) backend::abortRecording();  // it could not be finished: the file is closed
+    recordingFinished();
+}
+
+// The engine has completed the file.
+void Gui::recordingFinished() {
+    if (state != RecordingState::Completing) return;
+    FW_TRACE("finishNotifier()");
+    if (closing)
+        completeRecording();
+    else
+        enter(RecordingState::Completed);
+}
+
+void Gui::completeRecording() {
+    if (state != RecordingState::Completed && state != RecordingState::Completing) return;
+    FW_TRACE("End of end record");
+    log->add("Recorded: %s %s", saveDialog->getPath().c_str(), stopwatch->toString().c_str());
+    if (saveDialog->isShutdownWanted() && !stopRequested) {
+        // A failed shutdown is reported; the program goes on.
+        fw::catchAndReport(kTraceSource, __LINE__, [] { gui_platform::shutdownComputer(); });
+        fw::takeExceptionReported();
+    }
+    if (!closing) offerFolderLink();
+    saveDialog.reset();
+    enter(RecordingState::Idle);
+}
+
+// The hint on the main window, or the link in the notification window.
+void Gui::offerFolderLink() {
+    if (!isMainWindowVisible()) {
+        notification->LinkOn(gui_rules::kDoneLink);
+        backToLogo();
+    } else {
+        showText(gui_rules::kDoneHint);
+        setTimerOrThrow(mainWindow->getHandle(), kHintEnd, 6000, "Gui::doneRecord");
+        linkPending = true;
+    }
+}
+
+void Gui::abortRecord() {
+    if (!recordingUnderWay()) return;
+    backend::abortRecording();
+    if (saveDialog && saveDialog->isShown()) saveDialog->close();
+    saveDialog.reset();
+    enter(RecordingState::Completing);
+    notification->hide();
+    backToLogo();
+    enter(RecordingState::Idle);
+}
+
+void Gui::closeRecording() {
+    closing = true;
+    switch (state) {
+    case RecordingState::Idle: return;
+    case RecordingState::Choosing: abortRecord(); return;
+    case RecordingState::Recording: endRecord(); break;
+    case RecordingState::Completing:
+    case RecordingState::Completed: break;
+    }
+    // The finalizer always sends its letter, also when finishing failed.
+    while (state == RecordingState::Completing) {
+        mailbox->deliver();
+        if (state == RecordingState::Completing) mailbox->waitForLetter(1000);
+    }
+    completeRecording();
+}
+
+// ---- the recording tick and the notification's timers -------------------------------------
+
+void Gui::recordingTick() {
+    if (!recordingUnderWay()) return;
+    kit::shared_string time = stopwatch->toString();
+    showText(time.c_str());
+    notification->setText(time);
+    recordButton->setAlternate(!recordButton->isAlternate());
+    mainWindow->redraw();
+    notification->redraw();
+
+    kit::smartptr<FileSaveDialog> dialog = saveDialog;
+    kit::ElapsedTime elapsed = stopwatch->elapsedTime();
+    if (state == RecordingState::Choosing && dialog->isShown() && gui_rules::saveDialogExpired(elapsed)) {
+        dialog->close();  // ends in abortRecord, after the dialog
+    } else if (state == RecordingState::Recording && dialog->hasTimeLimit() &&
+               gui_rules::timeLimitReached(elapsed, dialog->getHours(), dialog->getMinutes())) {
+        endRecord();
+    }
+    if (stopRequested) {
+        stopRequested = false;
+        endRecord();
+        showMessage(stopMessage);
+    }
+}
+
+void Gui::hintEnd() {
+    killTimer(mainWindow->getHandle(), kHintEnd);
+    linkPending = false;
+    backToLogo();
+}
+
+void Gui::notificationRevert() {
+    notification->unfreezeText();
+    if (isMainWindowVisible() || !recordingUnderWay()) notification->hide();
+    killTimer(notification->getHandle(), kNotificationRevert);
+    notification->setText(stopwatch->toString());
+    notification->setSizeAndMode(kit::TWS_SMALL, kit::kPlainMode);
+    notification->redraw();
+}
+
+// ---- what the worker threads report -------------------------------------------------------
+
+void Gui::receive(const Letter& letter) {
+    switch (letter.kind) {
+    case Letter::RecordingDone: recordingFinished(); break;
+    case Letter::CrashStop: CrashStopReminder(letter.text.c_str()); break;
+    case Letter::TimeReminder: TimeReminder(); break;
+    case Letter::SpaceWarning: SpaceReminder(false); break;
+    case Letter::SpaceStop: SpaceReminder(true); break;
+    }
+}
+
+void Gui::CrashStopReminder(const kit::shared_string& message) {
+    FW_TRACE("CrashStopReminder");
+    // Ignored while the options dialog is open (there is no file yet) and
+    // once the recording is ending anyway.
+    if (state != RecordingState::Recording) return;
+    if (stopRequested) return;
+    stopRequested = true;
+    stopMessage = message;
+}
+
+void Gui::TimeReminder() {
+    FW_TRACE("TimeReminder");
+    if (!recordingUnderWay()) return;
+    showMessage(gui_rules::kStillRecording);
+}
+
+void Gui::SpaceReminder(bool stop) {
+    FW_TRACE("SpaceReminder");
+    if (state != RecordingState::Recording) return;  // only a recording into a file watches a disk
+    if (stop) {
+        endRecord();
+        showMessage(gui_rules::kNoSpace);
+        updateTrayIcon();
+        saveWindowPosition();
+        if (mainWindow) {
+            ::ShowWindow(mainWindow->getHandle(), SW_HIDE);
+            ::UpdateWindow(mainWindow->getHandle());
+        }
+    } else if (GetConfig().remindOutOfSpace) {
+        notification->ReminderOn(gui_rules::kLowSpace);
+    }
+}
