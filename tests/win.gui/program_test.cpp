@@ -446,15 +446,17 @@ std::vector<HWND> everyWindowOf(DWORD processId) {
 }
 
 // What another program of the same user can do: every message from WM_USER
-// to WM_APP+16, posted and sent with junk parameters, to every window.
+// to WM_APP+16, posted and sent with junk parameters, to every window. The
+// sends do not wait one by one (the receiver takes them as sent messages all
+// the same); one waiting send per window lets it work them off.
 void pester(const std::vector<HWND>& windows) {
     for (HWND w : windows) {
         for (UINT m = WM_USER; m <= WM_APP + 16; ++m) {
             ::PostMessageA(w, m, 0x10, 0x10);
-            DWORD_PTR answer = 0;
-            ::SendMessageTimeoutA(w, m, static_cast<WPARAM>(-1), static_cast<LPARAM>(0xDEAD0010), SMTO_ABORTIFHUNG,
-                                  500, &answer);
+            ::SendNotifyMessageA(w, m, static_cast<WPARAM>(-1), static_cast<LPARAM>(0xDEAD0010));
         }
+        DWORD_PTR answer = 0;
+        ::SendMessageTimeoutA(w, WM_NULL, 0, 0, SMTO_NORMAL, 60000, &answer);
     }
 }
 
