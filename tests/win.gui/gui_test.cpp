@@ -523,6 +523,8 @@ TEST_F(GuiTest, SettingsThatPointNowhereOfferTheMusicFolderAndTheFolderAloneIsSt
     gui->toggleRecording();
     ASSERT_TRUE(waitUntil([] { return readFile("log.txt").find("rel.wav") != std::string::npos; }, 15000));
     EXPECT_TRUE(fileExists(dir.file("rel.wav")));
+}
+
 // ---- the end of a recording ----------------------------------------------------------------
 
 TEST_F(GuiTest, ClicksWhileARecordingIsCompletedAreNotActedOnLater) {
