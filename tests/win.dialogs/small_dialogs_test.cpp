@@ -7,6 +7,7 @@
 #include "support/screenshot.h"
 #include "support/support.h"
 #include "support/ui.h"
+#include "version.h"
 #include "win.dialogs/small_dialogs.h"
 
 namespace {
@@ -99,7 +100,8 @@ TEST(AboutDialog, OnlyOkClosesIt) {
     kit::smartptr<AboutDialog> about(new AboutDialog(instance(), IDD_ABOUT, nullptr));
     ModalRun run(*about, "About Sonotape");
     ASSERT_TRUE(run.window());
-    EXPECT_EQ(staticTextContaining(run.window(), "Version"), "Version: 1.00");
+    EXPECT_EQ(staticTextContaining(run.window(), "Version"), std::string("Version: ") + SONOTAPE_VERSION)
+        << "the version of the build";
     ::SendMessageA(run.window(), WM_COMMAND, IDCANCEL, 0);  // Escape
     testsupport::pumpFor(100);
     EXPECT_FALSE(run.ended());
