@@ -12,6 +12,7 @@
 #include "win.gui/mailbox.h"
 #include "win.gui/platform_calls.h"
 #include "win.gui/rules.h"
+#include "win.log/log_place.h"
 
 namespace {
 
@@ -59,7 +60,7 @@ void Gui::initialize(const char* line, int32_t show) {
 
     calibrationWait = new WaitDialog(programInstance, IDD_CALIBRATION_WAIT);
     endWait = new WaitDialog(programInstance, IDD_END_WAIT);
-    log = new kit::WinLog("log.txt", 1000);
+    log = new kit::WinLog(kit::applicationLogPath().c_str(), 1000);
     notification = new kit::TranparentWindow(programInstance, "Sonotape");
     notification->setMessageHandler(WM_TIMER, this);
     notification->setMessageHandler(WM_NCLBUTTONDBLCLK, this);

@@ -5,6 +5,7 @@
 #include "win.gui/gui.h"
 #include "win.gui/platform_calls.h"
 #include "win.gui/rules.h"
+#include "win.log/log_place.h"
 
 namespace {
 constexpr const char* kTraceSource = "win.gui/gui_recording";
@@ -182,7 +183,7 @@ void Gui::recordingFinished() {
 void Gui::completeRecording() {
     if (state != RecordingState::Completed && state != RecordingState::Completing) return;
     FW_TRACE("End of end record");
-    log->add("Recorded: %s %s", saveDialog->getPath().c_str(), stopwatch->toString().c_str());
+    bool logged = log->add("Recorded: %s %s", saveDialog->getPath().c_str(), stopwatch->toString().c_str());
     if (saveDialog->isShutdownWanted() && !stopRequested) {
         // A failed shutdown is reported; the program goes on.
         fw::catchAndReport(kTraceSource, __LINE__, [] { gui_platform::shutdownComputer(); });
@@ -191,6 +192,11 @@ void Gui::completeRecording() {
     if (!closing) offerFolderLink();
     saveDialog.reset();
     enter(RecordingState::Idle);
+    // Last, so that the message holds up neither a shutdown nor the rest of the
+    // ending; not while the program closes (it would hold up a log-off).
+    if (!logged && !closing && log->takeWarning())
+        ::MessageBoxA(mainWindowHandle(), kit::logNotWrittenMessage(log->fileName(), log->lastError()).c_str(),
+                      "Sonotape", MB_OK | MB_ICONWARNING);
 }
 
 // The hint on the main window, or the link in the notification window.

@@ -37,9 +37,14 @@ bool WinLog::open(const char* fileName) {
         file.reset();
         ready = false;
     }
+    name = fileName;
     HANDLE h = ::CreateFileA(fileName, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (h == INVALID_HANDLE_VALUE) return false;
+    if (h == INVALID_HANDLE_VALUE) {
+        error = ::GetLastError();
+        FW_TRACE("Cannot open %s, error %lu", fileName, static_cast<unsigned long>(error));
+        return false;
+    }
     file.reset(h);
     ready = true;
     countLines();
@@ -116,7 +121,20 @@ void WinLog::prune() {
     lines = maxLines;
 }
 
-void WinLog::add(const char* format, ...) {
+bool WinLog::failed(DWORD code) {
+    error = code;
+    if (!warned) warningDue = true;
+    return false;
+}
+
+bool WinLog::takeWarning() noexcept {
+    if (!warningDue) return false;
+    warningDue = false;
+    warned = true;
+    return true;
+}
+
+bool WinLog::add(const char* format, ...) {
     std::vector<char> message(kMessageBuffer);
     va_list args;
     va_start(args, format);
@@ -126,14 +144,14 @@ void WinLog::add(const char* format, ...) {
     if (static_cast<std::size_t>(length) > kMessageBuffer - 3) length = kMessageBuffer - 3;  // cut to fit the line end
     if (length == 0) {
         FW_TRACE("Empty string has been try adding to log");
-        return;
+        return true;
     }
     FW_TRACE("Save to log:%s", message.data());
     std::memcpy(message.data() + length, "\r\n", 2);
     length += 2;
-    if (!ready) {
+    if (!ready && !open(std::string(name).c_str())) {
         FW_TRACE("Log file not ready!");
-        return;
+        return failed(error);
     }
     seek(0, FILE_END);
     if (!endsWithLineEnd) {
@@ -143,10 +161,17 @@ void WinLog::add(const char* format, ...) {
         endsWithLineEnd = true;
     }
     DWORD written = 0;
-    ::WriteFile(file.get(), message.data(), static_cast<DWORD>(length), &written, nullptr);
+    ::SetLastError(ERROR_SUCCESS);
+    if (!::WriteFile(file.get(), message.data(), static_cast<DWORD>(length), &written, nullptr)) written = 0;
+    if (written < static_cast<DWORD>(length)) {
+        DWORD code = ::GetLastError();
+        FW_TRACE("Savelog file error");
+        if (written > 0) endsWithLineEnd = false;  // a part of the line: the next one starts on a line of its own
+        return failed(code != ERROR_SUCCESS ? code : ERROR_DISK_FULL);
+    }
     ++lines;
-    if (written < static_cast<DWORD>(length)) FW_TRACE("Savelog file error");
     if (lines > maxLines) prune();
+    return true;
 }
 
 }  // namespace kit

@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <string>
 
 #include "kit/refcounted.h"
 #include "kit/scoped.h"
@@ -22,11 +23,18 @@ public:
     ~WinLog() override = default;
 
     bool open(const char* fileName);
-    // Appends one line (printf-style); an empty message is not written.
-    void add(const char* format, ...) __attribute__((format(gnu_printf, 2, 3)));
+    // Appends one line (printf-style); an empty message is not written. A log
+    // that is not ready tries to open its file again first. False when the
+    // line could not be written (the platform's error in lastError()).
+    bool add(const char* format, ...) __attribute__((format(gnu_printf, 2, 3)));
 
     bool isReady() const noexcept { return ready; }
     int32_t lineCount() const noexcept { return lines; }
+    const std::string& fileName() const noexcept { return name; }
+    DWORD lastError() const noexcept { return error; }
+    // True once, after the first line that could not be written: the user is
+    // told once, not at every recording.
+    bool takeWarning() noexcept;
 
 private:
     // Byte offset of the start of line n (from 0), leaving the count at n; -1
@@ -36,7 +44,13 @@ private:
     void prune();
     void seek(int64_t offset, DWORD from = FILE_BEGIN);
 
+    bool failed(DWORD code);
+
     ScopedHandle file;
+    std::string name;
+    DWORD error = ERROR_SUCCESS;
+    bool warningDue = false;
+    bool warned = false;
     int32_t lines = 0;
     bool ready = false;
     int32_t maxLines;

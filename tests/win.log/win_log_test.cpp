@@ -3,11 +3,14 @@
 #include <string>
 
 #include "support/support.h"
+#include "win.log/log_place.h"
 #include "win.log/win_log.h"
 
 namespace {
 
+using ::testing::AllOf;
 using ::testing::HasSubstr;
+using ::testing::Not;
 using testsupport::readFile;
 using testsupport::writeFile;
 
@@ -183,5 +186,60 @@ INSTANTIATE_TEST_SUITE_P(Log, Pruning,
                          ::testing::Values(PruneCase{10, 10, 5}, PruneCase{11, 10, 5}, PruneCase{50, 3, 100},
                                            PruneCase{300, 7, 1021}, PruneCase{40, 39, 1024}, PruneCase{2000, 1000, 3},
                                            PruneCase{5, 0, 10}));
+
+// ---- a log that cannot be written --------------------------------------------------------
+
+TEST(AppLog, ALineThatCannotBeWrittenIsWarnedAboutOnceAndWrittenWhenTheFileCanBeAgain) {
+    testsupport::TempDir dir;
+    std::string path = dir.file("log.txt");
+    ASSERT_TRUE(::CreateDirectoryA(path.c_str(), nullptr));  // a folder of that name
+    kit::smartptr<kit::WinLog> log(new kit::WinLog(path.c_str(), 1000));
+    EXPECT_FALSE(log->isReady());
+    EXPECT_FALSE(log->takeWarning()) << "nothing was lost yet";
+
+    EXPECT_FALSE(log->add("Recorded: %s", "C:\\one.wav"));
+    EXPECT_TRUE(log->takeWarning());
+    EXPECT_FALSE(log->takeWarning()) << "once";
+    EXPECT_THAT(kit::logNotWrittenMessage(log->fileName(), log->lastError()),
+                AllOf(HasSubstr("The recording is saved"), HasSubstr(path), HasSubstr("there is a folder of that name")));
+    EXPECT_FALSE(log->add("Recorded: %s", "C:\\two.wav"));
+    EXPECT_FALSE(log->takeWarning()) << "not at every recording";
+
+    ASSERT_TRUE(::RemoveDirectoryA(path.c_str()));
+    EXPECT_TRUE(log->add("Recorded: %s", "C:\\three.wav")) << "the file is opened again";
+    EXPECT_EQ(readFile(path), "Recorded: C:\\three.wav\r\n");
+}
+
+TEST(AppLog, TheWarningSaysWhyTheFileCannotBeWritten) {
+    testsupport::TempDir dir;
+    std::string readOnly = dir.file("log.txt");
+    writeFile(readOnly, "");
+    ASSERT_TRUE(::SetFileAttributesA(readOnly.c_str(), FILE_ATTRIBUTE_READONLY));
+    EXPECT_THAT(kit::logNotWrittenMessage(readOnly, ERROR_ACCESS_DENIED), HasSubstr("the file is read-only"));
+    ::SetFileAttributesA(readOnly.c_str(), FILE_ATTRIBUTE_NORMAL);
+    // Otherwise the platform's words, not a number.
+    std::string message = kit::logNotWrittenMessage(dir.file("gone\\log.txt"), ERROR_PATH_NOT_FOUND);
+    EXPECT_THAT(message, HasSubstr(dir.file("gone\\log.txt")));
+    EXPECT_THAT(message, Not(HasSubstr("error 3")));
+}
+
+TEST(LogPlace, TheLogIsInTheStartFolderWhenItCanBeWrittenElseInTheDataFolder) {
+    testsupport::TempDir dir;
+    std::string data = dir.file("Korvel\\Sonotape");
+    EXPECT_TRUE(kit::canCreateFilesIn(dir.path()));
+    EXPECT_EQ(kit::applicationLogPath(dir.path(), data), dir.file("log.txt"));
+    EXPECT_FALSE(testsupport::fileExists(dir.file("Korvel"))) << "made only when needed";
+
+    // The system's own folder Z:\sys (sysfs): not even root can make a file there.
+    EXPECT_FALSE(kit::canCreateFilesIn("Z:\\sys"));
+    EXPECT_EQ(kit::applicationLogPath("Z:\\sys", data), data + "\\log.txt");
+    DWORD attributes = ::GetFileAttributesA(data.c_str());
+    EXPECT_TRUE(attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) << "made";
+
+    WIN32_FIND_DATAA found;
+    HANDLE search = ::FindFirstFileA(dir.file("~sonotape-*").c_str(), &found);
+    EXPECT_EQ(search, INVALID_HANDLE_VALUE) << "a probe file is left: " << found.cFileName;
+    if (search != INVALID_HANDLE_VALUE) ::FindClose(search);
+}
 
 }  // namespace
