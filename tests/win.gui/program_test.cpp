@@ -4,6 +4,7 @@
 // menu, a file that cannot be created.
 #include <gmock/gmock.h>
 #include <windows.h>
+#include <shlobj.h>
 
 #include <atomic>
 #include <cstdio>
@@ -96,6 +97,20 @@ protected:
         pumpFor(700);  // two clicks in a row on one spot would make a double click
         driver::click(window, true);
         return driver::waitMenu();
+    }
+
+    // A WAV recording through the button, ended after about two seconds.
+    void recordBriefly(HWND button, const std::string& pathWithoutExtension) {
+        driver::click(button);
+        HWND options = running->dialog("File save...");
+        ASSERT_NE(options, nullptr);
+        chooseOutput(options, pathWithoutExtension, IDC_FORMAT_WAV);
+        driver::clickItem(options, IDOK);
+        ASSERT_TRUE(driver::waitGone(options));
+        pumpFor(1500);
+        driver::click(button);
+        ASSERT_TRUE(waitUntil([&] { return readWav(pathWithoutExtension + ".wav").riffSize > 36; }, 15000))
+            << "the file is not completed";
     }
 
     // The tray item ("Send to System Tray" or "Restore size"), by the arrow keys.
@@ -544,6 +559,52 @@ TEST_F(ProgramTest, NoOtherProgramCanCrashOrSteerIt) {
     EXPECT_EQ(c.matchedFrames, wav.samples.size() / 2) << "every frame is the played one";
     closeNormally();
     ::Sleep(std::max<int>(0, 81500 - static_cast<int>(::GetTickCount() - playing)));
+}
+
+// ---- the log of recordings ----------------------------------------------------------------
+
+TEST_F(ProgramTest, ALogThatCannotBeWrittenIsWarnedAboutOnceAndTheRecordingsAreKept) {
+    program::prepareSettings(dir.path(), backend::FORMAT_WAV);
+    ASSERT_TRUE(::CreateDirectoryA(dir.file("log.txt").c_str(), nullptr));  // a folder of that name
+    Program& p = start();
+    HWND button = p.recordButton();
+    ASSERT_NE(button, nullptr);
+
+    recordBriefly(button, dir.file("first"));
+    HWND warning = p.dialog("Sonotape", 10000);
+    ASSERT_NE(warning, nullptr) << "the line was dropped without a word";
+    std::string text = driver::messageBoxText(warning);
+    EXPECT_THAT(text, HasSubstr(dir.file("log.txt")));
+    EXPECT_THAT(text, HasSubstr("there is a folder of that name"));
+    pumpFor(300);
+    screenshotWindow(warning, "message-log-not-written");
+    driver::clickItem(warning, IDOK);
+    ASSERT_TRUE(driver::waitGone(warning));
+    EXPECT_TRUE(readWav(dir.file("first.wav")).valid);
+
+    recordBriefly(button, dir.file("second"));
+    pumpFor(3000);  // the line is due 1.5 s after the file is complete
+    EXPECT_EQ(driver::findWindow(p.id(), program::kDialogClass, "Sonotape"), nullptr) << "warned once only";
+    EXPECT_TRUE(readWav(dir.file("second.wav")).valid);
+    closeNormally();
+}
+
+TEST_F(ProgramTest, StartedFromAFolderItCannotWriteItKeepsItsLogInItsDataFolder) {
+    program::prepareSettings(dir.path(), backend::FORMAT_WAV);
+    char appData[MAX_PATH] = {};
+    ASSERT_TRUE(::SHGetSpecialFolderPathA(nullptr, appData, CSIDL_APPDATA, TRUE));
+    const std::string dataLog = std::string(appData) + "\\Korvel\\Sonotape\\log.txt";
+    ::DeleteFileA(dataLog.c_str());
+    // The system's own folder Z:\sys (sysfs): not even root can make a file there.
+    running = std::make_unique<Program>("", "Z:\\sys");
+    HWND button = running->recordButton();
+    ASSERT_NE(button, nullptr);
+    recordBriefly(button, dir.file("elsewhere"));
+    EXPECT_TRUE(waitUntil([&] { return readFile(dataLog).find("Recorded: " + dir.file("elsewhere.wav")) == 0; }, 10000))
+        << dataLog;
+    EXPECT_EQ(driver::findWindow(running->id(), program::kDialogClass, "Sonotape"), nullptr) << "no warning";
+    closeNormally();
+    ::DeleteFileA(dataLog.c_str());
 }
 
 // ---- one copy at a time -------------------------------------------------------------------
