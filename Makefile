@@ -4,7 +4,7 @@
 # own build folder, build/x64 and build/x86.
 #   make test             the x64 suite, and the x86 suite where this machine can run 32-bit programs
 #   make test ARCH=x86    one target's suite only (also: run, bench)
-#   make dist             the zips of both targets
+#   make dist             the zips and the installers of both targets
 BUILD_ROOT ?= build
 JOBS  ?= $(shell nproc 2>/dev/null || echo 2)
 ARCH  ?=
@@ -40,8 +40,7 @@ bench: configure
 dist: setup
 	@for a in x64 x86; do \
 	  bash tools/configure.sh $(BUILD_ROOT) $$a && \
-	  cmake --build $(BUILD_ROOT)/$$a -j $(JOBS) --target sonotape lame_enc_dll && \
-	  bash tools/dist.sh $(BUILD_ROOT)/$$a || exit 1; \
+	  cmake --build $(BUILD_ROOT)/$$a -j $(JOBS) --target dist || exit 1; \
 	done
 
 clean:

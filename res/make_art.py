@@ -315,6 +315,31 @@ def draw_icon(size, kind):
     return img
 
 
+# ---- the installer's side picture ---------------------------------------------------------
+
+SIDE_W, SIDE_H = 164, 314      # the welcome and finish pages of the installer
+
+
+def draw_installer_side():
+    img = Image(SIDE_W, SIDE_H, (0, 0, 0))
+    img.paint(lambda x, y: -1, vgrad((78, 84, 94), (24, 26, 31), 0, SIDE_H))
+    icon = draw_icon(112, 'program')
+    x0, y0 = (SIDE_W - icon.w) // 2, 70
+    for y in range(icon.h):
+        for x in range(icon.w):
+            a = icon.a[y][x]
+            if a > 0:
+                p = img.px[y0 + y][x0 + x]
+                for i in range(3):
+                    p[i] = p[i] * (1 - a) + icon.px[y][x][i] * a
+    # Two tape reels under it, joined by the tape.
+    for cx in (56, 108):
+        img.paint(sd_ring(cx, 236, 20, 5), (200, 205, 212))
+        img.paint(sd_circle(cx, 236, 6), RED)
+    img.paint(sd_strokes([[(56, 256), (108, 256)]], 3), (200, 205, 212))
+    return img
+
+
 def main():
     out = sys.argv[1] if len(sys.argv) > 1 else os.path.dirname(os.path.abspath(__file__))
     write_bmp(draw_skin(), os.path.join(out, 'skin.bmp'))
@@ -323,6 +348,7 @@ def main():
     write_bmp(lit, os.path.join(out, 'button_lit.bmp'))
     write_bmp(dark, os.path.join(out, 'button_dark.bmp'))
     write_bmp(draw_logo(), os.path.join(out, 'logo.bmp'))
+    write_bmp(draw_installer_side(), os.path.join(out, 'installer_side.bmp'))
     for kind, name in (('idle', 'idle.ico'), ('recording', 'recording.ico'), ('program', 'sonotape.ico')):
         write_ico([draw_icon(32, kind), draw_icon(16, kind)], os.path.join(out, name))
 

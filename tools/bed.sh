@@ -10,6 +10,9 @@
 # The Wine prefix is BUILD_DIR/wineprefix, or SONOTAPE_WINEPREFIX when set
 # (make run keeps the user's own settings apart from what the tests write).
 #
+# A test that makes a Wine prefix of its own lists it in
+# $SONOTAPE_BED_DIR/prefixes; its wineserver is ended with the bed's.
+#
 # Starts only what it needs: an existing DISPLAY or sound server is reused when
 # SONOTAPE_BED_REUSE=1 (make run on a desktop). Everything it started is stopped
 # on exit, also when the command fails or the script is interrupted.
@@ -38,6 +41,10 @@ cleanup() {
   local rc=$?
   trap - EXIT INT TERM
   wineserver -k >/dev/null 2>&1
+  # Prefixes of their own that tests made (and may have left running when stopped).
+  if [ -f "$run/prefixes" ]; then
+    while read -r p; do WINEPREFIX="$p" wineserver -k >/dev/null 2>&1; done < "$run/prefixes"
+  fi
   # wineserver -k returns before every Wine process is gone; wait a moment.
   for _ in 1 2 3 4 5 6 7 8 9 10; do
     pgrep -f "$WINEPREFIX" >/dev/null 2>&1 || break; sleep 0.2
@@ -94,32 +101,8 @@ PA
 fi
 
 # --- Wine ----------------------------------------------------------------------
-if [ ! -f "$WINEPREFIX/system.reg" ]; then
-  wine wineboot -i >/dev/null 2>&1 </dev/null
-  wineserver -w
-fi
-wineserver -p
-wine wineboot </dev/null >/dev/null 2>&1
-# Without a window manager (our own Xvfb) Wine must not hand windows to one:
-# hiding a window it thinks managed waits two seconds for the manager.
-managed_key='HKCU\Software\Wine\X11 Driver'
-if [ "$own_display" = 1 ]; then
-  grep -q '^"Managed"="N"' "$WINEPREFIX/user.reg" 2>/dev/null ||
-    wine reg add "$managed_key" /v Managed /d N /f >/dev/null 2>&1 </dev/null
-elif grep -q '^"Managed"="N"' "$WINEPREFIX/user.reg" 2>/dev/null; then
-  wine reg delete "$managed_key" /v Managed /f >/dev/null 2>&1 </dev/null
-fi
-# The desktop process (explorer /desktop) is otherwise started by the first
-# program that needs it and keeps that program's stderr open while it lives,
-# so CTest sees that test running until every other Wine program has ended.
-# Started here, and waited for, it holds nothing of a test's; wineserver -k
-# ends it.
-if [ -f "$build/bin/bed_desktop.exe" ]; then
-  wine "$build/bin/bed_desktop.exe" </dev/null >/dev/null 2>&1
-else
-  wine explorer.exe /desktop </dev/null >/dev/null 2>&1 &
-  sleep 1
-fi
+. "$(dirname "$0")/wine-prefix.sh"
+prepare_wine_prefix "$build" "$own_display"
 export SONOTAPE_BED_DIR="$run"
 export SONOTAPE_OWN_DISPLAY="$own_display"
 

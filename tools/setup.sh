@@ -20,7 +20,7 @@ packages=(
   googletest
   dpkg-dev
   mpg123 madplay lame
-  zip
+  zip nsis
 )
 
 added_arch=0

@@ -12,8 +12,8 @@
 
 namespace program {
 
-Program::Program(const std::string& arguments, const std::string& workingFolder) {
-    std::string exe = testsupport::programFolder() + "\\sonotape.exe";
+Program::Program(const std::string& arguments, const std::string& workingFolder, const std::string& exePath) {
+    std::string exe = exePath.empty() ? testsupport::programFolder() + "\\sonotape.exe" : exePath;
     std::string line = "\"" + exe + "\"" + (arguments.empty() ? "" : " " + arguments);
     STARTUPINFOA si{};
     si.cb = sizeof si;

@@ -17,7 +17,8 @@ constexpr const char* kDialogClass = "#32770";
 
 class Program {
 public:
-    Program(const std::string& arguments, const std::string& workingFolder);
+    // The program of the tests' build folder, or the one at `exe` (an installed copy).
+    Program(const std::string& arguments, const std::string& workingFolder, const std::string& exe = "");
     ~Program();  // a program still running is ended (and waited for)
     Program(const Program&) = delete;
     Program& operator=(const Program&) = delete;
