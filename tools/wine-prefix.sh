@@ -2,7 +2,7 @@
 # it does not exist, one persistent wineserver, Wine's start-up done, windows
 # not handed to a window manager on a display of our own, and the desktop
 # process started. Sourced by tools/bed.sh and by tests that need a prefix of
-# their own (tests/installer/in_fresh_prefix.sh).
+# their own (tests/installer/fresh_prefix.sh).
 #
 #   prepare_wine_prefix BUILD_DIR OWN_DISPLAY      (OWN_DISPLAY: 1 for the bed's own Xvfb)
 
