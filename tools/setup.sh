@@ -19,7 +19,7 @@ packages=(
   pulseaudio pulseaudio-utils
   googletest
   dpkg-dev
-  mpg123 madplay lame
+  mpg123 madplay lame ffmpeg
   zip nsis
 )
 

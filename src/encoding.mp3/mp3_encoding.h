@@ -6,9 +6,11 @@
 #include <windows.h>
 
 #include <cstdint>
-#include <cstdio>
 #include <memory>
+#include <optional>
+#include <string>
 
+#include "encoding.common/output_file.h"
 #include "encoding.common/sound_encoding.h"
 #include "encoding.mp3/lame_interface.h"
 #include "kit/shared_string.h"
@@ -22,8 +24,15 @@ struct Mp3Format {
     bool vbr;            // variable bit rate
 };
 
-// The configuration record handed to the library for a format.
+// The configuration record handed to the library for a format. It always asks
+// for the library's information frame (Xing/Info with the LAME tag) at the
+// start of the file, so that players know the length: recordings begin with
+// silence, which the library encodes in smaller frames than the music.
 lame::Config mp3Config(const Mp3Format& format);
+
+// Bytes of the MPEG audio frame whose 4-byte header is given (MPEG-1, 2 or
+// 2.5, Layer III); 0 when the bytes are no such header.
+uint32_t mp3FrameBytes(const uint8_t header[4]) noexcept;
 
 // Number of samples (16-bit, counted over all channels) of the next library
 // call when `remainingBytes` of a block are left: at most `samplesPerCall`.
@@ -32,7 +41,10 @@ uint32_t mp3PieceSamples(uint32_t remainingBytes, uint32_t samplesPerCall);
 
 class Mp3SoundEncoder : public ISoundEncoder {
 public:
-    // Opens the file, loads the library and starts its stream; failures are thrown.
+    // Loads the library and starts its stream, then creates the file; failures
+    // are thrown (OutputError: the file or the library, with its reason). A
+    // missing or broken library never touches the file; a file that existed
+    // stays as it was when the start fails.
     Mp3SoundEncoder(shared_string fileName, const Mp3Format* format);
     ~Mp3SoundEncoder() override;
 
@@ -40,12 +52,14 @@ public:
     void init() override;
     void close() override;
 
-private:
-    struct FileCloser {
-        void operator()(std::FILE* f) const noexcept { std::fclose(f); }
-    };
+    uint32_t fileParts() const noexcept override { return 1; }
 
-    void writeOutput(uint32_t bytes, int line, const char* function);
+private:
+    void loadLibrary();
+    void startStream();
+    void writeOutput(uint32_t bytes, const char* function);
+    void completeFile();
+    bool tagFrameInPlace() const;
 
     lame::InitStreamFn beInitStream = nullptr;
     lame::EncodeChunkFn beEncodeChunk = nullptr;
@@ -55,7 +69,7 @@ private:
     lame::WriteVBRHeaderFn beWriteVBRHeader = nullptr;
     lame::WriteInfoTagFn beWriteInfoTag = nullptr;  // optional
     HMODULE library = nullptr;  // stays loaded for the rest of the process
-    std::unique_ptr<std::FILE, FileCloser> file;
+    std::optional<OutputFile> file;
     lame::Version version{};
     lame::Config config{};
     uint32_t samplesPerCall = 0;

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "encoding.mp3/mp3_encoding.h"
-#include "native_tools.h"
+#include "support/native_tools.h"
 #include "support/bed_audio.h"
 #include "support/support.h"
 

@@ -10,6 +10,11 @@
 //   failInit=1     beInitStream returns an error
 //   failDeinit=1   beDeinitStream returns an error
 //   tail=N         bytes (0xEE) returned by beDeinitStream (default 7)
+//   frames=1       every output (of at least 4 bytes) begins with the header of
+//                  an MPEG-1 Layer III frame of 417 bytes (128 kbit/s, 44100 Hz)
+// Like the real library, the stream is released by beCloseStream when the
+// record asked for no information frame, else by beWriteInfoTag (or
+// beWriteVBRHeader): a later call on it is recorded with handle=freed.
 // Record: one line per call appended to the file named by FAKE_LAME_LOG.
 //
 // Built in variants: FAKE_NO_INFOTAG leaves out beWriteInfoTag, FAKE_NO_VERSION leaves out beVersion.
@@ -43,6 +48,7 @@ struct Script {
     bool failInit = false;
     bool failDeinit = false;
     uint32_t tail = 7;
+    bool frames = false;
 };
 
 std::string environment(const char* name) {
@@ -67,6 +73,7 @@ Script readScript() {
         else if (key == "failInit") s.failInit = number() != 0;
         else if (key == "failDeinit") s.failDeinit = number() != 0;
         else if (key == "tail") s.tail = number();
+        else if (key == "frames") s.frames = number() != 0;
         else if (key == "zero") {
             std::istringstream list(value);
             std::string item;
@@ -78,6 +85,13 @@ Script readScript() {
 
 Script script;
 uint32_t encodeCalls = 0;
+bool tagAsked = false;
+bool freed = false;
+
+void frameHeader(uint8_t* out, uint32_t n) {
+    static const uint8_t kHeader[4] = {0xFF, 0xFB, 0x90, 0x44};
+    if (script.frames && n >= 4) std::memcpy(out, kHeader, 4);
+}
 
 void record(const std::string& line) {
     std::string path = environment("FAKE_LAME_LOG");
@@ -88,7 +102,7 @@ void record(const std::string& line) {
     }
 }
 
-const char* handle(Stream s) { return s == kStream ? "ok" : "bad"; }
+const char* handle(Stream s) { return s != kStream ? "bad" : freed ? "freed" : "ok"; }
 
 long long sizeOf(const char* path) {
     WIN32_FILE_ATTRIBUTE_DATA data;
@@ -114,6 +128,8 @@ extern "C" {
 __declspec(dllexport) Result __cdecl beInitStream(Config* config, uint32_t* samples, uint32_t* bufferSize, Stream* stream) {
     script = readScript();
     encodeCalls = 0;
+    tagAsked = config->bWriteVBRHeader != 0;
+    freed = false;
     uint32_t size = config->dwStructSize;
     std::ostringstream line;
     line << "beInitStream size=" << size << " config=" << hex(config, size <= sizeof(Config) ? size : sizeof(Config));
@@ -138,6 +154,7 @@ __declspec(dllexport) Result __cdecl beEncodeChunk(Stream stream, uint32_t sampl
     uint32_t n = script.zero.count(call) ? 0 : script.out;
     if (n > script.buffer) n = script.buffer;
     std::memset(mp3, static_cast<int>(call & 0xFF), n);
+    frameHeader(mp3, n);
     *bytes = n;
     line << " out=" << n;
     record(line.str());
@@ -154,6 +171,7 @@ __declspec(dllexport) Result __cdecl beDeinitStream(Stream stream, uint8_t* mp3,
     }
     uint32_t n = script.tail <= script.buffer ? script.tail : script.buffer;
     std::memset(mp3, 0xEE, n);
+    frameHeader(mp3, n);
     *bytes = n;
     line << " out=" << n;
     record(line.str());
@@ -162,6 +180,7 @@ __declspec(dllexport) Result __cdecl beDeinitStream(Stream stream, uint8_t* mp3,
 
 __declspec(dllexport) Result __cdecl beCloseStream(Stream stream) {
     record(std::string("beCloseStream handle=") + handle(stream));
+    if (!tagAsked) freed = true;
     return 0;
 }
 
@@ -182,8 +201,9 @@ __declspec(dllexport) void __cdecl beVersion(Version* v) {
 
 __declspec(dllexport) Result __cdecl beWriteVBRHeader(const char* fileName) {
     std::ostringstream line;
-    line << "beWriteVBRHeader file=" << fileName << " size=" << sizeOf(fileName);
+    line << "beWriteVBRHeader file=" << fileName << " size=" << sizeOf(fileName) << " stream=" << (freed ? "freed" : "ok");
     record(line.str());
+    freed = true;
     return 0;
 }
 
@@ -192,6 +212,7 @@ __declspec(dllexport) Result __cdecl beWriteInfoTag(Stream stream, const char* f
     std::ostringstream line;
     line << "beWriteInfoTag handle=" << handle(stream) << " file=" << fileName << " size=" << sizeOf(fileName);
     record(line.str());
+    freed = true;
     return 0;
 }
 #endif

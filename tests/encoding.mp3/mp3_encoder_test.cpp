@@ -52,7 +52,7 @@ std::vector<uint8_t> expectedRecord(const kit::Mp3Format& f, uint32_t maxBitrate
     put(36, 1);
     put(52, 1);
     put(60, 1);
-    put(64, f.vbr ? 1 : 0);
+    put(64, 1);  // the information frame, always
     put(68, f.vbr ? 1 : 0);
     put(84, 1);
     return bytes;
@@ -115,6 +115,26 @@ TEST(Mp3Pieces, CoverEveryWholeSampleOfAnyBlock) {
         }
     }
 }
+
+// ---- frame sizes -------------------------------------------------------------------------
+
+struct FrameCase {
+    uint8_t header[4];
+    uint32_t bytes;
+};
+class Mp3Frames : public ::testing::TestWithParam<FrameCase> {};
+TEST_P(Mp3Frames, SizeFollowsTheHeader) { EXPECT_EQ(kit::mp3FrameBytes(GetParam().header), GetParam().bytes); }
+INSTANTIATE_TEST_SUITE_P(Table, Mp3Frames,
+                         ::testing::Values(FrameCase{{0xFF, 0xFB, 0x90, 0x44}, 417},   // 128 kbit/s, 44100 Hz
+                                           FrameCase{{0xFF, 0xFB, 0x92, 0x44}, 418},   // padded
+                                           FrameCase{{0xFF, 0xFA, 0x10, 0x44}, 104},   // 32 kbit/s, CRC
+                                           FrameCase{{0xFF, 0xFB, 0xE4, 0x44}, 960},   // 320 kbit/s, 48000 Hz
+                                           FrameCase{{0xFF, 0xF3, 0x88, 0x44}, 288},   // MPEG-2, 64 kbit/s, 22050 Hz
+                                           FrameCase{{0xFF, 0xFB, 0xF0, 0x44}, 0},     // bad bitrate
+                                           FrameCase{{0xFF, 0xFB, 0x9C, 0x44}, 0},     // reserved rate
+                                           FrameCase{{0xFF, 0xFD, 0x90, 0x44}, 0},     // Layer II
+                                           FrameCase{{0xFE, 0xFB, 0x90, 0x44}, 0},     // no sync
+                                           FrameCase{{0x49, 0x44, 0x33, 0x04}, 0}));  // "ID3"
 
 // ---- the child side ------------------------------------------------------------------------
 
@@ -217,6 +237,7 @@ struct Outcome {
     std::vector<std::string> result;  // as the child reported it
     std::string events;
     std::string mp3;
+    bool mp3Exists = false;
     std::string folder;
 
     // The recorded calls' names, in order.
@@ -238,7 +259,8 @@ struct Outcome {
     }
 };
 
-// Which stand-in lies beside the copy: "full", "noinfotag", "noversion", or "" for none.
+// Which stand-in lies beside the copy: "full", "noinfotag", "noversion",
+// "corrupt" (a file of that name that is no library), or "" for none.
 Outcome runEncoder(const std::string& library, const std::string& control, const std::string& plan,
                    const std::string& existingOutput = {}) {
     Outcome o;
@@ -248,7 +270,9 @@ Outcome runEncoder(const std::string& library, const std::string& control, const
     ::GetModuleFileNameA(nullptr, exe, MAX_PATH);
     std::string copy = dir.file("encoder_child.exe");
     EXPECT_TRUE(::CopyFileA(exe, copy.c_str(), FALSE));
-    if (!library.empty()) {
+    if (library == "corrupt") {
+        writeFile(dir.file("lame_enc.dll"), "MZ" + std::string(4096, '\x5A'));
+    } else if (!library.empty()) {
         std::string dll = programFolder() + "\\fake_lame\\" + library + "\\lame_enc.dll";
         EXPECT_TRUE(::CopyFileA(dll.c_str(), dir.file("lame_enc.dll").c_str(), FALSE)) << dll;
     }
@@ -274,10 +298,14 @@ Outcome runEncoder(const std::string& library, const std::string& control, const
     o.result = lines(readFile(dir.file("result.txt")));
     o.events = readFile(dir.file("events.txt"));
     o.mp3 = readFile(dir.file("out.mp3"));
+    o.mp3Exists = fileExists(dir.file("out.mp3"));
     return o;
 }
 
 std::string bytes(std::size_t n, int value) { return std::string(n, static_cast<char>(value)); }
+
+// What the stand-in returns with frames=1: a frame header, then its fill.
+std::string frame(std::size_t n, int value) { return "\xFF\xFB\x90\x44" + bytes(n - 4, value); }
 
 uint32_t recordField(const std::string& initCall, std::size_t offset) {
     std::string hex = words(initCall)["config"];
@@ -289,7 +317,7 @@ uint32_t recordField(const std::string& initCall, std::size_t offset) {
 
 TEST(Mp3Encoder, ABlockOfSamplesPerCallIsOneLibraryCallAndCloseCompletesTheFile) {
     // An earlier file of the same name is replaced.
-    Outcome o = runEncoder("full", "samples=1152 out=100 tail=7", "blocks=2304", bytes(5000, 'x'));
+    Outcome o = runEncoder("full", "samples=1152 out=417 tail=7 frames=1", "blocks=2304", bytes(5000, 'x'));
     EXPECT_EQ(o.exitCode, 0u);
     EXPECT_THAT(o.result, ElementsAre("constructed", "encoded 2304", "closed"));
     EXPECT_THAT(o.names(), ElementsAre("beVersion", "beInitStream", "beEncodeChunk", "beDeinitStream",
@@ -301,12 +329,13 @@ TEST(Mp3Encoder, ABlockOfSamplesPerCallIsOneLibraryCallAndCloseCompletesTheFile)
     EXPECT_EQ(calls[0]["last"], "1151");
     EXPECT_EQ(calls[0]["handle"], "ok");
     // What the library returned, in order: the chunk's bytes, then the flushed tail.
-    EXPECT_EQ(o.mp3, bytes(100, 1) + bytes(7, 0xEE));
-    // The tag step sees the closed, complete file and the stream handle.
+    EXPECT_EQ(o.mp3, frame(417, 1) + frame(7, 0xEE));
+    // The information frame is written into the closed, complete file, on the
+    // stream that the library keeps for it until then.
     auto tag = words(o.call("beWriteInfoTag"));
     EXPECT_EQ(tag["handle"], "ok");
     EXPECT_EQ(tag["file"], "out.mp3");
-    EXPECT_EQ(tag["size"], "107");
+    EXPECT_EQ(tag["size"], "424");
     EXPECT_EQ(words(o.call("beDeinitStream"))["handle"], "ok");
     EXPECT_EQ(words(o.call("beCloseStream"))["handle"], "ok");
 }
@@ -322,6 +351,10 @@ TEST(Mp3Encoder, TracesTheLibraryVersionAndTheSettings) {
     EXPECT_THAT(o.events, HasSubstr("encoding.mp3/mp3_encoding"));
     // Without any chunk, the file holds only what the flush returned.
     EXPECT_EQ(o.mp3, bytes(7, 0xEE));
+    // That is no frame the library could find again: it is not asked to (it
+    // would stop the encoding thread with a message box of its own).
+    EXPECT_THAT(o.names(), ElementsAre("beVersion", "beInitStream", "beDeinitStream", "beCloseStream"));
+    EXPECT_THAT(o.events, HasSubstr("Mp3InfoFrameSkipped"));
 }
 
 TEST(Mp3Encoder, BlocksAreCutIntoPiecesOfAtMostSamplesPerCall) {
@@ -361,34 +394,47 @@ TEST(Mp3Encoder, AnOddByteAtTheEndOfABlockIsLeftOut) {
 }
 
 TEST(Mp3Encoder, WithoutBeWriteInfoTagCloseCallsBeWriteVBRHeader) {
-    Outcome o = runEncoder("noinfotag", "samples=1152 out=20 tail=4", "blocks=2304");
+    Outcome o = runEncoder("noinfotag", "samples=1152 out=417 tail=4 frames=1", "blocks=2304");
     EXPECT_EQ(o.exitCode, 0u);
     EXPECT_THAT(o.result, ElementsAre("constructed", "encoded 2304", "closed"));
     EXPECT_THAT(o.names(), ElementsAre("beVersion", "beInitStream", "beEncodeChunk", "beDeinitStream",
                                        "beCloseStream", "beWriteVBRHeader"));
     auto header = words(o.call("beWriteVBRHeader"));
     EXPECT_EQ(header["file"], "out.mp3");
-    EXPECT_EQ(header["size"], "24");
+    EXPECT_EQ(header["size"], "421");
+    EXPECT_EQ(header["stream"], "ok");
 }
 
-TEST(Mp3Encoder, WithoutBeVersionTheConstructorFails) {
-    Outcome o = runEncoder("noversion", "", "blocks=2304");
-    EXPECT_EQ(o.exitCode, 0u);
-    EXPECT_THAT(o.result, ElementsAre("error init: Unable to get LAME interfaces @ encoding.mp3/mp3_encoding"));
-    EXPECT_THAT(o.calls, IsEmpty());
+// A library that is missing, broken or without its entry points fails the
+// start before the file is touched: an existing file keeps every byte, and
+// where there was none, none is left.
+TEST(Mp3Encoder, AMissingOrBrokenLibraryNeverTouchesTheFile) {
+    struct Case {
+        const char* library;
+        const char* error;
+    };
+    for (Case c : {Case{"", "error init: Error loading dll! @ encoding.mp3/mp3_encoding"},
+                   Case{"corrupt", "error init: Error loading dll! @ encoding.mp3/mp3_encoding"},
+                   Case{"noversion", "error init: Unable to get LAME interfaces @ encoding.mp3/mp3_encoding"}}) {
+        SCOPED_TRACE(c.library);
+        std::string keep = bytes(66772, 'k');
+        Outcome existing = runEncoder(c.library, "", "blocks=2304", keep);
+        EXPECT_EQ(existing.exitCode, 0u);
+        EXPECT_THAT(existing.result, ElementsAre(c.error));
+        EXPECT_TRUE(existing.mp3 == keep) << "the existing file changed: " << existing.mp3.size() << " bytes";
+        EXPECT_THAT(existing.calls, IsEmpty());
+
+        Outcome none = runEncoder(c.library, "", "blocks=2304");
+        EXPECT_THAT(none.result, ElementsAre(c.error));
+        EXPECT_FALSE(none.mp3Exists) << "a file was left";
+    }
 }
 
-TEST(Mp3Encoder, WithoutTheLibraryTheConstructorFails) {
-    Outcome o = runEncoder("", "", "blocks=2304");
-    EXPECT_EQ(o.exitCode, 0u);
-    EXPECT_THAT(o.result, ElementsAre("error init: Error loading dll! @ encoding.mp3/mp3_encoding"));
-}
-
-TEST(Mp3Encoder, AnOutputFileThatCannotBeCreatedFailsBeforeTheLibraryIsUsed) {
+TEST(Mp3Encoder, AnOutputFileThatCannotBeCreatedFailsBeforeTheStreamStarts) {
     Outcome o = runEncoder("full", "", "path=missing\\out.mp3 blocks=2304");
     EXPECT_EQ(o.exitCode, 0u);
     EXPECT_THAT(o.result, ElementsAre("error init: Cannt open file: missing\\out.mp3 @ encoding.mp3/mp3_encoding"));
-    EXPECT_THAT(o.calls, IsEmpty());
+    EXPECT_THAT(o.names(), ElementsAre("beVersion"));
 }
 
 TEST(Mp3Encoder, TheRecordCarriesTheCallersBitrateInBothBitrateFields) {
@@ -402,7 +448,7 @@ TEST(Mp3Encoder, TheRecordCarriesTheCallersBitrateInBothBitrateFields) {
     EXPECT_EQ(recordField(init, 12), 44100u);
     EXPECT_EQ(recordField(init, 24), 64u);
     EXPECT_EQ(recordField(init, 28), 64u);
-    EXPECT_EQ(recordField(init, 64), 0u);
+    EXPECT_EQ(recordField(init, 64), 1u) << "the information frame";
     EXPECT_EQ(recordField(init, 68), 0u);
 }
 
@@ -415,14 +461,16 @@ TEST(Mp3Encoder, AVariableBitrateFormatAsksForUpTo320AndAHeader) {
     EXPECT_EQ(recordField(init, 68), 1u);
 }
 
-TEST(Mp3Encoder, AFailingStreamStartFailsTheConstructor) {
-    Outcome o = runEncoder("full", "failInit=1", "blocks=2304");
+TEST(Mp3Encoder, AFailingStreamStartFailsTheConstructorAndLeavesTheFileAlone) {
+    Outcome o = runEncoder("full", "failInit=1", "blocks=2304", "earlier");
     EXPECT_EQ(o.exitCode, 0u);
     EXPECT_THAT(o.result, ElementsAre("error init: Error opening encoding stream @ encoding.mp3/mp3_encoding"));
+    EXPECT_EQ(o.mp3, "earlier");
     Outcome none = runEncoder("full", "samples=0", "blocks=2304");
     EXPECT_EQ(none.exitCode, 0u);
     EXPECT_THAT(none.result, ElementsAre("error init: Error opening encoding stream @ encoding.mp3/mp3_encoding"));
     EXPECT_THAT(none.names(), ElementsAre("beVersion", "beInitStream", "beCloseStream"));
+    EXPECT_FALSE(none.mp3Exists);
 }
 
 TEST(Mp3Encoder, AFailingEncodeCallClosesTheStreamAndThrows) {
@@ -439,16 +487,14 @@ TEST(Mp3Encoder, AFailingFlushClosesTheStreamAndThrows) {
     EXPECT_THAT(o.names(), ElementsAre("beVersion", "beInitStream", "beEncodeChunk", "beDeinitStream", "beCloseStream"));
 }
 
-TEST(Mp3Encoder, AFullDiskIsAnOutputFileWriteError) {
+TEST(Mp3Encoder, AFullDiskIsAnOutputFileWriteErrorAtTheFirstWrite) {
     // Z: is the host's root under Wine; /dev/full refuses every write.
-    Outcome big = runEncoder("full", "samples=1152 out=6000", "path=Z:\\dev\\full blocks=2304");
-    EXPECT_EQ(big.exitCode, 0u);
-    EXPECT_THAT(big.result, ElementsAre("constructed", "error encode: Output file write error @ encoding.mp3/mp3_encoding"));
-    // Small writes stay in the file's buffer until the file is closed.
-    Outcome small = runEncoder("full", "samples=1152 out=10 tail=7", "path=Z:\\dev\\full blocks=2304");
-    EXPECT_EQ(small.exitCode, 0u);
-    EXPECT_THAT(small.result,
-                ElementsAre("constructed", "encoded 2304", "error close: Output file write error @ encoding.mp3/mp3_encoding"));
+    for (const char* out : {"6000", "10"}) {
+        Outcome o = runEncoder("full", std::string("samples=1152 tail=7 out=") + out, "path=Z:\\dev\\full blocks=2304");
+        EXPECT_EQ(o.exitCode, 0u);
+        EXPECT_THAT(o.result, ElementsAre("constructed", "error encode: Output file write error @ encoding.mp3/mp3_encoding"))
+            << out << " bytes";
+    }
 }
 
 }  // namespace

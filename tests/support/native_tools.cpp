@@ -1,4 +1,4 @@
-#include "native_tools.h"
+#include "support/native_tools.h"
 
 #include "support/bed_audio.h"
 #include "support/support.h"
@@ -7,7 +7,7 @@ namespace testsupport {
 
 std::string lameCliOptions(int bitrate) {
     std::string b = std::to_string(bitrate);
-    return "-m j --r3mix -b " + b + " -B " + b + " -p --nores -t";
+    return "-m j --r3mix -b " + b + " -B " + b + " -p --nores";
 }
 
 std::string shellQuote(const std::string& text) {
@@ -35,6 +35,19 @@ NativeResult runNative(const std::string& folder, const std::string& command, DW
     if (r.finished) r.exitCode = std::stoi("0" + readFile(done));
     r.output = readFile(output);
     return r;
+}
+
+SmallDisk::SmallDisk(const std::string& folder, uint64_t bytes) : folder(folder) {
+    // The command's own files go beside the folder, not under the mount.
+    NativeResult r = runNative(folder + "\\..", "mount -t tmpfs -o size=" + std::to_string(bytes) + " sonotape-test " +
+                                           shellQuote(unixPath(folder)) + " && cd / && findmnt " +
+                                           shellQuote(unixPath(folder)),
+                               30000);
+    ok = r.finished && r.exitCode == 0;
+}
+
+SmallDisk::~SmallDisk() {
+    if (ok) runNative(folder + "\\..", "umount -l " + shellQuote(unixPath(folder)), 30000);
 }
 
 }  // namespace testsupport

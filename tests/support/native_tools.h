@@ -1,5 +1,5 @@
-// Running programs of the Linux host (decoders, the lame command line) from a
-// test program under Wine, and reading MP3 files through them.
+// Running programs of the Linux host (decoders, the lame command line, mount)
+// from a test program under Wine.
 #pragma once
 
 #include <windows.h>
@@ -23,10 +23,26 @@ NativeResult runNative(const std::string& folder, const std::string& command, DW
 
 // Options of the host's lame command line that match the encoder's configuration
 // record for a constant bitrate: joint stereo, the r3mix preset held at the
-// bitrate, CRC, no bit reservoir, no tag frame.
+// bitrate, CRC, no bit reservoir, the information frame first.
 std::string lameCliOptions(int bitrate);
 
 // Single-quotes a text for the host's shell.
 std::string shellQuote(const std::string& text);
+
+// A small file system of its own (tmpfs) mounted on an existing, empty folder
+// for the life of the object: a disk that fills up. Needs root (the tests run
+// as root); mounted() says whether it worked.
+class SmallDisk {
+public:
+    SmallDisk(const std::string& folder, uint64_t bytes);
+    ~SmallDisk();
+    SmallDisk(const SmallDisk&) = delete;
+    SmallDisk& operator=(const SmallDisk&) = delete;
+    bool mounted() const noexcept { return ok; }
+
+private:
+    std::string folder;
+    bool ok = false;
+};
 
 }  // namespace testsupport
