@@ -1,5 +1,6 @@
 #include "encoding.wave/wave_encoding.h"
 
+#include <cstring>
 #include <string>
 
 #include "diagnostics/eventlog.h"
@@ -9,15 +10,14 @@
 namespace kit {
 namespace {
 constexpr const char* kTraceSource = "encoding.wave/wave_encoding";
+constexpr const char* kInit = "kit::WaveSoundEncoder::init";
+constexpr const char* kCreateFailed = "CreateFile() failed";
+constexpr const char* kWriteFailed = "WriteFile() failed";
+constexpr uint32_t kPartMargin = 16u << 20;
 
-[[noreturn]] void fail(int line, const char* function, shared_string text) {
-    setOrigin(kTraceSource, line, function);
-    throw ARuntimeError(std::move(text));
-}
+void put32(uint8_t* at, uint32_t v) { std::memcpy(at, &v, 4); }
 
-[[noreturn]] void failCall(int line, const char* function, const char* call) {
-    fail(line, function, shared_string::format("%s() failed", call));
-}
+uint32_t riffBytes(uint32_t dataBytes, bool final) { return 36 + dataBytes + (final ? (dataBytes & 1) : 0); }
 }  // namespace
 
 PCMWAVEFORMAT pcmHeader(const SoundFormat& format) noexcept {
@@ -31,104 +31,185 @@ PCMWAVEFORMAT pcmHeader(const SoundFormat& format) noexcept {
     return h;
 }
 
-WaveSoundEncoder::WaveSoundEncoder(const shared_string& fileName, const SoundFormat* format)
-    : fileName(fileName), format(format) {
+std::array<uint8_t, kWaveHeaderBytes> waveHeader(const SoundFormat& format, uint32_t dataBytes) noexcept {
+    std::array<uint8_t, kWaveHeaderBytes> h{};
+    PCMWAVEFORMAT pcm = pcmHeader(format);
+    static_assert(sizeof pcm == 16);
+    std::memcpy(&h[0], "RIFF", 4);
+    put32(&h[4], riffBytes(dataBytes, true));
+    std::memcpy(&h[8], "WAVEfmt ", 8);
+    put32(&h[16], sizeof pcm);
+    std::memcpy(&h[20], &pcm, sizeof pcm);
+    std::memcpy(&h[36], "data", 4);
+    put32(&h[40], dataBytes);
+    return h;
+}
+
+uint32_t wavePartLimit(const SoundFormat& format) noexcept {
+    uint32_t limit = 0xFFFFFFFFu - 36 - 1 - kPartMargin;
+    uint32_t align = blockAlign(format);
+    return align > 1 ? limit - limit % align : limit;
+}
+
+std::string wavePartName(const std::string& firstPath, uint32_t n) {
+    std::size_t nameAt = firstPath.find_last_of("\\/:");
+    nameAt = nameAt == std::string::npos ? 0 : nameAt + 1;
+    std::size_t dot = firstPath.rfind('.');
+    std::string number = " (" + std::to_string(n) + ")";
+    if (dot == std::string::npos || dot <= nameAt) return firstPath + number;
+    return firstPath.substr(0, dot) + number + firstPath.substr(dot);
+}
+
+WaveSoundEncoder::WaveSoundEncoder(const shared_string& fileName, const SoundFormat* format, uint32_t partLimit)
+    : fileName(fileName), fmt(*format), partLimit(partLimit) {
     init();
 }
 
 WaveSoundEncoder::~WaveSoundEncoder() {
-    if (!hmmio) return;
+    if (!file) return;
     fw::catchAndReport(kTraceSource, __LINE__, [this] { close(); }, fw::LEVEL_WARN);
     fw::takeExceptionReported();
 }
 
 void WaveSoundEncoder::init() {
-    constexpr const char* kFn = "kit::WaveSoundEncoder::init";
-    std::string path = fileName.str();
-    hmmio = ::mmioOpenA(path.data(), nullptr, MMIO_CREATE | MMIO_READWRITE | MMIO_ALLOCBUF);
-    if (!hmmio) fail(__LINE__, kFn, "mmioOpen() failed");
-    FW_TRACE("hmmio %p", static_cast<void*>(hmmio));
+    if (partLimit == 0) partLimit = wavePartLimit(fmt);
+    uint32_t align = blockAlign(fmt) ? blockAlign(fmt) : 1;
+    if (partLimit >= align) partLimit -= partLimit % align;
+    updateEvery = avgBytesPerSec(fmt);
+    if (updateEvery == 0) updateEvery = avgBytesPerSec(kRecordingFormat);
+    partPath = fileName.str();
+    file.emplace(partPath, OutputFile::Open::replace, kCreateFailed, kTraceSource, kInit);
+    FW_TRACE("WAV file %s", partPath.c_str());
+    parts = 1;
+    lastNumber = 1;
+    written = 0;
+    sizesWritten = 0;
+    auto header = waveHeader(fmt, 0);
     try {
-        mmckinfo = MMCKINFO{};
-        mmckinfo.fccType = ::mmioStringToFOURCCA("WAVE", 0);
-        if (::mmioCreateChunk(hmmio, &mmckinfo, MMIO_CREATERIFF) != MMSYSERR_NOERROR)
-            failCall(__LINE__, kFn, "mmioCreateChunk (hmmio, (LPMMCKINFO)&mmckinfo, MMIO_CREATERIFF)");
-
-        PCMWAVEFORMAT header = pcmHeader(*format);
-        static_assert(sizeof header == 16);
-        mmck = MMCKINFO{};
-        mmck.ckid = ::mmioStringToFOURCCA("fmt ", 0);
-        mmck.cksize = sizeof header;
-        if (::mmioCreateChunk(hmmio, &mmck, 0) != MMSYSERR_NOERROR)
-            failCall(__LINE__, kFn, "mmioCreateChunk (hmmio, (LPMMCKINFO )&mmck, 0)");
-        if (::mmioWrite(hmmio, reinterpret_cast<const char*>(&header), sizeof header) != sizeof header)
-            fail(__LINE__, kFn, "mmioWrite () failed");
-        if (::mmioAscend(hmmio, &mmck, 0) != MMSYSERR_NOERROR) failCall(__LINE__, kFn, "mmioAscend (hmmio, &mmck, 0)");
-
-        mmck = MMCKINFO{};
-        mmck.ckid = ::mmioStringToFOURCCA("data", 0);
-        mmck.cksize = 0;
-        if (::mmioCreateChunk(hmmio, &mmck, 0) != MMSYSERR_NOERROR)
-            failCall(__LINE__, kFn, "mmioCreateChunk (hmmio, (LPMMCKINFO )&mmck, 0)");
-
-        written = 0;
-        updateEvery = avgBytesPerSec(*format);
-        if (updateEvery == 0) updateEvery = avgBytesPerSec(kRecordingFormat);
-        updateSizes();  // a valid empty WAV from the start
+        file->write(header.data(), kWaveHeaderBytes, kWriteFailed);  // a valid empty WAV from the start
     } catch (...) {
-        ::mmioClose(hmmio, 0);
-        hmmio = nullptr;
+        file->discard();
+        file.reset();
         throw;
     }
 }
 
 void WaveSoundEncoder::encodeChunk(const Chunk& chunk) {
-    LONG length = static_cast<LONG>(chunk.length);
-    if (::mmioWrite(hmmio, reinterpret_cast<const char*>(chunk.data), length) != length) {
-        setOrigin(kTraceSource, __LINE__, "kit::WaveSoundEncoder::encodeChunk");
-        throw ARuntimeError("mmioWrite () failed");
+    uint32_t done = 0;
+    while (done < chunk.length) {
+        if (written >= partLimit) nextPart();
+        uint32_t take = std::min(chunk.length - done, partLimit - written);
+        writeData(chunk.data + done, take);
+        done += take;
     }
-    written += chunk.length;
+}
+
+void WaveSoundEncoder::writeData(const uint8_t* data, uint32_t length) {
+    try {
+        file->write(data, length, kWriteFailed);
+    } catch (const OutputError&) {
+        keepWhatReachedTheDisk();
+        throw;
+    }
+    written += length;
     if (written - sizesWritten >= updateEvery) updateSizes();
 }
 
-void WaveSoundEncoder::seekTo(LONG offset, const char* function) {
-    if (::mmioSeek(hmmio, offset, SEEK_SET) != offset) fail(__LINE__, function, "mmioSeek () failed");
+// The next part is made before the current one is completed: a part that
+// cannot be made leaves the recording in the current one.
+void WaveSoundEncoder::nextPart() {
+    uint32_t n = lastNumber + 1;
+    std::optional<OutputFile> next;
+    for (;; ++n) {
+        try {
+            next.emplace(wavePartName(fileName.str(), n), OutputFile::Open::createNew, kCreateFailed, kTraceSource,
+                         "kit::WaveSoundEncoder::nextPart");
+            break;
+        } catch (const OutputError& e) {
+            if (e.code != ERROR_FILE_EXISTS || n >= lastNumber + 1000) throw;
+        }
+    }
+    auto header = waveHeader(fmt, 0);
+    try {
+        next->write(header.data(), kWaveHeaderBytes, kWriteFailed);
+    } catch (...) {
+        next->discard();
+        throw;
+    }
+    finishPart();
+    earlierParts += written;
+    file = std::move(next);
+    partPath = file->path();
+    lastNumber = n;
+    ++parts;
+    written = 0;
+    sizesWritten = 0;
+    FW_LOG(fw::LEVEL_VERBOSE, "WavePart", "part %u: %s", parts, partPath.c_str());
 }
 
-void WaveSoundEncoder::writeField(uint32_t value, const char* function) {
-    if (::mmioWrite(hmmio, reinterpret_cast<const char*>(&value), 4) != 4) fail(__LINE__, function, "mmioWrite () failed");
+void WaveSoundEncoder::writeSizes(uint32_t dataBytes, uint32_t riffSize) {
+    uint8_t riff[4], data[4];
+    put32(riff, riffSize);
+    put32(data, dataBytes);
+    file->writeAt(4, riff, 4, kWriteFailed);
+    file->writeAt(40, data, 4, kWriteFailed);
 }
 
-// Makes the file on disk a complete WAV of the data written so far. The data
-// reach the file before the sizes that count them. The buffer is written back
-// from its start up to the current position, so the lower field goes first.
+// Makes the file on disk a complete WAV of the data written so far; the data
+// went to the file before the sizes that count them.
 void WaveSoundEncoder::updateSizes() {
-    constexpr const char* kFn = "kit::WaveSoundEncoder::encodeChunk";
-    if (::mmioFlush(hmmio, 0) != MMSYSERR_NOERROR) fail(__LINE__, kFn, "mmioFlush () failed");
-    LONG end = static_cast<LONG>(mmck.dwDataOffset + written);
-    seekTo(static_cast<LONG>(mmckinfo.dwDataOffset) - 4, kFn);
-    writeField(static_cast<uint32_t>(end) - 8, kFn);
-    seekTo(static_cast<LONG>(mmck.dwDataOffset) - 4, kFn);
-    writeField(written, kFn);
-    if (::mmioFlush(hmmio, 0) != MMSYSERR_NOERROR) fail(__LINE__, kFn, "mmioFlush () failed");
-    seekTo(end, kFn);
+    try {
+        writeSizes(written, riffBytes(written, false));
+        if (file->sizeOnDisk(kWriteFailed) < kWaveHeaderBytes + static_cast<uint64_t>(written)) {
+            setOrigin(kTraceSource, __LINE__, "kit::WaveSoundEncoder::updateSizes");
+            throw OutputError(kWriteFailed, OutputFault::diskFull, ERROR_DISK_FULL, shared_string(partPath));
+        }
+    } catch (const OutputError&) {
+        keepWhatReachedTheDisk();
+        throw;
+    }
     sizesWritten = written;
 }
 
+// After a failed write: the data are what the disk holds, in whole frames,
+// and the sizes count exactly them (cutting a file and rewriting its first
+// bytes need no free space).
+void WaveSoundEncoder::keepWhatReachedTheDisk() noexcept {
+    try {
+        uint64_t onDisk = file->sizeOnDisk(kWriteFailed);
+        uint64_t reached = std::min<uint64_t>(file->position(), onDisk);
+        uint64_t data = reached > kWaveHeaderBytes ? reached - kWaveHeaderBytes : 0;
+        uint32_t align = blockAlign(fmt) ? blockAlign(fmt) : 1;
+        data = std::min<uint64_t>(data - data % align, partLimit);
+        written = static_cast<uint32_t>(data);
+        file->truncate(kWaveHeaderBytes + written, kWriteFailed);
+        writeSizes(written, riffBytes(written, false));
+        sizesWritten = written;
+        FW_LOG(fw::LEVEL_WARN, "WaveKeptOnDisk", "%s keeps %u data bytes", partPath.c_str(), written);
+    } catch (const Exception& e) {
+        FW_TRACE("keeping what reached the disk failed: %s", e.message().c_str());
+    }
+}
+
+void WaveSoundEncoder::finishPart() {
+    if (written & 1) {
+        uint8_t pad = 0;
+        file->write(&pad, 1, kWriteFailed);
+    }
+    writeSizes(written, riffBytes(written, true));
+    file->close("CloseHandle() failed");
+}
+
 void WaveSoundEncoder::close() {
-    constexpr const char* kFn = "kit::WaveSoundEncoder::close";
-    HMMIO h = hmmio;
-    hmmio = nullptr;  // whatever happens below, the handle is not used again
-    if (::mmioAscend(h, &mmck, 0) != MMSYSERR_NOERROR) {
-        ::mmioClose(h, 0);
-        failCall(__LINE__, kFn, "mmioAscend (hmmio, (LPMMCKINFO)&mmck, 0)");
+    if (!file) return;
+    try {
+        finishPart();
+    } catch (const OutputError&) {
+        keepWhatReachedTheDisk();
+        file.reset();
+        throw;
     }
-    if (::mmioAscend(h, &mmckinfo, 0) != MMSYSERR_NOERROR) {
-        ::mmioClose(h, 0);
-        failCall(__LINE__, kFn, "mmioAscend (hmmio, (LPMMCKINFO)&mmckinfo, 0)");
-    }
-    if (::mmioClose(h, 0) != MMSYSERR_NOERROR) fail(__LINE__, kFn, "mmioClose () failed");
+    file.reset();
 }
 
 }  // namespace kit

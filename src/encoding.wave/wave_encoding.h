@@ -1,22 +1,38 @@
-// The WAV encoder: writes the recorded PCM unchanged into a RIFF/WAVE file
-// through the platform's multimedia file I/O.
+// The WAV encoder: writes the recorded PCM unchanged into RIFF/WAVE files
+// through the platform's file calls.
 //
 // File layout: "RIFF" <file length - 8> "WAVE", "fmt " 16 <PCM header>,
-// "data" <data length> <PCM bytes>, nothing else. The constructor creates the
-// file (an existing one is replaced) and writes the header; close() writes the
-// final sizes and closes it.
+// "data" <data length> <PCM bytes> [a pad byte after an odd length], nothing
+// else. The constructor creates the file (an existing one is replaced) and
+// writes the header; close() writes the final sizes and closes it.
 //
 // Between the two the size fields are kept current about once a second of
-// audio: the data written so far is flushed to the file, then both size fields
-// are rewritten and flushed, so a recording cut off by a crash or a killed
-// process is still a valid WAV of everything but its last second.
+// audio: the data go to the file first, then both size fields are rewritten,
+// so a recording cut off by a crash or a killed process is still a valid WAV
+// of everything but its last second. Each time, the file's size is checked
+// against what was written: a disk that took less is a full disk.
+//
+// Long recordings: the RIFF sizes are unsigned 32-bit, so a file holds at
+// most 4 GiB. Before a file's data would pass the part limit (4 GiB less a
+// margin, in whole frames), the recording goes on in a continuation file
+// beside it, "take (2).wav", "take (3).wav", ... (a name already taken is
+// skipped, nothing is replaced): every part is a complete WAV on its own,
+// the boundary falls between two frames, no byte is lost or repeated.
+//
+// A write that fails (a full disk, a continuation file that cannot be made)
+// throws OutputError; the file is first made consistent with what reached the
+// disk: the data cut to whole frames, the sizes counting exactly those.
 #pragma once
 
 #include <windows.h>
 #include <mmsystem.h>
 
+#include <array>
 #include <cstdint>
+#include <optional>
+#include <string>
 
+#include "encoding.common/output_file.h"
 #include "encoding.common/sound_encoding.h"
 #include "encoding.common/sound_format.h"
 #include "kit/shared_string.h"
@@ -26,32 +42,56 @@ namespace kit {
 // The 16-byte PCM header of the "fmt " chunk for a format record.
 PCMWAVEFORMAT pcmHeader(const SoundFormat& format) noexcept;
 
+constexpr uint32_t kWaveHeaderBytes = 44;
+// The whole 44-byte header of a file whose data chunk holds `dataBytes`
+// (the RIFF size counts the pad byte that follows odd data).
+std::array<uint8_t, kWaveHeaderBytes> waveHeader(const SoundFormat& format, uint32_t dataBytes) noexcept;
+
+// The data bytes one file holds at most: 4 GiB less the header, the pad byte
+// and a margin of 16 MiB (room for chunks that tag editors add), cut to whole
+// frames of the format.
+uint32_t wavePartLimit(const SoundFormat& format) noexcept;
+
+// The name of part `n` (2, 3, ...) of a recording: "D:\rec\take.wav" ->
+// "D:\rec\take (2).wav"; a name without extension gets the number at its end.
+std::string wavePartName(const std::string& firstPath, uint32_t n);
+
 class WaveSoundEncoder : public ISoundEncoder {
 public:
-    // Creates the file; a failure is thrown from here. `format` is read by the
-    // constructor only.
-    WaveSoundEncoder(const shared_string& fileName, const SoundFormat* format);
+    // Creates the file; a failure is thrown from here (OutputError, with the
+    // platform's reason). `format` is read by the constructor only. A part
+    // limit of 0 takes wavePartLimit(format); tests give a small one.
+    WaveSoundEncoder(const shared_string& fileName, const SoundFormat* format, uint32_t partLimit = 0);
     // Closes the file when close() was not called (sizes written, failures traced).
     ~WaveSoundEncoder() override;
 
     void encodeChunk(const Chunk& chunk) override;
     void init() override;
     void close() override;
+    uint32_t fileParts() const noexcept override { return parts; }
 
-    uint32_t dataBytes() const noexcept { return written; }
+    // PCM bytes written so far, over all parts.
+    uint64_t dataBytes() const noexcept { return earlierParts + written; }
+    const std::string& currentPartPath() const noexcept { return partPath; }
 
 private:
+    void writeData(const uint8_t* data, uint32_t length);
+    void nextPart();
     void updateSizes();
-    void seekTo(LONG offset, const char* function);
-    void writeField(uint32_t value, const char* function);
+    void finishPart();
+    void keepWhatReachedTheDisk() noexcept;
+    void writeSizes(uint32_t dataBytes, uint32_t riffBytes);
 
-    HMMIO hmmio = nullptr;
-    MMCKINFO mmck{};      // the current subchunk: "fmt ", then "data"
-    MMCKINFO mmckinfo{};  // the RIFF chunk
+    std::optional<OutputFile> file;
     shared_string fileName;
-    const SoundFormat* format;
+    std::string partPath;
+    SoundFormat fmt{};
+    uint32_t partLimit = 0;
+    uint32_t parts = 0;
+    uint32_t lastNumber = 1;  // the number in the current part's name
 
-    uint32_t written = 0;        // PCM bytes in the data chunk
+    uint64_t earlierParts = 0;   // PCM bytes in the parts before this one
+    uint32_t written = 0;        // PCM bytes in this part's data chunk
     uint32_t sizesWritten = 0;   // data size the header holds on disk
     uint32_t updateEvery = 0;    // one second of audio, in bytes
 };

@@ -7,6 +7,7 @@
 #include "encoding.common/encoding_stream.h"
 #include "encoding.wave/wave_encoding.h"
 #include "support/bed_audio.h"
+#include "support/native_tools.h"
 #include "support/support.h"
 
 namespace {
@@ -99,6 +100,46 @@ INSTANTIATE_TEST_SUITE_P(Formats, PcmHeader,
                                            // only the low 16 bits of channels and bits count
                                            HeaderCase{{0x10002, 0x10010, 44100}, 2, 4, 16, 44100, 176400}));
 
+struct SizeCase {
+    uint32_t data, riff;
+};
+class WaveHeaderSizes : public ::testing::TestWithParam<SizeCase> {};
+TEST_P(WaveHeaderSizes, AreUnsigned32BitFieldsWithThePadCounted) {
+    auto h = kit::waveHeader(kit::kRecordingFormat, GetParam().data);
+    std::string bytes(h.begin(), h.end());
+    EXPECT_EQ(bytes, expectedHeader(2, 44100, 16, GetParam().data, GetParam().riff));
+}
+INSTANTIATE_TEST_SUITE_P(Table, WaveHeaderSizes,
+                         ::testing::Values(SizeCase{0, 36}, SizeCase{3, 40}, SizeCase{4, 40},
+                                           SizeCase{0x7FFFFFF0u, 0x80000014u},  // past 2 GiB
+                                           SizeCase{0xFEFFFFD8u, 0xFEFFFFFCu},  // the part limit
+                                           SizeCase{0xFFFFFFDAu, 0xFFFFFFFEu}, SizeCase{0xFFFFFFD9u, 0xFFFFFFFEu}));
+
+TEST(WaveParts, TheLimitLeavesTheRiffSizeAMarginInWholeFrames) {
+    uint32_t cd = kit::wavePartLimit(kit::kRecordingFormat);
+    EXPECT_EQ(cd % 4, 0u);
+    EXPECT_LE(uint64_t{cd} + 36 + 1 + (16u << 20), 0xFFFFFFFFull);
+    EXPECT_GT(uint64_t{cd} + 36 + 1 + (16u << 20) + 4, 0xFFFFFFFFull) << "no more margin than that";
+    EXPECT_EQ(kit::wavePartLimit({3, 16, 48000}) % 6, 0u);
+}
+
+struct NameCase {
+    const char* first;
+    uint32_t n;
+    const char* part;
+};
+class WavePartNames : public ::testing::TestWithParam<NameCase> {};
+TEST_P(WavePartNames, NumberTheContinuationFiles) {
+    EXPECT_EQ(kit::wavePartName(GetParam().first, GetParam().n), GetParam().part);
+}
+INSTANTIATE_TEST_SUITE_P(Table, WavePartNames,
+                         ::testing::Values(NameCase{"D:\\rec\\take.wav", 2, "D:\\rec\\take (2).wav"},
+                                           NameCase{"D:\\rec\\take.wav", 12, "D:\\rec\\take (12).wav"},
+                                           NameCase{"D:\\rec.d\\take", 2, "D:\\rec.d\\take (2)"},
+                                           NameCase{"D:\\rec\\a.b.wav", 3, "D:\\rec\\a.b (3).wav"},
+                                           NameCase{"D:\\rec\\.wav", 2, "D:\\rec\\.wav (2)"},
+                                           NameCase{"take.wav", 2, "take (2).wav"}));
+
 // ---- files --------------------------------------------------------------------------
 
 class WaveFile : public ::testing::Test {
@@ -140,8 +181,11 @@ TEST_F(WaveFile, AFolderThatDoesNotExistFailsFromTheConstructor) {
         WaveSoundEncoder e(missing.c_str(), &format);
         FAIL() << "constructed";
     } catch (const kit::ARuntimeError& error) {
-        EXPECT_STREQ(error.message().c_str(), "mmioOpen() failed");
+        EXPECT_STREQ(error.message().c_str(), "CreateFile() failed");
         EXPECT_STREQ(error.originFile(), "encoding.wave/wave_encoding");
+        auto* output = dynamic_cast<const kit::OutputError*>(&error);
+        ASSERT_NE(output, nullptr);
+        EXPECT_EQ(output->fault, kit::OutputFault::folderMissing);
     }
     EXPECT_FALSE(testsupport::fileExists(missing));
 }
@@ -217,6 +261,125 @@ INSTANTIATE_TEST_SUITE_P(Chunkings, WaveSizes,
                                            Chunking{176404, 17640}, Chunking{529200 + 8, 4},
                                            Chunking{600000, 65536}, Chunking{700000, 176400},
                                            Chunking{1000000, 176401}, Chunking{1000001, 333}));
+
+// ---- continuation files ---------------------------------------------------------------
+
+// The data of each part of a recording, checked to be a valid WAV whose sizes
+// match what it holds (a closed part holds nothing more; a part cut off by a
+// killed process may hold more than its sizes count so far).
+std::vector<std::string> partsData(const std::string& first, uint32_t parts, bool closed = true) {
+    std::vector<std::string> data;
+    for (uint32_t n = 1; n <= parts; ++n) {
+        std::string path = n == 1 ? first : kit::wavePartName(first, n);
+        std::string file = readFile(path);
+        EXPECT_GE(file.size(), 44u) << path;
+        if (file.size() < 44) break;
+        uint32_t size = u32(file, 40);
+        if (closed)
+            EXPECT_EQ(file.size(), 44u + size + (size & 1)) << path;
+        else
+            EXPECT_GE(file.size(), 44u + size) << path;
+        EXPECT_EQ(file.substr(0, 44), expectedHeader(2, 44100, 16, size, size + 36 + (size & 1))) << path;
+        data.push_back(file.substr(44, size));
+    }
+    return data;
+}
+
+TEST_F(WaveFile, ARecordingPastThePartLimitGoesOnInContinuationFilesWithoutLosingAByte) {
+    constexpr uint32_t kLimit = 7000;  // in whole frames
+    std::string audio = pcm(17640 * 3 + 8);
+    {
+        smartptr<WaveSoundEncoder> e(new WaveSoundEncoder(path.c_str(), &format, kLimit));
+        encode(*e, audio, 17640);  // the chunks straddle the boundaries
+        EXPECT_EQ(e->fileParts(), 8u);
+        EXPECT_EQ(e->dataBytes(), audio.size());
+        e->close();
+    }
+    std::vector<std::string> data = partsData(path, 8);
+    ASSERT_EQ(data.size(), 8u);
+    std::string joined;
+    for (std::size_t i = 0; i < data.size(); ++i) {
+        EXPECT_EQ(data[i].size(), i + 1 < data.size() ? kLimit : audio.size() - 7 * kLimit) << "part " << i + 1;
+        joined += data[i];
+    }
+    EXPECT_TRUE(joined == audio) << "the parts together are exactly what was written";
+    EXPECT_FALSE(testsupport::fileExists(kit::wavePartName(path, 9)));
+}
+
+TEST_F(WaveFile, AContinuationNameThatIsTakenIsSkippedNotReplaced) {
+    std::string other = kit::wavePartName(path, 2);
+    testsupport::writeFile(other, "someone else's file");
+    std::string audio = pcm(10000);
+    smartptr<WaveSoundEncoder> e(new WaveSoundEncoder(path.c_str(), &format, 4000));
+    encode(*e, audio, 1000);
+    EXPECT_EQ(e->currentPartPath(), kit::wavePartName(path, 4));
+    e->close();
+    EXPECT_EQ(readFile(other), "someone else's file");
+    std::string part3 = readFile(kit::wavePartName(path, 3)), part4 = readFile(kit::wavePartName(path, 4));
+    EXPECT_EQ(readFile(path).substr(44) + part3.substr(44) + part4.substr(44), audio);
+}
+
+// A child that writes 2 s into the first part and 1.5 s into the second,
+// then waits to be killed.
+constexpr uint32_t kSecond = 176400;
+std::string killedAudio() { return pcm(kSecond * 7 / 2, 11); }
+
+int partsChild(const std::vector<std::string>& args) {
+    SoundFormat format = kit::kRecordingFormat;
+    smartptr<WaveSoundEncoder> e(new WaveSoundEncoder(args.at(0).c_str(), &format, 2 * kSecond));
+    encode(*e, killedAudio(), 17640);
+    testsupport::writeFile(args.at(0) + ".ready", "1");
+    ::Sleep(INFINITE);
+    return 0;
+}
+testsupport::ChildMain partsChildMain("wave-parts", partsChild);
+
+TEST(WaveKilled, WhileWritingThePartTwoBothPartsAreValidWithAllButTheLastSecond) {
+    TempDir dir;
+    std::string path = dir.file("take.wav");
+    testsupport::ChildProcess child("wave-parts", {path});
+    ASSERT_TRUE(testsupport::waitUntil([&] { return testsupport::fileExists(path + ".ready"); }, 30000));
+    child.kill();
+    ASSERT_TRUE(child.wait(10000));
+    std::string audio = killedAudio();
+    std::vector<std::string> data = partsData(path, 2, false);
+    ASSERT_EQ(data.size(), 2u);
+    EXPECT_TRUE(data[0] == audio.substr(0, 2 * kSecond)) << "the first part is complete";
+    EXPECT_EQ(data[1].size(), kSecond) << "the second counts all but its last (half) second";
+    EXPECT_TRUE(data[1] == audio.substr(2 * kSecond, kSecond));
+}
+
+// A disk of its own that fills up: the write that does not fit fails at
+// once, and the file is left a WAV of exactly what reached the disk.
+TEST(WaveOnAFullDisk, TheFileKeepsWhatReachedTheDiskAndSaysSo) {
+    TempDir dir;
+    std::string folder = dir.file("small");
+    ASSERT_TRUE(::CreateDirectoryA(folder.c_str(), nullptr));
+    testsupport::SmallDisk disk(folder, 1 << 20);
+    ASSERT_TRUE(disk.mounted()) << "mounting a tmpfs needs root";
+    std::string path = folder + "\\take.wav";
+    SoundFormat format = kit::kRecordingFormat;
+    std::string audio = pcm(17640 * 80);  // 8 s: far more than 1 MiB
+    kit::OutputFault fault = kit::OutputFault::none;
+    {
+        smartptr<WaveSoundEncoder> e(new WaveSoundEncoder(path.c_str(), &format));
+        try {
+            encode(*e, audio, 17640);
+            ADD_FAILURE() << "no failure on a full disk";
+        } catch (const kit::OutputError& error) {
+            fault = error.fault;
+        }
+        e->close();
+    }
+    EXPECT_EQ(fault, kit::OutputFault::diskFull);
+    std::string file = readFile(path);
+    uint32_t size = u32(file, 40);
+    EXPECT_GT(size, 900000u);
+    EXPECT_EQ(size % 4, 0u) << "whole frames";
+    EXPECT_EQ(file.size(), 44u + size) << "the header counts exactly what the file holds";
+    EXPECT_EQ(u32(file, 4), size + 36);
+    EXPECT_TRUE(file.compare(44, size, audio, 0, size) == 0);
+}
 
 // The encoder behind the stream: what is written is what the file holds.
 TEST(WaveThroughStream, EveryChunkReachesTheFileInOrder) {
