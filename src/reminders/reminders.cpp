@@ -74,15 +74,15 @@ bool platformFreeSpace(const char* root, uint64_t* available) {
     return true;
 }
 
-shared_string watchedRoot(const char* path) {
-    int drive = ::PathGetDriveNumberA(path);
-    if (drive >= 0) {
-        char root[4] = {static_cast<char>('a' + drive), ':', '\\', '\0'};
-        return shared_string(root);
-    }
+shared_string watchedFolder(const char* path) {
     std::string p(path ? path : "");
     std::size_t slash = p.find_last_of("\\/");
     return shared_string(slash == std::string::npos ? std::string() : p.substr(0, slash + 1));
+}
+
+bool SpaceCrossing::below(bool isBelow, int64_t space, int64_t threshold) noexcept {
+    if (!isBelow) return space < threshold;
+    return space < threshold + kRearmBytes;
 }
 
 OutOfSpaceReminder::OutOfSpaceReminder(Proc proc, const char* path, FreeSpaceQuery query)
@@ -108,21 +108,29 @@ void OutOfSpaceReminder::stop() {
         FW_TRACE("OutOfSpaceReminder::stop(): WaitForSingleObject() failed, err = %d", static_cast<int>(::GetLastError()));
 }
 
+// Each signal is given once when the space falls below its threshold, and
+// again only after the space was back above it (by a margin, so that a disk
+// that hovers at the threshold does not repeat it).
 uint32_t OutOfSpaceReminder::run() {
     try {
-        shared_string root = watchedRoot(path.c_str());
+        shared_string folder = watchedFolder(path.c_str());
+        bool belowStop = false, belowWarning = false;
         while (running) {
             uint64_t available = 0;
-            if (root.empty() || !query(root.c_str(), &available)) {
-                FW_TRACE("SHGetDiskFreeSpace() call failed, check path. (path = %s)", root.c_str());
+            if (folder.empty() || !query(folder.c_str(), &available)) {
+                FW_TRACE("SHGetDiskFreeSpace() call failed, check path. (path = %s)", folder.c_str());
             } else {
                 Proc p = proc.load();
                 auto space = static_cast<int64_t>(available);
-                if (space < kMustStopBytes && p) {
+                bool stopNow = SpaceCrossing::below(belowStop, space, kMustStopBytes);
+                bool warnNow = SpaceCrossing::below(belowWarning, space, kWarningBytes);
+                if (stopNow && !belowStop && p) {
                     FW_TRACE("We need stop");
                     fw::catchAndReportFatal(kTraceSource, __LINE__, [&] { p(&available); });
                 }
-                if (space < kWarningBytes && p) fw::catchAndReportFatal(kTraceSource, __LINE__, [&] { p(nullptr); });
+                if (warnNow && !belowWarning && p) fw::catchAndReportFatal(kTraceSource, __LINE__, [&] { p(nullptr); });
+                belowStop = stopNow;
+                belowWarning = warnNow;
             }
             ::Sleep(pollInterval);
         }

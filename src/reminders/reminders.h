@@ -45,14 +45,24 @@ private:
 using FreeSpaceQuery = bool (*)(const char* root, uint64_t* available);
 bool platformFreeSpace(const char* root, uint64_t* available);
 
-// The folder whose free space is watched for an output path: the root of its
-// drive ("d:\"), or, for a path without a drive letter (a network share), the
-// folder that holds the file.
-shared_string watchedRoot(const char* path);
+// The folder whose free space is watched for an output path: the folder that
+// holds the file ("D:\rec\" for "D:\rec\take.wav"), so that a folder on
+// another volume mounted inside a drive is asked about its own volume. Empty
+// for a bare file name.
+shared_string watchedFolder(const char* path);
 
-// Watches the free space of the disk that holds a path. Below 10 MiB it calls
-// its handler with the address of the free byte count (must stop), and below
-// 20 MiB with null (warning), on every pass while the space stays low.
+// Whether the space is below a threshold now, given whether it was below at
+// the last look: once below, it counts as below until it is back above the
+// threshold by kRearmBytes.
+struct SpaceCrossing {
+    static constexpr int64_t kRearmBytes = 1048576;
+    static bool below(bool wasBelow, int64_t space, int64_t threshold) noexcept;
+};
+
+// Watches the free space of the folder that holds a path. When the space
+// falls below 10 MiB it calls its handler once with the address of the free
+// byte count (must stop), and below 20 MiB once with null (warning); again
+// only after the space was back above the threshold.
 class OutOfSpaceReminder : public Thread {
 public:
     using Proc = void (*)(uint64_t*);

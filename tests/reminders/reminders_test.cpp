@@ -100,31 +100,70 @@ kit::smartptr<OutOfSpaceReminder> watch(const char* path) {
     return w;
 }
 
-TEST(OutOfSpaceReminder, FifteenMebibytesGiveOnlyWarnings) {
-    resetScript(15u << 20);
-    auto w = watch("D:\\rec\\take1.wav");
-    ASSERT_TRUE(waitUntil([] { return calls().size() >= 5; }, 10000));
-    w->stop();
-    for (auto& c : calls()) EXPECT_EQ(c, "null");
+void setFree(uint64_t free) {
+    std::lock_guard<std::mutex> hold(script.lock);
+    script.free = free;
 }
 
-TEST(OutOfSpaceReminder, FiveMebibytesGiveTheCountThenNullOnEveryPass) {
+TEST(OutOfSpaceReminder, FifteenMebibytesWarnOnceHoweverLongTheyLast) {
+    resetScript(15u << 20);
+    auto w = watch("D:\\rec\\take1.wav");
+    ASSERT_TRUE(waitUntil([] { return queries() >= 30; }, 10000));
+    w->stop();
+    EXPECT_EQ(calls(), std::vector<std::string>{"null"});
+}
+
+TEST(OutOfSpaceReminder, FiveMebibytesSayStopThenWarnOnce) {
     resetScript(5u << 20);
     testsupport::EventsFile events;
     auto w = watch("D:\\rec\\take1.wav");
-    ASSERT_TRUE(waitUntil([] { return calls().size() >= 6; }, 10000));
+    ASSERT_TRUE(waitUntil([] { return queries() >= 30; }, 10000));
     w->stop();
-    std::vector<std::string> seen = calls();
-    for (std::size_t i = 0; i + 1 < seen.size(); i += 2) {
-        EXPECT_EQ(seen[i], "count=5242880");
-        EXPECT_EQ(seen[i + 1], "null");
-    }
+    EXPECT_EQ(calls(), (std::vector<std::string>{"count=5242880", "null"}));
     std::string text = events.added();
-    std::size_t needStops = 0;
-    for (std::size_t at = text.find("We need stop"); at != std::string::npos; at = text.find("We need stop", at + 1))
-        ++needStops;
-    EXPECT_EQ(needStops, (seen.size() + 1) / 2);
+    EXPECT_EQ(text.find("We need stop"), text.rfind("We need stop")) << "traced once";
+    EXPECT_NE(text.find("We need stop"), std::string::npos);
 }
+
+TEST(OutOfSpaceReminder, EachCrossingBelowAThresholdIsSaidOnce) {
+    resetScript(30u << 20);
+    auto w = watch("D:\\rec\\take1.wav");
+    auto settle = [] {
+        std::size_t now = queries();
+        return waitUntil([&] { return queries() >= now + 5; }, 10000);
+    };
+    ASSERT_TRUE(settle());
+    setFree(19u << 20);  // below the warning
+    ASSERT_TRUE(settle());
+    setFree((20u << 20) + 1000);  // hovering just above: not yet back
+    ASSERT_TRUE(settle());
+    setFree(19u << 20);
+    ASSERT_TRUE(settle());
+    setFree(25u << 20);  // back above
+    ASSERT_TRUE(settle());
+    setFree(9u << 20);  // straight below both
+    ASSERT_TRUE(settle());
+    w->stop();
+    EXPECT_EQ(calls(), (std::vector<std::string>{"null", "count=9437184", "null"}));
+}
+
+struct CrossingCase {
+    bool wasBelow;
+    int64_t space;
+    bool below;
+};
+class Crossing : public ::testing::TestWithParam<CrossingCase> {};
+TEST_P(Crossing, FallsAtTheThresholdAndRisesPastTheMargin) {
+    constexpr int64_t kThreshold = 20 << 20;
+    EXPECT_EQ(kit::SpaceCrossing::below(GetParam().wasBelow, GetParam().space, kThreshold), GetParam().below);
+}
+INSTANTIATE_TEST_SUITE_P(Table, Crossing,
+                         ::testing::Values(CrossingCase{false, (20 << 20) - 1, true},
+                                           CrossingCase{false, 20 << 20, false},
+                                           CrossingCase{true, 20 << 20, true},
+                                           CrossingCase{true, (21 << 20) - 1, true},
+                                           CrossingCase{true, 21 << 20, false},
+                                           CrossingCase{false, -1, true}));
 
 TEST(OutOfSpaceReminder, EnoughSpaceCallsNothing) {
     resetScript(30u << 20);
@@ -141,7 +180,7 @@ TEST(OutOfSpaceReminder, AFailingQueryIsTracedAndCallsNothing) {
     ASSERT_TRUE(waitUntil([] { return queries() >= 3; }, 10000));
     w->stop();
     EXPECT_TRUE(calls().empty());
-    EXPECT_THAT(events.added(), ::testing::HasSubstr("SHGetDiskFreeSpace() call failed, check path. (path = c:\\)"));
+    EXPECT_THAT(events.added(), ::testing::HasSubstr("SHGetDiskFreeSpace() call failed, check path. (path = C:\\music\\)"));
 }
 
 TEST(OutOfSpaceReminder, StopReturnsWithinOnePollAndStopWithoutRunIsTraced) {
@@ -158,17 +197,18 @@ TEST(OutOfSpaceReminder, StopReturnsWithinOnePollAndStopWithoutRunIsTraced) {
     EXPECT_LT(::GetTickCount() - before, 1000u);
 }
 
-struct RootCase {
+struct FolderCase {
     const char* path;
-    const char* root;
+    const char* folder;
 };
-class WatchedRoot : public ::testing::TestWithParam<RootCase> {};
-TEST_P(WatchedRoot, IsTheDrivesRootOrTheFilesFolder) { EXPECT_EQ(kit::watchedRoot(GetParam().path), GetParam().root); }
-INSTANTIATE_TEST_SUITE_P(Table, WatchedRoot,
-                         ::testing::Values(RootCase{"D:\\rec\\deep\\take1.wav", "d:\\"}, RootCase{"c:\\a.mp3", "c:\\"},
-                                           RootCase{"Z:\\", "z:\\"},
-                                           RootCase{"\\\\server\\share\\rec\\a.wav", "\\\\server\\share\\rec\\"},
-                                           RootCase{"take1.wav", ""}));
+class WatchedFolder : public ::testing::TestWithParam<FolderCase> {};
+TEST_P(WatchedFolder, IsTheFoldersOwnVolume) { EXPECT_EQ(kit::watchedFolder(GetParam().path), GetParam().folder); }
+INSTANTIATE_TEST_SUITE_P(Table, WatchedFolder,
+                         ::testing::Values(FolderCase{"D:\\rec\\deep\\take1.wav", "D:\\rec\\deep\\"},
+                                           FolderCase{"c:\\a.mp3", "c:\\"}, FolderCase{"Z:\\", "Z:\\"},
+                                           FolderCase{"C:\\mnt\\usb/take.wav", "C:\\mnt\\usb/"},
+                                           FolderCase{"\\\\server\\share\\rec\\a.wav", "\\\\server\\share\\rec\\"},
+                                           FolderCase{"take1.wav", ""}));
 
 TEST(OutOfSpaceReminder, ANetworkPathIsWatchedThroughItsFolder) {
     resetScript(5u << 20);
