@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <memory>
+#include <string>
 
 #include "config/snt_config.h"
 #include "encoding.common/encoding_stream.h"
@@ -30,6 +31,8 @@ struct EngineState {
     kit::PeriodicReminder* periodicReminder = nullptr;
     kit::OutOfSpaceReminder* outOfSpaceReminder = nullptr;
     MyFinalizer* finalizer = nullptr;
+    std::string outputFailure;                 // what to tell about the last failed setOutputFile
+    std::atomic<uint32_t> lastParts{0};        // files of the last finished recording
 };
 
 EngineState& engineState();

@@ -39,6 +39,7 @@ uint32_t MyFinalizer::run() {
         FW_TRACE("2");
         engine.stream.reset();
         FW_TRACE("3");
+        engine.lastParts = engine.encoder ? engine.encoder->fileParts() : 0;
         engine.encoder.reset();
         FW_TRACE("4");
         if (engine.periodicReminder) engine.periodicReminder->stop();

@@ -4,6 +4,7 @@
 
 #include "backend/engine_state.h"
 #include "backend/finalizer.h"
+#include "backend/output_messages.h"
 #include "diagnostics/eventlog.h"
 #include "diagnostics/report.h"
 #include "encoding.wave/wave_encoding.h"
@@ -51,6 +52,13 @@ void dropOutput(EngineState& e, kit::smartptr<kit::ISoundEncoder>& encoder, cons
     fw::takeExceptionReported();
     if (e.encoder.get() != encoder.get()) encoder.reset();  // its file is closed with it
     if (!existed && !e.encoder && ::DeleteFileA(path)) FW_TRACE("Removed the unfinished file %s", path);
+}
+
+// The output stopped taking the recording (encoding thread): the recording
+// is stopped through the user interface's forced stop, with the reason.
+void outputStopped(const kit::OutputError& error) {
+    std::string text = outputStoppedText(error.fault, error.code);
+    if (kit::RecCrashFunc stop = kit::recCrashFunc.load()) stop(text.c_str());
 }
 
 // Releases a half-made recording after a failed start.
@@ -240,6 +248,7 @@ int startRecording() {
 bool setOutputFile(const char* path, int format, int bitrate) {
     FW_TRACE("setOutputFile()");
     EngineState& e = engineState();
+    e.outputFailure = outputFailedText(path ? path : "", kit::OutputFault::none, 0);
     if (e.outputSelected) {
         FW_TRACE("Output file is already selected. Returning 0.");
         return false;
@@ -254,6 +263,7 @@ bool setOutputFile(const char* path, int format, int bitrate) {
     }
     bool existed = ::GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES;
     kit::smartptr<kit::ISoundEncoder> encoder;
+    bool refused = false;
     fw::catchAndReport(kTraceSource, __LINE__, [&] {
         e.outputPath = kit::shared_string(path);
         // Everything that can fail comes before the file is made.
@@ -263,12 +273,21 @@ bool setOutputFile(const char* path, int format, int bitrate) {
             FW_TRACE("outOfSpaceReminder->start ()");
             e.outOfSpaceReminder->start();
         }
-        encoder = makeEncoder(path, format, bitrate);
+        try {
+            encoder = makeEncoder(path, format, bitrate);
+        } catch (const kit::OutputError& error) {
+            // The user's choice, not a fault of the program: said in words, no problem report.
+            FW_LOG(fw::LEVEL_WARN, "OutputNotMade", "%s (error %u): %s", error.message().c_str(), error.code, path);
+            e.outputFailure = outputFailedText(path, error.fault, error.code);
+            refused = true;
+            return;
+        }
+        e.stream->setOutputFailureHandler(&outputStopped);
         e.stream->setEncoder(encoder);
         e.encoder = encoder;
         e.outputSelected = true;
     });
-    if (fw::takeExceptionReported()) {
+    if (fw::takeExceptionReported() || refused) {
         dropOutput(e, encoder, path, existed);
         return false;
     }
@@ -276,6 +295,10 @@ bool setOutputFile(const char* path, int format, int bitrate) {
     engineConfig().save();
     return true;
 }
+
+std::string outputFailureText() { return engineState().outputFailure; }
+
+uint32_t lastRecordingParts() { return engineState().lastParts.load(); }
 
 int finishRecording(FinishNotifier notifier) {
     FW_TRACE("finishRecording()");

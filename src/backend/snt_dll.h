@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 namespace backend {
 
@@ -67,9 +68,15 @@ int startRecording();
 // True when the encoder for the file is attached. On false no file is left
 // behind that this call created.
 bool setOutputFile(const char* path, int format, int bitrate);
+// What to tell the user when the last setOutputFile answered false: the
+// actual reason (missing folder, access denied, ..., MP3 library missing).
+std::string outputFailureText();
 int finishRecording(FinishNotifier notifier);
 int abortRecording();
 bool isRecording();
+// Files the last finished recording wrote (a long WAV goes on in continuation
+// files "take (2).wav", ...); 0 when it wrote none.
+uint32_t lastRecordingParts();
 
 // A new character array of 255 bytes holding the proposed file name of a
 // recording: the current local time as "SNT_%d_%m_%y__%H-%M-%S". The caller

@@ -113,7 +113,13 @@ uint32_t SoundEncodingThread::run() {
                 Guard g(*this);
                 enc = encoder.get();
             }
-            if (enc) enc->close();
+            if (!enc) return;
+            try {
+                enc->close();
+            } catch (const OutputError& error) {
+                outputFailure(error);
+                throw;
+            }
         };
         try {
             encodingLoop();
@@ -189,11 +195,39 @@ bool SoundEncodingThread::encodeOne() {
         logNullChunk();
         return true;
     }
-    fw::catchAndReportFatal(kTraceSource, __LINE__, [&] { enc->encodeChunk(*chunk); });
+    encodeOrSkip(*enc, *chunk);
     postCompletion(*chunk);
     Guard g(*this);
     freeQueue.push_back(chunk);
     return true;
+}
+
+void SoundEncodingThread::encodeOrSkip(ISoundEncoder& enc, const Chunk& chunk) {
+    if (failed.load()) return;  // the file takes nothing more
+    fw::catchAndReportFatal(kTraceSource, __LINE__, [&] {
+        try {
+            enc.encodeChunk(chunk);
+        } catch (const OutputError& error) {
+            outputFailure(error);
+        }
+    });
+}
+
+void SoundEncodingThread::outputFailure(const OutputError& error) {
+    if (failed.exchange(true)) return;
+    FW_LOG(fw::LEVEL_WARN, "OutputFailed", "%s (error %u): %s", error.message().c_str(), error.code,
+           error.path.c_str());
+    OutputFailureHandler handler;
+    {
+        Guard g(*this);
+        handler = failureHandler;
+    }
+    if (handler) handler(error);
+}
+
+void SoundEncodingThread::setOutputFailureHandler(OutputFailureHandler handler) {
+    Guard g(*this);
+    failureHandler = std::move(handler);
 }
 
 void SoundEncodingThread::dropQueued() {

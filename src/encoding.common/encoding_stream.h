@@ -17,8 +17,12 @@
 // is logged once ("FinishingWithoutEncoder") so that a hang shows in the log.
 // Callers without an encoder use finish(true).
 //
-// Failures: an encoder's encodeChunk failure ends the process (fatal report,
-// exit code 13). Any other failure of the shared hierarchy in the loop (a
+// Failures: an encoder that cannot write its file (OutputError: a full disk,
+// a continuation file that cannot be made) stops encoding: the failure is
+// logged and handed to the output-failure handler, every later block is
+// completed without being encoded, and the encoder is still closed at the
+// end, so that what reached the file stays a complete file. Any other
+// failure of encodeChunk ends the process (fatal report, exit code 13). Any other failure of the shared hierarchy in the loop (a
 // completion that cannot be posted, a failing close) ends the loop: it is
 // traced, the encoder is still closed once, and finish returns normally.
 // Once the loop has finished, that state is final: a later finish request
@@ -31,13 +35,19 @@
 #include <atomic>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <vector>
 
+#include "encoding.common/output_file.h"
 #include "encoding.common/sound_encoding.h"
 #include "kit/refcounted.h"
 #include "kit/threads.h"
 
 namespace kit {
+
+// Called on the encoding thread, once per stream, when its encoder cannot
+// write its file any more.
+using OutputFailureHandler = std::function<void(const OutputError& error)>;
 
 class SoundEncodingThread : public Thread {
 public:
@@ -52,6 +62,8 @@ public:
     void setCompletionQueue(smartptr<EventQueue> queue, uint32_t key);
     void setEncoder(smartptr<ISoundEncoder> newEncoder);
     void finish(bool force);
+    void setOutputFailureHandler(OutputFailureHandler handler);
+    bool outputFailed() const noexcept { return failed.load(); }
     int32_t currentState() const noexcept { return state.load(); }
     uint32_t recordsAllocated() const noexcept { return allocated.load(); }
 
@@ -66,6 +78,8 @@ private:
     void postCompletion(const Chunk& chunk);
     void clearQueues();
     void logNullChunk();
+    void encodeOrSkip(ISoundEncoder& enc, const Chunk& chunk);
+    void outputFailure(const OutputError& error);
 
     int32_t completionKey = 0;
     smartptr<EventQueue> eventQueue;
@@ -79,6 +93,8 @@ private:
     // encoding thread may still be inside one of them.
     std::vector<smartptr<ISoundEncoder>> replaced;
     bool toldNoEncoder = false;  // encoding thread only
+    OutputFailureHandler failureHandler;  // under the lock
+    std::atomic<bool> failed{false};
     std::atomic<uint32_t> allocated{0};
 };
 
@@ -92,6 +108,9 @@ public:
     void finish() override { finish(false); }
     virtual void finish(bool force);
     void setEncoder(smartptr<ISoundEncoder> encoder);
+    void setOutputFailureHandler(OutputFailureHandler handler) { thread->setOutputFailureHandler(std::move(handler)); }
+    // The encoder could not write its file; later blocks were not encoded.
+    bool outputFailed() const noexcept { return thread->outputFailed(); }
 
     int32_t state() const noexcept { return thread->currentState(); }
     DWORD encodingThreadId() const noexcept { return thread->threadId(); }

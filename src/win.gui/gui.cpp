@@ -36,6 +36,7 @@ Gui::~Gui() {
         fw::catchAndReport(kTraceSource, __LINE__, [this] { saveWindowPosition(); });
         fw::takeExceptionReported();
     }
+    keepAwake(false);
     if (engineStarted) backend::destroy();  // a failure there is reported and ends the program
     mailbox.reset();
     delete[] settings.storageFolder;
@@ -247,6 +248,14 @@ void Gui::backToLogo() {
     mainWindow->setTextVisible(false);
     mainWindow->setOverlayVisible(true);
     mainWindow->redraw();
+}
+
+// From the start of a recording to its end, whichever way it ends, the
+// computer does not go to sleep under it.
+void Gui::keepAwake(bool awake) {
+    if (awake == keepingAwake) return;
+    keepingAwake = awake;
+    gui_platform::keepSystemAwake(awake);
 }
 
 void Gui::enableCalibration(bool enable) {

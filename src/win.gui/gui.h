@@ -151,7 +151,7 @@ private:
     void chooseOutput();
     void recordingFinished();
     void completeRecording();
-    void offerFolderLink();
+    void offerFolderLink(const std::string& partsText);
     void dropFolderLink();
     void recordingTick();
     void hintEnd();
@@ -162,6 +162,7 @@ private:
     void showText(const char* text);
     void backToLogo();
     void enableCalibration(bool enable);
+    void keepAwake(bool awake);
     void killTimer(HWND window, UINT_PTR id);
     void setTimerOrThrow(HWND window, UINT_PTR id, UINT ms, const char* function);
     void writeSettings(backend::EngineSettings& settings, const std::string& folder);
@@ -191,4 +192,5 @@ private:
     HINSTANCE programInstance;
     std::unique_ptr<Mailbox> mailbox;  // what the worker threads report
     bool engineStarted = false;
+    bool keepingAwake = false;  // the system is asked not to sleep
 };

@@ -33,11 +33,13 @@ void Gui::enter(RecordingState next) {
         if (main) killTimer(main, kCompletionPause);
         endWait->hide();
         enableCalibration(true);
+        keepAwake(false);
         stopRequested = false;
         if (!closing && !isMainWindowVisible()) updateTrayIcon();
         break;
     case RecordingState::Choosing:
         enableCalibration(false);
+        keepAwake(true);
         recordButton->setBitmap(resources.darkButton);
         recordButton->setAlternate(true);
         setTimerOrThrow(main, kRecordingTick, 1000, "Gui::beginRecord");
@@ -128,8 +130,7 @@ void Gui::chooseOutput() {
         // No file: the recording would run for nothing.
         FW_TRACE("setOutputFile() failed: the recording is aborted");
         abortRecord();
-        ::MessageBoxA(mainWindowHandle(), gui_rules::outputFailedMessage(path).c_str(), "Sonotape",
-                      MB_OK | MB_ICONERROR);
+        ::MessageBoxA(mainWindowHandle(), backend::outputFailureText().c_str(), "Sonotape", MB_OK | MB_ICONERROR);
         return;
     }
     backend::EngineSettings copy = GetConfig();
@@ -183,13 +184,15 @@ void Gui::recordingFinished() {
 void Gui::completeRecording() {
     if (state != RecordingState::Completed && state != RecordingState::Completing) return;
     FW_TRACE("End of end record");
-    bool logged = log->add("Recorded: %s %s", saveDialog->getPath().c_str(), stopwatch->toString().c_str());
+    std::string path = saveDialog->getPath();
+    uint32_t parts = backend::lastRecordingParts();
+    bool logged = log->add("%s", gui_rules::recordedLine(path, stopwatch->toString().c_str(), parts).c_str());
     if (saveDialog->isShutdownWanted() && !stopRequested) {
         // A failed shutdown is reported; the program goes on.
         fw::catchAndReport(kTraceSource, __LINE__, [] { gui_platform::shutdownComputer(); });
         fw::takeExceptionReported();
     }
-    if (!closing) offerFolderLink();
+    if (!closing) offerFolderLink(parts > 1 ? gui_rules::partsHint(path, parts) : std::string());
     saveDialog.reset();
     enter(RecordingState::Idle);
     // Last, so that the message holds up neither a shutdown nor the rest of the
@@ -199,13 +202,14 @@ void Gui::completeRecording() {
                       "Sonotape", MB_OK | MB_ICONWARNING);
 }
 
-// The hint on the main window, or the link in the notification window.
-void Gui::offerFolderLink() {
+// The hint on the main window, or the link in the notification window; a
+// recording in several files names them instead of the usual text.
+void Gui::offerFolderLink(const std::string& partsText) {
     if (!isMainWindowVisible()) {
-        notification->LinkOn(gui_rules::kDoneLink);
+        notification->LinkOn(partsText.empty() ? gui_rules::kDoneLink : partsText.c_str());
         backToLogo();
     } else {
-        showText(gui_rules::kDoneHint);
+        showText(partsText.empty() ? gui_rules::kDoneHint : partsText.c_str());
         setTimerOrThrow(mainWindow->getHandle(), kHintEnd, 6000, "Gui::doneRecord");
         linkPending = true;
     }
@@ -294,8 +298,13 @@ void Gui::receive(const Letter& letter) {
 
 void Gui::CrashStopReminder(const kit::shared_string& message) {
     FW_TRACE("CrashStopReminder");
-    // Ignored while the options dialog is open (there is no file yet) and
-    // once the recording is ending anyway.
+    // Ignored while the options dialog is open (there is no file yet). Once
+    // the recording is being completed (a file that failed at its close), no
+    // tick carries it any more: said at once.
+    if ((state == RecordingState::Completing || state == RecordingState::Completed) && !closing) {
+        showMessage(message);
+        return;
+    }
     if (state != RecordingState::Recording) return;
     if (stopRequested) return;
     stopRequested = true;

@@ -21,6 +21,7 @@ void platformRunCommand(const char* commandLine, int show) { ::WinExec(commandLi
 std::atomic<ShutdownCall> shutdownCall{&platformShutdown};
 std::atomic<ShellOpenCall> shellOpenCall{&platformShellOpen};
 std::atomic<RunCommandCall> runCommandCall{&platformRunCommand};
+std::atomic<ExecutionStateCall> executionStateCall{&::SetThreadExecutionState};
 
 }  // namespace
 
@@ -55,10 +56,18 @@ void shellOpen(HWND owner, const char* target, int show) { shellOpenCall.load()(
 
 void runCommand(const char* commandLine, int show) { runCommandCall.load()(commandLine, show); }
 
+void keepSystemAwake(bool awake) {
+    EXECUTION_STATE state = ES_CONTINUOUS | (awake ? ES_SYSTEM_REQUIRED : 0);
+    if (executionStateCall.load()(state) == 0) FW_TRACE("SetThreadExecutionState(0x%lx) failed", static_cast<unsigned long>(state));
+}
+
 namespace testing {
 void setShutdownCall(ShutdownCall call) noexcept { shutdownCall.store(call ? call : &platformShutdown); }
 void setShellOpenCall(ShellOpenCall call) noexcept { shellOpenCall.store(call ? call : &platformShellOpen); }
 void setRunCommandCall(RunCommandCall call) noexcept { runCommandCall.store(call ? call : &platformRunCommand); }
+void setExecutionStateCall(ExecutionStateCall call) noexcept {
+    executionStateCall.store(call ? call : &::SetThreadExecutionState);
+}
 }  // namespace testing
 
 }  // namespace gui_platform

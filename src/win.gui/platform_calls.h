@@ -1,6 +1,7 @@
 // The user interface's calls that leave the program: shutting the computer
-// down after a timed recording, opening a folder or page with the shell, and
-// starting the folder browser. The program goes straight to the platform;
+// down after a timed recording, opening a folder or page with the shell,
+// starting the folder browser, and asking the system not to sleep while a
+// recording runs. The program goes straight to the platform;
 // a test program that runs the user interface in its own process installs
 // its own calls here, so that it observes them instead of ending the
 // session or opening windows. Nothing outside the process can change them:
@@ -14,6 +15,7 @@ namespace gui_platform {
 using ShutdownCall = void (*)();
 using ShellOpenCall = void (*)(HWND owner, const char* target, int show);
 using RunCommandCall = void (*)(const char* commandLine, int show);
+using ExecutionStateCall = EXECUTION_STATE (*)(EXECUTION_STATE state);
 
 // Shuts the computer down through the installed call.
 void shutdownComputer();
@@ -21,6 +23,10 @@ void shutdownComputer();
 void shellOpen(HWND owner, const char* target, int show);
 // WinExec.
 void runCommand(const char* commandLine, int show);
+// While `awake`, the system does not sleep (the display may still turn off):
+// SetThreadExecutionState(ES_CONTINUOUS | ES_SYSTEM_REQUIRED) on the calling
+// thread, which owns the request; ES_CONTINUOUS alone releases it.
+void keepSystemAwake(bool awake);
 
 // The platform's own shutdown: the shutdown privilege for this process, then
 // ExitWindowsEx(EWX_SHUTDOWN). A failing step throws WindowsError named after
@@ -32,6 +38,7 @@ namespace testing {
 void setShutdownCall(ShutdownCall call) noexcept;
 void setShellOpenCall(ShellOpenCall call) noexcept;
 void setRunCommandCall(RunCommandCall call) noexcept;
+void setExecutionStateCall(ExecutionStateCall call) noexcept;
 }  // namespace testing
 
 }  // namespace gui_platform

@@ -32,10 +32,19 @@ const char* trayItemText(bool mainWindowVisible) noexcept {
 
 std::string openFolderCommand(const std::string& folder) { return "explorer " + folder; }
 
-std::string outputFailedMessage(const std::string& path) {
-    return "The file\n" + path +
-           "\ncould not be created (the folder may not exist or may not be writable, or the MP3 encoder "
-           "lame_enc.dll may be missing).\n\nThe recording is stopped; nothing has been saved.";
+std::string recordedLine(const std::string& path, const char* time, uint32_t parts) {
+    std::string line = "Recorded: " + path + " " + time;
+    if (parts > 1) line += ", " + std::to_string(parts) + " parts";
+    return line;
+}
+
+std::string partsHint(const std::string& path, uint32_t parts) {
+    constexpr std::size_t kWidth = 24;
+    std::size_t slash = path.find_last_of("\\/");
+    std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    if (name.size() > kWidth) name = name.substr(0, kWidth - 3) + "...";
+    return name + " and " + std::to_string(parts - 1) + (parts == 2 ? " more part" : " more parts") +
+           ".\nDouble click to open the folder.";
 }
 
 }  // namespace gui_rules

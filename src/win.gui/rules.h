@@ -3,6 +3,7 @@
 // texts the program shows.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -41,8 +42,12 @@ const char* trayItemText(bool mainWindowVisible) noexcept;
 // The command that opens the folder of a recording: "explorer " and the folder.
 std::string openFolderCommand(const std::string& folder);
 
-// The message shown when the output file of a recording cannot be created.
-std::string outputFailedMessage(const std::string& path);
+// The line of log.txt for a finished recording: its (first) file, its time
+// and, for a recording in several files, how many.
+std::string recordedLine(const std::string& path, const char* time, uint32_t parts);
+// The end-of-recording notice of a recording in several files: the first
+// file's name and the number of parts, and how to open their folder.
+std::string partsHint(const std::string& path, uint32_t parts);
 
 // The texts the program shows.
 constexpr const char* kCalibrationPrompt =

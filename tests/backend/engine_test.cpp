@@ -14,8 +14,10 @@
 #include "backend/snt_dll.h"
 #include "config/snt_config.h"
 #include "kit/regkey.h"
+#include "kit/scoped.h"
 #include "sound.capture/capture_check.h"
 #include "support/bed_audio.h"
+#include "support/native_tools.h"
 #include "support/support.h"
 
 namespace {
@@ -136,6 +138,84 @@ TEST(Engine, AFileThatCannotBeCreatedIsRefusedAndTheRecordingCanBeAborted) {
     EXPECT_FALSE(backend::setOutputFile("C:\\no\\such\\folder\\take.wav", backend::FORMAT_WAV, 0));
     EXPECT_FALSE(backend::engineState().outputSelected);
     EXPECT_EQ(backend::abortRecording(), backend::FE_NO_ERROR);
+}
+
+// Every way an output can fail to be made gets its own reason, a path laid
+// out for a message box, and no word of the MP3 library for a WAV file.
+TEST(Engine, AnOutputThatCannotBeMadeSaysWhy) {
+    TempDir dir;
+    std::string locked = dir.file("locked.wav");
+    writeFile(locked, "an earlier take");
+    // Open in another program that lets nobody write it.
+    kit::ScopedHandle inUse(::CreateFileA(locked.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                          FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_TRUE(inUse);
+    struct Case {
+        std::string path;
+        const char* says;
+    };
+    const Case cases[] = {
+        {dir.file("no such folder\\take.wav"), "The folder does not exist."},
+        {locked, "Access is denied"},
+        {dir.file("a<b>.wav"), "The name is not valid for a file."},
+        {dir.file(std::string(300, 'x') + ".wav"), "The path is too long."},
+        {"", "No file name was given."},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.path);
+        ASSERT_EQ(backend::startRecording(), backend::SE_NO_ERROR);
+        EXPECT_FALSE(backend::setOutputFile(c.path.c_str(), backend::FORMAT_WAV, 0));
+        std::string text = backend::outputFailureText();
+        EXPECT_THAT(text, HasSubstr(c.says));
+        EXPECT_THAT(text, ::testing::Not(HasSubstr("lame_enc.dll")));
+        std::size_t longest = 0, start = 0;
+        for (std::size_t at = text.find('\n'); start < text.size(); at = text.find('\n', start)) {
+            if (at == std::string::npos) at = text.size();
+            if (text.compare(start, at - start, "Access is denied: the folder cannot be written to, or the file is "
+                                                "read-only or in use.") != 0)
+                longest = std::max(longest, at - start);
+            start = at + 1;
+        }
+        EXPECT_LE(longest, 60u) << text;
+        EXPECT_EQ(backend::abortRecording(), backend::FE_NO_ERROR);
+    }
+    inUse.reset();
+    EXPECT_EQ(readFile(locked), "an earlier take");
+}
+
+std::atomic<int> stops{0};
+std::string stopText;  // written before `stops` counts it
+void recordStop(const char* message) {
+    stopText = message;
+    ++stops;
+}
+
+// A disk that fills up during the recording: the recording is stopped with
+// the reason, and the file holds, and says it holds, what reached the disk.
+TEST(EngineOnTheBed, AFullDiskStopsTheRecordingWithItsReasonAndAConsistentFile) {
+    TempDir dir;
+    std::string folder = dir.file("small");
+    ASSERT_TRUE(::CreateDirectoryA(folder.c_str(), nullptr));
+    testsupport::SmallDisk disk(folder, 512 << 10);
+    ASSERT_TRUE(disk.mounted()) << "mounting a tmpfs needs root";
+    stops = 0;
+    backend::setCrashStopReminder(&recordStop);
+    ASSERT_EQ(backend::startRecording(), backend::SE_NO_ERROR);
+    std::string path = folder + "\\take.wav";
+    ASSERT_TRUE(backend::setOutputFile(path.c_str(), backend::FORMAT_WAV, 0));
+    bool stopped = waitUntil([] { return stops > 0; }, 15000);
+    ASSERT_TRUE(finishAndWait());
+    backend::setCrashStopReminder(nullptr);
+    ASSERT_TRUE(stopped) << "the full disk was not reported";
+    EXPECT_EQ(stops.load(), 1);
+    EXPECT_THAT(stopText, HasSubstr("The disk is full."));
+    EXPECT_THAT(stopText, HasSubstr("The recording was stopped"));
+    WavFile wav = readWav(path);
+    ASSERT_TRUE(wav.valid);
+    EXPECT_GT(wav.dataSize, 400000u);
+    EXPECT_EQ(wav.dataSize % 4, 0u);
+    EXPECT_EQ(wav.fileSize, 44u + wav.dataSize) << "the header counts exactly what the disk holds";
+    EXPECT_EQ(wav.riffSize, wav.dataSize + 36);
 }
 
 TEST(Engine, FinishingWithoutOutputDoesNotWaitForever) {

@@ -265,7 +265,44 @@ TEST_F(Stream, WithoutACompletionQueueTheLoopEndsButFinishReturnsAndTheEncoderIs
     EXPECT_THAT(events.added(), ::testing::HasSubstr("Encoding stream finished"));
 }
 
-// A failing encoder ends the process as a fatal boundary does.
+// An encoder whose file stops taking data (OutputError) does not end the
+// process: the stream stops encoding, says it once, still completes every
+// block and closes the encoder.
+class FullDiskEncoder : public RecordingEncoder {
+public:
+    void encodeChunk(const Chunk& chunk) override {
+        if (encoded().size() == 2) {
+            kit::setOrigin("test", 1, "FullDiskEncoder::encodeChunk");
+            throw kit::OutputError("WriteFile() failed", kit::OutputFault::diskFull, ERROR_DISK_FULL, "D:\\take.wav");
+        }
+        RecordingEncoder::encodeChunk(chunk);
+    }
+};
+
+TEST_F(Stream, AnOutputThatFailsStopsTheEncodingButNotTheBlocksNorTheClose) {
+    smartptr<FullDiskEncoder> full(new FullDiskEncoder);
+    smartptr<GenericSoundEncodingStream> s(new GenericSoundEncodingStream(full));
+    s->setCompletionQueue(queue, kKey);
+    std::atomic<int> told{0};
+    std::atomic<int> fault{0};
+    s->setOutputFailureHandler([&](const kit::OutputError& e) {
+        ++told;
+        fault = static_cast<int>(e.fault);
+    });
+    EventsFile events;
+    Blocks blocks(6);
+    blocks.writeAll(*s);
+    EXPECT_EQ(takeCompletions(*queue, 6).size(), 6u) << "every block comes back";
+    s->finish();
+    EXPECT_EQ(told.load(), 1);
+    EXPECT_EQ(fault.load(), static_cast<int>(kit::OutputFault::diskFull));
+    EXPECT_TRUE(s->outputFailed());
+    EXPECT_EQ(full->encoded().size(), 2u) << "nothing is encoded after the failure";
+    EXPECT_EQ(full->closeCount(), 1);
+    EXPECT_THAT(events.added(), ::testing::HasSubstr("WriteFile() failed (error 112): D:\\take.wav"));
+}
+
+// Any other failing encoder ends the process as a fatal boundary does.
 class FailingEncoder : public kit::ISoundEncoder {
 public:
     void encodeChunk(const Chunk&) override {

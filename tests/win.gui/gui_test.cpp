@@ -24,6 +24,8 @@
 #include "kit/regkey.h"
 #include "program.h"
 #include "resource.h"
+#include "support/bed_audio.h"
+#include "support/native_tools.h"
 #include "support/support.h"
 #include "support/ui.h"
 #include "win.gui/mailbox.h"
@@ -52,6 +54,26 @@ void recordShutdown() {
     loggedBeforeShutdown = readFile("log.txt").find("Recorded: ") != std::string::npos;
 }
 void recordCommand(const char* line, int) { commands.push_back(line); }
+
+// The requests not to sleep, with the thread that made each.
+std::vector<std::pair<EXECUTION_STATE, DWORD>> awakeCalls;
+EXECUTION_STATE recordExecutionState(EXECUTION_STATE state) {
+    awakeCalls.emplace_back(state, ::GetCurrentThreadId());
+    return ES_CONTINUOUS;
+}
+constexpr EXECUTION_STATE kAwake = ES_CONTINUOUS | ES_SYSTEM_REQUIRED;
+constexpr EXECUTION_STATE kReleased = ES_CONTINUOUS;
+
+// The system was asked not to sleep from the start of the recording, on the
+// Gui's thread, and the request was released at its end.
+void expectAwakeThenReleased() {
+    std::vector<EXECUTION_STATE> states;
+    for (auto& call : awakeCalls) {
+        states.push_back(call.first);
+        EXPECT_EQ(call.second, ::GetCurrentThreadId()) << "the thread that owns the request";
+    }
+    EXPECT_EQ(states, (std::vector<EXECUTION_STATE>{kAwake, kReleased}));
+}
 void recordShellOpen(HWND, const char* target, int) { opened.push_back(target); }
 
 // A person at the keyboard, on a thread of its own.
@@ -101,6 +123,8 @@ protected:
         gui_platform::testing::setShutdownCall(&recordShutdown);
         gui_platform::testing::setRunCommandCall(&recordCommand);
         gui_platform::testing::setShellOpenCall(&recordShellOpen);
+        awakeCalls.clear();
+        gui_platform::testing::setExecutionStateCall(&recordExecutionState);
     }
 
     void TearDown() override {
@@ -111,6 +135,7 @@ protected:
         gui_platform::testing::setShutdownCall(nullptr);
         gui_platform::testing::setRunCommandCall(nullptr);
         gui_platform::testing::setShellOpenCall(nullptr);
+        gui_platform::testing::setExecutionStateCall(nullptr);
         program::removeRunEntry();
     }
 
@@ -168,6 +193,7 @@ TEST_F(GuiTest, ARecordingShowsTheTimeTheWaitTextAndTheHintThatOpensTheFolder) {
     });
     EXPECT_TRUE(greyedWhileChoosing);
     ASSERT_TRUE(backend::isRecording());
+    EXPECT_EQ(awakeCalls.size(), 1u);
     EXPECT_TRUE(calibrationGreyed());
     EXPECT_FALSE(main->isOverlayVisible());
     EXPECT_TRUE(matches(mainText(), "00:00:0[0-9]")) << mainText();
@@ -190,6 +216,7 @@ TEST_F(GuiTest, ARecordingShowsTheTimeTheWaitTextAndTheHintThatOpensTheFolder) {
     EXPECT_FALSE(calibrationGreyed());
     EXPECT_EQ(gui->getSaveDialog(), nullptr);
     EXPECT_EQ(shutdowns.load(), 0);
+    expectAwakeThenReleased();
 
     ::SendMessageA(main->getHandle(), WM_NCLBUTTONDBLCLK, HTCAPTION, 0);
     ASSERT_EQ(commands.size(), 1u);
@@ -224,6 +251,7 @@ TEST_F(GuiTest, ATimedRecordingWithShutdownTickedShutsDownAfterTheLogLine) {
     pumpFor(200);
     EXPECT_EQ(shutdowns.load(), 1);
     EXPECT_TRUE(loggedBeforeShutdown);
+    expectAwakeThenReleased();
 }
 
 TEST_F(GuiTest, ShutdownTickedWithoutTheTimeLimitDoesNotShutDown) {
@@ -266,6 +294,7 @@ TEST_F(GuiTest, AForcedStopIsIgnoredWhileChoosingAndCarriedOutAtTheNextTickAfter
     EXPECT_EQ(shown, "The recording device is too slow.");
     ASSERT_TRUE(waitForLogLine());
     EXPECT_FALSE(backend::isRecording());
+    expectAwakeThenReleased();
 }
 
 TEST_F(GuiTest, TheDiskSpaceWarningAndStopArriveFromAnotherThread) {
@@ -306,6 +335,39 @@ TEST_F(GuiTest, TheDiskSpaceWarningAndStopArriveFromAnotherThread) {
     ASSERT_TRUE(waitForLogLine());
     EXPECT_FALSE(::IsWindowVisible(gui->getMainWindow()->getHandle())) << "the window goes to the tray";
     EXPECT_TRUE(gui->getTrayIcon()->isShown());
+    expectAwakeThenReleased();
+}
+
+// The 1 MiB volume, mounted inside drive C: whose own free space is
+// plenty: the watcher asks about the output's folder, so the recording is
+// stopped at once with the reason, and the file is a consistent WAV.
+TEST_F(GuiTest, AFolderOnASmallVolumeInsideDriveCStopsTheRecordingAtOnce) {
+    std::string folder = dir.file("small");
+    ASSERT_TRUE(::CreateDirectoryA(folder.c_str(), nullptr));
+    SmallDisk disk(folder, 1 << 20);
+    ASSERT_TRUE(disk.mounted()) << "mounting a tmpfs needs root";
+    startGui();
+    std::string shown;
+    User user([&] {
+        HWND options = waitDialog("File save...");
+        if (!options) return;
+        wavTo(options, folder + "\\take");
+        driver::clickItem(options, IDOK);
+        HWND message = waitDialog("Sonotape");
+        if (!message) return;
+        shown = staticText(message, IDC_MESSAGE_TEXT);
+        driver::clickItem(message, IDOK);
+    });
+    gui->toggleRecording();
+    ASSERT_TRUE(user.finished());
+    EXPECT_EQ(shown, gui_rules::kNoSpace);
+    ASSERT_TRUE(waitForLogLine());
+    EXPECT_FALSE(backend::isRecording());
+    WavFile wav = readWav(folder + "\\take.wav");
+    ASSERT_TRUE(wav.valid);
+    EXPECT_LT(wav.dataSize, 1u << 20);
+    EXPECT_EQ(wav.fileSize, 44u + wav.dataSize);
+    EXPECT_EQ(wav.riffSize, wav.dataSize + 36);
 }
 
 TEST_F(GuiTest, TheThirtyMinuteReminderSaysTheRecordingGoesOn) {
@@ -342,6 +404,7 @@ TEST_F(GuiTest, CancelInTheOptionsDialogAbortsWithoutFileOrLine) {
     pumpFor(1700);
     EXPECT_EQ(readFile("log.txt"), "");
     EXPECT_EQ(gui->getSaveDialog(), nullptr);
+    expectAwakeThenReleased();
 }
 
 TEST_F(GuiTest, ASecondClickWhileChoosingClosesTheDialogAndDropsTheRecording) {
@@ -357,6 +420,20 @@ TEST_F(GuiTest, ASecondClickWhileChoosingClosesTheDialogAndDropsTheRecording) {
     EXPECT_FALSE(calibrationGreyed());
     pumpFor(300);
     EXPECT_EQ(readFile("log.txt"), "");
+}
+
+TEST_F(GuiTest, TheProgramEndingDuringARecordingReleasesTheAwakeRequest) {
+    startGui();
+    record([&](HWND options) {
+        wavTo(options, dir.file("ending"));
+        driver::clickItem(options, IDOK);
+    });
+    ASSERT_TRUE(backend::isRecording());
+    gui.reset();
+    gui_process::setTheGui(nullptr);
+    expectAwakeThenReleased();
+    WavFile wav = readWav(dir.file("ending.wav"));
+    EXPECT_TRUE(wav.valid) << "the file is completed";
 }
 
 TEST_F(GuiTest, ExitWhileTheRecordingIsFinishingIsIgnored) {

@@ -382,37 +382,69 @@ TEST_F(ProgramTest, AnOptionsDialogLeftOpenForAMinuteAbortsTheRecording) {
     closeNormally();
 }
 
-TEST_F(ProgramTest, AFileThatCannotBeCreatedIsNamedAndTheRecordingStops) {
-    program::prepareSettings(dir.path(), backend::FORMAT_WAV);
-    Program& p = start();
+// Answers the recording options dialog with `path` and `format` and returns
+// the text of the message box that says why there is no file, after a
+// screenshot of it. The recording has stopped; the program is idle again.
+std::string refusedOutput(Program& p, const std::string& path, int format, const char* screenshot) {
     HWND button = p.recordButton();
-    ASSERT_NE(button, nullptr);
+    EXPECT_NE(button, nullptr);
     program::Events events;
     driver::click(button);
     HWND options = p.dialog("File save...");
-    ASSERT_NE(options, nullptr);
-    std::string path = dir.file("no such folder") + "\\take";
-    chooseOutput(options, path, IDC_FORMAT_WAV);
+    EXPECT_NE(options, nullptr);
+    if (!options) return {};
+    driver::typeInto(options, IDC_PATH, path);
+    driver::clickItem(options, format);
     driver::clickItem(options, IDOK);
-
     HWND message = p.dialog("Sonotape");
-    ASSERT_NE(message, nullptr) << "the user is not told";
+    EXPECT_NE(message, nullptr) << "the user is not told";
+    if (!message) return {};
     std::string text = driver::messageBoxText(message);
-    EXPECT_THAT(text, HasSubstr(path + ".wav"));
-    EXPECT_THAT(text, HasSubstr("could not be created"));
-    EXPECT_THAT(text, HasSubstr("recording is stopped"));
     EXPECT_TRUE(events.waitFor("Aborted. Returning FE_NO_ERROR.", 3000)) << "the recording is aborted";
-    screenshotWindow(message, "message-file-not-created");
+    RECT box{};
+    ::GetWindowRect(message, &box);
+    EXPECT_LT(box.right - box.left, 560) << "a normal message box";
+    screenshotWindow(message, screenshot);
     driver::clickItem(message, IDOK);
-    ASSERT_TRUE(driver::waitGone(message));
+    EXPECT_TRUE(driver::waitGone(message));
+    return text;
+}
+
+TEST_F(ProgramTest, AFileThatCannotBeCreatedIsNamedWithItsReasonAndTheRecordingStops) {
+    program::prepareSettings(dir.path(), backend::FORMAT_WAV);
+    Program& p = start();
+    std::string folder = dir.file("no such folder") + "\\recordings of the evening concerts\\second part";
+    std::string text = refusedOutput(p, folder + "\\take", IDC_FORMAT_WAV, "message-folder-missing");
+    EXPECT_THAT(text, HasSubstr("The folder does not exist."));
+    EXPECT_THAT(text, HasSubstr("take.wav"));
+    EXPECT_THAT(text, HasSubstr("recording is stopped"));
+    EXPECT_THAT(text, ::testing::Not(HasSubstr("lame_enc.dll")));
     EXPECT_TRUE(logLines(dir).empty());
 
     // The program is idle again: a click starts a new recording.
-    driver::click(button);
+    driver::click(p.recordButton());
     HWND again = p.dialog("File save...");
     ASSERT_NE(again, nullptr);
     driver::clickItem(again, IDCANCEL);
     ASSERT_TRUE(driver::waitGone(again));
+    closeNormally();
+}
+
+// A copy of the program without lame_enc.dll beside it: MP3 is refused
+// before the file is touched, and the message names the library.
+TEST_F(ProgramTest, WithoutTheMp3LibraryAnExistingFileIsKeptAndTheLibraryNamed) {
+    TempDir copy;
+    ASSERT_TRUE(::CopyFileA((programFolder() + "\\sonotape.exe").c_str(), copy.file("sonotape.exe").c_str(), FALSE));
+    program::prepareSettings(dir.path(), backend::FORMAT_WAV);
+    std::string keep = std::string(66772, 'k');
+    writeFile(dir.file("keep.mp3"), keep);
+    running = std::make_unique<Program>("", dir.path(), copy.path() + "\\sonotape.exe");
+    std::string text = refusedOutput(*running, dir.file("keep"), IDC_FORMAT_MP3_128, "message-mp3-library-missing");
+    EXPECT_THAT(text, HasSubstr("lame_enc.dll was not found"));
+    EXPECT_TRUE(readFile(dir.file("keep.mp3")) == keep) << "the existing file was changed";
+    std::string fresh = refusedOutput(*running, dir.file("fresh"), IDC_FORMAT_MP3_128, "message-mp3-library-missing-2");
+    EXPECT_THAT(fresh, HasSubstr("lame_enc.dll was not found"));
+    EXPECT_FALSE(fileExists(dir.file("fresh.mp3"))) << "an empty file was left";
     closeNormally();
 }
 
