@@ -13,7 +13,7 @@ namespace backend {
 // The path in lines of at most `width` characters, broken after a backslash
 // where possible (a longer piece is cut where it must). A path that needs more
 // than `maxLines` lines keeps its first and last lines with "..." between.
-std::string fitPath(const std::string& path, std::size_t width = 60, std::size_t maxLines = 4);
+std::string fitPath(const std::string& path, std::size_t width = 44, std::size_t maxLines = 4);
 
 // One sentence: why (for a fault of unknown kind, the platform's error code).
 std::string faultReason(kit::OutputFault fault, uint32_t code);

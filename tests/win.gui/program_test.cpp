@@ -404,6 +404,7 @@ std::string refusedOutput(Program& p, const std::string& path, int format, const
     RECT box{};
     ::GetWindowRect(message, &box);
     EXPECT_LT(box.right - box.left, 560) << "a normal message box";
+    pumpFor(500);  // painted
     screenshotWindow(message, screenshot);
     driver::clickItem(message, IDOK);
     EXPECT_TRUE(driver::waitGone(message));
