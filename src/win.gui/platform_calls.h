@@ -15,7 +15,7 @@ namespace gui_platform {
 using ShutdownCall = void (*)();
 using ShellOpenCall = void (*)(HWND owner, const char* target, int show);
 using RunCommandCall = void (*)(const char* commandLine, int show);
-using ExecutionStateCall = EXECUTION_STATE (*)(EXECUTION_STATE state);
+using ExecutionStateCall = EXECUTION_STATE(WINAPI*)(EXECUTION_STATE state);
 
 // Shuts the computer down through the installed call.
 void shutdownComputer();

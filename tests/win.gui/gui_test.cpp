@@ -57,7 +57,7 @@ void recordCommand(const char* line, int) { commands.push_back(line); }
 
 // The requests not to sleep, with the thread that made each.
 std::vector<std::pair<EXECUTION_STATE, DWORD>> awakeCalls;
-EXECUTION_STATE recordExecutionState(EXECUTION_STATE state) {
+EXECUTION_STATE WINAPI recordExecutionState(EXECUTION_STATE state) {
     awakeCalls.emplace_back(state, ::GetCurrentThreadId());
     return ES_CONTINUOUS;
 }
@@ -338,36 +338,39 @@ TEST_F(GuiTest, TheDiskSpaceWarningAndStopArriveFromAnotherThread) {
     expectAwakeThenReleased();
 }
 
-// The 1 MiB volume, mounted inside drive C: whose own free space is
-// plenty: the watcher asks about the output's folder, so the recording is
-// stopped at once with the reason, and the file is a consistent WAV.
-TEST_F(GuiTest, AFolderOnASmallVolumeInsideDriveCStopsTheRecordingAtOnce) {
+// A small volume mounted inside drive C:, whose own free space is plenty,
+// filled up by another program during the recording: the watcher asks about
+// the output's folder, so the recording is stopped with the reason, and the
+// file is a consistent WAV.
+TEST_F(GuiTest, AFolderOnAVolumeInsideDriveCThatFillsUpStopsTheRecording) {
     std::string folder = dir.file("small");
     ASSERT_TRUE(::CreateDirectoryA(folder.c_str(), nullptr));
-    SmallDisk disk(folder, 1 << 20);
+    SmallDisk disk(folder, 24 << 20);
     ASSERT_TRUE(disk.mounted()) << "mounting a tmpfs needs root";
     startGui();
-    std::string shown;
-    User user([&] {
-        HWND options = waitDialog("File save...");
-        if (!options) return;
+    record([&](HWND options) {
         wavTo(options, folder + "\\take");
         driver::clickItem(options, IDOK);
+    });
+    ASSERT_TRUE(backend::isRecording());
+    std::string shown;
+    User user([&] {
+        NativeResult filled = runNative(folder, "head -c 19922944 /dev/zero > filler", 30000);
+        if (!filled.finished) return;
         HWND message = waitDialog("Sonotape");
         if (!message) return;
         shown = staticText(message, IDC_MESSAGE_TEXT);
         driver::clickItem(message, IDOK);
     });
-    gui->toggleRecording();
-    ASSERT_TRUE(user.finished());
+    ASSERT_TRUE(user.finished(40000));
     EXPECT_EQ(shown, gui_rules::kNoSpace);
     ASSERT_TRUE(waitForLogLine());
     EXPECT_FALSE(backend::isRecording());
     WavFile wav = readWav(folder + "\\take.wav");
     ASSERT_TRUE(wav.valid);
-    EXPECT_LT(wav.dataSize, 1u << 20);
     EXPECT_EQ(wav.fileSize, 44u + wav.dataSize);
     EXPECT_EQ(wav.riffSize, wav.dataSize + 36);
+    expectAwakeThenReleased();
 }
 
 TEST_F(GuiTest, TheThirtyMinuteReminderSaysTheRecordingGoesOn) {

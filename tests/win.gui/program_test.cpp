@@ -385,7 +385,8 @@ TEST_F(ProgramTest, AnOptionsDialogLeftOpenForAMinuteAbortsTheRecording) {
 // Answers the recording options dialog with `path` and `format` and returns
 // the text of the message box that says why there is no file, after a
 // screenshot of it. The recording has stopped; the program is idle again.
-std::string refusedOutput(Program& p, const std::string& path, int format, const char* screenshot) {
+std::string refusedOutput(Program& p, const std::string& path, int format, const char* screenshot,
+                          bool replace = false) {
     HWND button = p.recordButton();
     EXPECT_NE(button, nullptr);
     program::Events events;
@@ -396,6 +397,13 @@ std::string refusedOutput(Program& p, const std::string& path, int format, const
     driver::typeInto(options, IDC_PATH, path);
     driver::clickItem(options, format);
     driver::clickItem(options, IDOK);
+    if (replace) {  // the file exists: Yes, replace it
+        HWND question = p.dialog("Sonotape");
+        EXPECT_NE(question, nullptr);
+        if (!question) return {};
+        driver::clickItem(question, IDYES);
+        EXPECT_TRUE(driver::waitGone(question));
+    }
     HWND message = p.dialog("Sonotape");
     EXPECT_NE(message, nullptr) << "the user is not told";
     if (!message) return {};
@@ -440,7 +448,8 @@ TEST_F(ProgramTest, WithoutTheMp3LibraryAnExistingFileIsKeptAndTheLibraryNamed) 
     std::string keep = std::string(66772, 'k');
     writeFile(dir.file("keep.mp3"), keep);
     running = std::make_unique<Program>("", dir.path(), copy.path() + "\\sonotape.exe");
-    std::string text = refusedOutput(*running, dir.file("keep"), IDC_FORMAT_MP3_128, "message-mp3-library-missing");
+    std::string text =
+        refusedOutput(*running, dir.file("keep"), IDC_FORMAT_MP3_128, "message-mp3-library-missing", true);
     EXPECT_THAT(text, HasSubstr("lame_enc.dll was not found"));
     EXPECT_TRUE(readFile(dir.file("keep.mp3")) == keep) << "the existing file was changed";
     std::string fresh = refusedOutput(*running, dir.file("fresh"), IDC_FORMAT_MP3_128, "message-mp3-library-missing-2");
