@@ -433,7 +433,6 @@ TEST_F(GuiTest, TheProgramEndingDuringARecordingReleasesTheAwakeRequest) {
     });
     ASSERT_TRUE(backend::isRecording());
     gui.reset();
-    gui_process::setTheGui(nullptr);
     expectAwakeThenReleased();
     WavFile wav = readWav(dir.file("ending.wav"));
     EXPECT_TRUE(wav.valid) << "the file is completed";
