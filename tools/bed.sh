@@ -18,6 +18,7 @@
 # on exit, also when the command fails or the script is interrupted.
 set -uo pipefail
 
+here=$(cd "$(dirname "$0")" && pwd)
 build=$(cd "${1:?build dir}" && pwd); shift
 [ "${1:-}" = "--" ] && shift
 
@@ -37,6 +38,7 @@ chmod +x "$run/bin/wine"
 export PATH="$run/bin:$PATH"
 
 pids=()
+own_sound=0
 cleanup() {
   local rc=$?
   trap - EXIT INT TERM
@@ -49,6 +51,7 @@ cleanup() {
   for _ in 1 2 3 4 5 6 7 8 9 10; do
     pgrep -f "$WINEPREFIX" >/dev/null 2>&1 || break; sleep 0.2
   done
+  [ "$own_sound" = 1 ] && bash "$here/bed-sound.sh" stop "$run"
   for p in "${pids[@]}"; do kill "$p" 2>/dev/null; done
   for p in "${pids[@]}"; do wait "$p" 2>/dev/null; done
   rm -rf "$run"
@@ -78,32 +81,18 @@ fi
 if [ "$reuse" = 1 ] && pactl info >/dev/null 2>&1; then
   :
 else
-  mkdir -p "$run/pulse"
   export XDG_RUNTIME_DIR="$run/pulse" PULSE_RUNTIME_PATH="$run/pulse" PULSE_STATE_PATH="$run/pulse"
   export PULSE_SERVER="unix:$run/pulse/native"
-  cat > "$run/pulse/default.pa" <<PA
-load-module module-native-protocol-unix auth-anonymous=1 socket=$run/pulse/native
-load-module module-null-sink sink_name=bed_sink rate=44100 channels=2 sink_properties=device.description=BedSink
-set-default-sink bed_sink
-set-default-source bed_sink.monitor
-PA
-  pulseaudio -n -F "$run/pulse/default.pa" --daemonize=no --exit-idle-time=-1 \
-    --disallow-exit --use-pid-file=no --system=no --log-target=file:"$run/pulse/log" >/dev/null 2>&1 &
-  pids+=($!)
-  for _ in $(seq 1 100); do pactl info >/dev/null 2>&1 && break; sleep 0.05; done
-  pactl info >/dev/null 2>&1 || { echo "bed: pulseaudio did not start" >&2; cat "$run/pulse/log" >&2; exit 1; }
-  # A null sink renders in blocks of up to two seconds unless a client asks
-  # for less, so a new recording would start up to two seconds late. A
-  # low-latency reader of the monitor keeps the sink ticking like a real
-  # sound card (it only reads; what is played is not changed).
-  parec --latency-msec=${SONOTAPE_KEEPER_MS:-50} -d bed_sink.monitor >/dev/null 2>&1 &
-  pids+=($!)
+  own_sound=1
+  bash "$here/bed-sound.sh" start "$run" || exit 1
 fi
 
 # --- Wine ----------------------------------------------------------------------
 . "$(dirname "$0")/wine-prefix.sh"
 prepare_wine_prefix "$build" "$own_display"
 export SONOTAPE_BED_DIR="$run"
+# The sound server's switch for tests (bed-sound.sh), when the bed runs its own.
+[ "$own_sound" = 1 ] && export SONOTAPE_BED_SOUND="$here/bed-sound.sh"
 export SONOTAPE_OWN_DISPLAY="$own_display"
 
 "$@"

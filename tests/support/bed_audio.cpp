@@ -154,6 +154,37 @@ bool playIntoSink(const std::string& wavPath) {
 }
 
 namespace {
+std::string environment(const char* name) {
+    char value[1024] = {};
+    DWORD n = ::GetEnvironmentVariableA(name, value, sizeof value);
+    return n > 0 && n < sizeof value ? std::string(value, n) : std::string();
+}
+
+// A Unix path as Wine's drive Z: shows it.
+std::string windowsPath(std::string unixPath) {
+    for (char& c : unixPath)
+        if (c == '/') c = '\\';
+    return "Z:" + unixPath;
+}
+}  // namespace
+
+bool setBedSoundServer(bool running, unsigned timeoutMs) {
+    std::string script = environment("SONOTAPE_BED_SOUND");
+    std::string run = environment("SONOTAPE_BED_DIR");
+    if (script.empty() || run.empty()) return false;
+    std::string state = windowsPath(run + "/pulse/state");
+    ::DeleteFileA(state.c_str());
+    if (!startNative("/bin/bash \"" + script + "\" " + (running ? "start" : "stop") + " \"" + run + "\"")) return false;
+    std::string wanted = running ? "running" : "stopped";
+    DWORD t0 = ::GetTickCount();
+    while (::GetTickCount() - t0 < timeoutMs) {
+        if (readFile(state).rfind(wanted, 0) == 0) return true;
+        ::Sleep(50);
+    }
+    return false;
+}
+
+namespace {
 uint64_t keyAt(const std::vector<int16_t>& s, std::size_t frame, std::size_t frames) {
     uint64_t h = 1469598103934665603ull;
     for (std::size_t i = 0; i < frames * kChannels; ++i) {
@@ -205,6 +236,45 @@ SignalMatch matchCapture(const std::vector<int16_t>& captured, const std::vector
         return m;
     }
     return m;
+}
+
+Skips skipsInCapture(const std::vector<int16_t>& captured, const std::vector<int16_t>& played) {
+    constexpr std::size_t kProbe = 32;
+    Skips skips;
+    std::size_t capFrames = captured.size() / kChannels;
+    std::size_t playFrames = played.size() / kChannels;
+    std::unordered_map<uint64_t, std::size_t> index;
+    index.reserve(playFrames);
+    for (std::size_t f = 0; f + kProbe <= playFrames; ++f) index.emplace(keyAt(played, f, kProbe), f);
+    auto lookUp = [&](std::size_t c) -> long {
+        auto it = index.find(keyAt(captured, c, kProbe));
+        if (it == index.end()) return -1;
+        return std::memcmp(&captured[c * kChannels], &played[it->second * kChannels], kProbe * kChannels * 2) == 0
+                   ? static_cast<long>(it->second)
+                   : -1;
+    };
+    std::size_t c = 0;
+    long p = -1;
+    while (c + kProbe <= capFrames && (p = lookUp(c)) < 0) ++c;  // up to the first match
+    if (p < 0) return skips;
+    std::size_t end = 0;  // where the last run ended in the signal
+    for (;;) {
+        auto at = static_cast<std::size_t>(p);
+        if (skips.runs > 0) skips.skippedFrames += at - end;
+        ++skips.runs;
+        std::size_t n = 0;
+        while (c + n < capFrames && at + n < playFrames && captured[(c + n) * 2] == played[(at + n) * 2] &&
+               captured[(c + n) * 2 + 1] == played[(at + n) * 2 + 1])
+            ++n;
+        c += n;
+        end = at + n;
+        if (c == capFrames || end == playFrames) break;
+        if (c + kProbe > capFrames) return skips;  // too little left to place
+        p = lookUp(c);
+        if (p < 0 || static_cast<std::size_t>(p) < end) return skips;
+    }
+    skips.ok = true;
+    return skips;
 }
 
 double rmsLevel(const std::vector<int16_t>& samples, int channel) {

@@ -48,6 +48,25 @@ std::vector<int16_t> captureSeconds(double seconds);
 // Plays a WAV file into the bed's sink (paplay, in the background).
 bool playIntoSink(const std::string& wavPath);
 
+// Stops the bed's sound server (the recording device goes away, as an
+// unplugged one does: Wine's capture stops and its calls fail) or starts it
+// again, and waits until that is done. False when the bed runs no sound
+// server of its own, or it did not happen in time.
+bool setBedSoundServer(bool running, unsigned timeoutMs = 15000);
+
+// Stops the bed's sound server for as long as it lives, then starts it again.
+class SoundServerStopped {
+public:
+    SoundServerStopped() : stopped(setBedSoundServer(false)) {}
+    ~SoundServerStopped() { setBedSoundServer(true); }
+    SoundServerStopped(const SoundServerStopped&) = delete;
+    SoundServerStopped& operator=(const SoundServerStopped&) = delete;
+    bool ok() const { return stopped; }
+
+private:
+    bool stopped;
+};
+
 // Where `needle` (interleaved frames) starts inside `haystack`, in frames, or -1.
 long findSignal(const std::vector<int16_t>& haystack, const std::vector<int16_t>& needle, std::size_t probeFrames = 64);
 
@@ -61,6 +80,16 @@ struct SignalMatch {
     bool exact = false;             // matched until the end of the capture or of the signal
 };
 SignalMatch matchCapture(const std::vector<int16_t>& captured, const std::vector<int16_t>& played);
+
+// A capture that is the played signal with pieces left out: from its first
+// matching frame on, each run is an exact copy of the signal, and each run
+// begins later in the signal than the last one ended.
+struct Skips {
+    bool ok = false;                // everything after the first match is accounted for
+    std::size_t runs = 0;           // exact copies, in order
+    std::size_t skippedFrames = 0;  // frames of the signal between the runs
+};
+Skips skipsInCapture(const std::vector<int16_t>& captured, const std::vector<int16_t>& played);
 
 // Root-mean-square level and the dominant frequency (zero crossings) of one channel.
 double rmsLevel(const std::vector<int16_t>& samples, int channel = 0);
