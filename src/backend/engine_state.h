@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "config/snt_config.h"
@@ -13,8 +14,10 @@
 #include "kit/refcounted.h"
 #include "kit/shared_string.h"
 #include "mixer/kit_mixer.h"
+#include "backend/snt_dll.h"
 #include "reminders/reminders.h"
 #include "sound.capture/sound_recorder.h"
+#include "sound.capture/wave_in_device.h"
 
 namespace backend {
 
@@ -33,11 +36,18 @@ struct EngineState {
     MyFinalizer* finalizer = nullptr;
     std::string outputFailure;                 // what to tell about the last failed setOutputFile
     std::atomic<uint32_t> lastParts{0};        // files of the last finished recording
+
+    // The capture device; tests put a scripted one here (null: the platform's).
+    kit::WaveInDevice* captureDevice = nullptr;
+    std::string problem;  // lastProblem()
+    std::mutex outcomeLock;
+    RecordingOutcome outcome;  // written by the finalizer thread
 };
 
 EngineState& engineState();
 SntConfig& engineConfig();
 
 constexpr kit::SoundFormat kCaptureFormat{2, 16, 44100};
+constexpr unsigned kBlockMs = 100;
 
 }  // namespace backend

@@ -11,7 +11,10 @@ constexpr const char* kTraceSource = "backend/finalizer";
 
 void MyFinalizer::finishRecording() {
     FW_TRACE("recorder->finish ();");
-    if (engine.recorder) engine.recorder->finish(abandon);
+    if (engine.recorder) {
+        engine.recorder->finish(abandon);
+        keepOutcome(*engine.recorder);
+    }
     FW_TRACE("stream->finish ();");
     if (engine.stream) engine.stream->finish(abandon);
     FW_TRACE("stream->finish () done");
@@ -25,6 +28,19 @@ void MyFinalizer::begin(FinishNotifier n, bool abandonRecording) {
     notifier.store(n);
     abandon.store(abandonRecording);
     start();
+}
+
+// What the user is told once the file is complete.
+void MyFinalizer::keepOutcome(const kit::SoundRecorder& recorder) {
+    RecordingOutcome outcome;
+    outcome.saved = !abandon;
+    outcome.recordedMs = recorder.bytesDelivered() * 1000 / kit::avgBytesPerSec(kCaptureFormat);
+    outcome.lostMs = recorder.lostMs();
+    outcome.deviceLost = recorder.deviceLost();
+    FW_TRACE("recorded %llu ms, lost %llu ms%s", static_cast<unsigned long long>(outcome.recordedMs),
+             static_cast<unsigned long long>(outcome.lostMs), outcome.deviceLost ? ", the device was lost" : "");
+    std::lock_guard<std::mutex> g(engine.outcomeLock);
+    engine.outcome = outcome;
 }
 
 uint32_t MyFinalizer::run() {

@@ -8,6 +8,10 @@
 #include "backend/snt_dll.h"
 #include "kit/threads.h"
 
+namespace kit {
+class SoundRecorder;
+}
+
 namespace backend {
 
 struct EngineState;
@@ -29,6 +33,7 @@ protected:
 
 private:
     void finishRecording();
+    void keepOutcome(const kit::SoundRecorder& recorder);
 
     EngineState& engine;
     std::atomic<FinishNotifier> notifier;

@@ -8,6 +8,7 @@
 #include "diagnostics/eventlog.h"
 #include "diagnostics/report.h"
 #include "encoding.wave/wave_encoding.h"
+#include "kit/exceptions.h"
 
 namespace backend {
 namespace {
@@ -59,6 +60,32 @@ void dropOutput(EngineState& e, kit::smartptr<kit::ISoundEncoder>& encoder, cons
 void outputStopped(const kit::OutputError& error) {
     std::string text = outputStoppedText(error.fault, error.code);
     if (kit::RecCrashFunc stop = kit::recCrashFunc.load()) stop(text.c_str());
+constexpr const char* kNoDevice =
+    "No recording device was found.\n\nConnect a microphone or another recording device, or enable one in the "
+    "sound settings of Windows, then try again.";
+
+// Runs `work`; a failure the user can act on leaves its words in the
+// engine's problem before it goes on to the caller's handlers.
+template <class Work>
+void notingProblem(EngineState& e, Work&& work) {
+    try {
+        work();
+    } catch (const kit::UserError& error) {
+        e.problem = error.message().c_str();
+        throw;
+    } catch (const kit::MMError& error) {
+        if (kit::isMissingDevice(error.resultCode())) e.problem = kNoDevice;
+        throw;
+    }
+}
+
+kit::WaveInDevice& captureDevice(EngineState& e) {
+    return e.captureDevice ? *e.captureDevice : kit::systemWaveIn();
+}
+
+void setOutcome(EngineState& e, const RecordingOutcome& outcome) {
+    std::lock_guard<std::mutex> g(e.outcomeLock);
+    e.outcome = outcome;
 }
 
 // Releases a half-made recording after a failed start.
@@ -194,8 +221,10 @@ void writeConfig(EngineSettings* settings) {
 bool calibrate() {
     FW_TRACE("mixer->calibrateLines ()");
     EngineState& e = engineState();
+    e.problem.clear();
     fw::catchAndReport(kTraceSource, __LINE__, [&] {
-        kit::CalibrationResult result = e.mixer->calibrateLines(500);
+        kit::CalibrationResult result;
+        notingProblem(e, [&] { result = e.mixer->calibrateLines(500); });
         SntConfig& cfg = engineConfig();
         if (result.lineChosen) {
             cfg.line = static_cast<int32_t>(result.line);
@@ -216,6 +245,8 @@ int startRecording() {
         return SE_ALREADY_START;
     }
     SntConfig& cfg = engineConfig();
+    e.problem.clear();
+    setOutcome(e, {});
     fw::catchAndReport(kTraceSource, __LINE__, [&] {
         kit::VolumeRecord volume(static_cast<uint32_t>(cfg.volumeLevel));
         FW_TRACE("prepareLine: line = %d, vol = %d", cfg.line, cfg.volumeLevel);
@@ -223,7 +254,10 @@ int startRecording() {
         e.stream = new kit::GenericSoundEncodingStream();
         FW_TRACE("new SoundRecorder: stream = %p, volumeCoeff = %lf, line = %d", static_cast<void*>(e.stream.get()),
                  cfg.volumeCoeff, cfg.line);
-        e.recorder = new kit::SoundRecorder(e.stream, kCaptureFormat, cfg.volumeCoeff, 100);
+        notingProblem(e, [&] {
+            e.recorder = new kit::SoundRecorder(e.stream, kCaptureFormat, cfg.volumeCoeff, kBlockMs, kBacklogMs,
+                                                captureDevice(e));
+        });
         e.recorder->start();
         FW_TRACE("periodicReminder = %p", static_cast<void*>(e.periodicReminder));
         FW_TRACE("remind30min = %d", cfg.remind30min ? 1 : 0);
@@ -353,6 +387,19 @@ int abortRecording() {
 }
 
 bool isRecording() { return engineState().started; }
+
+bool isCaptureDeviceLost() {
+    EngineState& e = engineState();
+    return e.started && e.recorder && e.recorder->deviceLost();
+}
+
+RecordingOutcome lastRecordingOutcome() {
+    EngineState& e = engineState();
+    std::lock_guard<std::mutex> g(e.outcomeLock);
+    return e.outcome;
+}
+
+const char* lastProblem() { return engineState().problem.c_str(); }
 
 void destroy() noexcept {
     FW_TRACE("destroy()");

@@ -20,6 +20,21 @@ constexpr int FE_NOT_STARTED = 1;  // no recording was under way; nothing done
 constexpr int FE_DELAYED = 2;      // the finalizer goes on and calls the notifier
 constexpr int FE_ERROR = 3;        // a failure was caught and reported
 
+// A recording starts before its file is chosen: until setOutputFile, what is
+// recorded waits in memory. The user interface closes its recording options
+// dialog (as Cancel) once it has been open kOutputChoiceMs; the capture keeps
+// everything recorded in that time, with a margin for a late close.
+constexpr unsigned kOutputChoiceMs = 60000;
+constexpr unsigned kBacklogMs = kOutputChoiceMs + 15000;
+
+// What became of the last recording that was finished (not aborted).
+struct RecordingOutcome {
+    bool saved = false;        // a file was written
+    uint64_t recordedMs = 0;   // sound in the file
+    uint64_t lostMs = 0;       // sound lost on the way: dropped, or never returned by the device
+    bool deviceLost = false;   // the recording device failed or went away; the recording ended there
+};
+
 // Output formats of setOutputFile (also stored as LastFormat).
 constexpr int FORMAT_MP3_128 = 1;
 constexpr int FORMAT_MP3_96 = 2;
@@ -77,6 +92,16 @@ bool isRecording();
 // Files the last finished recording wrote (a long WAV goes on in continuation
 // files "take (2).wav", ...); 0 when it wrote none.
 uint32_t lastRecordingParts();
+// The recording device of the current recording has failed or gone away: the
+// recording holds what came before and should be finished.
+bool isCaptureDeviceLost();
+// The last recording finished with finishRecording (valid once its notifier
+// has been called).
+RecordingOutcome lastRecordingOutcome();
+// Why the last startRecording or calibrate failed, in words for the user, or
+// "" when there are none beyond the problem report. Valid until the next call
+// of either.
+const char* lastProblem();
 
 // A new character array of 255 bytes holding the proposed file name of a
 // recording: the current local time as "SNT_%d_%m_%y__%H-%M-%S". The caller

@@ -66,6 +66,12 @@ struct ALogicError : RuntimeError {
     shared_string text;
 };
 
+// A failure whose message is written for the user of the program (what went
+// wrong, in words they can act on); it may be shown to them as it stands.
+struct UserError : ARuntimeError {
+    using ARuntimeError::ARuntimeError;
+};
+
 // A failing multimedia call: the message is the text; the result code is kept apart.
 class MMError : public ARuntimeError {
 public:

@@ -103,6 +103,7 @@ int Mixer::waitForSound(uint32_t threshold) {
 
 CalibrationResult Mixer::calibrateLines(uint32_t threshold) {
     FW_TRACE("CALIBRATING START");
+    probe.checkSounds();  // before anything plays: a missing file is said at once
     SoundsPlaying sounds(probe);
 
     FW_TRACE("Playing WAVE");

@@ -13,6 +13,9 @@ namespace kit {
 class ISoundProbe {
 public:
     virtual ~ISoundProbe() = default;
+    // Asked before anything is played: throws UserError naming a test sound
+    // that cannot be played because its file is not there.
+    virtual void checkSounds() {}
     // Loudness of what the wave-input device hears now, as a 16-bit sample
     // magnitude: the mean absolute sample, and the largest block peak.
     virtual int16_t measureAverage() = 0;

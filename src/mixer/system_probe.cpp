@@ -2,10 +2,13 @@
 // platform, loudness measured by short recordings into a volume meter.
 #include "mixer/system_probe.h"
 
+#include <string>
+
 #include "diagnostics/eventlog.h"
 #include "encoding.common/encoding_stream.h"
 #include "encoding.common/sound_format.h"
 #include "kit/exceptions.h"
+#include "kit/oslib.h"
 #include "mixer/kit_mixer.h"
 #include "mixer/test_sounds.h"
 #include "sound.capture/sound_recorder.h"
@@ -29,7 +32,7 @@ int16_t RecordingSoundProbe::measure() {
     smartptr<GenericSoundEncodingStream> stream =
         makeCounted<GenericSoundEncodingStream>(smartptr<ISoundEncoder>(meter));
     smartptr<SoundRecorder> recorder =
-        makeCounted<SoundRecorder>(stream, kRecordingFormat, 1.0, 100, device);
+        makeCounted<SoundRecorder>(stream, kRecordingFormat, 1.0, 100, timeLimitMs, device);
     bool ready = false;
     try {
         recorder->start();
@@ -51,6 +54,16 @@ int16_t RecordingSoundProbe::measure() {
         throw ARuntimeError("The recording device delivers no sound: no level could be measured.");
     }
     return asVolume(meter->takeResult());
+}
+
+void RecordingSoundProbe::checkSounds() {
+    for (const char* name : {"sound.wav", "sound.mid"}) {
+        if (fileExists(findTestSound(name).c_str())) continue;
+        setOrigin(kTraceSource, __LINE__, "kit::RecordingSoundProbe::checkSounds");
+        throw UserError(shared_string(std::string("The test sound ") + name +
+                                      " is missing beside the program, so the recording levels cannot be "
+                                      "calibrated. Installing the program again brings it back."));
+    }
 }
 
 int16_t RecordingSoundProbe::measureAverage() { return measure<VolumeMeter>(); }

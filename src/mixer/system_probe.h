@@ -20,6 +20,8 @@ public:
     // an error ("The recording device delivers no sound ...").
     explicit RecordingSoundProbe(WaveInDevice& device = systemWaveIn(), DWORD timeLimitMs = 5000);
 
+    // "The test sound sound.wav is missing beside the program ..." (or sound.mid).
+    void checkSounds() override;
     int16_t measureAverage() override;
     int16_t measurePeak() override;
     void startWave() override;

@@ -1,6 +1,8 @@
 #include "sound.capture/sound_recorder.h"
 
+#include <algorithm>
 #include <cmath>
+#include <mutex>
 
 #include "diagnostics/eventlog.h"
 #include "diagnostics/report.h"
@@ -51,18 +53,52 @@ WAVEFORMATEX captureFormat(const SoundFormat& f) noexcept {
     return w;
 }
 
+namespace {
+
+// The product held to the 16-bit range, then truncated toward zero: the same
+// as truncating first, as every value between the limits truncates inside
+// them. Written without branches, so the loop below vectorizes.
+inline int16_t clampTruncate(double product) noexcept {
+    product = product < -32768.0 ? -32768.0 : product;
+    product = product > 32767.0 ? 32767.0 : product;
+    return static_cast<int16_t>(static_cast<int32_t>(product));
+}
+
+}  // namespace
+
 int16_t scaleSample(int16_t sample, double coefficient) noexcept {
     double product = sample * coefficient;
-    // Beyond the 64-bit range (or NaN) nothing meaningful is left to keep.
-    if (!(product > -9.0e18 && product < 9.0e18)) return 0;
-    auto truncated = static_cast<int64_t>(product);  // toward zero
-    return static_cast<int16_t>(static_cast<uint16_t>(static_cast<uint64_t>(truncated) & 0xFFFFu));
+    if (product != product) return 0;  // not a number: nothing meaningful to keep
+    return clampTruncate(product);
 }
 
 void scaleSamples(int16_t* samples, std::size_t count, double coefficient) noexcept {
     if (coefficient == 1.0) return;  // x * 1.0 is x: nothing to do
-    for (std::size_t i = 0; i < count; ++i) samples[i] = scaleSample(samples[i], coefficient);
+    if (!std::isfinite(coefficient)) {
+        for (std::size_t i = 0; i < count; ++i) samples[i] = scaleSample(samples[i], coefficient);
+        return;
+    }
+    // A finite coefficient times a 16-bit sample is a finite product.
+    for (std::size_t i = 0; i < count; ++i) samples[i] = clampTruncate(samples[i] * coefficient);
 }
+
+std::size_t backlogBlocks(unsigned backlogMs, unsigned blockMs) noexcept {
+    if (blockMs == 0) return 1;
+    std::size_t blocks = (static_cast<std::size_t>(backlogMs) + blockMs - 1) / blockMs;
+    return std::max<std::size_t>(blocks, 1);
+}
+
+bool isMissingDevice(MMRESULT openResult) noexcept {
+    return openResult == MMSYSERR_BADDEVICEID || openResult == MMSYSERR_NODRIVER || openResult == MMSYSERR_NODRIVERCB;
+}
+
+// The callback's way to its recorder. The destructor cuts it before the
+// device is closed; a device that cannot be closed may still call, so its
+// link is then left behind instead of freed.
+struct CallbackLink {
+    std::mutex m;
+    SoundRecorder* owner = nullptr;
+};
 
 // ---- CaptureQueue ------------------------------------------------------------------
 
@@ -101,14 +137,27 @@ public:
 // ---- SoundRecorder -----------------------------------------------------------------
 
 SoundRecorder::SoundRecorder(smartptr<IAsyncOutStream> stream, const SoundFormat& soundFormat, double volumeCoeff,
-                             unsigned bufferMs, WaveInDevice& device, TickSource ticks)
-    : stream(std::move(stream)), bufferMs(bufferMs), volumeCoeff(volumeCoeff), api(device), ticks(ticks) {
-    FW_TRACE("SoundRecorder::SoundRecorder (%d ch, %d bits, %d Hz, coeff %g, %u ms)", soundFormat.channels,
-             soundFormat.bitsPerSample, soundFormat.samplesPerSec, volumeCoeff, bufferMs);
+                             unsigned bufferMs, unsigned backlogMs, WaveInDevice& device, TickSource ticks)
+    : stream(std::move(stream)),
+      bufferMs(bufferMs),
+      pendingLimit(backlogBlocks(backlogMs, bufferMs)),
+      volumeCoeff(volumeCoeff),
+      clock(static_cast<uint32_t>(soundFormat.samplesPerSec), bufferMs),
+      api(device),
+      ticks(ticks) {
+    FW_TRACE("SoundRecorder::SoundRecorder (%d ch, %d bits, %d Hz, coeff %g, %u ms, backlog %u blocks)",
+             soundFormat.channels, soundFormat.bitsPerSample, soundFormat.samplesPerSec, volumeCoeff, bufferMs,
+             static_cast<unsigned>(pendingLimit));
     format = captureFormat(soundFormat);
+    link = new CallbackLink;
+    link->owner = this;
     MMRESULT r = api.open(&this->device, WAVE_MAPPER, &format, reinterpret_cast<DWORD_PTR>(&SoundRecorder::waveInProc),
-                          reinterpret_cast<DWORD_PTR>(this), CALLBACK_FUNCTION);
-    if (r != MMSYSERR_NOERROR) throwMM(__LINE__, "kit::SoundRecorder::SoundRecorder", "waveInOpen() failed", r);
+                          reinterpret_cast<DWORD_PTR>(link), CALLBACK_FUNCTION);
+    if (r != MMSYSERR_NOERROR) {
+        delete link;
+        link = nullptr;
+        throwMM(__LINE__, "kit::SoundRecorder::SoundRecorder", "waveInOpen() failed", r);
+    }
     try {
         queue = smartptr<CaptureQueue>(new CaptureQueue);
         this->stream->setCompletionQueue(smartptr<EventQueue>(queue), static_cast<uint32_t>(keyWriteDone));
@@ -116,8 +165,7 @@ SoundRecorder::SoundRecorder(smartptr<IAsyncOutStream> stream, const SoundFormat
         thread = smartptr<SoundThread>(new SoundThread(this, volumeCoeff));
         thread->start();
     } catch (...) {
-        api.close(this->device);
-        this->device = nullptr;
+        closeDevice();
         throw;
     }
 }
@@ -128,6 +176,7 @@ SoundRecorder::~SoundRecorder() {
         if (thread && thread->isRunning()) finish(true);
     });
     fw::takeExceptionReported();
+    cutLink();
     drainQueue();
     int count = 0;
     for (std::deque<WAVEHDR*>* list : {&spare, &pending}) {
@@ -149,13 +198,38 @@ SoundRecorder::~SoundRecorder() {
         if (queue) queue->orphan = pBufferBeingWritten;
         pBufferBeingWritten = nullptr;
     }
-    if (device) {
-        MMRESULT r = api.close(device);
-        if (r != MMSYSERR_NOERROR)
-            FW_LOG(fw::LEVEL_WARN, "WaveInCloseFailed", "waveInClose (%p) failed = %d",
-                   static_cast<void*>(device), static_cast<int>(r));
-        device = nullptr;
+    closeDevice();
+}
+
+// From now on the callback posts nothing: whatever the device returns later
+// stays with the blocks it holds.
+void SoundRecorder::cutLink() {
+    if (!link) return;
+    std::lock_guard<std::mutex> g(link->m);
+    link->owner = nullptr;
+}
+
+// Closes the device. The blocks a failed device kept are freed once it is
+// closed; a device that cannot be closed may still use them, so they are left
+// to it, with the callback's link.
+void SoundRecorder::closeDevice() {
+    cutLink();
+    if (!device) {
+        delete link;
+        link = nullptr;
+        return;
     }
+    MMRESULT r = api.close(device);
+    device = nullptr;
+    if (r == MMSYSERR_NOERROR) {
+        for (WAVEHDR* block : inDevice) deleteBlockMemory(block);
+        inDevice.clear();
+        delete link;
+    } else {
+        FW_LOG(fw::LEVEL_WARN, "WaveInCloseFailed", "waveInClose failed = %d: %u blocks left to the device",
+               static_cast<int>(r), static_cast<unsigned>(inDevice.size()));
+    }
+    link = nullptr;
 }
 
 // Events that arrived after the capture thread ended: blocks the device gave
@@ -167,7 +241,9 @@ void SoundRecorder::drainQueue() {
     void* pointer = nullptr;
     while (queue->getEventFor(0, count, key, pointer)) {
         if (key == keyData && pointer) {
-            freeBlock(static_cast<WAVEHDR*>(pointer), true);
+            auto* block = static_cast<WAVEHDR*>(pointer);
+            leftDevice(block);
+            freeBlock(block, true);
         } else if (key == keyWriteDone && pointer) {
             auto* cookie = static_cast<WriteCookie*>(pointer);
             if (cookie->block && cookie->block == pBufferBeingWritten) {
@@ -182,9 +258,13 @@ void SoundRecorder::drainQueue() {
 
 void CALLBACK SoundRecorder::waveInProc(HWAVEIN, UINT message, DWORD_PTR instance, DWORD_PTR param1, DWORD_PTR) {
     if (message != WIM_DATA) return;
-    auto* self = reinterpret_cast<SoundRecorder*>(instance);
-    fw::catchAndReportFatal(kTraceSource, __LINE__,
-                            [&] { self->queue.get()->postEvent(keyData, reinterpret_cast<void*>(param1)); });
+    auto* link = reinterpret_cast<CallbackLink*>(instance);
+    auto* block = reinterpret_cast<WAVEHDR*>(param1);
+    std::lock_guard<std::mutex> g(link->m);
+    SoundRecorder* self = link->owner;
+    if (!self) return;  // the recorder is gone; its destructor sees to the block
+    block->dwUser = self->ticks();  // when the device returned it, for the capture clock
+    fw::catchAndReportFatal(kTraceSource, __LINE__, [&] { self->queue.get()->postEvent(keyData, block); });
 }
 
 void SoundRecorder::start() {
@@ -203,7 +283,14 @@ void SoundRecorder::finish(bool abort) {
     if (abort) thread->requestAbort();
     queue->postEvent(keyFinish, nullptr);
     thread->wait();
-    FW_TRACE("SoundRecorder::finish done: %u written, %u dropped", blocksWritten(), blocksDropped());
+    FW_TRACE("SoundRecorder::finish done: %u written, %u dropped, %llu ms lost%s", blocksWritten(), blocksDropped(),
+             static_cast<unsigned long long>(lostMs()), deviceLost() ? ", device lost" : "");
+}
+
+uint64_t SoundRecorder::lostMs() const noexcept {
+    uint64_t frames = counters.droppedFrames.load() + counters.missedFrames.load();
+    uint64_t rate = format.nSamplesPerSec;
+    return rate ? (frames * 1000 + rate / 2) / rate : 0;  // to the nearest millisecond
 }
 
 int SoundRecorder::liveBlocks() noexcept { return liveBlockCount.load(); }
@@ -227,6 +314,11 @@ void SoundRecorder::freeBlock(WAVEHDR* block, bool deviceOpen) {
     deleteBlockMemory(block);
 }
 
+void SoundRecorder::leftDevice(WAVEHDR* block) {
+    auto at = std::find(inDevice.begin(), inDevice.end(), block);
+    if (at != inDevice.end()) inDevice.erase(at);
+}
+
 // ---- SoundThread -------------------------------------------------------------------
 
 SoundThread::SoundThread(SoundRecorder* recorder, double volumeCoeff) : recorder(recorder), volumeCoeff(volumeCoeff) {}
@@ -238,8 +330,13 @@ uint32_t SoundThread::run() {
             uint32_t count = 0;
             ULONG_PTR key = 0;
             void* pointer = nullptr;
-            recorder->queue->getEvent(count, key, pointer);
-            fw::catchAndReportFatal(kTraceSource, __LINE__, [&] { dispatch(key, count, pointer); });
+            bool quiet = !recorder->queue->getEventFor(SoundRecorder::kWatchMs, count, key, pointer) && key == 0;
+            fw::catchAndReportFatal(kTraceSource, __LINE__, [&] {
+                if (quiet)
+                    watchDevice();
+                else
+                    dispatch(key, count, pointer);
+            });
         }
     });
     return 0;
@@ -256,15 +353,34 @@ void SoundThread::dispatch(ULONG_PTR key, uint32_t count, void* pointer) {
     }
 }
 
+// The device has failed: the recording keeps what it has, the device gets no
+// more blocks, and the owner learns it from deviceLost().
+void SoundThread::deviceFailed(const char* call, MMRESULT result) {
+    SoundRecorder& r = *recorder;
+    if (r.lost.exchange(true)) return;
+    FW_LOG(fw::LEVEL_WARN, "CaptureDeviceLost", "%s (result %u): the recording keeps the %u blocks received",
+           call, static_cast<unsigned>(result), r.counters.recorded.load());
+}
+
+// Called whenever the queue has been quiet for a watch period.
+void SoundThread::watchDevice() {
+    if (!recording || recorder->lost.load()) return;
+    ++quietWaits;
+    uint32_t limit = anyBlock ? SoundRecorder::kSilentDeviceMs : SoundRecorder::kFirstBlockMs;
+    if (quietWaits * SoundRecorder::kWatchMs >= limit) deviceFailed("the device returns no sound", 0);
+}
+
 void SoundThread::addBuffer() {
     SoundRecorder& r = *recorder;
+    if (r.lost.load()) return;  // a lost device gets no more blocks
     WAVEHDR* block = nullptr;
     if (r.spare.empty()) {
         block = r.newBlock();
         MMRESULT res = r.api.prepareHeader(r.device, block, sizeof(WAVEHDR));
         if (res != MMSYSERR_NOERROR) {
             r.freeBlock(block, false);
-            throwMM(__LINE__, "kit::SoundThread::addBuffer", "waveInPrepareHeader() failed", res);
+            deviceFailed("waveInPrepareHeader() failed", res);
+            return;
         }
     } else {
         block = r.spare.front();
@@ -278,58 +394,100 @@ void SoundThread::addBuffer() {
     MMRESULT res = r.api.addBuffer(r.device, block, sizeof(WAVEHDR));
     if (res != MMSYSERR_NOERROR) {
         r.spare.push_back(block);
-        throwMM(__LINE__, "kit::SoundThread::addBuffer", "waveInAddBuffer() failed", res);
+        deviceFailed("waveInAddBuffer() failed", res);
+        return;
     }
-    ++r.buffersInDevice;
+    r.inDevice.push_back(block);
 }
 
 void SoundThread::handleStart() {
-    if (recorder->finishing) return;  // a start after finish would keep the thread alive
-    addBuffer();
-    addBuffer();
-    MMRESULT res = recorder->api.start(recorder->device);
-    if (res != MMSYSERR_NOERROR) throwMM(__LINE__, "kit::SoundThread::handleStart", "waveInStart() failed", res);
+    SoundRecorder& r = *recorder;
+    if (r.finishing) return;  // a start after finish would keep the thread alive
+    r.clock.restart();        // a pause is no loss
+    quietWaits = 0;
+    anyBlock = false;
+    recording = true;
+    for (std::size_t i = 0; i < SoundRecorder::kDeviceBlocks; ++i) addBuffer();
+    if (r.lost.load()) return;
+    MMRESULT res = r.api.start(r.device);
+    if (res != MMSYSERR_NOERROR) deviceFailed("waveInStart() failed", res);
 }
 
 void SoundThread::handlePause() {
+    recording = false;  // a paused device returns nothing, and is not lost for it
     MMRESULT res = recorder->api.stop(recorder->device);
-    if (res != MMSYSERR_NOERROR) throwMM(__LINE__, "kit::SoundThread::handlePause", "waveInStop() failed", res);
+    if (res != MMSYSERR_NOERROR) deviceFailed("waveInStop() failed", res);
 }
 
 void SoundThread::handleFinish() {
-    recorder->finishing = true;
-    MMRESULT res = recorder->api.reset(recorder->device);
-    if (res != MMSYSERR_NOERROR) throwMM(__LINE__, "kit::SoundThread::handleFinish", "waveInReset() failed", res);
+    SoundRecorder& r = *recorder;
+    r.finishing = true;
+    recording = false;
+    MMRESULT res = r.api.reset(r.device);
+    if (res != MMSYSERR_NOERROR) {
+        // The device keeps its blocks: the recording ends without them.
+        deviceFailed("waveInReset() failed", res);
+        r.deviceKeepsBlocks = true;
+        FW_LOG(fw::LEVEL_WARN, "CaptureBlocksKept", "the device keeps %u blocks after its reset failed",
+               static_cast<unsigned>(r.inDevice.size()));
+    }
     checkStop();
+}
+
+// Sound the device recorded but never returned shows as lateness of the
+// blocks that follow (see CaptureClock).
+void SoundThread::countMissed(const WAVEHDR* block) {
+    SoundRecorder& r = *recorder;
+    auto frames = static_cast<uint32_t>(block->dwBytesRecorded / r.format.nBlockAlign);
+    auto stamp = static_cast<uint32_t>(block->dwUser);
+    uint64_t missed = r.finishing ? r.clock.lastBlockReturned(stamp, frames) : r.clock.blockReturned(stamp, frames);
+    if (missed == 0) return;
+    uint64_t total = r.counters.missedFrames.fetch_add(missed) + missed;
+    FW_LOG(fw::LEVEL_WARN, "CaptureSoundLost", "the device never returned %llu ms of sound (%llu ms so far)",
+           static_cast<unsigned long long>(missed * 1000 / r.format.nSamplesPerSec),
+           static_cast<unsigned long long>(total * 1000 / r.format.nSamplesPerSec));
 }
 
 void SoundThread::handleData(WAVEHDR* block) {
     SoundRecorder& r = *recorder;
-    --r.buffersInDevice;
+    r.leftDevice(block);
+    if (block->dwBytesRecorded) {
+        r.counters.recorded.fetch_add(1);
+        quietWaits = 0;
+        anyBlock = true;
+        if (!abortRequested.load()) countMissed(block);
+    }
     scaleSamples(reinterpret_cast<int16_t*>(block->lpData), block->dwBytesRecorded / 2, volumeCoeff);
-    if (block->dwBytesRecorded) r.counters.recorded.fetch_add(1);
+    keepOrDrop(block);
+    if (!r.finishing) addBuffer();
+    checkStop();
+}
 
+// A returned block is written at once, waits in pending behind the write in
+// progress, or is dropped from a full pending list (counted as lost).
+void SoundThread::keepOrDrop(WAVEHDR* block) {
+    SoundRecorder& r = *recorder;
     if (abortRequested.load()) {
         toSpare(block);  // in abort mode nothing more is written
     } else if (r.writeInProgress) {
-        if (r.pending.size() < SoundRecorder::kPendingLimit) {
+        if (r.pending.size() < r.pendingLimit) {
             r.pending.push_back(block);
             uint32_t n = static_cast<uint32_t>(r.pending.size());
             if (n > r.counters.pendingPeak.load()) r.counters.pendingPeak.store(n);
         } else {
             toSpare(block);
             uint32_t dropped = r.counters.dropped.fetch_add(1) + 1;
-            FW_LOG(fw::LEVEL_WARN, "CaptureBlockDropped", "pending list full (%u blocks): block of %lu bytes dropped, %u so far",
-                   static_cast<unsigned>(r.pending.size()), static_cast<unsigned long>(block->dwBytesRecorded), dropped);
+            r.counters.droppedFrames.fetch_add(block->dwBytesRecorded / r.format.nBlockAlign);
+            FW_LOG(fw::LEVEL_WARN, "CaptureBlockDropped",
+                   "pending list full (%u blocks): block of %lu bytes dropped, %u so far",
+                   static_cast<unsigned>(r.pending.size()), static_cast<unsigned long>(block->dwBytesRecorded),
+                   dropped);
         }
     } else if (block->dwBytesRecorded) {
         writeBlock(block);
     } else {
         toSpare(block);  // nothing recorded: nothing to write
     }
-
-    if (!r.finishing) addBuffer();
-    checkStop();
 }
 
 void SoundThread::writeBlock(WAVEHDR* block) {
@@ -398,7 +556,8 @@ void SoundThread::toSpare(WAVEHDR* block) { recorder->spare.push_back(block); }
 
 void SoundThread::checkStop() {
     const SoundRecorder& r = *recorder;
-    if (r.finishing && r.buffersInDevice <= 0 && (!r.writeInProgress || abortRequested.load())) stop = true;
+    bool deviceDone = r.inDevice.empty() || r.deviceKeepsBlocks;
+    if (r.finishing && deviceDone && (!r.writeInProgress || abortRequested.load())) stop = true;
 }
 
 }  // namespace kit

@@ -3,14 +3,29 @@
 //
 // One capture thread (SoundThread) owns all recording state. Everything that
 // happens to the recorder reaches it through the recorder's event queue:
-//   key 1  block recorded  (posted by the device callback; pointer: the WAVEHDR)
+//   key 1  block recorded  (posted by the device callback; pointer: the WAVEHDR,
+//          whose dwUser the callback stamps with the tick of its return)
 //   key 2  start           key 3  pause          key 4  finish
 //   key 5  block written   (posted by the stream; count: bytes, pointer: the write's cookie)
-// Two blocks (bufferMs each) circulate in the device. One write is
-// outstanding at a time, so the stream receives the blocks in recording order;
-// blocks recorded meanwhile wait in the pending list (at most 500; a block
-// recorded while 500 wait is dropped, counted and logged, and recording goes
-// on). Written blocks are reused through the spare list, trimmed to one.
+// Ten blocks (bufferMs each) circulate in the device, so a capture path held
+// up for most of a second loses nothing. One write is outstanding at a time,
+// so the stream receives the blocks in recording order; blocks recorded
+// meanwhile wait in the pending list, up to backlogMs of sound (a block
+// recorded while the list is full is dropped, counted as lost and logged, and
+// recording goes on). Written blocks are reused through the spare list,
+// trimmed to one.
+//
+// Lost sound is counted, logged and kept for the caller (lostMs): blocks
+// dropped from a full pending list, and sound the device recorded but never
+// returned, found by comparing the tick clock with the frames received
+// (CaptureClock).
+//
+// A lost device (a call that fails, or no block returned for kSilentDeviceMs
+// while recording) ends nothing by itself: the recorder stops giving the
+// device blocks, keeps everything it received and says so (deviceLost); the
+// owner ends the recording with finish(). A device whose reset fails keeps the
+// blocks it holds; they are freed once the device is closed, and left alone
+// when even that fails. No device failure ends the process.
 //
 // Finishing: finish() resets the device (every block comes back) and the
 // thread ends once no block is left in the device and no write is
@@ -40,12 +55,14 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <vector>
 
 #include "encoding.common/sound_encoding.h"
 #include "encoding.common/sound_format.h"
 #include "kit/clock.h"
 #include "kit/refcounted.h"
 #include "kit/threads.h"
+#include "sound.capture/capture_clock.h"
 #include "sound.capture/wave_in_device.h"
 
 namespace kit {
@@ -58,13 +75,22 @@ extern std::atomic<RecCrashFunc> recCrashFunc;
 // The capture format for a format record: PCM, channels and bits as 16-bit values.
 WAVEFORMATEX captureFormat(const SoundFormat& format) noexcept;
 
-// A sample times the coefficient, truncated toward zero; the low 16 bits are
-// kept (no saturation: 20000 x 2.0 gives -25536).
+// A sample times the coefficient, truncated toward zero and then held to the
+// 16-bit range: loud passages clip instead of wrapping around (20000 x 2.0
+// gives 32767, -3 x 0.5 gives -1). A coefficient that is not a number gives 0.
 int16_t scaleSample(int16_t sample, double coefficient) noexcept;
 void scaleSamples(int16_t* samples, std::size_t count, double coefficient) noexcept;
 
+// The blocks of `blockMs` that hold `backlogMs` of sound (at least one).
+std::size_t backlogBlocks(unsigned backlogMs, unsigned blockMs) noexcept;
+
+// True for the results of waveInOpen that say there is no recording device
+// at all (none installed, none enabled, no driver).
+bool isMissingDevice(MMRESULT openResult) noexcept;
+
 class SoundRecorder;
 class CaptureQueue;
+struct CallbackLink;
 
 class SoundThread : public Thread {
 public:
@@ -82,8 +108,12 @@ private:
     void handlePause();
     void handleFinish();
     void handleData(WAVEHDR* block);
+    void keepOrDrop(WAVEHDR* block);
+    void countMissed(const WAVEHDR* block);
     void handleWriteDone(uint32_t count, void* cookie);
     void watchSpeed();
+    void watchDevice();
+    void deviceFailed(const char* call, MMRESULT result);
     void writeBlock(WAVEHDR* block);
     void toSpare(WAVEHDR* block);
     void checkStop();
@@ -95,6 +125,9 @@ private:
     uint32_t slowCount = 0;
     bool slow = false;
     double volumeCoeff;
+    bool recording = false;     // started, not finishing
+    bool anyBlock = false;      // a block with sound came back since the start
+    uint32_t quietWaits = 0;    // watch periods in a row without a block from the device
 };
 
 class SoundRecorder : public refcounted {
@@ -104,14 +137,24 @@ public:
     static constexpr ULONG_PTR keyPause = 3;
     static constexpr ULONG_PTR keyFinish = 4;
     static constexpr ULONG_PTR keyWriteDone = 5;
-    static constexpr std::size_t kPendingLimit = 500;
+    // Blocks the device holds while recording: with 100 ms blocks a capture
+    // path held up for up to 0.9 s loses nothing.
+    static constexpr std::size_t kDeviceBlocks = 10;
     static constexpr uint32_t kSlowMs = 150;
     static constexpr uint32_t kSlowLimit = 5;  // the sixth slow completion in a row calls recCrashFunc
+    // The capture thread looks at the device whenever its queue has been
+    // quiet this long; a device that has returned no block for
+    // kSilentDeviceMs (kFirstBlockMs before its first block: a device may be
+    // slow to begin) is lost.
+    static constexpr uint32_t kWatchMs = 250;
+    static constexpr uint32_t kSilentDeviceMs = 3000;
+    static constexpr uint32_t kFirstBlockMs = 6000;
 
     // Opens the device (throws MMError "waveInOpen() failed") and starts the
-    // capture thread; recording begins with start().
+    // capture thread; recording begins with start(). `backlogMs` is the sound
+    // the pending list holds while the stream takes nothing.
     SoundRecorder(smartptr<IAsyncOutStream> stream, const SoundFormat& format, double volumeCoeff, unsigned bufferMs,
-                  WaveInDevice& device = systemWaveIn(), TickSource ticks = systemTicks);
+                  unsigned backlogMs, WaveInDevice& device = systemWaveIn(), TickSource ticks = systemTicks);
     ~SoundRecorder() override;
     SoundRecorder(const SoundRecorder&) = delete;
     SoundRecorder& operator=(const SoundRecorder&) = delete;
@@ -124,6 +167,7 @@ public:
     void finish(bool abort = false);
 
     uint32_t blockBytes() const noexcept { return bufferBytes; }
+    std::size_t backlogLimit() const noexcept { return pendingLimit; }
     DWORD captureThreadId() const noexcept { return thread ? thread->threadId() : 0; }
 
     // Counters, readable from any thread at any time.
@@ -132,6 +176,10 @@ public:
     uint32_t blocksDropped() const noexcept { return counters.dropped.load(); }    // lost to a full pending list
     uint32_t pendingPeak() const noexcept { return counters.pendingPeak.load(); }
     uint64_t bytesDelivered() const noexcept { return counters.bytes.load(); }  // reported written by the stream
+    // Sound lost so far: dropped blocks and sound the device never returned.
+    uint64_t lostMs() const noexcept;
+    // The device failed or stopped returning sound; the recording holds what came before.
+    bool deviceLost() const noexcept { return lost.load(); }
 
     // Blocks allocated and not yet freed by any recorder of this process.
     static int liveBlocks() noexcept;
@@ -142,6 +190,9 @@ private:
     WAVEHDR* newBlock();
     void freeBlock(WAVEHDR* block, bool deviceOpen);
     void drainQueue();
+    void leftDevice(WAVEHDR* block);
+    void cutLink();
+    void closeDevice();
 
     HWAVEIN device = nullptr;
     smartptr<CaptureQueue> queue;
@@ -149,24 +200,31 @@ private:
     smartptr<IAsyncOutStream> stream;
     int32_t writeInProgress = 0;
     smartptr<SoundThread> thread;
-    int32_t buffersInDevice = 0;
+    std::vector<WAVEHDR*> inDevice;  // the blocks the device holds
+    bool deviceKeepsBlocks = false;  // its reset failed: the blocks it holds are not waited for
     uint32_t bufferBytes = 0;
     uint32_t bufferMs = 0;
+    std::size_t pendingLimit = 1;
     WAVEHDR* pBufferBeingWritten = nullptr;
     std::deque<WAVEHDR*> pending;
     std::deque<WAVEHDR*> spare;
     bool finishing = false;
     int32_t bytesWritten = 0;
     double volumeCoeff = 1.0;
+    CaptureClock clock;
+    CallbackLink* link = nullptr;  // the callback's way to this recorder
 
     WaveInDevice& api;
     TickSource ticks;
+    std::atomic<bool> lost{false};
     struct Counters {
         std::atomic<uint32_t> recorded{0};
         std::atomic<uint32_t> written{0};
         std::atomic<uint32_t> dropped{0};
         std::atomic<uint32_t> pendingPeak{0};
         std::atomic<uint64_t> bytes{0};
+        std::atomic<uint64_t> droppedFrames{0};
+        std::atomic<uint64_t> missedFrames{0};  // recorded by the device, never returned
     } counters;
 };
 

@@ -14,7 +14,15 @@
 //     prepared; dwBufferLength is a whole number of frames.
 //   - Every block has come back (reset() returns them) before close().
 //   - The callback only posts (it calls no waveIn function and takes no lock
-//     that a waveIn caller might hold).
+//     that a waveIn caller might hold). It may write the returned block's
+//     dwUser (the recorder stamps the tick of the return there).
+//   - Up to SoundRecorder::kDeviceBlocks blocks (ten) are queued at a time
+//     while recording; each returned block is replaced at once.
+//   - Any call may fail: the caller never ends the process for it. A device
+//     that keeps failing, or returns no block for seconds while started, is
+//     taken as lost; the recording ends with what came before.
+//   - A block the device still holds after a failed reset() is neither
+//     unprepared nor freed until close() has succeeded.
 //
 // What an implementation must check and do:
 //   - Answer MMSYSERR_NOERROR or the platform's error code; never throw.
@@ -31,6 +39,14 @@
 //     the callback; blocks with nothing recorded have dwBytesRecorded = 0.
 //   - unprepareHeader refuses a queued block (WAVERR_STILLPLAYING); close
 //     refuses while blocks are queued (WAVERR_STILLPLAYING).
+//   - Never change dwUser.
+//   - Sound arriving while no block is queued is lost, as on the platform; the
+//     caller finds such loss by the tick clock (it keeps enough blocks queued
+//     that a short hold-up of its own loses nothing).
+//   - When the device goes away (unplugged, its driver or sound server gone):
+//     stop returning blocks, and answer an error from then on where the
+//     platform does (Wine's waveInReset answers MMSYSERR_ERROR and keeps the
+//     queued blocks; its waveInClose still succeeds).
 #pragma once
 
 #include <windows.h>

@@ -207,7 +207,10 @@ void Gui::finishCalibration() {
     bool failed = backend::calibrate();
     calibrationWait->hide();
     if (mainWindow) backToLogo();
-    if (!failed) ::MessageBoxA(nullptr, gui_rules::kCalibrationDone, "Done", MB_ICONINFORMATION);
+    if (!failed)
+        ::MessageBoxA(nullptr, gui_rules::kCalibrationDone, "Done", MB_ICONINFORMATION);
+    else
+        showProblem(backend::lastProblem());
     GetConfig();
     FW_TRACE("coefffff = %lf", settings.volumeCoeff);
     showStartUpDialog();
@@ -226,6 +229,11 @@ void Gui::showStartUpDialog() {
 }
 
 // ---- messages to the user ----------------------------------------------------------------
+
+void Gui::showProblem(const char* text) {
+    if (!text || !*text) return;  // nothing beyond the problem report
+    ::MessageBoxA(isMainWindowVisible() ? mainWindow->getHandle() : nullptr, text, "Sonotape", MB_OK | MB_ICONERROR);
+}
 
 void Gui::showMessage(const kit::shared_string& text) {
     kit::smartptr<VarTextDialog> dialog(new VarTextDialog(programInstance));

@@ -159,6 +159,7 @@ private:
     void finishCalibration();
     void showStartUpDialog();
     void showMessage(const kit::shared_string& text);
+    void showProblem(const char* text);  // the engine's words for a failure, when it has any
     void showText(const char* text);
     void backToLogo();
     void enableCalibration(bool enable);

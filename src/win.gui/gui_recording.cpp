@@ -82,6 +82,7 @@ void Gui::beginRecord() {
     stopwatch->reset();
     if (backend::startRecording() != backend::SE_NO_ERROR) {
         FW_TRACE("Smt error with startRecording()");  // the engine has reported why
+        showProblem(backend::lastProblem());
         return;
     }
     saveDialog = new FileSaveDialog(programInstance);
@@ -187,7 +188,9 @@ void Gui::completeRecording() {
     std::string path = saveDialog->getPath();
     uint32_t parts = backend::lastRecordingParts();
     bool logged = log->add("%s", gui_rules::recordedLine(path, stopwatch->toString().c_str(), parts).c_str());
-    if (saveDialog->isShutdownWanted() && !stopRequested) {
+    backend::RecordingOutcome outcome = backend::lastRecordingOutcome();
+    std::string notice = gui_rules::recordingNotice(outcome, path);
+    if (saveDialog->isShutdownWanted() && !stopRequested && !outcome.deviceLost) {
         // A failed shutdown is reported; the program goes on.
         fw::catchAndReport(kTraceSource, __LINE__, [] { gui_platform::shutdownComputer(); });
         fw::takeExceptionReported();
@@ -195,11 +198,16 @@ void Gui::completeRecording() {
     if (!closing) offerFolderLink(parts > 1 ? gui_rules::partsHint(path, parts) : std::string());
     saveDialog.reset();
     enter(RecordingState::Idle);
-    // Last, so that the message holds up neither a shutdown nor the rest of the
-    // ending; not while the program closes (it would hold up a log-off).
+    // Last, so that the messages hold up neither a shutdown nor the rest of
+    // the ending; not while the program closes (they would hold up a log-off).
     if (!logged && !closing && log->takeWarning())
         ::MessageBoxA(mainWindowHandle(), kit::logNotWrittenMessage(log->fileName(), log->lastError()).c_str(),
                       "Sonotape", MB_OK | MB_ICONWARNING);
+    if (!notice.empty()) FW_TRACE("Recording notice: %s", notice.c_str());
+    if (!notice.empty() && !closing) {  // a closing program does not wait for a click
+        ::MessageBoxA(isMainWindowVisible() ? mainWindow->getHandle() : nullptr, notice.c_str(), "Sonotape",
+                      MB_OK | MB_ICONWARNING);
+    }
 }
 
 // The hint on the main window, or the link in the notification window; a
@@ -260,6 +268,12 @@ void Gui::recordingTick() {
         dialog->close();  // ends in abortRecord, after the dialog
     } else if (state == RecordingState::Recording && dialog->hasTimeLimit() &&
                gui_rules::timeLimitReached(elapsed, dialog->getHours(), dialog->getMinutes())) {
+        endRecord();
+    }
+    // A device lost while the options dialog is open ends the recording once
+    // it has its file (after OK); what was recorded is saved and the user told.
+    if (state == RecordingState::Recording && backend::isCaptureDeviceLost()) {
+        FW_TRACE("The recording device is lost: the recording ends");
         endRecord();
     }
     if (stopRequested) {

@@ -1,5 +1,7 @@
 #include "win.gui/rules.h"
 
+#include <cstdio>
+
 namespace gui_rules {
 
 bool startsInTray(std::string_view commandLine) noexcept {
@@ -12,7 +14,38 @@ bool timeLimitReached(const kit::ElapsedTime& elapsed, int hours, int minutes) n
     return elapsed.minutes >= minutes;
 }
 
-bool saveDialogExpired(const kit::ElapsedTime& elapsed) noexcept { return elapsed.minutes >= 1; }
+bool saveDialogExpired(const kit::ElapsedTime& elapsed) noexcept {
+    int64_t seconds = static_cast<int64_t>(elapsed.hours) * 3600 + elapsed.minutes * 60 + elapsed.seconds;
+    return seconds * 1000 >= backend::kOutputChoiceMs;
+}
+
+namespace {
+std::string count(uint64_t n, const char* unit) { return std::to_string(n) + " " + unit + (n == 1 ? "" : "s"); }
+}  // namespace
+
+std::string durationText(uint64_t ms) {
+    if (ms < 60000) {
+        char text[32];
+        std::snprintf(text, sizeof text, "%.1f seconds", static_cast<double>(ms / 100) / 10.0);
+        return text;
+    }
+    uint64_t seconds = ms / 1000;
+    if (seconds < 3600) return count(seconds / 60, "minute") + " " + count(seconds % 60, "second");
+    return count(seconds / 3600, "hour") + " " + count(seconds / 60 % 60, "minute");
+}
+
+std::string recordingNotice(const backend::RecordingOutcome& outcome, const std::string& path) {
+    if (!outcome.saved || (!outcome.deviceLost && outcome.lostMs == 0)) return "";
+    std::string lost = "About " + durationText(outcome.lostMs) + " of sound could not be recorded";
+    if (!outcome.deviceLost)
+        return lost + " and are missing from\n" + path +
+               "\n\nThe computer or its disk could not keep up with the recording.";
+    std::string text = "The recording device was lost: it stopped delivering sound (it may have been unplugged, "
+                       "switched off or taken by another program).\n\nThe recording was ended and saved: " +
+                       durationText(outcome.recordedMs) + " of sound are in\n" + path + ".";
+    if (outcome.lostMs) text += "\n\n" + lost + " before that.";
+    return text;
+}
 
 namespace {
 int fitInto(int at, int length, int low, int high) noexcept {

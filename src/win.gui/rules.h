@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+#include "backend/snt_dll.h"
 #include "win.windows/timer.h"
 
 namespace gui_rules {
@@ -19,8 +20,9 @@ bool startsInTray(std::string_view commandLine) noexcept;
 // time, compared as a pair with hours first, is equal to the limit or greater.
 bool timeLimitReached(const kit::ElapsedTime& elapsed, int hours, int minutes) noexcept;
 
-// A recording options dialog left open is closed once the minutes part of the
-// elapsed time is 1 or more.
+// A recording options dialog left open is closed once the recording has run
+// for the engine's kOutputChoiceMs (one minute): the engine keeps what is
+// recorded until then.
 bool saveDialogExpired(const kit::ElapsedTime& elapsed) noexcept;
 
 // Where a window of `width` x `height` stored at (x, y) goes so that all of it
@@ -35,6 +37,14 @@ struct Position {
     bool operator==(const Position&) const = default;
 };
 Position placeInside(int x, int y, int width, int height, const Area& area) noexcept;
+
+// A length of sound in words: "3.4 seconds", "2 minutes 5 seconds",
+// "1 hour 2 minutes".
+std::string durationText(uint64_t ms);
+
+// What the user is told after a recording to `path` that lost its device or
+// some of its sound; "" when nothing was lost.
+std::string recordingNotice(const backend::RecordingOutcome& outcome, const std::string& path);
 
 // Text of the context menu's tray item.
 const char* trayItemText(bool mainWindowVisible) noexcept;

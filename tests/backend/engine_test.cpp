@@ -17,6 +17,7 @@
 #include "kit/regkey.h"
 #include "kit/scoped.h"
 #include "sound.capture/capture_check.h"
+#include "sound.capture/scripted_wave_in.h"
 #include "support/bed_audio.h"
 #include "support/native_tools.h"
 #include "support/support.h"
@@ -249,6 +250,108 @@ TEST(Engine, WriteConfigCopiesTheRecordAndTheRunEntry) {
     settings.startWithWindows = false;
     backend::writeConfig(&settings);
     EXPECT_FALSE(backend::engineConfig().isAutostartEnabled());
+}
+
+// ---- the capture device scripted -----------------------------------------------------------
+
+// The engine records from a scripted device, whose blocks the test returns.
+class ScriptedCapture : public ::testing::Test {
+protected:
+    void SetUp() override {
+        uncalibrated();
+        backend::engineState().captureDevice = &device;
+    }
+    void TearDown() override {
+        if (backend::isRecording()) backend::abortRecording();
+        backend::engineState().captureDevice = nullptr;
+        EXPECT_THAT(device.violations(), ::testing::IsEmpty());
+    }
+    static void uncalibrated() {
+        SntConfig& cfg = backend::engineConfig();
+        cfg.volumeCoeff = 1.0;
+        cfg.save();
+    }
+    // `blocks` full blocks of 100 ms, each once the device holds all it should.
+    void record(int blocks) {
+        for (int i = 0; i < blocks; ++i) {
+            ASSERT_TRUE(device.waitQueued(kit::SoundRecorder::kDeviceBlocks));
+            ASSERT_TRUE(device.deliverFull());
+        }
+    }
+
+    testsupport::ScriptedWaveIn device;
+    TempDir dir;
+};
+
+// The recording options dialog closes itself after a minute; OK just before
+// that (and even at the first tick after it) still gives the whole recording.
+TEST_F(ScriptedCapture, OkAtTheEndOfTheOptionsDialogsMinuteGivesTheWholeRecording) {
+    constexpr int kBefore = (backend::kOutputChoiceMs + 1000) / 100;  // the dialog's last tick
+    std::vector<int16_t> source = pseudoRandomSignal(static_cast<std::size_t>(kRate) * 63, 59);
+    device.setSource(source);
+    ASSERT_EQ(backend::startRecording(), backend::SE_NO_ERROR);
+    record(kBefore);
+    ASSERT_TRUE(backend::setOutputFile(dir.file("late.wav").c_str(), backend::FORMAT_WAV, 0));
+    record(10);
+    ASSERT_TRUE(finishAndWait());
+
+    WavFile wav = readWav(dir.file("late.wav"));
+    ASSERT_TRUE(wav.valid);
+    ASSERT_EQ(wav.samples.size(), static_cast<std::size_t>(kBefore + 10) * 8820);
+    EXPECT_TRUE(std::equal(wav.samples.begin(), wav.samples.end(), source.begin())) << "bit for bit, no gap";
+    backend::RecordingOutcome outcome = backend::lastRecordingOutcome();
+    EXPECT_TRUE(outcome.saved);
+    EXPECT_EQ(outcome.recordedMs, static_cast<uint64_t>(kBefore + 10) * 100);
+    EXPECT_EQ(outcome.lostMs, 0u);
+    EXPECT_FALSE(outcome.deviceLost);
+}
+
+// The device goes away while the user is still choosing the file: the file
+// gets what came before, the recording can be finished, and says so.
+TEST_F(ScriptedCapture, ALostDeviceEndsWithTheFileOfWhatCameBefore) {
+    std::vector<int16_t> source = pseudoRandomSignal(static_cast<std::size_t>(kRate) * 3, 15);
+    device.setSource(source);
+    ASSERT_EQ(backend::startRecording(), backend::SE_NO_ERROR);
+    record(12);
+    device.goAway();
+    ASSERT_TRUE(waitUntil([] { return backend::isCaptureDeviceLost(); }, 8000));
+    EXPECT_TRUE(backend::isRecording()) << "the user interface ends it";
+    ASSERT_TRUE(backend::setOutputFile(dir.file("lost.wav").c_str(), backend::FORMAT_WAV, 0));
+    ASSERT_TRUE(finishAndWait());
+    WavFile wav = readWav(dir.file("lost.wav"));
+    ASSERT_TRUE(wav.valid);
+    EXPECT_EQ(wav.riffSize, wav.dataSize + 36);
+    ASSERT_EQ(wav.samples.size(), 12u * 8820);
+    EXPECT_TRUE(std::equal(wav.samples.begin(), wav.samples.end(), source.begin()));
+    backend::RecordingOutcome outcome = backend::lastRecordingOutcome();
+    EXPECT_TRUE(outcome.saved);
+    EXPECT_TRUE(outcome.deviceLost);
+    EXPECT_EQ(outcome.recordedMs, 1200u);
+    EXPECT_EQ(kit::SoundRecorder::liveBlocks(), 0);
+}
+
+TEST_F(ScriptedCapture, CancelAfterTheDeviceWasLostAbortsCleanly) {
+    ASSERT_EQ(backend::startRecording(), backend::SE_NO_ERROR);
+    record(5);
+    device.goAway();
+    ASSERT_TRUE(waitUntil([] { return backend::isCaptureDeviceLost(); }, 8000));
+    DWORD t0 = ::GetTickCount();
+    EXPECT_EQ(backend::abortRecording(), backend::FE_NO_ERROR);
+    EXPECT_LT(::GetTickCount() - t0, 1000u);
+    EXPECT_FALSE(backend::isRecording());
+    EXPECT_EQ(kit::SoundRecorder::liveBlocks(), 0);
+}
+
+TEST_F(ScriptedCapture, NoRecordingDeviceIsSaidInWords) {
+    device.failNext(testsupport::ScriptedWaveIn::Call::open, MMSYSERR_BADDEVICEID);
+    backend::startRecording();
+    EXPECT_FALSE(backend::isRecording());
+    EXPECT_THAT(backend::lastProblem(), HasSubstr("No recording device was found"));
+
+    device.failNext(testsupport::ScriptedWaveIn::Call::open, MMSYSERR_ALLOCATED);
+    backend::startRecording();
+    EXPECT_FALSE(backend::isRecording());
+    EXPECT_STREQ(backend::lastProblem(), "") << "no words beyond the problem report";
 }
 
 // Mutes the bed's sink: what is played then does not reach the recording input.

@@ -1,6 +1,8 @@
 // Benchmark: 20 seconds recorded on the bed into a WAV file (SoundRecorder,
 // encoding stream, WAV encoder), and the same source recorded at the same time
-// by the native parec for comparison.
+// by the native parec for comparison. The recording is scaled by a calibrated
+// coefficient (1.365, what the bed's calibration finds; another one may be
+// given as the first argument), as every recording after calibration is.
 //
 // Our figure is the CPU time of this process (GetProcessTimes: every thread,
 // Wine's own included) from the recorder's construction to the end of the
@@ -37,6 +39,18 @@ namespace {
 using namespace testsupport;
 
 constexpr int kSeconds = 20;
+constexpr double kCoefficient = 1.365;
+
+// What the recording should hold: each played sample times the coefficient,
+// truncated toward zero and held to the 16-bit range.
+std::vector<int16_t> scaled(const std::vector<int16_t>& played, double coefficient) {
+    std::vector<int16_t> out(played.size());
+    for (std::size_t i = 0; i < played.size(); ++i) {
+        double p = static_cast<double>(static_cast<int64_t>(played[i] * coefficient));
+        out[i] = static_cast<int16_t>(p < -32768 ? -32768 : p > 32767 ? 32767 : p);
+    }
+    return out;
+}
 
 double processCpuMs() {
     FILETIME created, exited, kernel, user;
@@ -148,7 +162,8 @@ double bareWaveInBaseline(int seconds) {
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
+    double coefficient = argc > 1 ? std::atof(argv[1]) : kCoefficient;
     bareWaveInBaseline(1);  // loads and connects Wine's audio stack: not part of either figure
     double baseline = bareWaveInBaseline(10);
 
@@ -183,7 +198,7 @@ int main() {
     kit::SoundFormat format = kit::kRecordingFormat;
     kit::smartptr<kit::GenericSoundEncodingStream> stream(new kit::GenericSoundEncodingStream(
         kit::smartptr<kit::ISoundEncoder>(new kit::WaveSoundEncoder(outPath.c_str(), &format))));
-    kit::smartptr<kit::SoundRecorder> recorder(new kit::SoundRecorder(stream, format, 1.0, 100));
+    kit::smartptr<kit::SoundRecorder> recorder(new kit::SoundRecorder(stream, format, coefficient, 100, 60000));
     std::vector<HANDLE> ownThreads;
     for (DWORD id : {recorder->captureThreadId(), stream->encodingThreadId()})
         if (HANDLE h = ::OpenThread(THREAD_QUERY_INFORMATION, FALSE, id)) ownThreads.push_back(h);
@@ -203,12 +218,13 @@ int main() {
     double server1 = wineserverCpuMs();
     uint32_t blocks = recorder->blocksWritten();
     uint32_t dropped = recorder->blocksDropped();
+    uint64_t lost = recorder->lostMs();
     recorder.reset();
     stream.reset();
 
     double audio = secondsOf(outPath);
     WavFile ours = readWav(outPath);
-    Coverage c = playedSignalInside(ours.samples, played);
+    Coverage c = playedSignalInside(ours.samples, scaled(played, coefficient));
 
     waitUntil([&] { return fileExists(dir.file("done")); }, 30000);
     double parecCpu = parseBashTimesChildren(readFile(dir.file("times.txt")));
@@ -220,13 +236,15 @@ int main() {
     while (::GetTickCount() - playStart < (kSeconds + 6) * 1000u + 500u) ::Sleep(100);
     std::printf("capture_wav detail: audio_s=%.2f cpu_ms=%.0f bare_wavein_cpu_ms_per_audio_s=%.2f "
                 "minus_bare_cpu_ms_per_audio_s=%.2f own_threads_cpu_ms_per_audio_s=%.2f (capture %.2f, encoding %.2f) "
-                "wineserver_cpu_ms_per_audio_s=%.2f signal_exact=%d parec_audio_s=%.2f parec_cpu_ms=%.0f\n",
+                "wineserver_cpu_ms_per_audio_s=%.2f signal_exact=%d parec_audio_s=%.2f parec_cpu_ms=%.0f coefficient=%.3f\n",
                 audio, cpu, baseline, baseline >= 0 ? ours_ms - baseline : -1.0,
                 audio > 0 ? threadsCpu / audio : -1.0, audio > 0 ? perThread[0] / audio : -1.0,
                 audio > 0 ? perThread[1] / audio : -1.0,
                 server0 >= 0 && server1 >= 0 && audio > 0 ? (server1 - server0) / audio : -1.0, c.ok ? 1 : 0,
-                parecAudio, parecCpu);
-    std::printf("bench capture_wav: arch=%s cpu_ms_per_audio_s=%.2f parec_cpu_ms_per_audio_s=%.2f blocks=%u dropped=%u\n", testsupport::kTargetArch,
-                ours_ms, parec_ms, blocks, dropped);
+                parecAudio, parecCpu, coefficient);
+    std::printf("bench capture_wav: arch=%s cpu_ms_per_audio_s=%.2f own_threads_cpu_ms_per_audio_s=%.2f "
+                "parec_cpu_ms_per_audio_s=%.2f blocks=%u dropped=%u lost_ms=%llu\n",
+                testsupport::kTargetArch, ours_ms, audio > 0 ? threadsCpu / audio : -1.0, parec_ms, blocks, dropped,
+                static_cast<unsigned long long>(lost));
     return 0;
 }

@@ -23,6 +23,7 @@ using testsupport::playedSignalInside;
 using testsupport::TempDir;
 
 constexpr DWORD kBlockMs = 100;
+constexpr unsigned kBacklogMs = 60000;
 
 // Each test starts on a silent sink and waits for the end of what it plays.
 class CaptureOnTheBed : public ::testing::Test {
@@ -59,7 +60,7 @@ TEST_F(CaptureOnTheBed, APlayedSignalReachesTheWavFileWithoutGapOrChangeAfterALa
     play(signalPath, 6000);
     ::Sleep(500);
     smartptr<kit::GenericSoundEncodingStream> stream(new kit::GenericSoundEncodingStream);
-    smartptr<kit::SoundRecorder> recorder(new kit::SoundRecorder(stream, kit::kRecordingFormat, 1.0, kBlockMs));
+    smartptr<kit::SoundRecorder> recorder(new kit::SoundRecorder(stream, kit::kRecordingFormat, 1.0, kBlockMs, kBacklogMs));
     recorder->start();
     // Two seconds of capture (Wine's capture needs about a second to begin).
     ASSERT_TRUE(testsupport::waitUntil([&] { return recorder->blocksRecorded() >= 20; }, 10000));
@@ -90,13 +91,102 @@ TEST_F(CaptureOnTheBed, APlayedSignalReachesTheWavFileWithoutGapOrChangeAfterALa
                 c.playedOffset, static_cast<std::size_t>(c.playedOffset) + c.matchedFrames);
 }
 
+// ---- a capture path held up -----------------------------------------------------------------
+
+// Passes writes on to the real stream; its `stallAt`-th write holds the
+// capture thread for `stallMs` first, as a busy computer may.
+class StallingStream : public kit::IAsyncOutStream {
+public:
+    StallingStream(smartptr<kit::GenericSoundEncodingStream> inner, uint32_t stallAt, DWORD stallMs)
+        : inner(std::move(inner)), stallAt(stallAt), stallMs(stallMs) {}
+    void write(const void* data, uint32_t length, void* cookie) override {
+        if (++writes == stallAt) ::Sleep(stallMs);
+        inner->write(data, length, cookie);
+    }
+    void setCompletionQueue(smartptr<kit::EventQueue> queue, uint32_t key) override {
+        inner->setCompletionQueue(std::move(queue), key);
+    }
+
+private:
+    smartptr<kit::GenericSoundEncodingStream> inner;
+    uint32_t writes = 0;
+    uint32_t stallAt;
+    DWORD stallMs;
+};
+
+struct HeldUpRecording {
+    testsupport::WavFile wav;
+    uint64_t lostMs = 0;
+    bool deviceLost = false;
+};
+
+// Records what `played` plays, with the capture thread held up once for
+// `stallMs` two seconds in.
+class HeldUpOnTheBed : public CaptureOnTheBed {
+protected:
+    HeldUpRecording recordHeldUp(const std::vector<int16_t>& played, DWORD stallMs);
+    TempDir dir;
+};
+
+HeldUpRecording HeldUpOnTheBed::recordHeldUp(const std::vector<int16_t>& played, DWORD stallMs) {
+    std::string signalPath = dir.file("signal.wav");
+    std::string outPath = dir.file("held-up.wav");
+    testsupport::writeWav(signalPath, played);
+    DWORD seconds = static_cast<DWORD>(played.size() / 2 / testsupport::kRate);
+    play(signalPath, seconds * 1000);
+    ::Sleep(500);
+    kit::SoundFormat format = kit::kRecordingFormat;
+    smartptr<kit::GenericSoundEncodingStream> file(new kit::GenericSoundEncodingStream(
+        smartptr<kit::ISoundEncoder>(new kit::WaveSoundEncoder(outPath.c_str(), &format))));
+    smartptr<StallingStream> stream(new StallingStream(file, 20, stallMs));
+    smartptr<kit::SoundRecorder> recorder(new kit::SoundRecorder(stream, format, 1.0, kBlockMs, kBacklogMs));
+    recorder->start();
+    testsupport::waitUntil([&] { return recorder->blocksRecorded() >= 20 + (stallMs + 3000) / kBlockMs; }, 20000);
+    recorder->finish();
+    file->finish();
+    HeldUpRecording result{testsupport::readWav(outPath), recorder->lostMs(), recorder->deviceLost()};
+    std::printf("held up %lu ms: %.2f s recorded, %llu ms reported lost\n", static_cast<unsigned long>(stallMs),
+                result.wav.dataSize / 176400.0, static_cast<unsigned long long>(result.lostMs));
+    return result;
+}
+
+TEST_F(HeldUpOnTheBed, HalfASecondOfAHeldUpCaptureThreadLosesNothing) {
+    std::vector<int16_t> played = testsupport::pseudoRandomSignal(44100 * 9, 5151);
+    HeldUpRecording r = recordHeldUp(played, 500);
+    ASSERT_TRUE(r.wav.valid);
+    testsupport::Skips skips = testsupport::skipsInCapture(r.wav.samples, played);
+    std::printf("gaps in the file: %.1f ms in %zu pieces\n", skips.skippedFrames * 1000.0 / testsupport::kRate,
+                skips.runs ? skips.runs - 1 : 0);
+    Coverage c = playedSignalInside(r.wav.samples, played);
+    EXPECT_TRUE(c.ok) << describe(c);
+    EXPECT_EQ(c.capturedOffset, 0) << describe(c);
+    EXPECT_EQ(c.matchedFrames, r.wav.samples.size() / 2) << "every frame is the played one: no gap";
+    EXPECT_EQ(r.lostMs, 0u);
+    EXPECT_FALSE(r.deviceLost);
+}
+
+// Held up far longer than the device's blocks last: sound is really lost, and
+// the recorder says how much, as the file shows it.
+TEST_F(HeldUpOnTheBed, SoundLostWhileTheCaptureThreadWasHeldUpIsReportedWithItsLength) {
+    std::vector<int16_t> played = testsupport::pseudoRandomSignal(44100 * 12, 6161);
+    HeldUpRecording r = recordHeldUp(played, 3000);
+    ASSERT_TRUE(r.wav.valid);
+    testsupport::Skips skips = testsupport::skipsInCapture(r.wav.samples, played);
+    ASSERT_TRUE(skips.ok) << "the file is the played signal with pieces left out";
+    double gapMs = skips.skippedFrames * 1000.0 / testsupport::kRate;
+    std::printf("gaps in the file: %.1f ms in %zu pieces\n", gapMs, skips.runs - 1);
+    EXPECT_GT(gapMs, 500.0);
+    EXPECT_NEAR(static_cast<double>(r.lostMs), gapMs, 60.0) << "the reported loss is what the file lacks";
+    EXPECT_FALSE(r.deviceLost);
+}
+
 // A recording whose process is killed leaves a valid WAV of all but its last second.
 int recordUntilKilled(const std::vector<std::string>& args) {
     if (args.size() < 2) return 2;
     kit::SoundFormat format = kit::kRecordingFormat;
     smartptr<kit::GenericSoundEncodingStream> stream(new kit::GenericSoundEncodingStream(
         smartptr<kit::ISoundEncoder>(new kit::WaveSoundEncoder(args[0].c_str(), &format))));
-    smartptr<kit::SoundRecorder> recorder(new kit::SoundRecorder(stream, format, 1.0, kBlockMs));
+    smartptr<kit::SoundRecorder> recorder(new kit::SoundRecorder(stream, format, 1.0, kBlockMs, kBacklogMs));
     recorder->start();
     HANDLE started = ::OpenEventA(EVENT_MODIFY_STATE, FALSE, args[1].c_str());
     if (started) ::SetEvent(started);

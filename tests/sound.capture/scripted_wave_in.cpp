@@ -171,6 +171,7 @@ MMRESULT ScriptedWaveIn::addBuffer(HWAVEIN device, WAVEHDR* block, UINT size) {
     }
     block->dwFlags = (block->dwFlags | WHDR_INQUEUE) & ~WHDR_DONE;
     block->dwBytesRecorded = 0;
+    blockLength = block->dwBufferLength;
     queue.push_back(block);
     changed.notify_all();
     return MMSYSERR_NOERROR;
@@ -191,6 +192,7 @@ MMRESULT ScriptedWaveIn::stop(HWAVEIN device) {
     MMRESULT r = 0;
     if (takeFailure(Call::stop, r)) return r;
     if (!checkHandle(device, "stop")) return MMSYSERR_INVALHANDLE;
+    if (gone) return MMSYSERR_ERROR;
     started = false;
     uint64_t last = posted;
     if (!queue.empty()) {
@@ -209,6 +211,7 @@ MMRESULT ScriptedWaveIn::reset(HWAVEIN device) {
     MMRESULT r = 0;
     if (takeFailure(Call::reset, r)) return r;
     if (!checkHandle(device, "reset")) return MMSYSERR_INVALHANDLE;
+    if (gone) return MMSYSERR_ERROR;  // the blocks stay queued
     bool first = true;
     while (!queue.empty()) {
         WAVEHDR* block = queue.front();
@@ -231,6 +234,10 @@ MMRESULT ScriptedWaveIn::close(HWAVEIN device) {
     MMRESULT r = 0;
     if (takeFailure(Call::close, r)) return r;
     if (!checkHandle(device, "close")) return MMSYSERR_INVALHANDLE;
+    if (gone) {
+        for (WAVEHDR* block : queue) preparedBlocks.erase(block);  // forgotten with the device
+        queue.clear();
+    }
     if (!queue.empty()) {
         violation("close while the device holds blocks");
         return WAVERR_STILLPLAYING;
@@ -267,9 +274,10 @@ bool ScriptedWaveIn::waitQueued(std::size_t n, DWORD timeoutMs) {
 
 bool ScriptedWaveIn::deliverWith(const std::function<void(WAVEHDR*)>& fill, DWORD timeoutMs) {
     std::unique_lock<std::mutex> lock(m);
-    if (!changed.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return (started && !queue.empty()) || quitting; }))
+    if (!changed.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                          [&] { return (started && !queue.empty()) || quitting || gone; }))
         return false;
-    if (quitting) return false;
+    if (quitting || gone) return false;
     WAVEHDR* block = queue.front();
     queue.pop_front();
     fill(block);
@@ -290,6 +298,24 @@ bool ScriptedWaveIn::deliverData(const void* data, uint32_t bytes, DWORD timeout
             block->dwBytesRecorded = n;
         },
         timeoutMs);
+}
+
+bool ScriptedWaveIn::deliverOrLose() {
+    {
+        std::lock_guard<std::mutex> g(m);
+        if (!started || queue.empty() || gone) {
+            sourcePos += blockLength;  // what the block would have held
+
+            return false;
+        }
+    }
+    return deliverFull(0);
+}
+
+void ScriptedWaveIn::goAway() {
+    std::lock_guard<std::mutex> g(m);
+    gone = true;
+    changed.notify_all();
 }
 
 void ScriptedWaveIn::startAutoFeed(DWORD intervalMs) {

@@ -11,10 +11,13 @@
 //
 // Blocks come back through the callback (WIM_DATA) on the device's own
 // thread, oldest first; deliver() waits until the device is started and holds
-// a block, and returns once the callback has returned. stop() returns the
-// block being filled, reset() every block, as the platform does. Breaches of
-// the contract by the caller are answered with the platform's error codes and
-// listed in violations().
+// a block, and returns once the callback has returned. deliverOrLose() is a
+// device at its own pace: with no block queued, the sound is lost. stop()
+// returns the block being filled, reset() every block, as the platform does.
+// goAway() is an unplugged device: nothing comes back any more, reset and stop
+// fail and the queued blocks stay, close still succeeds (as Wine's when its
+// sound server is gone). Breaches of the contract by the caller are answered
+// with the platform's error codes and listed in violations().
 #pragma once
 
 #include <windows.h>
@@ -75,6 +78,10 @@ public:
     // started, as a real device does at its own pace (0: as fast as blocks come).
     void startAutoFeed(DWORD intervalMs);
     void stopAutoFeed();
+    // Returns the oldest block full when one is queued and the device is
+    // started; otherwise a block's worth of the source is lost. True when delivered.
+    bool deliverOrLose();
+    void goAway();
 
     // ---- observation ----
     std::size_t queued() const;
@@ -111,6 +118,7 @@ private:
 
     bool opened = false;
     bool started = false;
+    bool gone = false;
     HWAVEIN handle = nullptr;
     WAVEFORMATEX format{};
     DWORD_PTR callback = 0;
@@ -119,6 +127,7 @@ private:
     std::set<WAVEHDR*> preparedBlocks;
     std::vector<int16_t> source;
     uint64_t sourcePos = 0;  // bytes
+    uint32_t blockLength = 0;  // of the blocks added last
     uint32_t partialBytes = 0;
     uint64_t returned = 0;
 

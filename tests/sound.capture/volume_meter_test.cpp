@@ -164,7 +164,7 @@ TEST(VolumeMetersBehindAStream, MeasureEveryBlockTheRecorderDelivered) {
         kit::smartptr<kit::ISoundEncoder> meter =
             peak ? kit::smartptr<kit::ISoundEncoder>(peaks) : kit::smartptr<kit::ISoundEncoder>(average);
         auto stream = kit::makeCounted<kit::GenericSoundEncodingStream>(meter);
-        auto recorder = kit::makeCounted<kit::SoundRecorder>(stream, kit::kRecordingFormat, 1.0, 100, device);
+        auto recorder = kit::makeCounted<kit::SoundRecorder>(stream, kit::kRecordingFormat, 1.0, 100, 60000, device);
         recorder->start();
         for (int i = 0; i < 4; ++i) ASSERT_TRUE(device.deliverFull()) << "block " << i;
         auto ready = [&] { return peak ? peaks->isReady() : average->isReady(); };

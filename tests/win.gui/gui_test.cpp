@@ -23,9 +23,11 @@
 #include "driver.h"
 #include "kit/regkey.h"
 #include "program.h"
+#include "backend/engine_state.h"
 #include "resource.h"
 #include "support/bed_audio.h"
 #include "support/native_tools.h"
+#include "sound.capture/scripted_wave_in.h"
 #include "support/support.h"
 #include "support/ui.h"
 #include "win.gui/mailbox.h"
@@ -395,6 +397,55 @@ TEST_F(GuiTest, TheThirtyMinuteReminderSaysTheRecordingGoesOn) {
     EXPECT_TRUE(backend::isRecording());
     gui->toggleRecording();
     ASSERT_TRUE(waitForLogLine());
+}
+
+// The recording device goes away while the user chooses the file: the dialog
+// stays; after OK the recording ends at once with the file, the log line and
+// a word about the device.
+class GuiWithScriptedDevice : public GuiTest {
+protected:
+    void SetUp() override {
+        GuiTest::SetUp();
+        backend::engineState().captureDevice = &device;
+    }
+    void TearDown() override {
+        GuiTest::TearDown();  // ends a recording still under way
+        backend::engineState().captureDevice = nullptr;
+        EXPECT_THAT(device.violations(), ::testing::IsEmpty());
+    }
+    testsupport::ScriptedWaveIn device;
+};
+
+TEST_F(GuiWithScriptedDevice, ADeviceLostWhileChoosingEndsTheRecordingAfterOkWithAWord) {
+    device.setSource(std::vector<int16_t>(8820 * 8, 1000));
+    startGui();
+    std::string notice;
+    record([&](HWND options) {
+        for (int i = 0; i < 8; ++i) {
+            device.waitQueued(kit::SoundRecorder::kDeviceBlocks);
+            device.deliverFull();
+        }
+        device.goAway();
+        waitUntil([] { return backend::isCaptureDeviceLost(); }, 8000);
+        ::Sleep(1200);  // a tick passes with the dialog open
+        if (!::IsWindowVisible(options)) return;
+        wavTo(options, dir.file("gone"));
+        driver::clickItem(options, IDOK);
+    });
+    User user([&] {
+        HWND box = waitDialog("Sonotape", 15000);
+        if (!box) return;
+        notice = driver::messageBoxText(box);
+        driver::clickItem(box, IDOK);
+    });
+    ASSERT_TRUE(user.finished(20000));
+    EXPECT_THAT(notice, HasSubstr("The recording device was lost"));
+    EXPECT_THAT(notice, HasSubstr("0.8 seconds of sound are in"));
+    ASSERT_TRUE(waitForLogLine(1000));
+    EXPECT_FALSE(backend::isRecording());
+    testsupport::WavFile wav = testsupport::readWav(dir.file("gone.wav"));
+    EXPECT_TRUE(wav.valid);
+    EXPECT_EQ(wav.dataSize, 8u * 17640u);
 }
 
 TEST_F(GuiTest, CancelInTheOptionsDialogAbortsWithoutFileOrLine) {

@@ -7,6 +7,7 @@
 #include <shlobj.h>
 
 #include <atomic>
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 #include <regex>
@@ -72,8 +73,9 @@ protected:
         program::removeRunEntry();
     }
 
-    Program& start(const std::string& arguments = "") {
-        running = std::make_unique<Program>(arguments, dir.path());
+    Program& start(const std::string& arguments = "", const std::string& exeFolder = "") {
+        running = std::make_unique<Program>(arguments, dir.path(),
+                                            exeFolder.empty() ? exeFolder : exeFolder + "\\sonotape.exe");
         return *running;
     }
 
@@ -647,6 +649,143 @@ TEST_F(ProgramTest, StartedFromAFolderItCannotWriteItKeepsItsLogInItsDataFolder)
     EXPECT_EQ(driver::findWindow(running->id(), program::kDialogClass, "Sonotape"), nullptr) << "no warning";
     closeNormally();
     ::DeleteFileA(dataLog.c_str());
+// What a recording after calibration holds: each played sample times the
+// coefficient, truncated toward zero and held to the 16-bit range.
+std::vector<int16_t> scaledCopy(const std::vector<int16_t>& played, double coefficient) {
+    std::vector<int16_t> out(played.size());
+    for (std::size_t i = 0; i < played.size(); ++i) {
+        auto product = static_cast<int64_t>(played[i] * coefficient);
+        out[i] = static_cast<int16_t>(std::clamp<int64_t>(product, -32768, 32767));
+    }
+    return out;
+}
+
+TEST_F(ProgramTest, ALoudRecordingIsScaledSampleBySampleAndClipsInsteadOfWrappingAround) {
+    program::prepareSettings(dir.path(), backend::FORMAT_WAV);
+    {
+        SntConfig cfg;
+        cfg.load();
+        cfg.volumeCoeff = 1.7;  // as a calibration of a quiet input finds
+        cfg.save();
+    }
+    Program& p = start();
+    HWND button = p.recordButton();
+    ASSERT_NE(button, nullptr);
+    ASSERT_TRUE(waitForSilentSink(15000));
+    std::vector<int16_t> played = pseudoRandomSignal(static_cast<std::size_t>(kRate) * 8, 1365, 32767);
+    writeWav(dir.file("loud.wav"), played);
+    DWORD playing = ::GetTickCount();
+    ASSERT_TRUE(playIntoSink(dir.file("loud.wav")));
+    ::Sleep(800);
+
+    driver::click(button);
+    HWND options = p.dialog("File save...");
+    ASSERT_NE(options, nullptr);
+    chooseOutput(options, dir.file("scaled"), IDC_FORMAT_WAV);
+    driver::clickItem(options, IDOK);
+    ASSERT_TRUE(driver::waitGone(options));
+    pumpFor(4000);
+    driver::click(button);
+    ASSERT_TRUE(waitUntil([&] { return !logLines(dir).empty(); }, 15000));
+
+    WavFile wav = readWav(dir.file("scaled.wav"));
+    ASSERT_TRUE(wav.valid);
+    ASSERT_GT(wav.samples.size(), static_cast<std::size_t>(kRate) * 2 * 2);
+    Coverage c = playedSignalInside(wav.samples, scaledCopy(played, 1.7));
+    EXPECT_TRUE(c.ok) << c.why;
+    EXPECT_EQ(c.capturedOffset, 0);
+    EXPECT_EQ(c.matchedFrames, wav.samples.size() / 2) << "every sample is the played one x 1.7, clipped";
+    std::size_t clipped = 0;
+    for (int16_t v : wav.samples) clipped += v == 32767 || v == -32768;
+    EXPECT_GT(clipped, wav.samples.size() / 3) << "a loud signal: many samples clip";
+    closeNormally();
+    ::Sleep(std::max<int>(0, 8500 - static_cast<int>(::GetTickCount() - playing)));
+}
+
+// ---- the recording device ---------------------------------------------------------------
+
+TEST_F(ProgramTest, ARecordingDeviceLostMidRecordingEndsItWithTheFileTheLineAndAWord) {
+    program::prepareSettings(dir.path(), backend::FORMAT_WAV);
+    Program& p = start();
+    HWND button = p.recordButton();
+    ASSERT_NE(button, nullptr);
+    ASSERT_TRUE(waitForSilentSink(15000));
+    std::vector<int16_t> played = pseudoRandomSignal(static_cast<std::size_t>(kRate) * 10, 404);
+    writeWav(dir.file("signal.wav"), played);
+    ASSERT_TRUE(playIntoSink(dir.file("signal.wav")));
+    ::Sleep(800);
+
+    driver::click(button);
+    HWND options = p.dialog("File save...");
+    ASSERT_NE(options, nullptr);
+    std::string path = dir.file("unplugged");
+    chooseOutput(options, path, IDC_FORMAT_WAV);
+    driver::clickItem(options, IDOK);
+    ASSERT_TRUE(driver::waitGone(options));
+    pumpFor(2500);
+    SoundServerStopped unplugged;  // the sound server goes: the recording device with it
+    ASSERT_TRUE(unplugged.ok()) << "the bed's sound server cannot be stopped";
+
+    HWND notice = p.dialog("Sonotape", 15000);
+    ASSERT_NE(notice, nullptr) << "the user is not told";
+    std::string text = driver::messageBoxText(notice);
+    EXPECT_THAT(text, HasSubstr("The recording device was lost"));
+    EXPECT_THAT(text, HasSubstr(path + ".wav"));
+    EXPECT_THAT(text, HasSubstr("seconds of sound are in"));
+    pumpFor(600);  // painted
+    screenshotWindow(notice, "message-device-lost");
+    ASSERT_EQ(logLines(dir).size(), 1u) << "the recording is logged";
+    EXPECT_EQ(logLines(dir)[0].path, path + ".wav");
+    WavFile wav = readWav(path + ".wav");
+    ASSERT_TRUE(wav.valid);
+    EXPECT_EQ(wav.riffSize, wav.dataSize + 36) << "the file is complete";
+    EXPECT_EQ(wav.fileSize, wav.dataSize + 44u);
+    EXPECT_GT(wav.samples.size() / 2.0 / kRate, 1.5);
+    Coverage c = playedSignalInside(wav.samples, played);
+    EXPECT_TRUE(c.ok) << c.why;
+    EXPECT_EQ(c.matchedFrames, wav.samples.size() / 2) << "what came before is all there";
+    driver::clickItem(notice, IDOK);
+    EXPECT_TRUE(p.running()) << "a lost device ends the recording, not the program";
+    closeNormally();
+}
+
+TEST_F(ProgramTest, WithoutARecordingDeviceAClickSaysSo) {
+    program::prepareSettings(dir.path(), backend::FORMAT_WAV);
+    SoundServerStopped noDevice;
+    ASSERT_TRUE(noDevice.ok()) << "the bed's sound server cannot be stopped";
+    Program& p = start();
+    HWND button = p.recordButton();
+    ASSERT_NE(button, nullptr);
+    driver::click(button);
+    HWND message = p.dialog("Sonotape");
+    ASSERT_NE(message, nullptr) << "the user is not told";
+    EXPECT_THAT(driver::messageBoxText(message), HasSubstr("No recording device was found"));
+    pumpFor(600);  // painted
+    screenshotWindow(message, "message-no-recording-device");
+    driver::clickItem(message, IDOK);
+    EXPECT_EQ(p.dialog("File save...", 1000), nullptr) << "no recording to name";
+    closeNormally();
+}
+
+TEST_F(ProgramTest, ACalibrationWhoseTestSoundsAreMissingSaysWhichAtOnce) {
+    program::prepareSettings(dir.path(), backend::FORMAT_WAV);
+    settingsKey().writeUnsigned("needCalibration", 1);
+    TempDir bare;  // the program without its test sounds
+    ASSERT_TRUE(::CopyFileA((programFolder() + "\\sonotape.exe").c_str(), bare.file("sonotape.exe").c_str(), FALSE));
+    Program& p = start("", bare.path());
+    HWND prompt = p.dialog(gui_rules::kCalibrationCaption);
+    ASSERT_NE(prompt, nullptr);
+    driver::clickItem(prompt, IDOK);
+    DWORD asked = ::GetTickCount();
+    HWND message = p.dialog("Sonotape", 10000);
+    ASSERT_NE(message, nullptr) << "the user is not told";
+    EXPECT_LT(::GetTickCount() - asked, 3000u) << "before anything is played";
+    EXPECT_THAT(driver::messageBoxText(message), HasSubstr("The test sound sound.wav is missing beside the program"));
+    pumpFor(600);  // painted
+    screenshotWindow(message, "message-test-sound-missing");
+    driver::clickItem(message, IDOK);
+    EXPECT_EQ(settingsKey().readUnsigned("needCalibration"), 1u) << "still to be done";
+    closeNormally();
 }
 
 // ---- one copy at a time -------------------------------------------------------------------

@@ -58,10 +58,43 @@ INSTANTIATE_TEST_SUITE_P(Limits, TimeLimit,
                                            LimitCase{{2, 10, 0}, 2, 11, false},
                                            LimitCase{{25, 0, 0}, 23, 59, true}));
 
-TEST(SaveDialogTimeOut, AfterOneMinute) {
+TEST(SaveDialogTimeOut, AfterOneMinuteTheTimeTheEngineKeepsTheRecordingFor) {
     EXPECT_FALSE(gui_rules::saveDialogExpired({0, 0, 59}));
     EXPECT_TRUE(gui_rules::saveDialogExpired({0, 1, 0}));
     EXPECT_TRUE(gui_rules::saveDialogExpired({0, 3, 10}));
+    EXPECT_TRUE(gui_rules::saveDialogExpired({1, 0, 30})) << "an hour with no minutes is past a minute too";
+    EXPECT_GT(backend::kBacklogMs, backend::kOutputChoiceMs + 1000) << "the last tick's second is kept";
+}
+
+TEST(Texts, DurationsInWords) {
+    struct Case {
+        uint64_t ms;
+        const char* text;
+    };
+    for (const Case& c : {Case{0, "0.0 seconds"}, Case{340, "0.3 seconds"}, Case{3470, "3.4 seconds"},
+                          Case{59999, "59.9 seconds"}, Case{60000, "1 minute 0 seconds"},
+                          Case{125400, "2 minutes 5 seconds"}, Case{3599000, "59 minutes 59 seconds"},
+                          Case{3600000, "1 hour 0 minutes"}, Case{3720000, "1 hour 2 minutes"},
+                          Case{90061000, "25 hours 1 minute"}})
+        EXPECT_EQ(gui_rules::durationText(c.ms), c.text) << c.ms;
+}
+
+TEST(Texts, TheNoticeAfterARecordingSaysWhatWasLost) {
+    backend::RecordingOutcome fine{true, 5000, 0, false};
+    EXPECT_EQ(gui_rules::recordingNotice(fine, "D:\\take.wav"), "");
+    backend::RecordingOutcome aborted{false, 0, 700, true};
+    EXPECT_EQ(gui_rules::recordingNotice(aborted, "D:\\take.wav"), "") << "no file, nothing to say";
+
+    std::string lossy = gui_rules::recordingNotice({true, 30000, 1500, false}, "D:\\take.wav");
+    EXPECT_THAT(lossy, HasSubstr("About 1.5 seconds of sound could not be recorded"));
+    EXPECT_THAT(lossy, HasSubstr("D:\\take.wav"));
+
+    std::string lost = gui_rules::recordingNotice({true, 3400, 0, true}, "D:\\take.wav");
+    EXPECT_THAT(lost, HasSubstr("The recording device was lost"));
+    EXPECT_THAT(lost, HasSubstr("3.4 seconds of sound are in\nD:\\take.wav"));
+    EXPECT_THAT(lost, ::testing::Not(HasSubstr("could not be recorded")));
+    EXPECT_THAT(gui_rules::recordingNotice({true, 3400, 200, true}, "x.wav"),
+                HasSubstr("About 0.2 seconds of sound could not be recorded before that."));
 }
 
 TEST(Texts, TrayItemFollowsTheMainWindow) {
