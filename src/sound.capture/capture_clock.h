@@ -30,7 +30,11 @@ namespace kit {
 class CaptureClock {
 public:
     static constexpr uint32_t kWindowMs = 3000;
-    static constexpr uint32_t kThresholdMs = 40;
+    // A device returns its blocks unevenly by up to a few tens of
+    // milliseconds (its own periods, a busy computer), and its reset drops
+    // what it had not yet passed on: less than a block is not told apart
+    // from that.
+    static constexpr uint32_t kThresholdMs = 100;
 
     CaptureClock(uint32_t framesPerSecond, uint32_t blockMs, uint32_t windowMs = kWindowMs,
                  uint32_t thresholdMs = kThresholdMs);

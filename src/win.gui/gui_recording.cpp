@@ -205,8 +205,7 @@ void Gui::completeRecording() {
                       "Sonotape", MB_OK | MB_ICONWARNING);
     if (!notice.empty()) FW_TRACE("Recording notice: %s", notice.c_str());
     if (!notice.empty() && !closing) {  // a closing program does not wait for a click
-        ::MessageBoxA(isMainWindowVisible() ? mainWindow->getHandle() : nullptr, notice.c_str(), "Sonotape",
-                      MB_OK | MB_ICONWARNING);
+        gui_platform::showNotice(isMainWindowVisible() ? mainWindow->getHandle() : nullptr, notice.c_str());
     }
 }
 

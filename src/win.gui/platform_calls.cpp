@@ -18,10 +18,15 @@ void platformShellOpen(HWND owner, const char* target, int show) {
 
 void platformRunCommand(const char* commandLine, int show) { ::WinExec(commandLine, static_cast<UINT>(show)); }
 
+void platformNotice(HWND owner, const char* text) {
+    ::MessageBoxA(owner, text, "Sonotape", MB_OK | MB_ICONWARNING);
+}
+
 std::atomic<ShutdownCall> shutdownCall{&platformShutdown};
 std::atomic<ShellOpenCall> shellOpenCall{&platformShellOpen};
 std::atomic<RunCommandCall> runCommandCall{&platformRunCommand};
 std::atomic<ExecutionStateCall> executionStateCall{&::SetThreadExecutionState};
+std::atomic<NoticeCall> noticeCall{&platformNotice};
 
 }  // namespace
 
@@ -60,6 +65,7 @@ void keepSystemAwake(bool awake) {
     EXECUTION_STATE state = ES_CONTINUOUS | (awake ? ES_SYSTEM_REQUIRED : 0);
     if (executionStateCall.load()(state) == 0) FW_TRACE("SetThreadExecutionState(0x%lx) failed", static_cast<unsigned long>(state));
 }
+void showNotice(HWND owner, const char* text) { noticeCall.load()(owner, text); }
 
 namespace testing {
 void setShutdownCall(ShutdownCall call) noexcept { shutdownCall.store(call ? call : &platformShutdown); }
@@ -68,6 +74,7 @@ void setRunCommandCall(RunCommandCall call) noexcept { runCommandCall.store(call
 void setExecutionStateCall(ExecutionStateCall call) noexcept {
     executionStateCall.store(call ? call : &::SetThreadExecutionState);
 }
+void setNoticeCall(NoticeCall call) noexcept { noticeCall.store(call ? call : &platformNotice); }
 }  // namespace testing
 
 }  // namespace gui_platform

@@ -1,7 +1,8 @@
 // The user interface's calls that leave the program: shutting the computer
 // down after a timed recording, opening a folder or page with the shell,
-// starting the folder browser, and asking the system not to sleep while a
-// recording runs. The program goes straight to the platform;
+// starting the folder browser, asking the system not to sleep while a
+// recording runs, and the warning after a recording that lost sound (a
+// message box the user must dismiss). The program goes straight to the platform;
 // a test program that runs the user interface in its own process installs
 // its own calls here, so that it observes them instead of ending the
 // session or opening windows. Nothing outside the process can change them:
@@ -16,6 +17,7 @@ using ShutdownCall = void (*)();
 using ShellOpenCall = void (*)(HWND owner, const char* target, int show);
 using RunCommandCall = void (*)(const char* commandLine, int show);
 using ExecutionStateCall = EXECUTION_STATE(WINAPI*)(EXECUTION_STATE state);
+using NoticeCall = void (*)(HWND owner, const char* text);
 
 // Shuts the computer down through the installed call.
 void shutdownComputer();
@@ -27,6 +29,8 @@ void runCommand(const char* commandLine, int show);
 // SetThreadExecutionState(ES_CONTINUOUS | ES_SYSTEM_REQUIRED) on the calling
 // thread, which owns the request; ES_CONTINUOUS alone releases it.
 void keepSystemAwake(bool awake);
+// A message box "Sonotape" with the warning icon.
+void showNotice(HWND owner, const char* text);
 
 // The platform's own shutdown: the shutdown privilege for this process, then
 // ExitWindowsEx(EWX_SHUTDOWN). A failing step throws WindowsError named after
@@ -39,6 +43,7 @@ void setShutdownCall(ShutdownCall call) noexcept;
 void setShellOpenCall(ShellOpenCall call) noexcept;
 void setRunCommandCall(RunCommandCall call) noexcept;
 void setExecutionStateCall(ExecutionStateCall call) noexcept;
+void setNoticeCall(NoticeCall call) noexcept;
 }  // namespace testing
 
 }  // namespace gui_platform

@@ -107,6 +107,14 @@ std::vector<LossCase> cases() {
         all.push_back(c);
     }
     {
+        // Blocks come as unevenly as 60 ms, and the reset's block late by as
+        // much: the device's unevenness, not loss.
+        LossCase c{"uneven, and a late last block", {}, 0, 0};
+        steady(c.returns, 0, 60, {0, 60, 10, 45, 0, 20});
+        c.returns.push_back({5900 + 60 + 30, kBlockFrames * 30 / 100, true});
+        all.push_back(c);
+    }
+    {
         // The reset's partly filled block on time: nothing.
         LossCase c{"a partial last block on time", {}, 0, 0};
         steady(c.returns, 0, 50);
