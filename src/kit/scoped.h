@@ -3,6 +3,7 @@
 #pragma once
 
 #include <windows.h>
+#include <objbase.h>
 
 #include <utility>
 
@@ -70,5 +71,76 @@ using ScopedModule = Scoped<SimpleTraits<HMODULE, &::FreeLibrary>>;
 using ScopedIcon = Scoped<SimpleTraits<HICON, &::DestroyIcon>>;
 using ScopedCursor = Scoped<SimpleTraits<HCURSOR, &::DestroyCursor>>;
 using ScopedMenu = Scoped<SimpleTraits<HMENU, &::DestroyMenu>>;
+
+// One reference to a COM interface, released when the owner goes. Move-only:
+// a copy would need an AddRef that nobody sees.
+template <class T>
+class ComPtr {
+public:
+    ComPtr() noexcept = default;
+    // Takes over a reference the caller holds (no AddRef).
+    explicit ComPtr(T* p) noexcept : p(p) {}
+    ComPtr(const ComPtr&) = delete;
+    ComPtr& operator=(const ComPtr&) = delete;
+    ComPtr(ComPtr&& other) noexcept : p(other.detach()) {}
+    ComPtr& operator=(ComPtr&& other) noexcept {
+        if (this != &other) reset(other.detach());
+        return *this;
+    }
+    ~ComPtr() { reset(); }
+
+    T* get() const noexcept { return p; }
+    T* operator->() const noexcept { return p; }
+    explicit operator bool() const noexcept { return p != nullptr; }
+    T* detach() noexcept { return std::exchange(p, nullptr); }
+    void reset(T* newPointer = nullptr) noexcept {
+        if (T* old = std::exchange(p, newPointer)) old->Release();
+    }
+    // For calls that hand out an interface through an out-parameter.
+    T** receive() noexcept {
+        reset();
+        return &p;
+    }
+    void** receiveVoid() noexcept { return reinterpret_cast<void**>(receive()); }
+
+private:
+    T* p = nullptr;
+};
+
+// Memory the platform hands out with CoTaskMemAlloc (strings, formats).
+template <class T>
+class CoTaskMem {
+public:
+    CoTaskMem() noexcept = default;
+    CoTaskMem(const CoTaskMem&) = delete;
+    CoTaskMem& operator=(const CoTaskMem&) = delete;
+    ~CoTaskMem() { ::CoTaskMemFree(p); }
+    T* get() const noexcept { return p; }
+    T** receive() noexcept {
+        ::CoTaskMemFree(std::exchange(p, nullptr));
+        return &p;
+    }
+
+private:
+    T* p = nullptr;
+};
+
+// COM on the current thread for the owner's lifetime: CoInitializeEx, and
+// CoUninitialize only when that call succeeded (also with S_FALSE: the
+// thread was already initialised, and every success needs its own uninit).
+class ComApartment {
+public:
+    explicit ComApartment(DWORD model = COINIT_MULTITHREADED) noexcept : hr(::CoInitializeEx(nullptr, model)) {}
+    ComApartment(const ComApartment&) = delete;
+    ComApartment& operator=(const ComApartment&) = delete;
+    ~ComApartment() {
+        if (SUCCEEDED(hr)) ::CoUninitialize();
+    }
+    bool ok() const noexcept { return SUCCEEDED(hr); }
+    HRESULT result() const noexcept { return hr; }
+
+private:
+    HRESULT hr;
+};
 
 }  // namespace kit
