@@ -52,15 +52,6 @@ std::vector<int16_t> scaled(const std::vector<int16_t>& played, double coefficie
     return out;
 }
 
-double processCpuMs() {
-    FILETIME created, exited, kernel, user;
-    ::GetProcessTimes(::GetCurrentProcess(), &created, &exited, &kernel, &user);
-    auto ms = [](const FILETIME& f) {
-        return ((static_cast<uint64_t>(f.dwHighDateTime) << 32) | f.dwLowDateTime) / 10000.0;
-    };
-    return ms(kernel) + ms(user);
-}
-
 // utime + stime of this prefix's wineserver, in ms, or -1 when it cannot be found.
 double wineserverCpuMs() {
     char prefix[MAX_PATH] = {};

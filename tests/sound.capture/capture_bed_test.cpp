@@ -19,6 +19,7 @@ using kit::smartptr;
 using testsupport::ChildMain;
 using testsupport::ChildProcess;
 using testsupport::Coverage;
+using testsupport::describe;
 using testsupport::playedSignalInside;
 using testsupport::TempDir;
 
@@ -40,11 +41,6 @@ protected:
     DWORD playStart = 0;
     DWORD playing = 0;
 };
-
-std::string describe(const Coverage& c) {
-    return c.why + " (recording frame " + std::to_string(c.capturedOffset) + ", signal frame " +
-           std::to_string(c.playedOffset) + ", " + std::to_string(c.matchedFrames) + " frames matched)";
-}
 
 // The whole path of a recording: capture into a stream without encoder, the
 // file chosen two seconds later, then a normal finish. The recording starts

@@ -65,6 +65,12 @@ inline Coverage playedSignalInside(const std::vector<int16_t>& recorded, const s
     return c;
 }
 
+// What a coverage found, for a failure message.
+inline std::string describe(const Coverage& c) {
+    return c.why + " (recording frame " + std::to_string(c.capturedOffset) + ", signal frame " +
+           std::to_string(c.playedOffset) + ", " + std::to_string(c.matchedFrames) + " frames matched)";
+}
+
 // Waits until the bed's sink is silent (a 100 ms capture of zeros only), so that
 // what an earlier test left playing does not mix into the next signal. False
 // when it is not silent within the time.

@@ -83,4 +83,7 @@ bool waitUntil(const std::function<bool()>& predicate, DWORD timeoutMs);
 // Folder of the running test program.
 std::string programFolder();
 
+// CPU time of this process so far (every thread, kernel and user), in ms.
+double processCpuMs();
+
 }  // namespace testsupport

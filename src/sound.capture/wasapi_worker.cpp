@@ -1,0 +1,306 @@
+#include "sound.capture/wasapi_worker.h"
+
+#include <algorithm>
+
+#include "diagnostics/eventlog.h"
+#include "diagnostics/report.h"
+
+namespace kit {
+namespace {
+
+constexpr const char* kTraceSource = "sound.capture/wasapi_capture";
+
+constexpr REFERENCE_TIME kHnsPerMs = 10000;
+constexpr std::size_t kMaxPacketsPerPoll = 256;
+constexpr std::size_t kCompactBytes = 1 << 20;
+
+const char* stateName(int state) {
+    static const char* const names[] = {"stopped", "running", "lost", "closed"};
+    return names[state];
+}
+
+DWORD streamFlags(bool loopback) {
+    DWORD flags = AUDCLNT_STREAMFLAGS_AUTOCONVERTPCM | AUDCLNT_STREAMFLAGS_SRC_DEFAULT_QUALITY;
+    return loopback ? flags | AUDCLNT_STREAMFLAGS_LOOPBACK : flags;
+}
+
+}  // namespace
+
+CaptureWorker::CaptureWorker(WasapiStream& stream)
+    : stream(stream),
+      setup(stream.setup()),
+      changed(::CreateEventA(nullptr, FALSE, FALSE, nullptr)),
+      fill(SilenceFill::Settings{stream.setup().format.nSamplesPerSec, kSlackMs, kBufferMs, kStartMs}) {}
+
+const char* CaptureWorker::kind() const { return setup.loopback ? "playback" : "recording"; }
+
+void CaptureWorker::enter(State next) {
+    auto from = state;
+    bool allowed = next == State::closed || (next == State::running && from != State::running) ||
+                   (next == State::lost && from != State::lost) || (next == State::stopped && from != State::stopped);
+    if (!allowed) fw::assertionFailed(kTraceSource, __LINE__, "a capture state may only change to another");
+    FW_TRACE("wasapi capture: %s -> %s", stateName(static_cast<int>(from)), stateName(static_cast<int>(next)));
+    state = next;
+}
+
+HRESULT CaptureWorker::connect() {
+    auto next = std::make_unique<Session>();
+    HRESULT hr = setup.endpoints->activateDefault(setup.loopback ? eRender : eCapture, next->endpoint);
+    const char* step = "activating the default endpoint";
+    if (SUCCEEDED(hr)) {
+        WAVEFORMATEX format = setup.format;
+        step = "Initialize";
+        hr = next->endpoint.client->Initialize(AUDCLNT_SHAREMODE_SHARED, streamFlags(setup.loopback),
+                                               kBufferMs * kHnsPerMs, 0, &format, nullptr);
+    }
+    if (SUCCEEDED(hr)) {
+        step = "GetService (IAudioCaptureClient)";
+        hr = next->endpoint.client->GetService(__uuidof(IAudioCaptureClient), next->capture.receiveVoid());
+    }
+    if (FAILED(hr)) {
+        FW_TRACE("wasapi %s capture of \"%s\": %s answered 0x%08lx", kind(), next->endpoint.name.c_str(), step,
+                 static_cast<unsigned long>(hr));
+        return hr;  // whatever was activated is released with `next`
+    }
+    FW_TRACE("wasapi %s capture of \"%s\"%s", kind(), next->endpoint.name.c_str(), setup.loopback ? " (loopback)" : "");
+    session = std::move(next);
+    return S_OK;
+}
+
+void CaptureWorker::loop() {
+    watch = setup.endpoints->watch(changed.get());
+    while (state != State::closed) {
+        HANDLE handles[2] = {stream.wakeEvent(), changed.get()};
+        DWORD timeout = state == State::running || state == State::lost ? kPollMs : INFINITE;
+        DWORD woke = ::WaitForMultipleObjects(2, handles, FALSE, timeout);
+        if (woke == WAIT_OBJECT_0 + 1) endpointsChanged();
+        WasapiStream::Command command = stream.takeCommand();
+        if (command != WasapiStream::Command::none) {
+            serve(command);
+        } else {
+            poll();
+        }
+    }
+    session.reset();
+    watch.reset();
+    publishCounters();
+    FW_TRACE("wasapi capture closed: %llu frames from the device, %llu of silence (%llu withdrawn), %llu dropped, "
+             "%u device changes",
+             static_cast<unsigned long long>(stream.counters.deviceFrames.load()),
+             static_cast<unsigned long long>(fill.silence()), static_cast<unsigned long long>(fill.withdrawn()),
+             static_cast<unsigned long long>(stream.counters.droppedFrames.load()),
+             stream.counters.deviceChanges.load());
+}
+
+void CaptureWorker::serve(WasapiStream::Command command) {
+    switch (command) {
+    case WasapiStream::Command::start: start(); break;
+    case WasapiStream::Command::stop: stop(false); break;
+    case WasapiStream::Command::reset: stop(true); break;
+    case WasapiStream::Command::close:
+        if (session) session->endpoint.client->Stop();
+        enter(State::closed);
+        stream.notify(WIM_CLOSE);
+        break;
+    case WasapiStream::Command::none: break;
+    }
+    publishCounters();
+    stream.complete(MMSYSERR_NOERROR);
+}
+
+void CaptureWorker::start() {
+    if (state == State::running || state == State::lost) return;
+    uint32_t now = setup.ticks();
+    fill.start(now);
+    if (!session) {
+        enter(State::lost);
+        reconnect(now);
+        return;
+    }
+    HRESULT hr = session->endpoint.client->Start();
+    if (FAILED(hr)) {
+        lose(hr, "Start");
+        return;
+    }
+    enter(State::running);
+}
+
+// Stop: what was recorded up to now (and the silence owed) goes into the
+// blocks, and the block being filled comes back. Reset: every block comes
+// back, the endpoint drops what it still holds and its positions restart.
+void CaptureWorker::stop(bool reset) {
+    bool capturing = state == State::running || state == State::lost;
+    uint32_t now = setup.ticks();
+    if (state == State::running) readPackets(now);
+    if (capturing) {
+        append(nullptr, fill.stop(now));
+        if (session) session->endpoint.client->Stop();
+        enter(State::stopped);
+    }
+    deliver();
+    if (capturing || reset) {
+        for (WAVEHDR* block : stream.take(reset)) stream.handBack(block);
+    }
+    if (reset) {
+        discardStaged();
+        if (session) session->endpoint.client->Reset();
+        fill.newStream(false);
+    }
+}
+
+void CaptureWorker::poll() {
+    uint32_t now = setup.ticks();
+    if (state == State::running) {
+        if (!readPackets(now) && state == State::running) append(nullptr, fill.quiet(now, room()));
+    } else if (state == State::lost) {
+        append(nullptr, fill.quiet(now, room()));
+        if (now - lastAttempt >= kRetryMs) reconnect(now);
+    }
+    deliver();
+    stream.counters.polls.fetch_add(1);
+    publishCounters();
+}
+
+// Every packet the endpoint holds now, each after the silence that belongs
+// before it. True when there was at least one.
+bool CaptureWorker::readPackets(uint32_t now) {
+    std::size_t count = 0;
+    for (; count < kMaxPacketsPerPoll; ++count) {
+        BYTE* data = nullptr;
+        UINT32 frames = 0;
+        DWORD flags = 0;
+        UINT64 position = 0;
+        UINT64 qpc = 0;
+        HRESULT hr = session->capture->GetBuffer(&data, &frames, &flags, &position, &qpc);
+        if (hr == AUDCLNT_S_BUFFER_EMPTY) break;
+        if (FAILED(hr)) {
+            lose(hr, "GetBuffer");
+            return count > 0;
+        }
+        append(nullptr, fill.packet(now, position, frames, (flags & AUDCLNT_BUFFERFLAGS_DATA_DISCONTINUITY) != 0));
+        append((flags & AUDCLNT_BUFFERFLAGS_SILENT) ? nullptr : data, frames);
+        stream.counters.deviceFrames.fetch_add(frames);
+        hr = session->capture->ReleaseBuffer(frames);
+        if (FAILED(hr)) {
+            lose(hr, "ReleaseBuffer");
+            return true;
+        }
+    }
+    return count > 0;
+}
+
+// The endpoint is gone, failed, or is no longer the default: capture goes on
+// with silence until the default endpoint is there.
+void CaptureWorker::lose(HRESULT why, const char* call) {
+    FW_LOG(fw::LEVEL_WARN, "CaptureDeviceLost", "the %s device \"%s\" %s (%s: 0x%08lx); silence is recorded until the "
+           "capture continues on the default device", kind(), session ? session->endpoint.name.c_str() : "",
+           why == AUDCLNT_E_DEVICE_INVALIDATED ? "is gone" : why == S_OK ? "is no longer the default" : "failed",
+           call, static_cast<unsigned long>(why));
+    if (session) session->endpoint.client->Stop();
+    session.reset();
+    fill.newStream(true);
+    searchNoted = false;
+    enter(State::lost);
+    reconnect(setup.ticks());
+}
+
+void CaptureWorker::reconnect(uint32_t now) {
+    lastAttempt = now;
+    HRESULT hr = connect();
+    if (SUCCEEDED(hr)) {
+        hr = session->endpoint.client->Start();
+        if (FAILED(hr)) session.reset();
+    }
+    if (FAILED(hr)) {
+        if (!searchNoted) FW_TRACE("no %s device to continue on yet (0x%08lx)", kind(), static_cast<unsigned long>(hr));
+        searchNoted = true;
+        return;
+    }
+    stream.counters.deviceChanges.fetch_add(1);
+    FW_LOG(fw::LEVEL_WARN, "CaptureDeviceChanged", "the recording continues on the %s device \"%s\"", kind(),
+           session->endpoint.name.c_str());
+    enter(State::running);
+}
+
+void CaptureWorker::endpointsChanged() {
+    if (state == State::lost) {
+        reconnect(setup.ticks());
+        return;
+    }
+    std::wstring id;
+    HRESULT hr = setup.endpoints->defaultId(setup.loopback ? eRender : eCapture, id);
+    if (session && SUCCEEDED(hr) && id == session->endpoint.id) return;  // not ours
+    if (state == State::running) {
+        uint32_t changes = stream.counters.deviceChanges.load();
+        readPackets(setup.ticks());  // what the old endpoint still holds; a gone endpoint shows here
+        if (state == State::running && stream.counters.deviceChanges.load() == changes)
+            lose(S_OK, "the default endpoint changed");
+    } else if (state == State::stopped) {
+        session.reset();  // the next start takes the new default
+        if (SUCCEEDED(connect())) fill.newStream(false);
+    }
+}
+
+void CaptureWorker::append(const BYTE* data, uint64_t frames) {
+    if (frames == 0) return;
+    uint64_t bytes = frames * setup.format.nBlockAlign;
+    uint64_t limit = uint64_t{setup.format.nAvgBytesPerSec} * 10;
+    if (staging.size() - head + bytes > limit) {
+        stream.counters.droppedFrames.fetch_add(frames);
+        if (!overrunNoted)
+            FW_LOG(fw::LEVEL_WARN, "CaptureOverrun", "no block to record into for 10 s: %llu frames dropped",
+                   static_cast<unsigned long long>(frames));
+        overrunNoted = true;
+        return;
+    }
+    overrunNoted = false;
+    if (data) {
+        staging.insert(staging.end(), reinterpret_cast<const char*>(data), reinterpret_cast<const char*>(data) + bytes);
+    } else {
+        staging.resize(staging.size() + bytes, 0);
+    }
+}
+
+void CaptureWorker::deliver() {
+    std::vector<WAVEHDR*> full;
+    if (head < staging.size()) head += stream.fill(staging.data() + head, staging.size() - head, full);
+    if (head == staging.size()) {
+        staging.clear();
+        head = 0;
+    } else if (head >= kCompactBytes) {
+        staging.erase(staging.begin(), staging.begin() + static_cast<std::ptrdiff_t>(head));
+        head = 0;
+    }
+    for (WAVEHDR* block : full) stream.handBack(block);
+}
+
+uint64_t CaptureWorker::room() const {
+    std::size_t free = stream.freeBytes();
+    std::size_t staged = staging.size() - head;
+    return free > staged ? (free - staged) / setup.format.nBlockAlign : 0;
+}
+
+void CaptureWorker::discardStaged() {
+    std::size_t bytes = staging.size() - head;
+    if (bytes) {
+        stream.counters.droppedFrames.fetch_add(bytes / setup.format.nBlockAlign);
+        FW_TRACE("reset: %llu frames had no block", static_cast<unsigned long long>(bytes / setup.format.nBlockAlign));
+    }
+    staging.clear();
+    head = 0;
+}
+
+void CaptureWorker::publishCounters() {
+    stream.counters.silenceFrames.store(fill.silence());
+    stream.counters.withdrawnFrames.store(fill.withdrawn());
+    stream.counters.stagedFrames.store((staging.size() - head) / setup.format.nBlockAlign);
+    if (fill.stalled() > stream.counters.stalledFrames.load()) {
+        FW_LOG(fw::LEVEL_WARN, "CaptureStall", "the %s device delivered late: %llu ms of silence were put in before it "
+               "caught up (no sample is lost; what follows comes that much later)", kind(),
+               static_cast<unsigned long long>((fill.stalled() - stream.counters.stalledFrames.load()) * 1000 /
+                                               setup.format.nSamplesPerSec));
+        stream.counters.stalledFrames.store(fill.stalled());
+    }
+}
+
+}  // namespace kit

@@ -1,0 +1,83 @@
+// The capture thread of one WASAPI wave-input device (internal to
+// sound.capture). It lives on the stack of that thread, after COM has been
+// initialised there, so every interface it holds is released on that thread
+// before COM is uninitialised.
+//
+// States, changed only by enter():
+//   stopped  - not capturing (after open, stop, reset)
+//   running  - reading packets from the endpoint
+//   lost     - capturing, but the endpoint is gone or has been replaced: the
+//              clock records silence and the thread looks for the default
+//              endpoint every half second
+//   closed   - the thread ends
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "kit/scoped.h"
+#include "sound.capture/audio_endpoints.h"
+#include "sound.capture/silence_fill.h"
+#include "sound.capture/wasapi_stream.h"
+
+namespace kit {
+
+class CaptureWorker {
+public:
+    static constexpr DWORD kPollMs = 20;
+    static constexpr DWORD kRetryMs = 500;
+    static constexpr uint32_t kSlackMs = 100;
+    static constexpr uint32_t kBufferMs = 2000;  // the endpoint's buffer, and how long silence stays provisional
+    static constexpr uint32_t kStartMs = 1000;   // how long a stream may take to deliver its first packet
+
+    explicit CaptureWorker(WasapiStream& stream);
+    CaptureWorker(const CaptureWorker&) = delete;
+    CaptureWorker& operator=(const CaptureWorker&) = delete;
+
+    // Sets up the stream on the default endpoint; a failure answers open().
+    HRESULT connect();
+    // Serves commands and reads packets until the device is closed.
+    void loop();
+
+private:
+    enum class State { stopped, running, lost, closed };
+    struct Session {
+        EndpointClient endpoint;
+        ComPtr<IAudioCaptureClient> capture;
+    };
+
+    void enter(State next);
+    void serve(WasapiStream::Command command);
+    void start();
+    void stop(bool reset);
+    void poll();
+    bool readPackets(uint32_t now);
+    void lose(HRESULT why, const char* call);
+    void reconnect(uint32_t now);
+    void endpointsChanged();
+    void append(const BYTE* data, uint64_t frames);  // null data: silence
+    void deliver();
+    void discardStaged();
+    uint64_t room() const;  // frames the queued blocks can take beyond what is staged
+    void publishCounters();
+    const char* kind() const;
+
+    WasapiStream& stream;
+    const CaptureSetup& setup;
+    ScopedHandle changed;  // set by the endpoint notifications
+    std::unique_ptr<EndpointWatch> watch;
+    std::unique_ptr<Session> session;
+    SilenceFill fill;
+    std::vector<char> staging;  // frames waiting for a queued block, from `head` on
+    std::size_t head = 0;
+    State state = State::stopped;
+    uint32_t lastAttempt = 0;
+    bool searchNoted = false;
+    bool overrunNoted = false;
+};
+
+}  // namespace kit
