@@ -77,7 +77,8 @@ bool isSingleSelect(DWORD type) {
 
 }  // namespace
 
-Mixer::Mixer(IMixerSystem& mixers, ISoundProbe& probe) : mixers(mixers), probe(probe) {}
+Mixer::Mixer(IMixerSystem& mixers, ISoundProbe& probe, ISoundProbe* loopbackProbe)
+    : mixers(mixers), probe(probe), loopbackProbe(loopbackProbe) {}
 
 Mixer::~Mixer() = default;
 

@@ -45,14 +45,20 @@ struct CalibrationResult {
     // on whatever the default recording device hears; line and level are
     // then meaningless and the stored ones stay.
     bool lineChosen = false;
+    // True when the loopback capture of the playback device heard the test
+    // sound: recordings capture it, no mixer line or volume was touched, the
+    // coefficient is 1.0 (the capture is digital and exact).
+    bool loopback = false;
 };
 
 class Mixer {
 public:
-    // The platform's mixers and test sounds, recording through a SoundRecorder.
+    // The platform's mixers and test sounds, recording through a SoundRecorder
+    // from the wave-input device and from the loopback capture.
     Mixer();
-    // Scripted mixers and probe, owned by the caller and outliving the mixer.
-    Mixer(IMixerSystem& mixers, ISoundProbe& probe);
+    // Scripted mixers and probes, owned by the caller and outliving the mixer.
+    // Without a loopback probe the calibration knows no loopback capture.
+    Mixer(IMixerSystem& mixers, ISoundProbe& probe, ISoundProbe* loopbackProbe = nullptr);
     ~Mixer();
     Mixer(const Mixer&) = delete;
     Mixer& operator=(const Mixer&) = delete;
@@ -77,6 +83,10 @@ public:
     // volume is at or below `threshold` counts as silent. Throws ARuntimeError
     // when nothing hears the test sound.
     CalibrationResult calibrateLines(uint32_t threshold);
+    // Chooses the capture: the loopback capture of the playback device when
+    // it hears the wave test sound above `threshold`; otherwise (no loopback
+    // where the platform refuses it, or it hears nothing) calibrateLines.
+    CalibrationResult calibrate(uint32_t threshold);
 
     // The mixer that the operations use now, opened; null when there is none.
     std::unique_ptr<IMixerDevice> openRecordingMixer();
@@ -86,10 +96,14 @@ private:
     CalibrationResult calibrateCoefficientOnly(uint32_t threshold);
     // Peaks of the playing sound, up to seven rounds until one is above the threshold.
     int waitForSound(uint32_t threshold);
+    // Whether the loopback capture hears the wave test sound.
+    bool loopbackHears(uint32_t threshold);
 
     std::unique_ptr<ISoundProbe> ownedProbe;
+    std::unique_ptr<ISoundProbe> ownedLoopbackProbe;
     IMixerSystem& mixers;
     ISoundProbe& probe;
+    ISoundProbe* loopbackProbe = nullptr;
     int lastMixerId = -2;  // the mixer traced last (-1: none)
 };
 

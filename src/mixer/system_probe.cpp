@@ -13,6 +13,7 @@
 #include "mixer/test_sounds.h"
 #include "sound.capture/sound_recorder.h"
 #include "sound.capture/volume_meter.h"
+#include "sound.capture/wasapi_wave_in.h"
 
 namespace kit {
 namespace {
@@ -83,6 +84,11 @@ void RecordingSoundProbe::stopMidi(uint32_t id) { stopMci(static_cast<MCIDEVICEI
 
 std::unique_ptr<ISoundProbe> makeSystemSoundProbe() { return std::make_unique<RecordingSoundProbe>(); }
 
-Mixer::Mixer() : ownedProbe(makeSystemSoundProbe()), mixers(systemMixers()), probe(*ownedProbe) {}
+Mixer::Mixer()
+    : ownedProbe(makeSystemSoundProbe()),
+      ownedLoopbackProbe(std::make_unique<RecordingSoundProbe>(wasapiLoopback())),
+      mixers(systemMixers()),
+      probe(*ownedProbe),
+      loopbackProbe(ownedLoopbackProbe.get()) {}
 
 }  // namespace kit

@@ -247,6 +247,88 @@ TEST_P(CalibrationWithoutLineFails, WhenTheDefaultDeviceHearsNothingAboveTheThre
 INSTANTIATE_TEST_SUITE_P(Peaks, CalibrationWithoutLineFails,
                          ::testing::Values(FailingPeak{0}, FailingPeak{1}, FailingPeak{499}, FailingPeak{500}));
 
+// ---- the loopback capture first ------------------------------------------------------------
+
+// What the loopback capture of the playback device hears: the wave test sound
+// at `peak` while it plays, nothing otherwise; or it cannot open at all, as
+// where the platform refuses loopback.
+class LoopbackProbe : public kit::ISoundProbe {
+public:
+    explicit LoopbackProbe(const ScriptedProbe& sounds) : sounds(sounds) {}
+    int16_t measureAverage() override { return measurePeak(); }
+    int16_t measurePeak() override {
+        ++calls;
+        if (refused) throw kit::MMError("waveInOpen() failed", MMSYSERR_NOTSUPPORTED);
+        return sounds.wavePlaying ? peak : 0;
+    }
+    void startWave() override {}
+    void stopWave() override {}
+    uint32_t startMidi() override { return 0; }
+    void stopMidi(uint32_t) override {}
+
+    bool refused = false;
+    int16_t peak = 0;
+    int calls = 0;
+
+private:
+    const ScriptedProbe& sounds;
+};
+
+struct LoopbackBench {
+    LoopbackBench() {
+        buildClassicCard(card);
+        probe.waveAverage = {{kLineIn, 900}};
+        probe.peakAtVolume = {{32767, 16384}};
+    }
+    ScriptedCard card{"Classic"};
+    ScriptedMixers mixers{{&card}};
+    ScriptedProbe probe{card, kWaveInLine};
+    LoopbackProbe loopback{probe};
+    Mixer mixer{mixers, probe, &loopback};
+    testsupport::EventsFile events;
+};
+
+TEST(CalibrationWithLoopback, ALoopbackThatHearsTheTestSoundIsChosenAndNoMixerIsTouched) {
+    LoopbackBench b;
+    b.loopback.peak = 18000;
+    CalibrationResult r = b.mixer.calibrate(kThreshold);
+    EXPECT_TRUE(r.loopback);
+    EXPECT_FALSE(r.lineChosen);
+    EXPECT_EQ(r.coefficient, 1.0);
+    EXPECT_THAT(b.card.setCalls(), IsEmpty()) << "no mixer line or volume is touched";
+    EXPECT_EQ(b.card.openNow(), 0);
+    EXPECT_FALSE(b.probe.wavePlaying);
+    EXPECT_EQ(b.loopback.calls, 1);
+    std::string log = b.events.added();
+    EXPECT_THAT(log, HasSubstr("Loopback volume = 18000"));
+    EXPECT_THAT(log, HasSubstr("loopback capture chosen"));
+    EXPECT_THAT(log, Not(HasSubstr("Trying line")));
+}
+
+TEST(CalibrationWithLoopback, WhereLoopbackIsRefusedTheRecordingLineIsCalibratedAsBefore) {
+    LoopbackBench b;
+    b.loopback.refused = true;
+    CalibrationResult r = b.mixer.calibrate(kThreshold);
+    EXPECT_FALSE(r.loopback);
+    EXPECT_TRUE(r.lineChosen);
+    EXPECT_EQ(r.line, kLineIn);
+    EXPECT_DOUBLE_EQ(r.coefficient, 32767.0 / 16384);
+    EXPECT_FALSE(b.probe.wavePlaying);
+    std::string log = b.events.added();
+    EXPECT_THAT(log, HasSubstr("loopback capture not available: waveInOpen() failed"));
+    EXPECT_THAT(log, HasSubstr("loudest device 65539"));
+    EXPECT_THAT(log, Not(HasSubstr("ERR ")));
+}
+
+TEST(CalibrationWithLoopback, ALoopbackThatHearsNothingLeavesTheChoiceToTheLines) {
+    LoopbackBench b;
+    b.loopback.peak = 500;  // at the threshold: silent
+    CalibrationResult r = b.mixer.calibrate(kThreshold);
+    EXPECT_FALSE(r.loopback);
+    EXPECT_EQ(r.line, kLineIn);
+    EXPECT_EQ(b.loopback.calls, 3);
+}
+
 // The sorting steps alone.
 TEST(CalibrationSteps, FilteringRemovesEveryEntryAtOrBelowTheThreshold) {
     MeasurementList list = {{1, 500}, {2, 501}, {3, 0}, {4, 9000}, {5, 500}};
