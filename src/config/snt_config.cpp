@@ -72,6 +72,8 @@ const StoredValue kValues[] = {
     {.name = "VolumeLevel", .member = &SntConfig::volumeLevel, .fallback = 32767, .low = 0, .high = 65535,
      .calibration = true},
     {.name = "VolumeCoeff", .member = &SntConfig::volumeCoeff, .calibration = true},
+    {.name = "CaptureSource", .member = &SntConfig::captureSource, .fallback = SntConfig::kSourceRecordingLine,
+     .low = SntConfig::kSourceRecordingLine, .high = SntConfig::kSourceLoopback},
 };
 
 void setDefault(SntConfig& config, const StoredValue& v) {

@@ -11,6 +11,11 @@ public:
     static constexpr const char* kKeyPath = "Software\\Korvel\\Sonotape";
     static constexpr const char* kRunKeyPath = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
     static constexpr const char* kRunValue = "Sonotape";
+    // What recordings capture ("CaptureSource"): the recording line the
+    // mixer selects, or the loopback capture of the playback device. A key
+    // written before the value existed records from the line, as it did.
+    static constexpr int32_t kSourceRecordingLine = 0;
+    static constexpr int32_t kSourceLoopback = 1;
 
     SntConfig();  // the defaults
 
@@ -47,6 +52,7 @@ public:
     bool startInTray;
     bool needCalibration;
     bool startUpDialog;
+    int32_t captureSource;
 };
 
 // The folder recordings go to when nothing usable is stored: the user's music

@@ -47,6 +47,7 @@ TEST_F(ConfigTest, TheFirstRunWritesAllThirteenDefaults) {
     EXPECT_EQ(key.readUnsigned("Ypos"), 20u);
     EXPECT_EQ(key.readUnsigned("Line"), 0u);
     EXPECT_EQ(key.readUnsigned("Remind30min"), 0u);
+    EXPECT_EQ(key.readUnsigned("CaptureSource"), 0u) << "the recording line";
 
     SntConfig again;
     EXPECT_TRUE(again.load());
@@ -234,6 +235,40 @@ TEST_F(ConfigTest, TheCoefficientIsStoredAsText) {
     EXPECT_DOUBLE_EQ(config.volumeCoeff, 0.75);
     config.save();
     EXPECT_EQ(programKey().readString("VolumeCoeff"), "0.750000");
+}
+
+TEST_F(ConfigTest, TheCaptureSourceIsStoredBesideTheOtherValues) {
+    SntConfig config;
+    config.load();
+    config.captureSource = SntConfig::kSourceLoopback;
+    config.save();
+    EXPECT_EQ(programKey().readUnsigned("CaptureSource"), 1u);
+    SntConfig again;
+    ASSERT_TRUE(again.load());
+    EXPECT_EQ(again.captureSource, SntConfig::kSourceLoopback);
+
+    testsupport::EventsFile events;
+    programKey().writeUnsigned("CaptureSource", 7);  // no such source: the recording line
+    ASSERT_TRUE(again.load());
+    EXPECT_EQ(again.captureSource, SntConfig::kSourceRecordingLine);
+    EXPECT_THAT(events.added(), HasSubstr("\"CaptureSource\" holds 7, which cannot be used; its default 0 is used"));
+}
+
+// The key of a program from before the loopback capture: it records from the
+// line as it did, with its calibration; the value is written for the next start.
+TEST_F(ConfigTest, AKeyWrittenBeforeTheCaptureSourceExistedRecordsFromTheLineAsBefore) {
+    storeCalibratedSettings();
+    programKey().deleteValue("CaptureSource");
+    testsupport::EventsFile events;
+    SntConfig config;
+    config.captureSource = SntConfig::kSourceLoopback;
+    EXPECT_TRUE(config.load());
+    EXPECT_EQ(config.captureSource, SntConfig::kSourceRecordingLine);
+    EXPECT_FALSE(config.needCalibration) << "the stored calibration stays";
+    EXPECT_EQ(config.line, 5);
+    EXPECT_DOUBLE_EQ(config.volumeCoeff, 1.5);
+    EXPECT_EQ(programKey().readUnsigned("CaptureSource"), 0u);
+    EXPECT_THAT(events.added(), ::testing::Not(HasSubstr("CalibrationLost")));
 }
 
 TEST_F(ConfigTest, AnyNonZeroNumberIsTrueAndIsSavedAsOne) {
