@@ -9,6 +9,7 @@
 #include "diagnostics/report.h"
 #include "encoding.wave/wave_encoding.h"
 #include "kit/exceptions.h"
+#include "sound.capture/wasapi_wave_in.h"
 
 namespace backend {
 namespace {
@@ -95,6 +96,34 @@ void dropRecording(EngineState& e) {
     if (e.stream) e.stream->finish(true);
     e.stream.reset();
     e.encoder.reset();
+}
+
+// The capture the calibration chose: the loopback capture of the playback
+// device, or the recording line, selected, unmuted and at its level. Where the
+// loopback capture cannot open (the platform refuses it, or there is no
+// playback device), the recording line records instead.
+kit::smartptr<kit::SoundRecorder> makeRecorder(EngineState& e, const SntConfig& cfg) {
+    if (cfg.captureSource == SntConfig::kSourceLoopback) {
+        try {
+            FW_TRACE("new SoundRecorder (loopback): stream = %p, volumeCoeff = %lf", static_cast<void*>(e.stream.get()),
+                     cfg.volumeCoeff);
+            return new kit::SoundRecorder(e.stream, kCaptureFormat, cfg.volumeCoeff, kBlockMs, kBacklogMs,
+                                          kit::wasapiLoopback());
+        } catch (const kit::MMError& error) {
+            FW_TRACE("loopback capture not available (%s): recording from the line", error.message().c_str());
+        }
+    }
+    kit::VolumeRecord volume(static_cast<uint32_t>(cfg.volumeLevel));
+    FW_TRACE("prepareLine: line = %d, vol = %d", cfg.line, cfg.volumeLevel);
+    e.mixer->prepareLine(static_cast<uint32_t>(cfg.line), volume, false);
+    FW_TRACE("new SoundRecorder: stream = %p, volumeCoeff = %lf, line = %d", static_cast<void*>(e.stream.get()),
+             cfg.volumeCoeff, cfg.line);
+    kit::smartptr<kit::SoundRecorder> recorder;
+    notingProblem(e, [&] {
+        recorder = new kit::SoundRecorder(e.stream, kCaptureFormat, cfg.volumeCoeff, kBlockMs, kBacklogMs,
+                                          captureDevice(e));
+    });
+    return recorder;
 }
 
 }  // namespace
@@ -224,8 +253,9 @@ bool calibrate() {
     e.problem.clear();
     fw::catchAndReport(kTraceSource, __LINE__, [&] {
         kit::CalibrationResult result;
-        notingProblem(e, [&] { result = e.mixer->calibrateLines(500); });
+        notingProblem(e, [&] { result = e.mixer->calibrate(500); });
         SntConfig& cfg = engineConfig();
+        cfg.captureSource = result.loopback ? SntConfig::kSourceLoopback : SntConfig::kSourceRecordingLine;
         if (result.lineChosen) {
             cfg.line = static_cast<int32_t>(result.line);
             cfg.volumeLevel = static_cast<int32_t>(result.level);
@@ -248,16 +278,8 @@ int startRecording() {
     e.problem.clear();
     setOutcome(e, {});
     fw::catchAndReport(kTraceSource, __LINE__, [&] {
-        kit::VolumeRecord volume(static_cast<uint32_t>(cfg.volumeLevel));
-        FW_TRACE("prepareLine: line = %d, vol = %d", cfg.line, cfg.volumeLevel);
-        e.mixer->prepareLine(static_cast<uint32_t>(cfg.line), volume, false);
         e.stream = new kit::GenericSoundEncodingStream();
-        FW_TRACE("new SoundRecorder: stream = %p, volumeCoeff = %lf, line = %d", static_cast<void*>(e.stream.get()),
-                 cfg.volumeCoeff, cfg.line);
-        notingProblem(e, [&] {
-            e.recorder = new kit::SoundRecorder(e.stream, kCaptureFormat, cfg.volumeCoeff, kBlockMs, kBacklogMs,
-                                                captureDevice(e));
-        });
+        e.recorder = makeRecorder(e, cfg);
         e.recorder->start();
         FW_TRACE("periodicReminder = %p", static_cast<void*>(e.periodicReminder));
         FW_TRACE("remind30min = %d", cfg.remind30min ? 1 : 0);

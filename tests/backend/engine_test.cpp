@@ -377,8 +377,14 @@ TEST(Engine, AFailingCalibrationKeepsTheSettingsAndASuccessfulOneStoresThem) {
     EXPECT_EQ(settingsKey().readUnsigned("Line"), 7u);
 
     ASSERT_TRUE(waitForSilentSink(10000));
+    EventsFile events;
     EXPECT_FALSE(backend::calibrate());
     EXPECT_EQ(settingsKey().readUnsigned("needCalibration"), 0u);
+    // Wine refuses loopback: the recording line is calibrated, and nobody is told of an error.
+    EXPECT_EQ(settingsKey().readUnsigned("CaptureSource"), 0u);
+    std::string log = events.added();
+    EXPECT_THAT(log, HasSubstr("loopback capture not available"));
+    EXPECT_THAT(log, ::testing::Not(HasSubstr("ERR        #")));
     EXPECT_NE(settingsKey().readString("VolumeCoeff"), "3.500000");
     EXPECT_GT(cfg.volumeCoeff, 1.0);
 }
@@ -424,6 +430,38 @@ TEST(EngineOnTheBed, TheWavHoldsThePlayedSignalFromTheFirstCapturedBlock) {
     EXPECT_EQ(c.capturedOffset, 0) << "the file begins with the first captured block";
     EXPECT_EQ(c.matchedFrames, wav.samples.size() / 2);
     ::Sleep(std::max<int>(0, 9500 - static_cast<int>(::GetTickCount() - playing)));
+}
+
+// A loopback choice stored on a machine that offers loopback, then used where
+// the platform refuses it: the recording line records, without an error.
+TEST(EngineOnTheBed, AStoredLoopbackChoiceRecordsFromTheLineWhereLoopbackIsRefused) {
+    TempDir dir;
+    uncalibratedSettings();
+    backend::engineConfig().captureSource = SntConfig::kSourceLoopback;
+    ASSERT_TRUE(waitForSilentSink(10000));
+    std::vector<int16_t> played = pseudoRandomSignal(static_cast<std::size_t>(kRate) * 5, 78);
+    writeWav(dir.file("signal.wav"), played);
+    DWORD playing = ::GetTickCount();
+    ASSERT_TRUE(playIntoSink(dir.file("signal.wav")));
+    ::Sleep(1000);
+
+    EventsFile events;
+    ASSERT_EQ(backend::startRecording(), backend::SE_NO_ERROR);
+    ASSERT_TRUE(backend::isRecording());
+    ASSERT_TRUE(backend::setOutputFile(dir.file("take.wav").c_str(), backend::FORMAT_WAV, 0));
+    ::Sleep(2500);
+    ASSERT_TRUE(finishAndWait());
+    backend::engineConfig().captureSource = SntConfig::kSourceRecordingLine;
+
+    std::string log = events.added();
+    EXPECT_THAT(log, HasSubstr("loopback capture not available"));
+    EXPECT_THAT(log, ::testing::Not(HasSubstr("ERR        #")));
+    WavFile wav = readWav(dir.file("take.wav"));
+    ASSERT_TRUE(wav.valid);
+    Coverage c = playedSignalInside(wav.samples, played);
+    EXPECT_TRUE(c.ok) << c.why;
+    EXPECT_GT(wav.samples.size() / 2.0 / kRate, 1.5);
+    ::Sleep(std::max<int>(0, 5500 - static_cast<int>(::GetTickCount() - playing)));
 }
 
 TEST(EngineOnTheBed, AnMp3RecordingHasTheRightLength) {
