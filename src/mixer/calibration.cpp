@@ -125,6 +125,7 @@ bool Mixer::loopbackHears(uint32_t threshold) {
 }
 
 CalibrationResult Mixer::calibrate(uint32_t threshold) {
+    probe.checkSounds();  // a missing test sound is said before either capture is tried
     if (loopbackHears(threshold)) {
         FW_TRACE("loopback capture chosen, coeff = 1.000000");
         FW_TRACE("CALIBRATING DONE");

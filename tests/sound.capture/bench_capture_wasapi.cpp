@@ -43,7 +43,7 @@ Run record(kit::WaveInDevice& device, const std::string& path, int seconds, cons
     kit::SoundFormat format = kit::kRecordingFormat;
     kit::smartptr<kit::GenericSoundEncodingStream> stream(new kit::GenericSoundEncodingStream(
         kit::smartptr<kit::ISoundEncoder>(new kit::WaveSoundEncoder(path.c_str(), &format))));
-    kit::smartptr<kit::SoundRecorder> recorder(new kit::SoundRecorder(stream, format, 1.0, 100, device));
+    kit::smartptr<kit::SoundRecorder> recorder(new kit::SoundRecorder(stream, format, 1.0, 100, 10000, device));
     recorder->start();
     DWORD t0 = ::GetTickCount();
     while (recorder->blocksRecorded() < seconds * 10u && ::GetTickCount() - t0 < (seconds + 10) * 1000u) ::Sleep(100);

@@ -46,7 +46,7 @@ protected:
         std::string path = dir.file("take.wav");
         smartptr<kit::GenericSoundEncodingStream> stream(new kit::GenericSoundEncodingStream(
             smartptr<kit::ISoundEncoder>(new kit::WaveSoundEncoder(path.c_str(), &format))));
-        smartptr<kit::SoundRecorder> recorder(new kit::SoundRecorder(stream, format, 1.0, 100, device));
+        smartptr<kit::SoundRecorder> recorder(new kit::SoundRecorder(stream, format, 1.0, 100, 10000, device));
         recorder->start();
         while (::GetTickCount() - playStart < playing + 1500) ::Sleep(50);
         recorder->finish();

@@ -55,7 +55,7 @@ struct Rig {
         kit::SoundFormat format = kit::kRecordingFormat;
         stream = new kit::GenericSoundEncodingStream(
             smartptr<kit::ISoundEncoder>(new kit::WaveSoundEncoder(path.c_str(), &format)));
-        recorder = new kit::SoundRecorder(stream, format, 1.0, 100, device);
+        recorder = new kit::SoundRecorder(stream, format, 1.0, 100, 10000, device);
         recorder->start();
         ASSERT_TRUE(audio.waitStarted(-1));
     }
