@@ -151,9 +151,9 @@ void CaptureWorker::stop(bool reset) {
 void CaptureWorker::poll() {
     uint32_t now = setup.ticks();
     if (state == State::running) {
-        if (!readPackets(now) && state == State::running) append(nullptr, fill.quiet(now, room()));
+        if (!readPackets(now) && state == State::running) append(nullptr, fill.quiet(now, quietRoom()));
     } else if (state == State::lost) {
-        append(nullptr, fill.quiet(now, room()));
+        append(nullptr, fill.quiet(now, quietRoom()));
         if (now - lastAttempt >= kRetryMs) reconnect(now);
     }
     deliver();
@@ -278,6 +278,10 @@ uint64_t CaptureWorker::room() const {
     std::size_t free = stream.freeBytes();
     std::size_t staged = staging.size() - head;
     return free > staged ? (free - staged) / setup.format.nBlockAlign : 0;
+}
+
+uint64_t CaptureWorker::quietRoom() const {
+    return std::min<uint64_t>(room(), SilenceFill::framesIn(kQuietRoomMs, setup.format.nSamplesPerSec));
 }
 
 void CaptureWorker::discardStaged() {

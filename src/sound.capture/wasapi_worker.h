@@ -33,6 +33,11 @@ public:
     static constexpr uint32_t kSlackMs = 100;
     static constexpr uint32_t kBufferMs = 2000;  // the endpoint's buffer, and how long silence stays provisional
     static constexpr uint32_t kStartMs = 1000;   // how long a stream may take to deliver its first packet
+    // Silence stays provisional in at most this much of the waiting blocks,
+    // however many the recorder queues: the blocks come back at the clock's
+    // pace during a quiet, and the recorder takes blocks that come back later
+    // than that as sound lost by the device.
+    static constexpr uint32_t kQuietRoomMs = 200;
 
     explicit CaptureWorker(WasapiStream& stream);
     CaptureWorker(const CaptureWorker&) = delete;
@@ -63,6 +68,7 @@ private:
     void deliver();
     void discardStaged();
     uint64_t room() const;  // frames the queued blocks can take beyond what is staged
+    uint64_t quietRoom() const;  // room(), at most kQuietRoomMs of it
     void publishCounters();
     const char* kind() const;
 

@@ -232,6 +232,7 @@ TEST(WasapiCapture, ARecordingOfNothingHasTheLengthOfTheTimeRecorded) {
     rig.record();
     rig.quiet(5000);
     EXPECT_GE(rig.recorder->blocksRecorded(), 46u) << "silence is handed on while the quiet lasts";
+    EXPECT_EQ(rig.recorder->lostMs(), 0u) << "the recorder takes no quiet for lost sound";
     testsupport::WavFile w = rig.finish();
     expectRecording(w.samples, {zeros(framesIn(5000))});
     expectClean(rig);
