@@ -3,12 +3,15 @@
 // slides in and out.
 #include <windows.h>
 
+#include <new>
+
 #include <algorithm>
 #include <atomic>
 
 #include "diagnostics/problem_internal.h"
 #include "diagnostics/problem_layout.h"
 #include "diagnostics/report.h"
+#include "diagnostics/window_procedure.h"
 
 namespace fw::detail {
 namespace {
@@ -20,7 +23,15 @@ namespace pw = problem_window;
 
 class ProblemFrame {
 public:
-    static LRESULT CALLBACK procedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+    // What the window procedure needs: the window makes its object at creation
+    // and the object deletes itself at WM_DESTROY.
+    static constexpr fw::CatchSite kCatchSite{"diagnostics/problem_frame", 55};
+    static ProblemFrame* attach(HWND hwnd, void*) noexcept { return new (std::nothrow) ProblemFrame(hwnd); }
+    void handleMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result, bool& handled) {
+        result = handle(message, wParam, lParam);
+        handled = true;
+    }
+    void detach(HWND) noexcept {}
 
 private:
     explicit ProblemFrame(HWND hwnd) : hwnd(hwnd) {}
@@ -43,19 +54,6 @@ private:
     HFONT font = nullptr;
     WNDPROC ownersProcedure = nullptr;
 };
-
-LRESULT CALLBACK ProblemFrame::procedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-    auto* frame = reinterpret_cast<ProblemFrame*>(::GetWindowLongPtrA(hwnd, 0));
-    if (!frame) {
-        if (message != WM_NCCREATE) return ::DefWindowProcA(hwnd, message, wParam, lParam);
-        frame = new ProblemFrame(hwnd);
-        ::SetWindowLongPtrA(hwnd, 0, reinterpret_cast<LONG_PTR>(frame));
-    }
-    LRESULT result = 0;
-    fw::catchAndReport(kTraceSource, __LINE__, [&] { result = frame->handle(message, wParam, lParam); });
-    if (fw::takeExceptionReported()) result = ::DefWindowProcA(hwnd, message, wParam, lParam);
-    return result;
-}
 
 LRESULT ProblemFrame::handle(UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
@@ -106,7 +104,7 @@ void ProblemFrame::onCreate(const CREATESTRUCTA& create) {
 
 void ProblemFrame::onDestroy() {
     detachOwner();
-    ::SetWindowLongPtrA(hwnd, 0, 0);
+    ::SetWindowLongPtrA(hwnd, GWLP_USERDATA, 0);
 }
 
 void ProblemFrame::onSize(int width, int height) {
@@ -226,15 +224,15 @@ LRESULT CALLBACK ProblemFrame::ownerProcedure(HWND ownerWindow, UINT message, WP
 }  // namespace
 
 bool registerFrameClass(HINSTANCE instance) noexcept {
-    WNDCLASSA wc{};
+    WNDCLASSEXA wc{};
+    wc.cbSize = sizeof wc;
     wc.style = CS_HREDRAW | CS_VREDRAW;
-    wc.lpfnWndProc = &ProblemFrame::procedure;
-    wc.cbWndExtra = sizeof(void*);
+    wc.lpfnWndProc = &fw::windowProcedure<ProblemFrame>;
     wc.hInstance = instance;
     wc.hCursor = ::LoadCursorA(nullptr, IDC_ARROW);
     wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
     wc.lpszClassName = pw::kFrameClass;
-    return ::RegisterClassA(&wc) || ::GetLastError() == ERROR_CLASS_ALREADY_EXISTS;
+    return fw::registerWindowClass(wc);
 }
 
 HWND createFrame(HWND parent, HWND owner) noexcept {

@@ -3,10 +3,14 @@
 // "Send problem report".
 #include <windows.h>
 
+#include <new>
+
 #include "diagnostics/problem_internal.h"
 #include "diagnostics/problem_layout.h"
 #include "diagnostics/report.h"
+#include "diagnostics/window_procedure.h"
 #include "win.windows/linklabel.h"
+#include "win.windows/paint_scope.h"
 
 namespace fw::detail {
 namespace {
@@ -17,7 +21,15 @@ namespace pw = problem_window;
 
 class ProblemPanel {
 public:
-    static LRESULT CALLBACK procedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+    // What the window procedure needs: the window makes its object at creation
+    // and the object deletes itself at WM_DESTROY.
+    static constexpr fw::CatchSite kCatchSite{"diagnostics/problem_panel", 70};
+    static ProblemPanel* attach(HWND hwnd, void*) noexcept { return new (std::nothrow) ProblemPanel(hwnd); }
+    void handleMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result, bool& handled) {
+        result = handle(message, wParam, lParam);
+        handled = true;
+    }
+    void detach(HWND) noexcept {}
 
 private:
     struct Entry {
@@ -59,26 +71,13 @@ private:
     int laidOutHeight = 0;
 };
 
-LRESULT CALLBACK ProblemPanel::procedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-    auto* panel = reinterpret_cast<ProblemPanel*>(::GetWindowLongPtrA(hwnd, 0));
-    if (!panel) {
-        if (message != WM_NCCREATE) return ::DefWindowProcA(hwnd, message, wParam, lParam);
-        panel = new ProblemPanel(hwnd);
-        ::SetWindowLongPtrA(hwnd, 0, reinterpret_cast<LONG_PTR>(panel));
-    }
-    LRESULT result = 0;
-    fw::catchAndReport(kTraceSource, __LINE__, [&] { result = panel->handle(message, wParam, lParam); });
-    if (fw::takeExceptionReported()) result = ::DefWindowProcA(hwnd, message, wParam, lParam);
-    return result;
-}
-
 LRESULT ProblemPanel::handle(UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
         case WM_CREATE:
             onCreate(*reinterpret_cast<const CREATESTRUCTA*>(lParam));
             return 0;
         case WM_DESTROY:
-            ::SetWindowLongPtrA(hwnd, 0, 0);
+            ::SetWindowLongPtrA(hwnd, GWLP_USERDATA, 0);
             delete this;
             return 0;
         case WM_SIZE:
@@ -194,17 +193,15 @@ int ProblemPanel::clientWidth() const {
 // Measured as the text lines draw themselves: wrapped at word breaks.
 ProblemPanel::TextHeights ProblemPanel::textHeights(int width) const {
     TextHeights result;
-    HDC dc = ::GetDC(hwnd);
-    if (!dc) return result;
-    HGDIOBJ previous = ::SelectObject(dc, font);
+    kit::WindowDC dc(hwnd);
+    if (!dc.get()) return result;
+    kit::SelectedObject selected(dc.get(), font);
     for (const auto& e : entries) {
         if (!e.notice) continue;
         RECT r{0, 0, layout::entryWidth(width), 0};
-        ::DrawTextA(dc, ProblemWindows::text(*e.notice), -1, &r, DT_CALCRECT | DT_WORDBREAK | DT_EXPANDTABS);
+        ::DrawTextA(dc.get(), ProblemWindows::text(*e.notice), -1, &r, DT_CALCRECT | DT_WORDBREAK | DT_EXPANDTABS);
         result.heights[result.count++] = r.bottom - r.top;
     }
-    ::SelectObject(dc, previous);
-    ::ReleaseDC(hwnd, dc);
     return result;
 }
 
@@ -228,13 +225,10 @@ void ProblemPanel::layOut() {
 }
 
 void ProblemPanel::paint() {
-    PAINTSTRUCT ps;
-    HDC dc = ::BeginPaint(hwnd, &ps);
-    if (dc) {
-        for (auto& e : entries)
-            if (e.notice) ::DrawIcon(dc, 0, e.y, problemResources().warning);
-    }
-    ::EndPaint(hwnd, &ps);
+    kit::PaintScope paint(hwnd);
+    if (!paint.get()) return;
+    for (auto& e : entries)
+        if (e.notice) ::DrawIcon(paint.get(), 0, e.y, problemResources().warning);
 }
 
 void ProblemPanel::setFont(HFONT newFont, bool redraw) {
@@ -271,15 +265,15 @@ void ProblemPanel::hideEveryNotice() {
 }  // namespace
 
 bool registerPanelClass(HINSTANCE instance) noexcept {
-    WNDCLASSA wc{};
+    WNDCLASSEXA wc{};
+    wc.cbSize = sizeof wc;
     wc.style = CS_HREDRAW | CS_VREDRAW;
-    wc.lpfnWndProc = &ProblemPanel::procedure;
-    wc.cbWndExtra = sizeof(void*);
+    wc.lpfnWndProc = &fw::windowProcedure<ProblemPanel>;
     wc.hInstance = instance;
     wc.hCursor = ::LoadCursorA(nullptr, IDC_ARROW);
     wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
     wc.lpszClassName = pw::kPanelClass;
-    return ::RegisterClassA(&wc) || ::GetLastError() == ERROR_CLASS_ALREADY_EXISTS;
+    return fw::registerWindowClass(wc);
 }
 
 }  // namespace fw::detail

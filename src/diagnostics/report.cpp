@@ -51,3 +51,15 @@ void reportCurrentException(const char* file, int line, int level) noexcept {
 }
 
 }  // namespace fw
+
+namespace fw {
+
+bool registerWindowClass(const WNDCLASSEXA& wc) noexcept {
+    if (::RegisterClassExA(&wc)) return true;
+    if (::GetLastError() != ERROR_CLASS_ALREADY_EXISTS) return false;
+    WNDCLASSEXA existing{};
+    existing.cbSize = sizeof existing;
+    return ::GetClassInfoExA(wc.hInstance, wc.lpszClassName, &existing) != FALSE;
+}
+
+}  // namespace fw

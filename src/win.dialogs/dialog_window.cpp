@@ -22,31 +22,16 @@ void CustomDialogWindow::handleMessage(UINT message, WPARAM wParam, LPARAM lPara
     if (!handlers.dispatch(message, wParam, lParam, result, handled, kNullEntry)) FW_TRACE("CustomWindow: No handler!");
 }
 
-INT_PTR CALLBACK CustomDialogWindow::dialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-    LRESULT result = 0;
-    bool handled = false;
-    CustomDialogWindow* self = nullptr;
-    if (message == WM_INITDIALOG) {
-        self = reinterpret_cast<CustomDialogWindow*>(lParam);
-        ::SetWindowLongPtrA(hwnd, GWLP_USERDATA, lParam);
-        if (self) self->hDlg = hwnd;
-        FW_TRACE("WM_INITDIALOG, wnd = %p", static_cast<void*>(self));
-        FW_TRACE("WM_INITDIALOG, hWnd = %p", static_cast<void*>(hwnd));
-    } else {
-        self = reinterpret_cast<CustomDialogWindow*>(::GetWindowLongPtrA(hwnd, GWLP_USERDATA));
-    }
-    if (self && self->hDlg && ::IsWindow(self->hDlg)) {
-        fw::catchAndReport(kTraceSource, __LINE__,
-                           [&] { self->handleMessage(message, wParam, lParam, result, handled); });
-        if (fw::takeExceptionReported()) result = 0;  // the message counts as not handled
-        if (message == WM_NCDESTROY) {
-            ::SetWindowLongPtrA(hwnd, GWLP_USERDATA, 0);
-            if (self->hDlg == hwnd) self->hDlg = nullptr;
-        }
-    } else if (!self) {
-        FW_TRACE("ommited message %x", message);
-    }
-    return result;
+CustomDialogWindow* CustomDialogWindow::attach(HWND hwnd, void* creationParameter) noexcept {
+    auto* self = static_cast<CustomDialogWindow*>(creationParameter);
+    if (self) self->hDlg = hwnd;
+    FW_TRACE("WM_INITDIALOG, wnd = %p", static_cast<void*>(self));
+    FW_TRACE("WM_INITDIALOG, hWnd = %p", static_cast<void*>(hwnd));
+    return self;
+}
+
+void CustomDialogWindow::detach(HWND hwnd) noexcept {
+    if (hDlg == hwnd) hDlg = nullptr;
 }
 
 DialogWindow::DialogWindow(HINSTANCE instance, int templateId, HWND owner)
@@ -59,9 +44,9 @@ INT_PTR DialogWindow::ShowDialog() {
     shown = true;
     auto self = reinterpret_cast<LPARAM>(static_cast<CustomDialogWindow*>(this));
     INT_PTR code = unicodeWindows ? ::DialogBoxParamW(instance, MAKEINTRESOURCEW(templateId), owner,
-                                                      &CustomDialogWindow::dialogProc, self)
+                                                      CustomDialogWindow::dialogProc, self)
                                   : ::DialogBoxParamA(instance, MAKEINTRESOURCEA(templateId), owner,
-                                                      &CustomDialogWindow::dialogProc, self);
+                                                      CustomDialogWindow::dialogProc, self);
     shown = false;
     if (code == -1) {
         FW_TRACE("ShowModalDialog() fault.");

@@ -1,14 +1,15 @@
 // Dialog boxes made from templates in the program's resources.
 //
-// CustomDialogWindow connects a platform dialog to an object: one dialog
-// procedure takes the object from the creation parameter at WM_INITDIALOG and
-// passes every later message to the object's dispatch, inside the
-// catch-and-report frame. DialogWindow adds the template, the owner and modal
+// CustomDialogWindow connects a platform dialog to an object: the program's one
+// dialog procedure (diagnostics/window_procedure.h) takes the object from the
+// creation parameter and passes every message to the object's dispatch,
+// inside the catch-and-report frame. DialogWindow adds the template, the owner and modal
 // display, and is its own default handler.
 #pragma once
 
 #include <windows.h>
 
+#include "diagnostics/window_procedure.h"
 #include "kit/refcounted.h"
 #include "win.windows/message_handler.h"
 
@@ -29,7 +30,12 @@ public:
     void handleMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result, bool& handled);
 
     // The one dialog procedure of every dialog of the program.
-    static INT_PTR CALLBACK dialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+    static constexpr auto dialogProc = &fw::dialogProcedure<CustomDialogWindow>;
+
+    // What the dialog procedure needs.
+    static constexpr fw::CatchSite kCatchSite{"win.dialogs/dialog_window", 39};
+    static CustomDialogWindow* attach(HWND hwnd, void* creationParameter) noexcept;
+    void detach(HWND hwnd) noexcept;
 
 protected:
     HWND hDlg = nullptr;
@@ -48,7 +54,6 @@ public:
     // Ends a modal dialog with Cancel.
     virtual void close();
     bool isShown() const noexcept { return shown; }
-    int getTemplateId() const noexcept { return templateId; }
 
     // OK and Cancel end the dialog with 1 and 2.
     void handleMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result, bool& handled) override;

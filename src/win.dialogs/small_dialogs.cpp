@@ -21,7 +21,7 @@ INT_PTR WaitDialog::ShowDialog() {
         ::ShowWindow(hDlg, SW_SHOWNORMAL);
         return 0;
     }
-    hDlg = ::CreateDialogParamA(instance, MAKEINTRESOURCEA(templateId), owner, &CustomDialogWindow::dialogProc,
+    hDlg = ::CreateDialogParamA(instance, MAKEINTRESOURCEA(templateId), owner, CustomDialogWindow::dialogProc,
                                 reinterpret_cast<LPARAM>(static_cast<CustomDialogWindow*>(this)));
     if (!hDlg) {
         FW_TRACE("ShowDialog() fault.");

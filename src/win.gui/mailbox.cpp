@@ -4,7 +4,6 @@
 #include <utility>
 
 #include "diagnostics/eventlog.h"
-#include "diagnostics/report.h"
 #include "kit/exceptions.h"
 
 namespace {
@@ -21,11 +20,10 @@ Mailbox* openMailbox = nullptr;
 Mailbox::Mailbox(HINSTANCE instance, LetterReceiver& receiver) : receiver(receiver) {
     WNDCLASSEXA wc{};
     wc.cbSize = sizeof wc;
-    wc.lpfnWndProc = &Mailbox::windowProc;
+    wc.lpfnWndProc = &fw::windowProcedure<Mailbox>;
     wc.hInstance = instance;
     wc.lpszClassName = kClassName;
-    if (!::RegisterClassExA(&wc) && ::GetLastError() != ERROR_CLASS_ALREADY_EXISTS)
-        throw kit::WindowsError("RegisterClassEx() failed");
+    if (!fw::registerWindowClass(wc)) throw kit::WindowsError("RegisterClassEx() failed");
     // Message-only: no broadcast and no enumeration of top-level windows reaches it.
     hWnd = ::CreateWindowExA(0, kClassName, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, instance, this);
     if (!hWnd) throw kit::WindowsError("CreateWindowEx() failed");
@@ -75,19 +73,12 @@ void Mailbox::deliver() {
 
 bool Mailbox::waitForLetter(DWORD milliseconds) { return posted.waitFor(milliseconds); }
 
-LRESULT CALLBACK Mailbox::windowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message == WM_NCCREATE) {
-        auto* create = reinterpret_cast<CREATESTRUCTA*>(lParam);
-        ::SetWindowLongPtrA(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
-    } else if (message == kWake) {
-        // Whatever the parameters: the wake-up carries nothing.
-        if (auto* self = reinterpret_cast<Mailbox*>(::GetWindowLongPtrA(hwnd, GWLP_USERDATA))) {
-            fw::catchAndReport(kTraceSource, __LINE__, [self] { self->deliver(); });
-            fw::takeExceptionReported();
-        }
-        return 0;
-    }
-    return ::DefWindowProcA(hwnd, message, wParam, lParam);
+void Mailbox::handleMessage(UINT message, WPARAM, LPARAM, LRESULT& result, bool& handled) {
+    // Whatever the parameters: the wake-up carries nothing.
+    if (message != kWake) return;
+    deliver();
+    result = 0;
+    handled = true;
 }
 
 // ---- the engine's callbacks ---------------------------------------------------------------

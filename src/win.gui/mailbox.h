@@ -18,6 +18,7 @@
 #include <deque>
 #include <string>
 
+#include "diagnostics/window_procedure.h"
 #include "kit/threads.h"
 
 // What a worker thread reports.
@@ -67,8 +68,13 @@ public:
     // Waits until a letter is posted (or was posted since the last wait).
     bool waitForLetter(DWORD milliseconds);
 
+    // What the window procedure needs: the window answers only its wake-up.
+    static constexpr fw::CatchSite kCatchSite{"win.gui/mailbox", 85};
+    static Mailbox* attach(HWND, void* creationParameter) noexcept { return static_cast<Mailbox*>(creationParameter); }
+    void handleMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result, bool& handled);
+    void detach(HWND) noexcept {}
+
 private:
-    static LRESULT CALLBACK windowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
     bool take(Letter& letter);
 
     LetterReceiver& receiver;

@@ -47,14 +47,13 @@ TranparentWindow::TranparentWindow(HINSTANCE instance, shared_string title) : Cu
     WNDCLASSEXA wc{};
     wc.cbSize = sizeof wc;
     wc.style = CS_HREDRAW | CS_VREDRAW;
-    wc.lpfnWndProc = &CustomWindow::windowProc;
+    wc.lpfnWndProc = CustomWindow::windowProc;
     wc.hInstance = instance;
     wc.hIcon = ::LoadIconA(instance, MAKEINTRESOURCEA(kProgramIcon));
     wc.hCursor = ::LoadCursorA(nullptr, IDC_ARROW);
-    wc.hbrBackground = ::CreateSolidBrush(RGB(255, 255, 255));  // kept by the class
+    wc.hbrBackground = static_cast<HBRUSH>(::GetStockObject(WHITE_BRUSH));
     wc.lpszClassName = kClassName;
-    classAtom = registerClass(wc);
-    if (!classAtom) ::DeleteObject(wc.hbrBackground);  // the class exists with its own brush
+    registerClass(wc);
     FW_TRACE("wnd class registered");
     FW_TRACE("creating the window: class = %s", kClassName);
 
@@ -82,11 +81,6 @@ TranparentWindow::TranparentWindow(HINSTANCE instance, shared_string title) : Cu
         throw WindowsError("SetLayeredWindowAttributes() failed");
     }
     FW_TRACE("Window created, hWnd = %p", static_cast<void*>(hWnd));
-}
-
-TranparentWindow::~TranparentWindow() {
-    for (HFONT font : {messageFont, linkFont, timeFont})
-        if (font) ::DeleteObject(font);
 }
 
 void TranparentWindow::applySize(int newSize) {
@@ -177,12 +171,12 @@ void TranparentWindow::paint() {
     ::SetTextColor(dc, mode == kLinkMode ? kLinkColour : RGB(0, 0, 0));
     ::SetBkMode(dc, TRANSPARENT);
     if (fontsPending) {
-        messageFont = createVerdana(dc, 10, FW_BOLD);
-        linkFont = createVerdana(dc, 10, FW_BOLD, true);
-        timeFont = createVerdana(dc, 15, FW_NORMAL);
+        messageFont.reset(createVerdana(dc, 10, FW_BOLD));
+        linkFont.reset(createVerdana(dc, 10, FW_BOLD, true));
+        timeFont.reset(createVerdana(dc, 15, FW_NORMAL));
         fontsPending = false;
     }
-    HFONT font = mode == kLinkMode ? linkFont : fontPoints == 10 ? messageFont : timeFont;
+    HFONT font = (mode == kLinkMode ? linkFont : fontPoints == 10 ? messageFont : timeFont).get();
     SelectedObject selected(dc, font);
     if (shown.empty()) return;
 

@@ -8,6 +8,7 @@
 
 #include <windows.h>
 
+#include "kit/scoped.h"
 #include "win.windows/custom_window.h"
 
 namespace kit {
@@ -39,7 +40,6 @@ public:
     static constexpr COLORREF kLinkColour = 0xCC0000;
 
     TranparentWindow(HINSTANCE instance, shared_string title);
-    ~TranparentWindow() override;
 
     void setSizeAndMode(int size, int mode);
     void getSizeAndMode(int* size, int* mode) const noexcept;
@@ -63,9 +63,9 @@ private:
     int width = 0;
     int fontPoints = 0;
     int fontWeight = 0;
-    HFONT messageFont = nullptr;
-    HFONT linkFont = nullptr;
-    HFONT timeFont = nullptr;
+    ScopedFont messageFont;
+    ScopedFont linkFont;
+    ScopedFont timeFont;
     bool fontsPending = true;
     int size = -1;  // none until the constructor applies the small size
     int mode = kPlainMode;

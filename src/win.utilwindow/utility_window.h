@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include "diagnostics/window_procedure.h"
 #include "kit/refcounted.h"
 #include "win.windows/message_handler.h"
 
@@ -23,10 +24,13 @@ public:
     void setHandler(IMessageHandler* newHandler) noexcept { handler = newHandler; }
     HWND getHandle() const noexcept { return hWnd; }
 
-private:
-    static LRESULT CALLBACK windowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+    // What the window procedure needs.
+    static constexpr fw::CatchSite kCatchSite{"kitlib_cxx_win_utilwindow", 65};
+    static UtilityWindow* attach(HWND hwnd, void* creationParameter) noexcept;
+    void handleMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result, bool& handled);
+    void detach(HWND hwnd) noexcept;
 
-    ATOM classAtom = 0;
+private:
     HWND hWnd = nullptr;
     IMessageHandler* handler = nullptr;  // not owned
 };

@@ -7,7 +7,6 @@ namespace kit {
 namespace {
 constexpr const char* kTraceSource = "kit_window";
 constexpr int kNullHandlerLine = 125;  // origin of "Tryed to call null-handler!"
-constexpr int kCatchSiteLine = 79;     // catch-and-report site of the window procedure
 }  // namespace
 
 // ---- TextWindow -------------------------------------------------------------------------
@@ -51,52 +50,24 @@ void CustomWindow::handleMessage(UINT message, WPARAM wParam, LPARAM lParam, LRE
 }
 
 CustomWindow* CustomWindow::fromHandle(HWND hwnd) noexcept {
-    if (!hwnd || reinterpret_cast<WNDPROC>(::GetWindowLongPtrA(hwnd, GWLP_WNDPROC)) != &windowProc) return nullptr;
+    if (!hwnd || reinterpret_cast<WNDPROC>(::GetWindowLongPtrA(hwnd, GWLP_WNDPROC)) != windowProc) return nullptr;
     return reinterpret_cast<CustomWindow*>(::GetWindowLongPtrA(hwnd, GWLP_USERDATA));
 }
 
-ATOM CustomWindow::registerClass(const WNDCLASSEXA& wc) {
-    ATOM atom = ::RegisterClassExA(&wc);
-    if (!atom) {
-        WNDCLASSEXA existing{};
-        existing.cbSize = sizeof existing;
-        if (::GetLastError() == ERROR_CLASS_ALREADY_EXISTS && ::GetClassInfoExA(wc.hInstance, wc.lpszClassName, &existing))
-            return 0;
-        throw WindowsError("RegisterClassEx() failed");
-    }
-    return atom;
+void CustomWindow::registerClass(const WNDCLASSEXA& wc) {
+    if (!fw::registerWindowClass(wc)) throw WindowsError("RegisterClassEx() failed");
 }
 
-LRESULT CALLBACK CustomWindow::windowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-    LRESULT result = 0;
-    bool handled = false;
-    CustomWindow* self = nullptr;
-    if (message == WM_CREATE) {
-        self = static_cast<CustomWindow*>(reinterpret_cast<CREATESTRUCTA*>(lParam)->lpCreateParams);
-        ::SetWindowLongPtrA(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
-        if (self) self->hWnd = hwnd;
-        result = 1;
-        handled = true;
-        FW_TRACE("WM_CREATE, wnd = %p", static_cast<void*>(self));
-    } else {
-        self = reinterpret_cast<CustomWindow*>(::GetWindowLongPtrA(hwnd, GWLP_USERDATA));
-    }
+CustomWindow* CustomWindow::attach(HWND hwnd, void* creationParameter) noexcept {
+    auto* self = static_cast<CustomWindow*>(creationParameter);
+    if (self) self->hWnd = hwnd;
+    FW_TRACE("WM_NCCREATE, wnd = %p", static_cast<void*>(self));
+    return self;
+}
 
-    if (self) {
-        fw::catchAndReport(kTraceSource, kCatchSiteLine,
-                           [&] { self->handleMessage(message, wParam, lParam, result, handled); });
-        fw::takeExceptionReported();
-        if (message == WM_NCDESTROY) {
-            // The window is gone (closed by the user or the system): the object forgets it.
-            ::SetWindowLongPtrA(hwnd, GWLP_USERDATA, 0);
-            if (self->hWnd == hwnd) self->hWnd = nullptr;
-        }
-    } else {
-        FW_TRACE("ommited message %x", message);
-    }
-
-    if (!handled) return ::DefWindowProcA(hwnd, message, wParam, lParam);
-    return result;
+// The window is gone (closed by the user or the system): the object forgets it.
+void CustomWindow::detach(HWND hwnd) noexcept {
+    if (hWnd == hwnd) hWnd = nullptr;
 }
 
 }  // namespace kit

@@ -1,13 +1,14 @@
 // A window object that hands the messages of its window to handler objects.
 //
-// Every CustomWindow class uses the one window procedure `windowProc`: it takes
-// the object from the creation parameter at WM_CREATE, keeps it in the
-// window's user data and passes every later message to `handleMessage`, inside
-// the catch-and-report frame, so that no exception ever leaves the procedure.
+// Every CustomWindow class uses the program's one window procedure
+// (diagnostics/window_procedure.h): the object given at creation receives
+// every message of its window in `handleMessage`, inside the catch-and-report
+// frame, so that no exception ever leaves the procedure.
 #pragma once
 
 #include <windows.h>
 
+#include "diagnostics/window_procedure.h"
 #include "kit/refcounted.h"
 #include "kit/shared_string.h"
 #include "win.windows/message_handler.h"
@@ -53,18 +54,21 @@ public:
     void handleMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result, bool& handled);
 
     // The window procedure shared by every CustomWindow class.
-    static LRESULT CALLBACK windowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+    static constexpr auto windowProc = &fw::windowProcedure<CustomWindow>;
     // The object of a window created with windowProc, or null.
     static CustomWindow* fromHandle(HWND hwnd) noexcept;
 
+    // What the window procedure needs.
+    static constexpr fw::CatchSite kCatchSite{"kit_window", 79};
+    static CustomWindow* attach(HWND hwnd, void* creationParameter) noexcept;
+    void detach(HWND hwnd) noexcept;
+
 protected:
-    // Registers a window class. A class that this process registered before
-    // is accepted and gives 0; any other failure throws WindowsError
-    // "RegisterClassEx() failed".
-    static ATOM registerClass(const WNDCLASSEXA& wc);
+    // Registers a window class (one this process registered before is
+    // accepted); any other failure throws WindowsError "RegisterClassEx() failed".
+    static void registerClass(const WNDCLASSEXA& wc);
 
     shared_string name;
-    ATOM classAtom = 0;  // 0 when this object registered no class
     HWND hWnd = nullptr;
 
 private:

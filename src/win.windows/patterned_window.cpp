@@ -42,13 +42,13 @@ PatternedWindow::PatternedWindow(HINSTANCE instance, shared_string name, HBITMAP
     WNDCLASSEXA wc{};
     wc.cbSize = sizeof wc;
     wc.style = CS_HREDRAW | CS_VREDRAW;
-    wc.lpfnWndProc = &CustomWindow::windowProc;
+    wc.lpfnWndProc = CustomWindow::windowProc;
     wc.hInstance = instance;
     wc.hIcon = ::LoadIconA(instance, MAKEINTRESOURCEA(kProgramIcon));
     wc.hCursor = ::LoadCursorA(nullptr, IDC_ARROW);
     wc.hbrBackground = nullptr;
     wc.lpszClassName = kClassName;
-    classAtom = registerClass(wc);
+    registerClass(wc);
     FW_TRACE("wnd class registered");
     FW_TRACE("creating the window: class = %s", kClassName);
 

@@ -22,10 +22,10 @@ public:
     ProbeWindow() : CustomWindow("probe") {
         WNDCLASSEXA wc{};
         wc.cbSize = sizeof wc;
-        wc.lpfnWndProc = &CustomWindow::windowProc;
+        wc.lpfnWndProc = CustomWindow::windowProc;
         wc.hInstance = ::GetModuleHandleA(nullptr);
         wc.lpszClassName = "sonotape.test.probe_window";
-        classAtom = registerClass(wc);
+        registerClass(wc);
         hWnd = ::CreateWindowExA(0, wc.lpszClassName, getName().c_str(), WS_POPUP, 0, 0, 10, 10, nullptr, nullptr,
                                  wc.hInstance, static_cast<CustomWindow*>(this));
     }
