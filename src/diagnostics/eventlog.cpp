@@ -9,6 +9,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 #include <new>
 
 #include "diagnostics/diag_thread.h"
@@ -18,6 +19,7 @@
 #include "diagnostics/shell_open.h"
 #include "kit/exceptions.h"
 #include "kit/last_error.h"
+#include "kit/scoped.h"
 #include "kit/threads.h"
 
 namespace fw {
@@ -59,7 +61,7 @@ struct LogState {
 
 LogState* g = nullptr;
 std::atomic<int> stateWord{0};  // 0 not started, 1 starting, 2 ready
-SRWLOCK startLock = SRWLOCK_INIT;
+std::mutex startLock;
 std::atomic<uint32_t> sequence{0};
 std::atomic<bool> eventLogShown{false};
 std::atomic<DWORD> initialisingThread{0};
@@ -131,9 +133,9 @@ void initialise() {
     state->file = ::_fsopen(state->texts.eventsPath, "a", _SH_DENYNO);
 
     kit::WCondition started;
-    HANDLE thread = ::CreateThread(nullptr, 0, &diagnosticsThread, started.nativeHandle(), 0, &state->threadId);
+    kit::ScopedHandle thread(
+        ::CreateThread(nullptr, 0, &diagnosticsThread, started.nativeHandle(), 0, &state->threadId));
     if (!thread) throw kit::WindowsError("CreateThread failed");
-    ::CloseHandle(thread);
     started.wait();
 }
 
@@ -292,7 +294,7 @@ void ensureDiagnostics() {
     for (;;) {
         int expected = 0;
         if (stateWord.compare_exchange_strong(expected, 1, std::memory_order_acq_rel)) {
-            ::AcquireSRWLockExclusive(&startLock);
+            std::lock_guard<std::mutex> starting(startLock);
             initialisingThread.store(::GetCurrentThreadId());
             try {
                 initialise();
@@ -300,15 +302,13 @@ void ensureDiagnostics() {
                 fatalStop("Field Watch faced an exception during initialization");
             }
             stateWord.store(2, std::memory_order_release);
-            ::ReleaseSRWLockExclusive(&startLock);
             return;
         }
         if (expected == 2) return;
         // The initialising thread itself may log once the buffers exist.
         if (initialisingThread.load() == ::GetCurrentThreadId() && g) return;
         ::Sleep(50);
-        ::AcquireSRWLockExclusive(&startLock);
-        ::ReleaseSRWLockExclusive(&startLock);
+        std::lock_guard<std::mutex> waitForTheStart(startLock);
     }
 }
 
@@ -322,11 +322,6 @@ void setTraceOrigin(const char* file, int line) noexcept {
 void setEventLevel(int level) noexcept {
     ensureReady();
     tlsSetInt(g->tlsLevel, level);
-}
-
-int eventLevel() noexcept {
-    ensureReady();
-    return static_cast<int>(tlsGetInt(g->tlsLevel));
 }
 
 void trace(const char* format, ...) {
@@ -422,11 +417,11 @@ namespace testing {
 
 void flushNow() {
     ensureReady();
-    HANDLE done = ::CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    kit::ScopedHandle done(::CreateEventA(nullptr, FALSE, FALSE, nullptr));
     if (!done) return;
-    while (!::PostThreadMessageA(g->threadId, detail::kFlushNow, 0, reinterpret_cast<LPARAM>(done))) ::Sleep(5);
-    ::WaitForSingleObject(done, INFINITE);
-    ::CloseHandle(done);
+    while (!::PostThreadMessageA(g->threadId, detail::kFlushNow, 0, reinterpret_cast<LPARAM>(done.get())))
+        ::Sleep(5);
+    ::WaitForSingleObject(done.get(), INFINITE);
 }
 
 void holdWriting(bool hold) {

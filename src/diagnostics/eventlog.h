@@ -20,7 +20,6 @@ void ensureDiagnostics();
 
 void setTraceOrigin(const char* file, int line) noexcept;
 void setEventLevel(int level) noexcept;
-int eventLevel() noexcept;
 
 // Logs an event named "Trace" at level TRACE; the thread's level stays TRACE.
 void trace(const char* format, ...) __attribute__((format(gnu_printf, 1, 2)));

@@ -4,11 +4,13 @@
 #include <cstddef>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <new>
 
 #include "diagnostics/diag_thread.h"
 #include "diagnostics/eventlog.h"
 #include "diagnostics/problem_internal.h"
+#include "kit/scoped.h"
 
 namespace fw {
 namespace {
@@ -23,23 +25,12 @@ namespace pw = problem_window;
 // The windows lock guards the slot table and every slot operation. It is
 // recursive: a slot operation sends messages to the frame and panel, which
 // may come back to the slots on the same thread.
-class WindowsLock {
-public:
-    WindowsLock() { ::EnterCriticalSection(&section()); }
-    ~WindowsLock() { ::LeaveCriticalSection(&section()); }
-    WindowsLock(const WindowsLock&) = delete;
-    WindowsLock& operator=(const WindowsLock&) = delete;
-
-private:
-    static CRITICAL_SECTION& section() {
-        static CRITICAL_SECTION* cs = [] {
-            auto* made = new CRITICAL_SECTION;
-            ::InitializeCriticalSection(made);
-            return made;
-        }();
-        return *cs;
-    }
-};
+// It lives as long as the process: a failing thread may still use it at exit.
+std::recursive_mutex& windowsLock() {
+    static auto* lock = new std::recursive_mutex;
+    return *lock;
+}
+using WindowsLock = std::lock_guard<std::recursive_mutex>;
 
 detail::ProblemSlot slots[kSlots];
 ProblemNotice* shownNotices[kRegistrySlots];
@@ -104,7 +95,7 @@ HWND parentWindow() {
 }
 
 void registerShown(ProblemNotice& notice, bool shown) {
-    WindowsLock lock;
+    WindowsLock lock(windowsLock());
     ProblemNotice** free = nullptr;
     for (auto& entry : shownNotices) {
         if (entry == &notice) {
@@ -121,13 +112,10 @@ void registerShown(ProblemNotice& notice, bool shown) {
 void writePendingEvents() {
     DWORD thread = detail::diagnosticsThreadId();
     if (!thread || onDiagnosticsThread()) return;
-    HANDLE done = ::CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    if (!done) return;
-    if (!::PostThreadMessageA(thread, detail::kFlushNow, 0, reinterpret_cast<LPARAM>(done))) {
-        ::CloseHandle(done);
-        return;
-    }
-    if (::WaitForSingleObject(done, 5000) == WAIT_OBJECT_0) ::CloseHandle(done);
+    kit::ScopedHandle done(::CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    if (!done || !::PostThreadMessageA(thread, detail::kFlushNow, 0, reinterpret_cast<LPARAM>(done.get()))) return;
+    // A thread that does not answer in time may still set the event: it is left to it.
+    if (::WaitForSingleObject(done.get(), 5000) != WAIT_OBJECT_0) done.detach();
 }
 
 }  // namespace
@@ -190,7 +178,7 @@ void ProblemWindows::request(ProblemNotice& notice, bool show) {
     if (notice.shown.load() == show) return;
     long number = ++notice.requests;
     if (!show && notice.dismissed.load()) {
-        WindowsLock lock;
+        WindowsLock lock(windowsLock());
         notice.handled.store(number);
         notice.shown.store(false);
         notice.dismissed.store(false);
@@ -228,7 +216,7 @@ void ProblemWindows::request(ProblemNotice& notice, bool show) {
 }
 
 void ProblemWindows::showHere(ProblemNotice& notice) {
-    WindowsLock lock;
+    WindowsLock lock(windowsLock());
     if (!notice.slot && !notice.dismissed.load()) {
         ProblemSlot* slot = nullptr;
         for (auto& s : slots) {
@@ -261,7 +249,7 @@ void ProblemWindows::showHere(ProblemNotice& notice) {
 }
 
 void ProblemWindows::hideHere(ProblemNotice& notice) {
-    WindowsLock lock;
+    WindowsLock lock(windowsLock());
     if (ProblemSlot* slot = notice.slot) {
         HWND frame = slot->window;
         if (slot->count-- == 1) ::SendMessageA(frame, pw::kHideAnimated, 0, 0);
@@ -278,7 +266,7 @@ void ProblemWindows::hideHere(ProblemNotice& notice) {
 }
 
 bool ProblemWindows::dismiss(ProblemNotice& notice) {
-    WindowsLock lock;
+    WindowsLock lock(windowsLock());
     notice.dismissed.store(true);
     ProblemSlot* slot = notice.slot;
     notice.slot = nullptr;
@@ -291,7 +279,7 @@ bool ProblemWindows::dismiss(ProblemNotice& notice) {
 }
 
 void ProblemWindows::closeAllHere() {
-    WindowsLock lock;
+    WindowsLock lock(windowsLock());
     for (auto& s : slots)
         if (s.window && s.count > 0) ::SendMessageA(s.window, pw::kHideAnimated, 0, 0);
     for (auto& s : slots) {
@@ -333,15 +321,12 @@ void closeAllProblemWindows() {
         detail::ProblemWindows::closeAllHere();
         return;
     }
-    HANDLE done = ::CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    if (!done) return;
-    if (!::PostThreadMessageA(thread, detail::kCloseProblemWindows, 0, reinterpret_cast<LPARAM>(done))) {
-        ::CloseHandle(done);
+    kit::ScopedHandle done(::CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    if (!done || !::PostThreadMessageA(thread, detail::kCloseProblemWindows, 0, reinterpret_cast<LPARAM>(done.get())))
         return;
-    }
     // A diagnostics thread that does not answer must not keep a failing
     // process alive; the event is then left to it.
-    if (::WaitForSingleObject(done, 10000) == WAIT_OBJECT_0) ::CloseHandle(done);
+    if (::WaitForSingleObject(done.get(), 10000) != WAIT_OBJECT_0) done.detach();
 }
 
 void terminateAfterReport() {

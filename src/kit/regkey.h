@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "kit/refcounted.h"
+#include "kit/scoped.h"
 #include "kit/shared_string.h"
 
 namespace kit {
@@ -14,11 +15,10 @@ namespace kit {
 class RegKeyData : public refcounted {
 public:
     explicit RegKeyData(HKEY key) noexcept : key(key) {}
-    ~RegKeyData() override { ::RegCloseKey(key); }
-    HKEY handle() const noexcept { return key; }
+    HKEY handle() const noexcept { return key.get(); }
 
 private:
-    HKEY key;
+    ScopedKey key;
 };
 
 class RegKey {

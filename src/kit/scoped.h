@@ -71,6 +71,10 @@ using ScopedModule = Scoped<SimpleTraits<HMODULE, &::FreeLibrary>>;
 using ScopedIcon = Scoped<SimpleTraits<HICON, &::DestroyIcon>>;
 using ScopedCursor = Scoped<SimpleTraits<HCURSOR, &::DestroyCursor>>;
 using ScopedMenu = Scoped<SimpleTraits<HMENU, &::DestroyMenu>>;
+using ScopedFont = Scoped<SimpleTraits<HFONT, &::DeleteObject>>;
+using ScopedBitmap = Scoped<SimpleTraits<HBITMAP, &::DeleteObject>>;
+using ScopedRegion = Scoped<SimpleTraits<HRGN, &::DeleteObject>>;
+using ScopedMemoryDC = Scoped<SimpleTraits<HDC, &::DeleteDC>>;
 
 // One reference to a COM interface, released when the owner goes. Move-only:
 // a copy would need an AddRef that nobody sees.

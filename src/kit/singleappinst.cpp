@@ -2,44 +2,45 @@
 
 #include <windows.h>
 
+#include <utility>
+
 #include "kit/exceptions.h"
+#include "kit/scoped.h"
 
 namespace kit {
 namespace {
 
 class SingleInstanceCookieImp : public SingleInstanceCookie {
 public:
-    explicit SingleInstanceCookieImp(HANDLE mutex) noexcept : mutex(mutex) {}
-    ~SingleInstanceCookieImp() override { ::CloseHandle(mutex); }
+    explicit SingleInstanceCookieImp(ScopedHandle mutex) noexcept : mutex(std::move(mutex)) {}
 
 private:
-    HANDLE mutex;
+    ScopedHandle mutex;
 };
 
 }  // namespace
 
 bool isSecondInstance(const char* name) {
     ::SetLastError(0);
-    HANDLE mutex = ::CreateMutexA(nullptr, FALSE, name);
+    ScopedHandle mutex(::CreateMutexA(nullptr, FALSE, name));
     if (!mutex) {
         setOrigin("kit_singleappinst", 17, "kit::isSecondInstance");
         throw ARuntimeError("::CreateMutex() failed");
     }
-    return ::GetLastError() == ERROR_ALREADY_EXISTS;
+    bool existed = ::GetLastError() == ERROR_ALREADY_EXISTS;
+    mutex.detach();  // kept open for the rest of the process
+    return existed;
 }
 
 smartptr<SingleInstanceCookie> SingleInstanceChecker::startSingle() {
     ::SetLastError(0);
-    HANDLE mutex = ::CreateMutexA(nullptr, FALSE, name);
+    ScopedHandle mutex(::CreateMutexA(nullptr, FALSE, name));
     if (!mutex) {
         setOrigin("kit_singleappinst", 40, "kit::SingleInstanceChecker::startSingle");
         throw ARuntimeError("::CreateMutex() failed");
     }
-    if (::GetLastError() == ERROR_ALREADY_EXISTS) {
-        ::CloseHandle(mutex);
-        return nullptr;
-    }
-    return smartptr<SingleInstanceCookie>(new SingleInstanceCookieImp(mutex));
+    if (::GetLastError() == ERROR_ALREADY_EXISTS) return nullptr;
+    return smartptr<SingleInstanceCookie>(new SingleInstanceCookieImp(std::move(mutex)));
 }
 
 }  // namespace kit

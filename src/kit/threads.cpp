@@ -9,17 +9,12 @@ uint32_t systemTicks() noexcept { return ::GetTickCount(); }
 
 // ---- Thread -------------------------------------------------------------------
 
-Thread::~Thread() {
-    if (handle) ::CloseHandle(handle);
-}
-
 DWORD WINAPI Thread::entry(void* self) { return static_cast<Thread*>(self)->run(); }
 
 void Thread::start() {
     if (handle) {
         if (isRunning()) return;
-        ::CloseHandle(handle);
-        handle = nullptr;
+        handle.reset();
         id = 0;
     }
     DWORD newId = 0;
@@ -28,14 +23,14 @@ void Thread::start() {
         setOrigin("kit_threads", 28, "kit::Thread::start");
         throw ARuntimeError("Cannot create thread");
     }
-    handle = h;
+    handle.reset(h);
     id = newId;
 }
 
 bool Thread::isRunning() const {
     if (!handle) return false;
     DWORD code = 0;
-    if (!::GetExitCodeThread(handle, &code)) {
+    if (!::GetExitCodeThread(handle.get(), &code)) {
         setOrigin("kit_threads", 43, "kit::Thread::isRunning");
         throw ARuntimeError("Cannot get thread's exit code");
     }
@@ -44,75 +39,62 @@ bool Thread::isRunning() const {
 
 void Thread::wait() {
     if (!handle) return;
-    if (::WaitForSingleObject(handle, INFINITE) == WAIT_FAILED) throw WindowsError("WaitForSingleObject failed");
+    if (::WaitForSingleObject(handle.get(), INFINITE) == WAIT_FAILED) throw WindowsError("WaitForSingleObject failed");
 }
 
 bool Thread::waitFor(DWORD milliseconds) {
     if (!handle) return true;
-    DWORD r = ::WaitForSingleObject(handle, milliseconds);
+    DWORD r = ::WaitForSingleObject(handle.get(), milliseconds);
     if (r == WAIT_FAILED) throw WindowsError("WaitForSingleObject failed");
     return r == WAIT_OBJECT_0;
 }
 
 // ---- WCondition ----------------------------------------------------------------
 
-WCondition::WCondition() {
-    event = ::CreateEventA(nullptr, FALSE, FALSE, nullptr);
+WCondition::WCondition() : event(::CreateEventA(nullptr, FALSE, FALSE, nullptr)) {
     if (!event) throw WindowsError("CreateEvent failed");
 }
 
-WCondition::~WCondition() {
-    if (event) {
-        ::CloseHandle(event);
-        event = nullptr;
-    }
-}
-
 void WCondition::wait() {
-    if (::WaitForSingleObject(event, INFINITE) == WAIT_FAILED) throw WindowsError("WaitForSingleObject failed");
+    if (::WaitForSingleObject(event.get(), INFINITE) == WAIT_FAILED) throw WindowsError("WaitForSingleObject failed");
 }
 
 bool WCondition::waitFor(DWORD milliseconds) {
-    DWORD r = ::WaitForSingleObject(event, milliseconds);
+    DWORD r = ::WaitForSingleObject(event.get(), milliseconds);
     if (r == WAIT_FAILED) throw WindowsError("WaitForSingleObject failed");
     return r == WAIT_OBJECT_0;
 }
 
 void WCondition::pulse() {
-    if (!::PulseEvent(event)) throw WindowsError("PulseEvent failed");
+    if (!::PulseEvent(event.get())) throw WindowsError("PulseEvent failed");
 }
 
 void WCondition::set() {
-    if (!::SetEvent(event)) throw WindowsError("SetEvent failed");
+    if (!::SetEvent(event.get())) throw WindowsError("SetEvent failed");
 }
 
 void WCondition::reset() {
-    if (!::ResetEvent(event)) throw WindowsError("ResetEvent failed");
+    if (!::ResetEvent(event.get())) throw WindowsError("ResetEvent failed");
 }
 
 // ---- EventQueue -----------------------------------------------------------------
 
-EventQueue::EventQueue() {
-    port = ::CreateIoCompletionPort(INVALID_HANDLE_VALUE, nullptr, 0, 0);
+EventQueue::EventQueue() : port(::CreateIoCompletionPort(INVALID_HANDLE_VALUE, nullptr, 0, 0)) {
     if (!port) {
         setOrigin("kit_eventqueue", 24, "kit::EventQueue::EventQueue");
         throw WindowsError("CreateIoCompletionPort() failed when creating the port");
     }
 }
 
-EventQueue::~EventQueue() {
-    if (port) ::CloseHandle(port);
-}
-
 void EventQueue::postEvent(ULONG_PTR key, void* pointer) {
-    if (!::PostQueuedCompletionStatus(port, 0, key, static_cast<LPOVERLAPPED>(pointer))) {
+    if (!::PostQueuedCompletionStatus(port.get(), 0, key, static_cast<LPOVERLAPPED>(pointer))) {
         setOrigin("kit_eventqueue", 36, "kit::EventQueue::postEvent");
         throw WindowsError("PostQueuedCompletionStatus() failed");
     }
 }
 
 void EventQueue::postEvent(uint32_t count, ULONG_PTR key, void* pointer) {
-    if (!::PostQueuedCompletionStatus(port, count, key, static_cast<LPOVERLAPPED>(pointer))) {
+    if (!::PostQueuedCompletionStatus(port.get(), count, key, static_cast<LPOVERLAPPED>(pointer))) {
         setOrigin("kit_eventqueue", 42, "kit::EventQueue::postEvent");
         throw WindowsError("PostQueuedCompletionStatus() failed");
     }
@@ -126,7 +108,7 @@ bool EventQueue::getEventFor(DWORD milliseconds, uint32_t& count, ULONG_PTR& key
     DWORD bytes = 0;
     ULONG_PTR completionKey = 0;
     LPOVERLAPPED overlapped = nullptr;
-    BOOL ok = ::GetQueuedCompletionStatus(port, &bytes, &completionKey, &overlapped, milliseconds);
+    BOOL ok = ::GetQueuedCompletionStatus(port.get(), &bytes, &completionKey, &overlapped, milliseconds);
     if (!ok && !overlapped) {
         if (milliseconds != INFINITE && ::GetLastError() == WAIT_TIMEOUT) {
             count = 0;

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "kit/refcounted.h"
+#include "kit/scoped.h"
 
 namespace kit {
 
@@ -14,7 +15,7 @@ namespace kit {
 class Thread : public refcounted {
 public:
     Thread() noexcept = default;
-    ~Thread() override;  // closes the handle; does not stop or wait for the thread
+    // Destruction closes the handle; it does not stop or wait for the thread.
     Thread(const Thread&) = delete;
     Thread& operator=(const Thread&) = delete;
 
@@ -26,7 +27,7 @@ public:
     bool waitFor(DWORD milliseconds);  // true when the thread ended in time
 
     DWORD threadId() const noexcept { return id; }
-    HANDLE threadHandle() const noexcept { return handle; }
+    HANDLE threadHandle() const noexcept { return handle.get(); }
 
 protected:
     virtual uint32_t run() = 0;
@@ -34,14 +35,13 @@ protected:
 private:
     static DWORD WINAPI entry(void* self);
     DWORD id = 0;
-    HANDLE handle = nullptr;
+    ScopedHandle handle;
 };
 
 // An auto-reset event, initially not signalled.
 class WCondition {
 public:
     WCondition();
-    virtual ~WCondition();
     WCondition(const WCondition&) = delete;
     WCondition& operator=(const WCondition&) = delete;
 
@@ -50,10 +50,10 @@ public:
     void pulse();
     void set();
     void reset();
-    HANDLE nativeHandle() const noexcept { return event; }
+    HANDLE nativeHandle() const noexcept { return event.get(); }
 
 private:
-    HANDLE event = nullptr;
+    ScopedHandle event;
 };
 
 // A thread-safe FIFO of (count, key, pointer) events on an I/O completion port.
@@ -61,7 +61,6 @@ private:
 class EventQueue : public refcounted {
 public:
     EventQueue();
-    ~EventQueue() override;
     EventQueue(const EventQueue&) = delete;
     EventQueue& operator=(const EventQueue&) = delete;
 
@@ -73,7 +72,7 @@ public:
     bool getEventFor(DWORD milliseconds, uint32_t& count, ULONG_PTR& key, void*& pointer);
 
 private:
-    HANDLE port = nullptr;
+    ScopedHandle port;
 };
 
 }  // namespace kit

@@ -10,6 +10,7 @@
 #include "config/snt_config.h"
 #include "diagnostics/eventlog.h"
 #include "kit/exceptions.h"
+#include "kit/scoped.h"
 #include "reminders/reminders.h"
 #include "resource.h"
 #include "win.dialogs/file_save_logic.h"
@@ -75,10 +76,9 @@ void FileSaveDialog::setFolder(const char* text) {
     std::string candidate = filesave::resolvePath(text, {});
     DWORD attributes = ::GetFileAttributesA(candidate.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) return;  // a file is no folder
-    HANDLE dir = ::CreateFileA(candidate.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                               OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    if (dir == INVALID_HANDLE_VALUE) return;
-    ::CloseHandle(dir);
+    kit::ScopedHandle dir(::CreateFileA(candidate.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                        nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (!dir) return;
     folder = withBackslash(candidate);
 }
 

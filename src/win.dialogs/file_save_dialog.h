@@ -23,7 +23,6 @@ public:
     const std::string& getFolder() const noexcept { return folder; }
     const std::string& getFileName() const noexcept { return fileName; }
     int getFormat() const noexcept;  // the engine's format code
-    int getFormatIndex() const noexcept { return formatIndex; }
     int getBitrate() const noexcept { return bitrate; }
     bool hasTimeLimit() const noexcept { return timeLimit; }
     int getHours() const noexcept { return hours; }

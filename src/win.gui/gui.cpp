@@ -88,7 +88,7 @@ void Gui::loadResources() {
     FW_TRACE("Loading bitmaps...");
     struct Bitmap {
         int id;
-        HBITMAP* slot;
+        kit::ScopedBitmap* slot;
         const char* failure;
     };
     const Bitmap bitmaps[] = {
@@ -100,7 +100,7 @@ void Gui::loadResources() {
     };
     bool missing = false;
     for (const Bitmap& b : bitmaps) {
-        *b.slot = ::LoadBitmapA(programInstance, MAKEINTRESOURCEA(b.id));
+        b.slot->reset(::LoadBitmapA(programInstance, MAKEINTRESOURCEA(b.id)));
         if (!*b.slot) {
             FW_TRACE("%s", b.failure);
             missing = true;
@@ -114,9 +114,9 @@ void Gui::loadResources() {
     if (!resources.recordingIcon || !resources.idleIcon) FW_LOG(fw::LEVEL_ERR, "IconsNotLoaded", "%s", "");
 
     FW_TRACE("Loading menu...");
-    resources.menu = ::LoadMenuA(programInstance, MAKEINTRESOURCEA(IDR_CONTEXT_MENU));
+    resources.menu.reset(::LoadMenuA(programInstance, MAKEINTRESOURCEA(IDR_CONTEXT_MENU)));
     if (!resources.menu) FW_LOG(fw::LEVEL_ERR, "LoadMenu_failed", "%s", "");
-    resources.contextMenu = resources.menu ? ::GetSubMenu(resources.menu, 0) : nullptr;
+    resources.contextMenu = resources.menu ? ::GetSubMenu(resources.menu.get(), 0) : nullptr;
     if (!resources.contextMenu) FW_LOG(fw::LEVEL_ERR, "GetSubMenu_failed", "%s", "");
 
     FW_TRACE("Loading config...");

@@ -16,6 +16,7 @@
 
 #include "backend/snt_dll.h"
 #include "kit/refcounted.h"
+#include "kit/scoped.h"
 #include "kit/shared_string.h"
 #include "win.gui/mailbox.h"
 #include "win.dialogs/file_save_dialog.h"
@@ -131,15 +132,15 @@ public:
 
 private:
     struct Resources {
-        HBITMAP skin = nullptr;
-        HBITMAP idleButton = nullptr;
-        HBITMAP litButton = nullptr;
-        HBITMAP darkButton = nullptr;
-        HBITMAP logo = nullptr;
-        HICON recordingIcon = nullptr;
+        kit::ScopedBitmap skin;
+        kit::ScopedBitmap idleButton;
+        kit::ScopedBitmap litButton;
+        kit::ScopedBitmap darkButton;
+        kit::ScopedBitmap logo;
+        HICON recordingIcon = nullptr;  // shared icons of the module: never destroyed
         HICON idleIcon = nullptr;
-        HMENU menu = nullptr;
-        HMENU contextMenu = nullptr;
+        kit::ScopedMenu menu;
+        HMENU contextMenu = nullptr;  // part of `menu`
     };
 
     void loadResources();
@@ -168,6 +169,7 @@ private:
     void setTimerOrThrow(HWND window, UINT_PTR id, UINT ms, const char* function);
     void writeSettings(backend::EngineSettings& settings, const std::string& folder);
 
+    Resources resources;  // before the windows that show them: they go after them
     kit::smartptr<kit::PatternedWindow> mainWindow;
     kit::smartptr<kit::PatternedButton> recordButton;
     kit::smartptr<WaitDialog> calibrationWait;
@@ -185,7 +187,6 @@ private:
     kit::smartptr<kit::TrayIcon> trayIcon;
     std::string openFolderCommand;
     kit::smartptr<TrayIconHandler> trayHandler;
-    Resources resources;
     std::string commandLine;
     int32_t showState = SW_SHOWNORMAL;
     backend::EngineSettings settings;

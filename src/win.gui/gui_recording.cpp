@@ -40,14 +40,14 @@ void Gui::enter(RecordingState next) {
     case RecordingState::Choosing:
         enableCalibration(false);
         keepAwake(true);
-        recordButton->setBitmap(resources.darkButton);
+        recordButton->setBitmap(resources.darkButton.get());
         recordButton->setAlternate(true);
         setTimerOrThrow(main, kRecordingTick, 1000, "Gui::beginRecord");
         stopRequested = false;
         break;
     case RecordingState::Recording: break;
     case RecordingState::Completing:
-        recordButton->setBitmap(resources.idleButton);
+        recordButton->setBitmap(resources.idleButton.get());
         killTimer(main, kRecordingTick);
         recordButton->setAlternate(false);
         stopwatch->stop();

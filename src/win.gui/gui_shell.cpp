@@ -43,14 +43,14 @@ void TrayIconHandler::keySelect(kit::TrayIconEvent) {}
 // ---- main window --------------------------------------------------------------------------
 
 void Gui::createMainWindow() {
-    mainWindow = new kit::PatternedWindow(programInstance, "Sonotape", resources.skin, resources.logo);
+    mainWindow = new kit::PatternedWindow(programInstance, "Sonotape", resources.skin.get(), resources.logo.get());
     mainWindow->setMessageHandler(WM_TIMER, this);
     mainWindow->setMessageHandler(WM_NCRBUTTONDOWN, this);
     mainWindow->setMessageHandler(WM_NCRBUTTONUP, this);
     mainWindow->setMessageHandler(WM_NCLBUTTONDBLCLK, this);
     mainWindow->setOverlayVisible(true);
-    recordButton = new kit::PatternedButton(programInstance, mainWindow->getHandle(), resources.idleButton,
-                                            resources.litButton, 15, 11);
+    recordButton = new kit::PatternedButton(programInstance, mainWindow->getHandle(), resources.idleButton.get(),
+                                            resources.litButton.get(), 15, 11);
     mainWindow->setMessageHandler(WM_COMMAND, this);
 }
 

@@ -67,7 +67,6 @@ public:
     // Stored; they reach the shell at the next show().
     void setIcon(HICON newIcon) noexcept { icon = newIcon; }
     void setTip(const shared_string& text) { tip = text; }
-    const shared_string& getTip() const noexcept { return tip; }
 
     // Adds the icon to the notification area, or modifies it when it is there.
     // Up to kAttempts calls, kRetryPauseMs apart; then WindowsError.
@@ -86,7 +85,6 @@ public:
     void addHandler(Notification kind, const Handler& handler) { lists[kind].addHandler(handler); }
     void removeHandler(Notification kind, const Handler& handler) { lists[kind].removeHandler(handler); }
     void addCommandHandler(const CommandHandler& handler) { commands.addHandler(handler); }
-    void removeCommandHandler(const CommandHandler& handler) { commands.removeHandler(handler); }
 
     // Called by the utility window for every message.
     void handleMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result, bool& handled) override;

@@ -6,6 +6,9 @@
 #include <cstdio>
 #include <new>
 
+#include "kit/scoped.h"
+#include "win.windows/paint_scope.h"
+
 namespace kit {
 namespace {
 
@@ -16,8 +19,8 @@ constexpr int kMaxText = 260;
 struct LinkData {
     char target[kMaxText + 1] = {};
     WNDPROC previous = nullptr;
-    HCURSOR cursor = nullptr;
-    HFONT font = nullptr;  // underlined copy of the control's font
+    ScopedCursor cursor;
+    ScopedFont font;  // underlined copy of the control's font
     COLORREF link = kLinkColour;
     COLORREF visited = kVisitedColour;
     bool pressed = false;
@@ -37,7 +40,7 @@ int textOf(HWND control, char (&text)[kMaxText + 1]) noexcept {
 }
 
 HGDIOBJ fontOf(const LinkData* data) noexcept {
-    return data->font ? static_cast<HGDIOBJ>(data->font) : ::GetStockObject(SYSTEM_FONT);
+    return data->font ? static_cast<HGDIOBJ>(data->font.get()) : ::GetStockObject(SYSTEM_FONT);
 }
 
 void draw(HWND control, const LinkData* data, HDC dc) {
@@ -61,13 +64,13 @@ void draw(HWND control, const LinkData* data, HDC dc) {
 bool sizeToText(HWND control, const LinkData* data, bool redraw) {
     char text[kMaxText + 1];
     int length = textOf(control, text);
-    HDC dc = ::GetDC(control);
-    if (!dc) return false;
-    HGDIOBJ old = ::SelectObject(dc, fontOf(data));
     RECT extent = {0, 0, 0, 0};
-    ::DrawTextA(dc, text, length, &extent, linkLabelTextFormat(data->flags) | DT_CALCRECT);
-    ::SelectObject(dc, old);
-    ::ReleaseDC(control, dc);
+    {
+        WindowDC dc(control);
+        if (!dc.get()) return false;
+        SelectedObject font(dc.get(), fontOf(data));
+        ::DrawTextA(dc.get(), text, length, &extent, linkLabelTextFormat(data->flags) | DT_CALCRECT);
+    }
     int width = extent.right - extent.left, height = extent.bottom - extent.top;
     if (data->flags & LINK_FOCUSABLE) {
         width += 2;
@@ -112,10 +115,7 @@ void setFont(HWND control, LinkData* data, HFONT font) {
     HGDIOBJ base = font ? static_cast<HGDIOBJ>(font) : ::GetStockObject(SYSTEM_FONT);
     if (::GetObjectA(base, sizeof description, &description) == sizeof description) {
         description.lfUnderline = TRUE;
-        if (HFONT underlined = ::CreateFontIndirectA(&description)) {
-            if (data->font) ::DeleteObject(data->font);
-            data->font = underlined;
-        }
+        if (HFONT underlined = ::CreateFontIndirectA(&description)) data->font.reset(underlined);
     }
 }
 
@@ -137,17 +137,15 @@ LRESULT CALLBACK linkProcedure(HWND control, UINT message, WPARAM wParam, LPARAM
             return result;
         }
         case WM_PAINT: {
-            PAINTSTRUCT paint;
-            HDC dc = ::BeginPaint(control, &paint);
-            if (dc) draw(control, data, dc);
-            ::EndPaint(control, &paint);
+            PaintScope paint(control);
+            if (paint.get()) draw(control, data, paint.get());
             return 0;
         }
         case WM_PRINTCLIENT:
             draw(control, data, reinterpret_cast<HDC>(wParam));
             return 0;
         case WM_SETCURSOR:
-            ::SetCursor(data->cursor ? data->cursor : ::LoadCursorA(nullptr, IDC_ARROW));
+            ::SetCursor(data->cursor ? data->cursor.get() : ::LoadCursorA(nullptr, IDC_ARROW));
             return 1;
         case WM_NCHITTEST:
             return HTCLIENT;
@@ -160,8 +158,6 @@ LRESULT CALLBACK linkProcedure(HWND control, UINT message, WPARAM wParam, LPARAM
         case WM_NCDESTROY:
             ::SetWindowLongPtrA(control, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(previous));
             ::RemovePropA(control, kDataProperty);
-            if (data->cursor) ::DestroyCursor(data->cursor);
-            if (data->font) ::DeleteObject(data->font);
             delete data;
             return ::CallWindowProcA(previous, control, message, wParam, lParam);
         case WM_GETDLGCODE:
@@ -236,7 +232,7 @@ bool makeLinkLabel(HWND control, const char* target, COLORREF linkColour, COLORR
             delete data;
             return false;
         }
-        data->cursor = static_cast<HCURSOR>(::CopyIcon(::LoadCursorA(nullptr, IDC_HAND)));
+        data->cursor.reset(static_cast<HCURSOR>(::CopyIcon(::LoadCursorA(nullptr, IDC_HAND))));
         // Applying the current font again makes the underlined copy.
         ::SendMessageA(control, WM_SETFONT, ::SendMessageA(control, WM_GETFONT, 0, 0), FALSE);
     }

@@ -1,6 +1,6 @@
-// Scope helpers for painting: BeginPaint/EndPaint and a selected GDI object,
-// so that a failure while drawing never leaves a window unvalidated or an
-// object selected.
+// Scope helpers for painting: BeginPaint/EndPaint, a window's device context
+// and a selected GDI object, so that a failure while drawing never leaves a
+// window unvalidated, a context held or an object selected.
 #pragma once
 
 #include <windows.h>
@@ -17,6 +17,22 @@ public:
 
 private:
     PAINTSTRUCT ps{};
+    HWND hwnd;
+    HDC dc;
+};
+
+// The window's client-area device context (GetDC), released on scope exit.
+class WindowDC {
+public:
+    explicit WindowDC(HWND hwnd) : hwnd(hwnd), dc(::GetDC(hwnd)) {}
+    ~WindowDC() {
+        if (dc) ::ReleaseDC(hwnd, dc);
+    }
+    WindowDC(const WindowDC&) = delete;
+    WindowDC& operator=(const WindowDC&) = delete;
+    HDC get() const noexcept { return dc; }
+
+private:
     HWND hwnd;
     HDC dc;
 };

@@ -2,6 +2,7 @@
 
 #include "diagnostics/eventlog.h"
 #include "kit/exceptions.h"
+#include "kit/scoped.h"
 #include "win.windows/bitmaps.h"
 
 namespace kit {
@@ -60,13 +61,12 @@ void PatternedButton::setAlternate(bool on) {
 void PatternedButton::setRegion() {
     ::SetWindowRgn(hWnd, nullptr, FALSE);
     region = nullptr;
-    HRGN ellipse = ellipticRegionOf(normal);
-    if (!::SetWindowRgn(hWnd, ellipse, TRUE)) {
-        ::DeleteObject(ellipse);
+    ScopedRegion ellipse(ellipticRegionOf(normal));
+    if (!::SetWindowRgn(hWnd, ellipse.get(), TRUE)) {
         setOrigin(kTraceSource, 381, "kit::PatternedButton::setRegion");
         throw WindowsError("SetWindowRgn() failed");
     }
-    region = ellipse;
+    region = ellipse.detach();  // the window owns it now
 }
 
 void PatternedButton::draw(const DRAWITEMSTRUCT& item) {

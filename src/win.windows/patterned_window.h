@@ -24,11 +24,8 @@ public:
     void setOverlayVisible(bool visible) noexcept { overlayVisible = visible; }
     void setTextVisible(bool visible) noexcept { textVisible = visible; }
     bool isOverlayVisible() const noexcept { return overlayVisible; }
-    bool isTextVisible() const noexcept { return textVisible; }
     // Invalidates the whole client area (background erased).
     void redraw();
-    int getWidth() const noexcept { return width; }
-    int getHeight() const noexcept { return height; }
 
     // Its own handler: WM_DESTROY, WM_SIZE, WM_NCHITTEST and WM_PAINT.
     void handleMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result, bool& handled) override;
