@@ -61,6 +61,8 @@ void dropOutput(EngineState& e, kit::smartptr<kit::ISoundEncoder>& encoder, cons
 void outputStopped(const kit::OutputError& error) {
     std::string text = outputStoppedText(error.fault, error.code);
     if (kit::RecCrashFunc stop = kit::recCrashFunc.load()) stop(text.c_str());
+}
+
 constexpr const char* kNoDevice =
     "No recording device was found.\n\nConnect a microphone or another recording device, or enable one in the "
     "sound settings of Windows, then try again.";

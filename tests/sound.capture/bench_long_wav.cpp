@@ -97,7 +97,7 @@ int main() {
     kit::smartptr<kit::GenericSoundEncodingStream> stream(new kit::GenericSoundEncodingStream(
         kit::smartptr<kit::ISoundEncoder>(new kit::WaveSoundEncoder(path.c_str(), &kit::kRecordingFormat))));
     kit::smartptr<kit::SoundRecorder> recorder(
-        new kit::SoundRecorder(stream, kit::kRecordingFormat, 1.0, kBlockMs, device, &constantTicks));
+        new kit::SoundRecorder(stream, kit::kRecordingFormat, 1.0, kBlockMs, 60000, device, &constantTicks));
     recorder->start();
 
     std::vector<int16_t> block(kBlockBytes / 2);

@@ -655,6 +655,8 @@ TEST_F(ProgramTest, StartedFromAFolderItCannotWriteItKeepsItsLogInItsDataFolder)
     EXPECT_EQ(driver::findWindow(running->id(), program::kDialogClass, "Sonotape"), nullptr) << "no warning";
     closeNormally();
     ::DeleteFileA(dataLog.c_str());
+}
+
 // What a recording after calibration holds: each played sample times the
 // coefficient, truncated toward zero and held to the 16-bit range.
 std::vector<int16_t> scaledCopy(const std::vector<int16_t>& played, double coefficient) {

@@ -5,6 +5,7 @@
 
 namespace {
 
+using ::testing::HasSubstr;
 
 struct CommandLineCase {
     const char* line;
