@@ -2,7 +2,6 @@
 // calibration flow and what the worker threads report.
 #include "win.gui/gui.h"
 
-#include <cstring>
 #include <memory>
 
 #include "diagnostics/report.h"
@@ -21,8 +20,48 @@ constexpr const char* kTraceSource = "win.gui/gui";
 // The welcome dialog is offered at most once per process.
 bool startUpDialogOffered = false;
 
-// A settings record's folder, owned by the caller's string.
-void pointFolderAt(backend::EngineSettings& settings, std::string& folder) { settings.storageFolder = folder.data(); }
+// The engine's record of the settings, read into values: its folder is
+// allocated by the engine and freed here.
+bool loadFromEngine(GuiSettings& out) {
+    backend::EngineSettings record;
+    if (!backend::loadConfig(&record)) return false;
+    std::unique_ptr<char[]> folder(record.storageFolder);
+    out.storageFolder = folder ? folder.get() : "";
+    out.volumeCoeff = record.volumeCoeff;
+    out.volumeLevel = record.volumeLevel;
+    out.lastFormat = record.lastFormat;
+    out.lastBitrate = record.lastBitrate;
+    out.xPos = record.xPos;
+    out.yPos = record.yPos;
+    out.needCalibration = record.needCalibration;
+    out.remind30min = record.remind30min;
+    out.remindOutOfSpace = record.remindOutOfSpace;
+    out.startWithWindows = record.startWithWindows;
+    out.startInTray = record.startInTray;
+    out.startUpDialog = record.startUpDialog;
+    return true;
+}
+
+// The values written through the engine's record, which borrows the folder
+// for the call.
+void writeToEngine(const GuiSettings& values) {
+    std::string folder = values.storageFolder;
+    backend::EngineSettings record;
+    record.storageFolder = folder.data();
+    record.volumeCoeff = values.volumeCoeff;
+    record.volumeLevel = values.volumeLevel;
+    record.lastFormat = values.lastFormat;
+    record.lastBitrate = values.lastBitrate;
+    record.xPos = values.xPos;
+    record.yPos = values.yPos;
+    record.needCalibration = values.needCalibration;
+    record.remind30min = values.remind30min;
+    record.remindOutOfSpace = values.remindOutOfSpace;
+    record.startWithWindows = values.startWithWindows;
+    record.startInTray = values.startInTray;
+    record.startUpDialog = values.startUpDialog;
+    backend::writeConfig(&record);
+}
 
 }  // namespace
 
@@ -39,8 +78,6 @@ Gui::~Gui() {
     keepAwake(false);
     if (engineStarted) backend::destroy();  // a failure there is reported and ends the program
     mailbox.reset();
-    delete[] settings.storageFolder;
-    settings.storageFolder = nullptr;
 }
 
 // ---- start-up -----------------------------------------------------------------------------
@@ -120,11 +157,9 @@ void Gui::loadResources() {
     if (!resources.contextMenu) FW_LOG(fw::LEVEL_ERR, "GetSubMenu_failed", "%s", "");
 
     FW_TRACE("Loading config...");
-    if (!backend::loadConfig(&settings)) {
+    if (!loadFromEngine(settings)) {
         // Nothing stored yet: the program's first settings.
-        std::string folder = kit::getDefaultMusicFolder().c_str();
-        settings.storageFolder = new char[folder.size() + 1];
-        std::memcpy(settings.storageFolder, folder.c_str(), folder.size() + 1);
+        settings.storageFolder = kit::getDefaultMusicFolder().c_str();
         settings.lastFormat = 0;
         settings.needCalibration = true;
         settings.remind30min = false;
@@ -137,7 +172,7 @@ void Gui::loadResources() {
         settings.volumeCoeff = 1.0;
         settings.volumeLevel = 32767;
         settings.startUpDialog = true;
-        backend::writeConfig(&settings);
+        writeToEngine(settings);
     }
 
     if (resources.contextMenu) {
@@ -151,33 +186,27 @@ void Gui::loadResources() {
     FW_TRACE("Recources loaded.");
 }
 
-const backend::EngineSettings& Gui::GetConfig() {
-    backend::EngineSettings fresh = settings;
-    fresh.storageFolder = nullptr;
-    if (!backend::loadConfig(&fresh)) {
+const GuiSettings& Gui::GetConfig() {
+    GuiSettings fresh;
+    if (!loadFromEngine(fresh)) {
         kit::setOrigin(kTraceSource, __LINE__, "Gui::GetConfig");
         throw kit::ALogicError("Can not load configuration");
     }
-    delete[] settings.storageFolder;
-    settings = fresh;
+    settings = std::move(fresh);
     return settings;
 }
 
-void Gui::writeSettings(backend::EngineSettings& copy, const std::string& folder) {
-    std::string owned = folder;
-    pointFolderAt(copy, owned);
-    backend::writeConfig(&copy);
-}
+void Gui::storeSettings(const GuiSettings& changed) { writeToEngine(changed); }
 
 void Gui::saveWindowPosition() {
     if (!mainWindow) return;
-    backend::EngineSettings copy = GetConfig();
+    GuiSettings copy = GetConfig();
     WINDOWINFO info{};
     info.cbSize = sizeof info;
     if (!::GetWindowInfo(mainWindow->getHandle(), &info)) return;
     copy.xPos = info.rcWindow.left;
     copy.yPos = info.rcWindow.top;
-    backend::writeConfig(&copy);
+    storeSettings(copy);
 }
 
 void Gui::setTimerOrThrow(HWND window, UINT_PTR id, UINT ms, const char* function) {
@@ -222,10 +251,10 @@ void Gui::showStartUpDialog() {
     if (!GetConfig().startUpDialog) return;
     kit::smartptr<StartUpDialog> dialog(new StartUpDialog(programInstance));
     dialog->ShowDialog();
-    backend::EngineSettings copy = GetConfig();
+    GuiSettings copy = GetConfig();
     copy.startUpDialog = dialog->showOnStartup();
     FW_TRACE("PLACE: writeConfig() call");
-    backend::writeConfig(&copy);
+    storeSettings(copy);
 }
 
 // ---- messages to the user ----------------------------------------------------------------
