@@ -325,7 +325,8 @@ void Gui::handleMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& res
         result = 0;
         handled = true;
         FW_TRACE("WM_COMMAND");
-        if (recordButton && reinterpret_cast<HWND>(lParam) == recordButton->getHandle() && HIWORD(wParam) == 0) {
+        if (recordButton && reinterpret_cast<HWND>(lParam) == recordButton->getHandle() &&
+            HIWORD(wParam) == BN_CLICKED) {
             FW_TRACE("Big red button click");
             toggleRecording();
             FW_TRACE("Big red button click complete");
