@@ -63,6 +63,25 @@ void writeToEngine(const GuiSettings& values) {
     backend::writeConfig(&record);
 }
 
+// Nothing stored yet: the program's first settings.
+GuiSettings firstSettings() {
+    GuiSettings first;
+    first.storageFolder = kit::getDefaultMusicFolder().c_str();
+    first.lastFormat = 0;
+    first.needCalibration = true;
+    first.remind30min = false;
+    first.remindOutOfSpace = false;
+    first.startWithWindows = false;
+    first.lastBitrate = 32;
+    first.startInTray = false;
+    first.xPos = 10;
+    first.yPos = 10;
+    first.volumeCoeff = 1.0;
+    first.volumeLevel = 32767;
+    first.startUpDialog = true;
+    return first;
+}
+
 }  // namespace
 
 Gui::Gui(HINSTANCE instance) : programInstance(instance) {}
@@ -122,6 +141,13 @@ void Gui::initialize(const char* line, int32_t show) {
 }
 
 void Gui::loadResources() {
+    loadBitmaps();
+    loadIconsAndMenu();
+    loadSettings();
+    FW_TRACE("Recources loaded.");
+}
+
+void Gui::loadBitmaps() {
     FW_TRACE("Loading bitmaps...");
     struct Bitmap {
         int id;
@@ -144,7 +170,9 @@ void Gui::loadResources() {
         }
     }
     if (missing) FW_LOG(fw::LEVEL_ERR, "BitmapsNotLoaded", "%s", "");
+}
 
+void Gui::loadIconsAndMenu() {
     FW_TRACE("Loading icons...");
     resources.recordingIcon = ::LoadIconA(programInstance, MAKEINTRESOURCEA(IDI_RECORDING));
     resources.idleIcon = ::LoadIconA(programInstance, MAKEINTRESOURCEA(IDI_IDLE));
@@ -155,23 +183,14 @@ void Gui::loadResources() {
     if (!resources.menu) FW_LOG(fw::LEVEL_ERR, "LoadMenu_failed", "%s", "");
     resources.contextMenu = resources.menu ? ::GetSubMenu(resources.menu.get(), 0) : nullptr;
     if (!resources.contextMenu) FW_LOG(fw::LEVEL_ERR, "GetSubMenu_failed", "%s", "");
+}
 
+// The stored settings, or the program's first ones stored now; the menu's
+// check marks and the reminders follow them.
+void Gui::loadSettings() {
     FW_TRACE("Loading config...");
     if (!loadFromEngine(settings)) {
-        // Nothing stored yet: the program's first settings.
-        settings.storageFolder = kit::getDefaultMusicFolder().c_str();
-        settings.lastFormat = 0;
-        settings.needCalibration = true;
-        settings.remind30min = false;
-        settings.remindOutOfSpace = false;
-        settings.startWithWindows = false;
-        settings.lastBitrate = 32;
-        settings.startInTray = false;
-        settings.xPos = 10;
-        settings.yPos = 10;
-        settings.volumeCoeff = 1.0;
-        settings.volumeLevel = 32767;
-        settings.startUpDialog = true;
+        settings = firstSettings();
         writeToEngine(settings);
     }
 
@@ -183,7 +202,6 @@ void Gui::loadResources() {
 
     backend::setOutOfSpaceReminderProc(&spaceReminderProc);
     backend::setPeriodicReminderProc(settings.remind30min ? &timeReminderProc : nullptr);
-    FW_TRACE("Recources loaded.");
 }
 
 const GuiSettings& Gui::GetConfig() {

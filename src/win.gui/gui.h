@@ -162,6 +162,9 @@ private:
     };
 
     void loadResources();
+    void loadBitmaps();
+    void loadIconsAndMenu();
+    void loadSettings();
     void initTray();
     void enter(RecordingState next);
     bool recordingUnderWay() const noexcept {
