@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <new>
+#include <optional>
 
 #include "kit/scoped.h"
 #include "win.windows/paint_scope.h"
@@ -119,47 +120,12 @@ void setFont(HWND control, LinkData* data, HFONT font) {
     }
 }
 
-LRESULT CALLBACK linkProcedure(HWND control, UINT message, WPARAM wParam, LPARAM lParam) {
-    LinkData* data = dataOf(control);
-    if (!data) return ::DefWindowProcA(control, message, wParam, lParam);
-    WNDPROC previous = data->previous;
+// Keyboard and mouse: a press released inside the link, or the space bar when
+// the link takes the focus, activates it. The answer, when the message is
+// taken here; activating may destroy the control (and `data`).
+std::optional<LRESULT> handleInput(HWND control, LinkData* data, UINT message, WPARAM wParam, LPARAM lParam) {
     const bool focusable = data->flags & LINK_FOCUSABLE;
     switch (message) {
-        case WM_SETFOCUS:
-        case WM_KILLFOCUS:
-            if (!focusable) break;
-            ::InvalidateRect(control, nullptr, TRUE);
-            return 0;
-        case WM_SETTEXT: {
-            LRESULT result = ::CallWindowProcA(previous, control, message, wParam, lParam);
-            if (data->flags & LINK_SIZE_TO_TEXT) sizeToText(control, data, false);
-            ::InvalidateRect(control, nullptr, TRUE);
-            return result;
-        }
-        case WM_PAINT: {
-            PaintScope paint(control);
-            if (paint.get()) draw(control, data, paint.get());
-            return 0;
-        }
-        case WM_PRINTCLIENT:
-            draw(control, data, reinterpret_cast<HDC>(wParam));
-            return 0;
-        case WM_SETCURSOR:
-            ::SetCursor(data->cursor ? data->cursor.get() : ::LoadCursorA(nullptr, IDC_ARROW));
-            return 1;
-        case WM_NCHITTEST:
-            return HTCLIENT;
-        case WM_SETFONT:
-            setFont(control, data, reinterpret_cast<HFONT>(wParam));
-            ::CallWindowProcA(previous, control, WM_SETFONT, wParam, FALSE);
-            if (data->flags & LINK_SIZE_TO_TEXT) sizeToText(control, data, false);
-            if (LOWORD(lParam)) ::InvalidateRect(control, nullptr, TRUE);
-            return 0;
-        case WM_NCDESTROY:
-            ::SetWindowLongPtrA(control, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(previous));
-            ::RemovePropA(control, kDataProperty);
-            delete data;
-            return ::CallWindowProcA(previous, control, message, wParam, lParam);
         case WM_GETDLGCODE:
             if (focusable) return DLGC_WANTCHARS;
             break;
@@ -191,12 +157,66 @@ LRESULT CALLBACK linkProcedure(HWND control, UINT message, WPARAM wParam, LPARAM
                 }
             }
             break;
+        default:
+            break;
+    }
+    return std::nullopt;
+}
+
+// Focus, text, font and painting. The answer, when the message is taken here.
+std::optional<LRESULT> handleAppearance(HWND control, LinkData* data, UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+        case WM_SETFOCUS:
+        case WM_KILLFOCUS:
+            if (!(data->flags & LINK_FOCUSABLE)) break;
+            ::InvalidateRect(control, nullptr, TRUE);
+            return 0;
+        case WM_SETTEXT: {
+            LRESULT result = ::CallWindowProcA(data->previous, control, message, wParam, lParam);
+            if (data->flags & LINK_SIZE_TO_TEXT) sizeToText(control, data, false);
+            ::InvalidateRect(control, nullptr, TRUE);
+            return result;
+        }
+        case WM_PAINT: {
+            PaintScope paint(control);
+            if (paint.get()) draw(control, data, paint.get());
+            return 0;
+        }
+        case WM_PRINTCLIENT:
+            draw(control, data, reinterpret_cast<HDC>(wParam));
+            return 0;
+        case WM_SETCURSOR:
+            ::SetCursor(data->cursor ? data->cursor.get() : ::LoadCursorA(nullptr, IDC_ARROW));
+            return 1;
+        case WM_NCHITTEST:
+            return HTCLIENT;
+        case WM_SETFONT:
+            setFont(control, data, reinterpret_cast<HFONT>(wParam));
+            ::CallWindowProcA(data->previous, control, WM_SETFONT, wParam, FALSE);
+            if (data->flags & LINK_SIZE_TO_TEXT) sizeToText(control, data, false);
+            if (LOWORD(lParam)) ::InvalidateRect(control, nullptr, TRUE);
+            return 0;
         case WM_USER:
             if (data->flags & LINK_SIZE_TO_TEXT) sizeToText(control, data, false);
             return 0;
         default:
             break;
     }
+    return std::nullopt;
+}
+
+LRESULT CALLBACK linkProcedure(HWND control, UINT message, WPARAM wParam, LPARAM lParam) {
+    LinkData* data = dataOf(control);
+    if (!data) return ::DefWindowProcA(control, message, wParam, lParam);
+    WNDPROC previous = data->previous;  // `data` may be gone after an activation
+    if (message == WM_NCDESTROY) {
+        ::SetWindowLongPtrA(control, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(previous));
+        ::RemovePropA(control, kDataProperty);
+        delete data;
+        return ::CallWindowProcA(previous, control, message, wParam, lParam);
+    }
+    if (std::optional<LRESULT> answer = handleAppearance(control, data, message, wParam, lParam)) return *answer;
+    if (std::optional<LRESULT> answer = handleInput(control, data, message, wParam, lParam)) return *answer;
     return ::CallWindowProcA(previous, control, message, wParam, lParam);
 }
 
