@@ -136,6 +136,19 @@ CalibrationResult Mixer::calibrate(uint32_t threshold) {
     return calibrateLines(threshold);
 }
 
+// While the wave plays, the line's level is halved until what it hears no
+// longer clips (level 0 is as low as the line goes; it cannot clip less).
+uint32_t Mixer::halveUntilUnclipped(uint32_t line, uint32_t level, uint32_t threshold) {
+    for (;;) {
+        int current = waitForSound(threshold);
+        FW_TRACE("FINAL Current volume = %d", current);
+        if (current <= kClippingPeak || level == 0) return level;
+        FW_TRACE("Decreasing twice");
+        level >>= 1;
+        setVolume(line, VolumeRecord(level), false);
+    }
+}
+
 CalibrationResult Mixer::calibrateLines(uint32_t threshold) {
     FW_TRACE("CALIBRATING START");
     probe.checkSounds();  // before anything plays: a missing file is said at once
@@ -173,20 +186,11 @@ CalibrationResult Mixer::calibrateLines(uint32_t threshold) {
     prepareLine(line);
     FW_TRACE("STEP 1 : regulating mixer");
     sounds.startWave();
-    int current = 0;
-    for (;;) {
-        current = waitForSound(threshold);
-        FW_TRACE("FINAL Current volume = %d", current);
-        // Level 0 is as low as the line goes; it cannot clip less.
-        if (current <= kClippingPeak || level == 0) break;
-        FW_TRACE("Decreasing twice");
-        level >>= 1;
-        setVolume(line, VolumeRecord(level), false);
-    }
+    level = halveUntilUnclipped(line, level, threshold);
     FW_TRACE("New level = %d", static_cast<int>(level));
 
     FW_TRACE("STEP 2 : finding coeff");
-    current = waitForSound(threshold);
+    int current = waitForSound(threshold);
     sounds.stopWave();
     FW_TRACE("Volume2 %d (id = %d)\n", current, static_cast<int>(line));
     std::optional<double> found = coefficientForPeak(current, threshold);

@@ -96,6 +96,8 @@ private:
     CalibrationResult calibrateCoefficientOnly(uint32_t threshold);
     // Peaks of the playing sound, up to seven rounds until one is above the threshold.
     int waitForSound(uint32_t threshold);
+    // The line's level, halved from `level` until what it hears does not clip.
+    uint32_t halveUntilUnclipped(uint32_t line, uint32_t level, uint32_t threshold);
     // Whether the loopback capture hears the wave test sound.
     bool loopbackHears(uint32_t threshold);
 
