@@ -96,7 +96,7 @@ void Mp3SoundEncoder::init() {
 }
 
 void Mp3SoundEncoder::loadLibrary() {
-    library = ::LoadLibraryA("lame_enc.dll");
+    library.reset(::LoadLibraryA("lame_enc.dll"));
     if (!library) {
         DWORD error = ::GetLastError();
         setOrigin(kTraceSource, __LINE__, kInit);
@@ -105,13 +105,13 @@ void Mp3SoundEncoder::loadLibrary() {
                           error == ERROR_MOD_NOT_FOUND ? OutputFault::mp3LibraryMissing : OutputFault::mp3LibraryUnusable,
                           error, fileName);
     }
-    beInitStream = entryPoint<lame::InitStreamFn>(library, "beInitStream");
-    beEncodeChunk = entryPoint<lame::EncodeChunkFn>(library, "beEncodeChunk");
-    beDeinitStream = entryPoint<lame::DeinitStreamFn>(library, "beDeinitStream");
-    beCloseStream = entryPoint<lame::CloseStreamFn>(library, "beCloseStream");
-    beVersion = entryPoint<lame::VersionFn>(library, "beVersion");
-    beWriteVBRHeader = entryPoint<lame::WriteVBRHeaderFn>(library, "beWriteVBRHeader");
-    beWriteInfoTag = entryPoint<lame::WriteInfoTagFn>(library, "beWriteInfoTag");
+    beInitStream = entryPoint<lame::InitStreamFn>(library.get(), "beInitStream");
+    beEncodeChunk = entryPoint<lame::EncodeChunkFn>(library.get(), "beEncodeChunk");
+    beDeinitStream = entryPoint<lame::DeinitStreamFn>(library.get(), "beDeinitStream");
+    beCloseStream = entryPoint<lame::CloseStreamFn>(library.get(), "beCloseStream");
+    beVersion = entryPoint<lame::VersionFn>(library.get(), "beVersion");
+    beWriteVBRHeader = entryPoint<lame::WriteVBRHeaderFn>(library.get(), "beWriteVBRHeader");
+    beWriteInfoTag = entryPoint<lame::WriteInfoTagFn>(library.get(), "beWriteInfoTag");
     if (!beInitStream || !beEncodeChunk || !beDeinitStream || !beCloseStream || !beVersion || !beWriteVBRHeader) {
         setOrigin(kTraceSource, __LINE__, kInit);
         throw OutputError("Unable to get LAME interfaces", OutputFault::mp3LibraryUnusable, ERROR_PROC_NOT_FOUND,
@@ -131,13 +131,12 @@ void Mp3SoundEncoder::startStream() {
         setOrigin(kTraceSource, line, kInit);
         throw OutputError("Error opening encoding stream", OutputFault::mp3LibraryUnusable, ERROR_SUCCESS, fileName);
     };
-    result = beInitStream(&config, &samplesPerCall, &mp3BufferSize, &stream);
+    lame::Stream started = nullptr;
+    result = beInitStream(&config, &samplesPerCall, &mp3BufferSize, &started);
     if (result != 0) refused(__LINE__);
-    if (samplesPerCall == 0) {
-        // A stream that takes no sample per call could never consume a block.
-        beCloseStream(stream);
-        refused(__LINE__);
-    }
+    stream = LameStream(started, beCloseStream);
+    // A stream that takes no sample per call could never consume a block.
+    if (samplesPerCall == 0) refused(__LINE__);
     mp3Buffer = std::make_unique<uint8_t[]>(mp3BufferSize);
     pcmBuffer = std::make_unique<int16_t[]>(samplesPerCall);
 }
@@ -152,11 +151,8 @@ void Mp3SoundEncoder::encodeChunk(const Chunk& chunk) {
         }
         std::memcpy(pcmBuffer.get(), chunk.data + done, n * 2u);
         uint32_t bytes = 0;
-        result = beEncodeChunk(stream, n, pcmBuffer.get(), mp3Buffer.get(), &bytes);
-        if (result != 0) {
-            beCloseStream(stream);
-            fail(__LINE__, kEncodeChunk, "beEncodeChunk() failed");
-        }
+        result = beEncodeChunk(stream.get(), n, pcmBuffer.get(), mp3Buffer.get(), &bytes);
+        if (result != 0) fail(__LINE__, kEncodeChunk, "beEncodeChunk() failed");
         writeOutput(bytes, kEncodeChunk);
         done += n * 2u;
     }
@@ -167,9 +163,8 @@ void Mp3SoundEncoder::encodeChunk(const Chunk& chunk) {
 // information frame written into the closed file, which releases the stream.
 void Mp3SoundEncoder::close() {
     uint32_t bytes = 0;
-    result = beDeinitStream(stream, mp3Buffer.get(), &bytes);
+    result = beDeinitStream(stream.get(), mp3Buffer.get(), &bytes);
     if (result != 0) {
-        beCloseStream(stream);
         file.reset();  // what was written stays
         fail(__LINE__, kClose, "beExitStream failed");
     }
@@ -187,7 +182,7 @@ void Mp3SoundEncoder::completeFile() {
     mp3Buffer.reset();
     OutputFile done = std::move(*file);
     file.reset();
-    beCloseStream(stream);
+    stream.close();
     done.close("Output file write error");
     // The library shows a message box of its own when the frame is not where
     // it wrote it (a file cut short by a full disk): such a file keeps the
@@ -196,7 +191,7 @@ void Mp3SoundEncoder::completeFile() {
         FW_LOG(fw::LEVEL_WARN, "Mp3InfoFrameSkipped", "%s", fileName.c_str());
         return;
     }
-    lame::Result tag = beWriteInfoTag ? beWriteInfoTag(stream, fileName.c_str()) : beWriteVBRHeader(fileName.c_str());
+    lame::Result tag = beWriteInfoTag ? beWriteInfoTag(stream.get(), fileName.c_str()) : beWriteVBRHeader(fileName.c_str());
     FW_TRACE("%s: %u", beWriteInfoTag ? "beWriteInfoTag" : "beWriteVBRHeader", tag);
     if (tag != 0) FW_LOG(fw::LEVEL_WARN, "Mp3InfoFrameFailed", "%s: %u", fileName.c_str(), tag);
 }

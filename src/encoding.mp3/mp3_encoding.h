@@ -9,10 +9,12 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 
 #include "encoding.common/output_file.h"
 #include "encoding.common/sound_encoding.h"
 #include "encoding.mp3/lame_interface.h"
+#include "kit/scoped.h"
 #include "kit/shared_string.h"
 
 namespace kit {
@@ -38,6 +40,38 @@ uint32_t mp3FrameBytes(const uint8_t header[4]) noexcept;
 // call when `remainingBytes` of a block are left: at most `samplesPerCall`.
 // 0 when less than one whole sample is left.
 uint32_t mp3PieceSamples(uint32_t remainingBytes, uint32_t samplesPerCall);
+
+// One stream of the library, closed (beCloseStream) once: by close() where the
+// library's order needs it, or when the owner goes. The handle stays readable
+// after the close: the library releases a stream that writes its information
+// frame only in beWriteInfoTag, which comes after the close.
+class LameStream {
+public:
+    LameStream() noexcept = default;
+    LameStream(lame::Stream stream, lame::CloseStreamFn closeFn) noexcept : stream(stream), closeFn(closeFn) {}
+    LameStream(const LameStream&) = delete;
+    LameStream& operator=(const LameStream&) = delete;
+    LameStream(LameStream&& other) noexcept
+        : stream(std::exchange(other.stream, nullptr)), closeFn(std::exchange(other.closeFn, nullptr)) {}
+    LameStream& operator=(LameStream&& other) noexcept {
+        if (this != &other) {
+            close();
+            stream = std::exchange(other.stream, nullptr);
+            closeFn = std::exchange(other.closeFn, nullptr);
+        }
+        return *this;
+    }
+    ~LameStream() { close(); }
+
+    lame::Stream get() const noexcept { return stream; }
+    void close() noexcept {
+        if (auto fn = std::exchange(closeFn, nullptr); fn && stream) fn(stream);
+    }
+
+private:
+    lame::Stream stream = nullptr;
+    lame::CloseStreamFn closeFn = nullptr;  // null once closed
+};
 
 class Mp3SoundEncoder : public ISoundEncoder {
 public:
@@ -68,13 +102,13 @@ private:
     lame::VersionFn beVersion = nullptr;
     lame::WriteVBRHeaderFn beWriteVBRHeader = nullptr;
     lame::WriteInfoTagFn beWriteInfoTag = nullptr;  // optional
-    HMODULE library = nullptr;  // stays loaded for the rest of the process
+    ScopedModule library;  // declared before the stream, which goes first
     std::optional<OutputFile> file;
     lame::Version version{};
     lame::Config config{};
     uint32_t samplesPerCall = 0;
     uint32_t mp3BufferSize = 0;
-    lame::Stream stream = nullptr;
+    LameStream stream;
     lame::Result result = 0;
     std::unique_ptr<uint8_t[]> mp3Buffer;
     std::unique_ptr<int16_t[]> pcmBuffer;
