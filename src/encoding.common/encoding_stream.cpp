@@ -12,17 +12,6 @@ constexpr const char* kTraceSource = "encoding.common/sound_encoding";
 constexpr DWORD kPassSleepMs = 15;
 }  // namespace
 
-class SoundEncodingThread::Guard {
-public:
-    explicit Guard(SoundEncodingThread& t) : lock(&t.lock) { ::AcquireSRWLockExclusive(lock); }
-    ~Guard() { ::ReleaseSRWLockExclusive(lock); }
-    Guard(const Guard&) = delete;
-    Guard& operator=(const Guard&) = delete;
-
-private:
-    SRWLOCK* lock;
-};
-
 SoundEncodingThread::SoundEncodingThread(smartptr<ISoundEncoder> encoder) : encoder(std::move(encoder)) {}
 
 SoundEncodingThread::~SoundEncodingThread() {
@@ -42,7 +31,7 @@ SoundEncodingThread::~SoundEncodingThread() {
 void SoundEncodingThread::addChunk(const void* data, uint32_t length, void* cookie) {
     Chunk* chunk = nullptr;
     {
-        Guard g(*this);
+        std::lock_guard<std::mutex> g(lock);
         if (!freeQueue.empty()) {
             chunk = freeQueue.front();
             freeQueue.pop_front();
@@ -59,7 +48,7 @@ void SoundEncodingThread::addChunk(const void* data, uint32_t length, void* cook
 
     int32_t refusedIn = -1;
     {
-        Guard g(*this);
+        std::lock_guard<std::mutex> g(lock);
         int32_t s = state.load();
         if (s == waiting || s == active) {
             state.store(active);
@@ -78,13 +67,13 @@ void SoundEncodingThread::addChunk(const void* data, uint32_t length, void* cook
 }
 
 void SoundEncodingThread::setCompletionQueue(smartptr<EventQueue> queue, uint32_t key) {
-    Guard g(*this);
+    std::lock_guard<std::mutex> g(lock);
     eventQueue = std::move(queue);
     completionKey = static_cast<int32_t>(key);
 }
 
 void SoundEncodingThread::setEncoder(smartptr<ISoundEncoder> newEncoder) {
-    Guard g(*this);
+    std::lock_guard<std::mutex> g(lock);
     if (encoder) replaced.push_back(encoder);
     encoder = std::move(newEncoder);
 }
@@ -92,7 +81,7 @@ void SoundEncodingThread::setEncoder(smartptr<ISoundEncoder> newEncoder) {
 void SoundEncodingThread::finish(bool force) {
     FW_TRACE("encodingThread: finish (force = %d)", force ? 1 : 0);
     {
-        Guard g(*this);
+        std::lock_guard<std::mutex> g(lock);
         // The end of the loop is final; any other state gives way to the request.
         if (state.load() != finished) state.store(force ? aborting : finishing);
     }
@@ -110,7 +99,7 @@ uint32_t SoundEncodingThread::run() {
             closing = true;
             ISoundEncoder* enc = nullptr;
             {
-                Guard g(*this);
+                std::lock_guard<std::mutex> g(lock);
                 enc = encoder.get();
             }
             if (!enc) return;
@@ -170,7 +159,7 @@ bool SoundEncodingThread::encodeOne() {
     Chunk* chunk = nullptr;
     ISoundEncoder* enc = nullptr;
     {
-        Guard g(*this);
+        std::lock_guard<std::mutex> g(lock);
         if (inQueue.empty()) {
             if (state.load() != finishing) return true;
             state.store(finished);
@@ -197,7 +186,7 @@ bool SoundEncodingThread::encodeOne() {
     }
     encodeOrSkip(*enc, *chunk);
     postCompletion(*chunk);
-    Guard g(*this);
+    std::lock_guard<std::mutex> g(lock);
     freeQueue.push_back(chunk);
     return true;
 }
@@ -219,14 +208,14 @@ void SoundEncodingThread::outputFailure(const OutputError& error) {
            error.path.c_str());
     OutputFailureHandler handler;
     {
-        Guard g(*this);
+        std::lock_guard<std::mutex> g(lock);
         handler = failureHandler;
     }
     if (handler) handler(error);
 }
 
 void SoundEncodingThread::setOutputFailureHandler(OutputFailureHandler handler) {
-    Guard g(*this);
+    std::lock_guard<std::mutex> g(lock);
     failureHandler = std::move(handler);
 }
 
@@ -234,7 +223,7 @@ void SoundEncodingThread::dropQueued() {
     for (;;) {
         Chunk* chunk = nullptr;
         {
-            Guard g(*this);
+            std::lock_guard<std::mutex> g(lock);
             if (inQueue.empty()) break;
             chunk = inQueue.front();
             inQueue.pop_front();
@@ -254,7 +243,7 @@ void SoundEncodingThread::postCompletion(const Chunk& chunk) {
     EventQueue* queue = nullptr;
     ULONG_PTR key = 0;
     {
-        Guard g(*this);
+        std::lock_guard<std::mutex> g(lock);
         queue = eventQueue.get();
         key = static_cast<ULONG_PTR>(static_cast<uint32_t>(completionKey));
     }
@@ -272,7 +261,7 @@ void SoundEncodingThread::clearQueues() {
     try {
         std::set<Chunk*> deleted;
         auto take = [this](std::deque<Chunk*>& q, Chunk*& out) {
-            Guard g(*this);
+            std::lock_guard<std::mutex> g(lock);
             if (q.empty()) return false;
             out = q.front();
             q.pop_front();

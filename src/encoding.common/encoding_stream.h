@@ -10,8 +10,8 @@
 // Threads: the producer calls write; the owner (engine, finalizer) calls
 // setCompletionQueue, setEncoder, finish and drops the stream; the encoding
 // thread runs the loop (one chunk per pass, 15 ms between passes). The two
-// chunk queues (deques) are guarded by one slim reader/writer lock, held for
-// single queue operations only, never while encoding or posting.
+// chunk queues (deques) are guarded by one mutex, held for single queue
+// operations only, never while encoding or posting.
 //
 // A normal finish with chunks queued and no encoder waits for setEncoder; it
 // is logged once ("FinishingWithoutEncoder") so that a hang shows in the log.
@@ -36,6 +36,7 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <mutex>
 #include <vector>
 
 #include "encoding.common/output_file.h"
@@ -71,7 +72,6 @@ protected:
     uint32_t run() override;
 
 private:
-    class Guard;
     void encodingLoop();
     bool encodeOne();  // false when the pass ended the loop's work
     void dropQueued();
@@ -88,7 +88,7 @@ private:
     std::atomic<int32_t> state{waiting};
     smartptr<ISoundEncoder> encoder;
 
-    SRWLOCK lock = SRWLOCK_INIT;
+    std::mutex lock;
     // Encoders replaced by a later setEncoder: kept until the end, since the
     // encoding thread may still be inside one of them.
     std::vector<smartptr<ISoundEncoder>> replaced;
