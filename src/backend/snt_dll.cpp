@@ -91,11 +91,22 @@ void setOutcome(EngineState& e, const RecordingOutcome& outcome) {
     e.outcome = outcome;
 }
 
-// Releases a half-made recording after a failed start.
-void dropRecording(EngineState& e) {
-    if (e.recorder) e.recorder->finish(true);
+// Ends the capture and the stream without saving and releases them with the
+// encoder: a half-made recording after a failed start (quietly), or an
+// aborted one (each step traced).
+enum class DropTrace { quiet, steps };
+
+void dropRecording(EngineState& e, DropTrace trace) {
+    bool traced = trace == DropTrace::steps;
+    if (e.recorder) {
+        if (traced) FW_TRACE("recorder->finish (true)");
+        e.recorder->finish(true);
+    }
     e.recorder.reset();
-    if (e.stream) e.stream->finish(true);
+    if (e.stream) {
+        if (traced) FW_TRACE("stream->finish (true)");
+        e.stream->finish(true);
+    }
     e.stream.reset();
     e.encoder.reset();
 }
@@ -294,7 +305,7 @@ int startRecording() {
     });
     if (fw::takeExceptionReported()) {
         // Nothing half made stays behind: no running capture, no open device.
-        fw::catchAndReport(kTraceSource, __LINE__, [&] { dropRecording(e); });
+        fw::catchAndReport(kTraceSource, __LINE__, [&] { dropRecording(e, DropTrace::quiet); });
         fw::takeExceptionReported();
         FW_TRACE("Returning SE_ERROR.");
         return SE_ERROR;
@@ -387,13 +398,7 @@ int abortRecording() {
     EngineState& e = engineState();
     if (!e.started) return FE_NOT_STARTED;
     fw::catchAndReport(kTraceSource, __LINE__, [&] {
-        FW_TRACE("recorder->finish (true)");
-        e.recorder->finish(true);
-        e.recorder.reset();
-        FW_TRACE("stream->finish (true)");
-        e.stream->finish(true);
-        e.stream.reset();
-        e.encoder.reset();
+        dropRecording(e, DropTrace::steps);
         if (e.periodicReminder) {
             FW_TRACE("periodicReminder->stop ()");
             e.periodicReminder->stop();
