@@ -109,24 +109,36 @@ struct CallbackLink {
 class CaptureQueue : public EventQueue {
 public:
     ~CaptureQueue() override {
+        drain([](WAVEHDR* block) { deleteBlockMemory(block); },  // the device is closed by now
+              [this](const WriteCookie& cookie) {
+                  if (cookie.block && cookie.block == orphan) {
+                      deleteBlockMemory(orphan);
+                      orphan = nullptr;
+                  }
+              });
+        if (orphan) {
+            FW_LOG(fw::LEVEL_WARN, "CaptureBlockLost", "block %p never came back from the stream: %lu bytes not freed",
+                   static_cast<void*>(orphan), static_cast<unsigned long>(orphan->dwBufferLength));
+        }
+    }
+
+    // Takes every event the queue holds: a block the device gave back goes to
+    // `onBlock`; the cookie of a completed write goes to `onWriteDone`, then
+    // is deleted.
+    template <class OnBlock, class OnWriteDone>
+    void drain(OnBlock onBlock, OnWriteDone onWriteDone) {
         uint32_t count = 0;
         ULONG_PTR key = 0;
         void* pointer = nullptr;
         while (getEventFor(0, count, key, pointer)) {
-            if (key == SoundRecorder::keyWriteDone && pointer) {
+            if (!pointer) continue;
+            if (key == SoundRecorder::keyData) {
+                onBlock(static_cast<WAVEHDR*>(pointer));
+            } else if (key == SoundRecorder::keyWriteDone) {
                 auto* cookie = static_cast<WriteCookie*>(pointer);
-                if (cookie->block && cookie->block == orphan) {
-                    deleteBlockMemory(orphan);
-                    orphan = nullptr;
-                }
+                onWriteDone(*cookie);
                 delete cookie;
-            } else if (key == SoundRecorder::keyData && pointer) {
-                deleteBlockMemory(static_cast<WAVEHDR*>(pointer));  // the device is closed by now
             }
-        }
-        if (orphan) {
-            FW_LOG(fw::LEVEL_WARN, "CaptureBlockLost", "block %p never came back from the stream: %lu bytes not freed",
-                   static_cast<void*>(orphan), static_cast<unsigned long>(orphan->dwBufferLength));
         }
     }
 
@@ -236,24 +248,18 @@ void SoundRecorder::closeDevice() {
 // back late, and the completion of the last write.
 void SoundRecorder::drainQueue() {
     if (!queue) return;
-    uint32_t count = 0;
-    ULONG_PTR key = 0;
-    void* pointer = nullptr;
-    while (queue->getEventFor(0, count, key, pointer)) {
-        if (key == keyData && pointer) {
-            auto* block = static_cast<WAVEHDR*>(pointer);
+    queue->drain(
+        [this](WAVEHDR* block) {
             leftDevice(block);
             freeBlock(block, true);
-        } else if (key == keyWriteDone && pointer) {
-            auto* cookie = static_cast<WriteCookie*>(pointer);
-            if (cookie->block && cookie->block == pBufferBeingWritten) {
+        },
+        [this](const WriteCookie& cookie) {
+            if (cookie.block && cookie.block == pBufferBeingWritten) {
                 freeBlock(pBufferBeingWritten, true);
                 pBufferBeingWritten = nullptr;
                 writeInProgress = 0;
             }
-            delete cookie;
-        }
-    }
+        });
 }
 
 void CALLBACK SoundRecorder::waveInProc(HWAVEIN, UINT message, DWORD_PTR instance, DWORD_PTR param1, DWORD_PTR) {
