@@ -17,23 +17,17 @@ constexpr const char* kTraceSource = "reminders/reminders";
 
 // ---- PeriodicReminder -------------------------------------------------------------
 
-PeriodicReminder::PeriodicReminder(Proc proc, int periodSeconds) : proc(proc), periodSeconds(periodSeconds) {}
-
-PeriodicReminder::~PeriodicReminder() {
-    running = false;
-    if (threadHandle()) ::WaitForSingleObject(threadHandle(), INFINITE);
-}
+PeriodicReminder::PeriodicReminder(Proc proc, int periodSeconds)
+    : Reminder(false), proc(proc), periodSeconds(periodSeconds) {}
 
 void PeriodicReminder::start() {
     FW_TRACE("PeriodicReminder()::start()");
-    running = true;
-    Thread::start();
+    startThread();
 }
 
 void PeriodicReminder::stop() {
-    running = false;
     FW_TRACE("PeriodicReminder::stop() wait for this");
-    if (::WaitForSingleObject(threadHandle(), INFINITE) == WAIT_FAILED) FW_TRACE("PeriodicReminder wait failed");
+    if (!stopThread()) FW_TRACE("PeriodicReminder wait failed");
     FW_TRACE("PeriodicReminder stopped");
 }
 
@@ -86,25 +80,18 @@ bool SpaceCrossing::below(bool isBelow, int64_t space, int64_t threshold) noexce
 }
 
 OutOfSpaceReminder::OutOfSpaceReminder(Proc proc, const char* path, FreeSpaceQuery query)
-    : path(path), proc(proc), query(query) {}
-
-OutOfSpaceReminder::~OutOfSpaceReminder() {
-    running = false;
-    if (threadHandle()) ::WaitForSingleObject(threadHandle(), INFINITE);
-}
+    : Reminder(true), path(path), proc(proc), query(query) {}
 
 void OutOfSpaceReminder::setPath(const char* newPath) { path = shared_string(newPath); }
 
 void OutOfSpaceReminder::start() {
     FW_TRACE("OutOfSpaceReminder::start()");
-    running = true;
-    Thread::start();
+    startThread();
 }
 
 void OutOfSpaceReminder::stop() {
-    running = false;
     FW_TRACE("OutOfSpaceReminder::stop() wait for this");
-    if (::WaitForSingleObject(threadHandle(), INFINITE) == WAIT_FAILED)
+    if (!stopThread())
         FW_TRACE("OutOfSpaceReminder::stop(): WaitForSingleObject() failed, err = %d", static_cast<int>(::GetLastError()));
 }
 

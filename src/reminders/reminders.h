@@ -2,6 +2,8 @@
 // and a watcher of the free space on the recording's disk.
 #pragma once
 
+#include <windows.h>
+
 #include <atomic>
 #include <cstdint>
 
@@ -10,19 +12,46 @@
 
 namespace kit {
 
+// A worker thread of a recording. `running` means one thing: the thread is
+// asked to go on; its loop ends soon after it is cleared. start sets it,
+// stopping clears it and waits for the thread. A derived class ends the thread
+// in its own destructor (haltThread), since the thread reads its members.
+class Reminder : public Thread {
+public:
+    bool isRunning() const noexcept { return running.load(); }
+
+protected:
+    explicit Reminder(bool runningBeforeStart) noexcept : running(runningBeforeStart) {}
+    void startThread() {
+        running = true;
+        Thread::start();
+    }
+    // Clears the flag and waits for the thread: false when the wait failed (no thread).
+    bool stopThread() noexcept {
+        running = false;
+        return ::WaitForSingleObject(threadHandle(), INFINITE) != WAIT_FAILED;
+    }
+    // For destructors: as stopThread, where a thread was ever started.
+    void haltThread() noexcept {
+        running = false;
+        if (threadHandle()) ::WaitForSingleObject(threadHandle(), INFINITE);
+    }
+
+    std::atomic<bool> running;
+};
+
 // Calls its handler every `periodSeconds` while it runs (first call one full
 // period after start).
-class PeriodicReminder : public Thread {
+class PeriodicReminder : public Reminder {
 public:
     using Proc = void (*)(int);
 
     PeriodicReminder(Proc proc, int periodSeconds);
-    ~PeriodicReminder() override;
+    ~PeriodicReminder() override { haltThread(); }
 
     void start();
     // Returns within one sleep step plus a running handler call.
     void stop();
-    bool isRunning() const noexcept { return running.load(); }
     void setProc(Proc p) noexcept { proc.store(p); }
 
     // For tests: the length of one sleep step (300 ms).
@@ -34,7 +63,6 @@ protected:
 private:
     void loop();
 
-    std::atomic<bool> running{false};
     std::atomic<Proc> proc;
     int periodSeconds;
     unsigned sleepStep = 300;
@@ -62,8 +90,9 @@ struct SpaceCrossing {
 // Watches the free space of the folder that holds a path. When the space
 // falls below 10 MiB it calls its handler once with the address of the free
 // byte count (must stop), and below 20 MiB once with null (warning); again
-// only after the space was back above the threshold.
-class OutOfSpaceReminder : public Thread {
+// only after the space was back above the threshold. It counts as running
+// from its creation: a stop before any start is traced as a failed wait.
+class OutOfSpaceReminder : public Reminder {
 public:
     using Proc = void (*)(uint64_t*);
 
@@ -71,12 +100,11 @@ public:
     static constexpr int64_t kWarningBytes = 20971520;
 
     OutOfSpaceReminder(Proc proc, const char* path, FreeSpaceQuery query = &platformFreeSpace);
-    ~OutOfSpaceReminder() override;
+    ~OutOfSpaceReminder() override { haltThread(); }
 
     void setPath(const char* newPath);
     void start();
     void stop();
-    bool isRunning() const noexcept { return running.load(); }
     void setProc(Proc p) noexcept { proc.store(p); }
 
     // For tests: the pause between two queries (100 ms).
@@ -86,7 +114,6 @@ protected:
     uint32_t run() override;
 
 private:
-    std::atomic<bool> running{true};
     shared_string path;
     std::atomic<Proc> proc;
     FreeSpaceQuery query;
