@@ -3,6 +3,7 @@
 #include <shlobj.h>
 
 #include "diagnostics/eventlog.h"
+#include "kit/scoped.h"
 
 namespace kit {
 namespace {
@@ -45,12 +46,10 @@ bool canCreateFilesIn(const std::string& folder) {
     for (int attempt = 0; attempt < 4; ++attempt) {
         std::string probe = withSlash(folder) + "~sonotape-" + std::to_string(::GetCurrentProcessId()) + "-" +
                             std::to_string(::GetTickCount() + attempt) + ".tmp";
-        HANDLE h = ::CreateFileA(probe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                 FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
-        if (h != INVALID_HANDLE_VALUE) {
-            ::CloseHandle(h);  // and gone
-            return true;
-        }
+        // Deleted on close: gone when the owner goes.
+        kit::ScopedHandle h(::CreateFileA(probe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                          FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr));
+        if (h) return true;
         if (::GetLastError() != ERROR_FILE_EXISTS) return false;
     }
     return false;
