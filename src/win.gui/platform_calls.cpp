@@ -6,6 +6,7 @@
 
 #include "diagnostics/eventlog.h"
 #include "kit/exceptions.h"
+#include "kit/scoped.h"
 
 namespace gui_platform {
 namespace {
@@ -31,8 +32,8 @@ std::atomic<NoticeCall> noticeCall{&platformNotice};
 }  // namespace
 
 void platformShutdown() {
-    HANDLE token = nullptr;
-    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token)) {
+    kit::ScopedHandle token;
+    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, token.receive())) {
         kit::setOrigin("win.gui/gui", __LINE__, "Gui::doneRecord");
         throw kit::WindowsError("OpenProcessToken");
     }
@@ -40,11 +41,8 @@ void platformShutdown() {
     ::LookupPrivilegeValueA(nullptr, "SeShutdownPrivilege", &privileges.Privileges[0].Luid);
     privileges.PrivilegeCount = 1;
     privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
-    ::AdjustTokenPrivileges(token, FALSE, &privileges, 0, nullptr, nullptr);
-    DWORD error = ::GetLastError();
-    ::CloseHandle(token);
-    if (error != ERROR_SUCCESS) {
-        ::SetLastError(error);
+    ::AdjustTokenPrivileges(token.get(), FALSE, &privileges, 0, nullptr, nullptr);
+    if (::GetLastError() != ERROR_SUCCESS) {
         kit::setOrigin("win.gui/gui", __LINE__, "Gui::doneRecord");
         throw kit::WindowsError("AdjustTokenPrivileges");
     }
