@@ -48,7 +48,6 @@ uint32_t MyFinalizer::run() {
     // notifier called all the same, so that the user interface never waits
     // for a recording that cannot end.
     fw::catchAndReport(kTraceSource, __LINE__, [this] { finishRecording(); });
-    fw::takeExceptionReported();
     fw::catchAndReport(kTraceSource, __LINE__, [this] {
         FW_TRACE("1");
         engine.recorder.reset();
@@ -61,7 +60,6 @@ uint32_t MyFinalizer::run() {
         if (engine.periodicReminder) engine.periodicReminder->stop();
         if (engine.outOfSpaceReminder) engine.outOfSpaceReminder->stop();
     });
-    fw::takeExceptionReported();
     engine.started = false;
     engine.outputSelected = false;
     if (FinishNotifier n = notifier.load()) n(nullptr);

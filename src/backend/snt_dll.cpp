@@ -51,7 +51,6 @@ void dropOutput(EngineState& e, kit::smartptr<kit::ISoundEncoder>& encoder, cons
     fw::catchAndReport(kTraceSource, __LINE__, [&] {
         if (e.outOfSpaceReminder && e.outOfSpaceReminder->isRunning()) e.outOfSpaceReminder->stop();
     });
-    fw::takeExceptionReported();
     if (e.encoder.get() != encoder.get()) encoder.reset();  // its file is closed with it
     if (!existed && !e.encoder && ::DeleteFileA(path)) FW_TRACE("Removed the unfinished file %s", path);
 }
@@ -195,7 +194,6 @@ void init() {
         e.started = false;
         e.outputSelected = false;
     });
-    fw::takeExceptionReported();
     FW_TRACE("init done");
 }
 
@@ -264,7 +262,7 @@ bool calibrate() {
     FW_TRACE("mixer->calibrateLines ()");
     EngineState& e = engineState();
     e.problem.clear();
-    fw::catchAndReport(kTraceSource, __LINE__, [&] {
+    return fw::catchAndReport(kTraceSource, __LINE__, [&] {
         kit::CalibrationResult result;
         notingProblem(e, [&] { result = e.mixer->calibrate(500); });
         SntConfig& cfg = engineConfig();
@@ -277,7 +275,6 @@ bool calibrate() {
         cfg.needCalibration = false;
         cfg.save();
     });
-    return fw::takeExceptionReported();
 }
 
 int startRecording() {
@@ -290,7 +287,7 @@ int startRecording() {
     SntConfig& cfg = engineConfig();
     e.problem.clear();
     setOutcome(e, {});
-    fw::catchAndReport(kTraceSource, __LINE__, [&] {
+    bool failed = fw::catchAndReport(kTraceSource, __LINE__, [&] {
         e.stream = new kit::GenericSoundEncodingStream();
         e.recorder = makeRecorder(e, cfg);
         e.recorder->start();
@@ -303,10 +300,9 @@ int startRecording() {
         e.started = true;
         e.outputSelected = false;
     });
-    if (fw::takeExceptionReported()) {
+    if (failed) {
         // Nothing half made stays behind: no running capture, no open device.
         fw::catchAndReport(kTraceSource, __LINE__, [&] { dropRecording(e, DropTrace::quiet); });
-        fw::takeExceptionReported();
         FW_TRACE("Returning SE_ERROR.");
         return SE_ERROR;
     }
@@ -333,7 +329,7 @@ bool setOutputFile(const char* path, int format, int bitrate) {
     bool existed = ::GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES;
     kit::smartptr<kit::ISoundEncoder> encoder;
     bool refused = false;
-    fw::catchAndReport(kTraceSource, __LINE__, [&] {
+    bool failed = fw::catchAndReport(kTraceSource, __LINE__, [&] {
         e.outputPath = kit::shared_string(path);
         // Everything that can fail comes before the file is made.
         if (e.outOfSpaceReminder) {
@@ -356,7 +352,7 @@ bool setOutputFile(const char* path, int format, int bitrate) {
         e.encoder = encoder;
         e.outputSelected = true;
     });
-    if (fw::takeExceptionReported() || refused) {
+    if (failed || refused) {
         dropOutput(e, encoder, path, existed);
         return false;
     }
@@ -381,14 +377,14 @@ int finishRecording(FinishNotifier notifier) {
         FW_LOG(fw::LEVEL_ERR, "Can't find finalized thread", "%s", "");
         return FE_ERROR;
     }
-    fw::catchAndReport(kTraceSource, __LINE__, [&] {
+    bool failed = fw::catchAndReport(kTraceSource, __LINE__, [&] {
         FW_TRACE("finalizer->setNotifier (), notifier = %p", reinterpret_cast<void*>(notifier));
         FW_TRACE("finalizer->start ()");
         e.finalizer->begin(notifier, !e.outputSelected);
         e.started = false;
         e.outputSelected = false;
     });
-    if (fw::takeExceptionReported()) return FE_ERROR;
+    if (failed) return FE_ERROR;
     FW_TRACE("Returning FE_DELAYED.");
     return FE_DELAYED;
 }
@@ -397,7 +393,7 @@ int abortRecording() {
     FW_TRACE("abortRecording()");
     EngineState& e = engineState();
     if (!e.started) return FE_NOT_STARTED;
-    fw::catchAndReport(kTraceSource, __LINE__, [&] {
+    bool failed = fw::catchAndReport(kTraceSource, __LINE__, [&] {
         dropRecording(e, DropTrace::steps);
         if (e.periodicReminder) {
             FW_TRACE("periodicReminder->stop ()");
@@ -408,7 +404,7 @@ int abortRecording() {
             e.outOfSpaceReminder->stop();
         }
     });
-    if (fw::takeExceptionReported()) return FE_ERROR;
+    if (failed) return FE_ERROR;
     e.started = false;
     e.outputSelected = false;
     FW_TRACE("Aborted. Returning FE_NO_ERROR.");

@@ -210,8 +210,8 @@ SntConfig::SntConfig() {
 bool SntConfig::load() {
     logEnv(__LINE__, "SntConfig::load ()");
     std::optional<kit::RegKey> key;
-    fw::catchAndReport(kTraceSource, __LINE__, [&] { key.emplace(HKEY_CURRENT_USER, kKeyPath, true); }, fw::LEVEL_WARN);
-    bool unreadable = fw::takeExceptionReported();
+    bool unreadable = fw::catchAndReport(
+        kTraceSource, __LINE__, [&] { key.emplace(HKEY_CURRENT_USER, kKeyPath, true); }, fw::LEVEL_WARN);
 
     std::vector<std::pair<const StoredValue*, Reading>> replaced;
     bool anythingStored = false;
@@ -272,7 +272,6 @@ void SntConfig::enableAutostart() {
             run.writeString(kRunValue, autostartCommand(path).c_str());
         },
         fw::LEVEL_WARN);
-    fw::takeExceptionReported();
 }
 
 void SntConfig::disableAutostart() {
@@ -283,7 +282,6 @@ void SntConfig::disableAutostart() {
             run.deleteValue(kRunValue);
         },
         fw::LEVEL_WARN);
-    fw::takeExceptionReported();
 }
 
 bool SntConfig::isAutostartEnabled() {

@@ -53,8 +53,7 @@ struct LogState {
     uint32_t lostOnOutput[2] = {0, 0};
     EventPrinter printer;
     std::FILE* file = nullptr;
-    DWORD tlsFile = TLS_OUT_OF_INDEXES, tlsLine = TLS_OUT_OF_INDEXES, tlsLevel = TLS_OUT_OF_INDEXES,
-          tlsReported = TLS_OUT_OF_INDEXES;
+    DWORD tlsFile = TLS_OUT_OF_INDEXES, tlsLine = TLS_OUT_OF_INDEXES, tlsLevel = TLS_OUT_OF_INDEXES;
     DWORD threadId = 0;
     std::atomic<bool> holdWriting{false};
 };
@@ -120,11 +119,9 @@ void initialise() {
     state->tlsFile = ::TlsAlloc();
     state->tlsLine = ::TlsAlloc();
     state->tlsLevel = ::TlsAlloc();
-    state->tlsReported = ::TlsAlloc();
-    if (state->tlsReported == TLS_OUT_OF_INDEXES || state->tlsLevel == TLS_OUT_OF_INDEXES ||
-        state->tlsLine == TLS_OUT_OF_INDEXES || state->tlsFile == TLS_OUT_OF_INDEXES)
+    if (state->tlsLevel == TLS_OUT_OF_INDEXES || state->tlsLine == TLS_OUT_OF_INDEXES ||
+        state->tlsFile == TLS_OUT_OF_INDEXES)
         throw kit::WindowsError("TlsAlloc failed");
-    ::TlsSetValue(state->tlsReported, nullptr);
     g = state;
 
     if (!initialiseProblemWindows()) fatalStop("Field Watch failed to initialize warnings subsystem");
@@ -356,18 +353,6 @@ void assertionFailed(const char* expression) {
 void assertionFailed(const char* file, int line, const char* expression) {
     setTraceOrigin(file, line);
     assertionFailed(expression);
-}
-
-void markExceptionReported() noexcept {
-    ensureReady();
-    tlsSetInt(g->tlsReported, 1);
-}
-
-bool takeExceptionReported() noexcept {
-    ensureReady();
-    bool reported = tlsGet(g->tlsReported) != nullptr;
-    tlsSet(g->tlsReported, nullptr);
-    return reported;
 }
 
 void showEventLog() {

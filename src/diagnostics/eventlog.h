@@ -30,9 +30,6 @@ void logEvent(const char* name, const char* format, ...) __attribute__((format(g
 [[noreturn]] void assertionFailed(const char* expression);
 [[noreturn]] void assertionFailed(const char* file, int line, const char* expression);
 
-void markExceptionReported() noexcept;
-bool takeExceptionReported() noexcept;
-
 // Opens the events file in the shell's viewer, at most once per process.
 void showEventLog();
 // A message box about a failure the program cannot survive, then exit code 13.

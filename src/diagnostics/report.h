@@ -2,9 +2,8 @@
 // operation, worker-thread body, start-up) runs its work inside four ordered
 // handlers, which log the failure at level ERR ("CaughtFwException",
 // "CaughtStdException", "CaughtKitException", "CaughtUnknownException").
-// An ordinary boundary then marks the failure for its thread and answers its
-// failure result after takeExceptionReported(); a fatal boundary ends the
-// process with exit code 13.
+// An ordinary boundary answers whether its work failed, so that its caller
+// gives its failure result; a fatal boundary ends the process with exit code 13.
 #pragma once
 
 #include "diagnostics/eventlog.h"
@@ -17,14 +16,15 @@ namespace fw {
 // raise the problem notice).
 void reportCurrentException(const char* file, int line, int level = LEVEL_ERR) noexcept;
 
-// Ordinary boundary: a failure of `work` is reported and marked for this thread.
+// Ordinary boundary: a failure of `work` is reported; answers true when it failed.
 template <class Work>
-void catchAndReport(const char* file, int line, Work&& work, int level = LEVEL_ERR) noexcept {
+bool catchAndReport(const char* file, int line, Work&& work, int level = LEVEL_ERR) noexcept {
     try {
         work();
+        return false;
     } catch (...) {
         reportCurrentException(file, line, level);
-        markExceptionReported();
+        return true;
     }
 }
 

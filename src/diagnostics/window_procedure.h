@@ -40,9 +40,8 @@ Owner* ownerOf(HWND hwnd, UINT message, UINT creation, void* creationParameter) 
 template <class Owner>
 LRESULT forward(Owner* self, HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, bool& handled) noexcept {
     LRESULT result = 0;
-    catchAndReport(Owner::kCatchSite.source, Owner::kCatchSite.line,
-                   [&] { self->handleMessage(message, wParam, lParam, result, handled); });
-    if (takeExceptionReported()) {
+    if (catchAndReport(Owner::kCatchSite.source, Owner::kCatchSite.line,
+                       [&] { self->handleMessage(message, wParam, lParam, result, handled); })) {
         handled = false;
         result = 0;
     }

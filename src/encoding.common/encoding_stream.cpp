@@ -25,7 +25,6 @@ SoundEncodingThread::~SoundEncodingThread() {
             wait();
         }
     });
-    fw::takeExceptionReported();
 }
 
 void SoundEncodingThread::addChunk(const void* data, uint32_t length, void* cookie) {

@@ -68,7 +68,6 @@ WaveSoundEncoder::WaveSoundEncoder(const shared_string& fileName, const SoundFor
 WaveSoundEncoder::~WaveSoundEncoder() {
     if (!file) return;
     fw::catchAndReport(kTraceSource, __LINE__, [this] { close(); }, fw::LEVEL_WARN);
-    fw::takeExceptionReported();
 }
 
 void WaveSoundEncoder::init() {

@@ -54,7 +54,6 @@ void PeriodicReminder::loop() {
 
 uint32_t PeriodicReminder::run() {
     fw::catchAndReport(kTraceSource, __LINE__, [this] { loop(); });
-    fw::takeExceptionReported();
     FW_TRACE("PeriodicReminder finished");
     return 0;
 }

@@ -187,7 +187,6 @@ SoundRecorder::~SoundRecorder() {
     fw::catchAndReport(kTraceSource, __LINE__, [this] {
         if (thread && thread->isRunning()) finish(true);
     });
-    fw::takeExceptionReported();
     cutLink();
     drainQueue();
     int count = 0;

@@ -90,9 +90,7 @@ Gui::~Gui() {
     FW_TRACE("~Gui");
     if (initialized) {
         fw::catchAndReport(kTraceSource, __LINE__, [this] { closeRecording(); });
-        fw::takeExceptionReported();
         fw::catchAndReport(kTraceSource, __LINE__, [this] { saveWindowPosition(); });
-        fw::takeExceptionReported();
     }
     keepAwake(false);
     if (engineStarted) backend::destroy();  // a failure there is reported and ends the program

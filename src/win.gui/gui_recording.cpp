@@ -194,7 +194,6 @@ void Gui::completeRecording() {
     if (saveDialog->isShutdownWanted() && !stopRequested && !outcome.deviceLost) {
         // A failed shutdown is reported; the program goes on.
         fw::catchAndReport(kTraceSource, __LINE__, [] { gui_platform::shutdownComputer(); });
-        fw::takeExceptionReported();
     }
     if (!closing) offerFolderLink(parts > 1 ? gui_rules::partsHint(path, parts) : std::string());
     saveDialog.reset();

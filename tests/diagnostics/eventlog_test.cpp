@@ -156,15 +156,6 @@ TEST(EventLog, FatalLevelsThrowAfterStoringTheEvent) {
     EXPECT_THAT(text, HasSubstr("F_ERR      #AssertionFailed                 x.cpp(3)   failed assertion = a == b\n"));
 }
 
-TEST(EventLog, TheExceptionReportedFlagBelongsToTheThread) {
-    fw::markExceptionReported();
-    bool otherSaw = true;
-    std::thread([&] { otherSaw = fw::takeExceptionReported(); }).join();
-    EXPECT_FALSE(otherSaw);
-    EXPECT_TRUE(fw::takeExceptionReported());
-    EXPECT_FALSE(fw::takeExceptionReported());
-}
-
 TEST(EventLog, LoggingKeepsTheCallersLastError) {
     ::SetLastError(1234);
     FW_TRACE("keeps the error");

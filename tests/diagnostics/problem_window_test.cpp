@@ -148,7 +148,6 @@ void reportError(const char* what) {
         kit::setOrigin(kTraceSource, __LINE__, "reportError");
         throw kit::ARuntimeError(what);
     });
-    fw::takeExceptionReported();
 }
 
 // The mouse, as a user clicks: a real click where the link is what lies

@@ -16,12 +16,11 @@ using testsupport::EventsFile;
 
 TEST(CatchAndReport, AKitExceptionIsReportedWithTypeMessageAndOrigin) {
     EventsFile file;
-    fw::catchAndReport("tests/report", 77, [] {
+    EXPECT_TRUE(fw::catchAndReport("tests/report", 77, [] {
         ::SetLastError(5);
         kit::setOrigin("kit_window", 216, "kit::PatternedWindow::PatternedWindow");
         throw kit::WindowsError("SetLayeredWindowAttributes() failed");
-    });
-    EXPECT_TRUE(fw::takeExceptionReported());
+    }));
     EXPECT_THAT(file.added(),
                 HasSubstr("ERR        #CaughtKitException              tests/report(77)   type = kit::WindowsError, "
                           "message = windows err 5 (0x5), message: SetLayeredWindowAttributes() failed, "
@@ -33,27 +32,24 @@ TEST(CatchAndReport, EachKindHasItsOwnReport) {
     fw::catchAndReport("b", 1, [] { throw std::runtime_error("bad thing"); });
     fw::catchAndReport("b", 2, [] { throw FwAssertionFailure(); });
     fw::catchAndReport("b", 3, [] { throw 42; });
-    fw::catchAndReport("b", 4, [] { throw kit::RegNoValueError(); });
+    EXPECT_TRUE(fw::catchAndReport("b", 4, [] { throw kit::RegNoValueError(); }));
     std::string text = file.added();
     EXPECT_THAT(text, HasSubstr("#CaughtStdException              b(1)   type = std::runtime_error, message = bad thing\n"));
     EXPECT_THAT(text, HasSubstr("#CaughtFwException               b(2)   type = FwException\n"));
     EXPECT_THAT(text, HasSubstr("#CaughtUnknownException          b(3)   \n"));
     EXPECT_THAT(text, HasSubstr("#CaughtKitException              b(4)   type = kit::RegNoValueError, message = , "
                                 "file = (null), line = -1\n"));
-    EXPECT_TRUE(fw::takeExceptionReported());
 }
 
-TEST(CatchAndReport, WorkThatSucceedsMarksNothing) {
+TEST(CatchAndReport, WorkThatSucceedsIsNoFailure) {
     bool ran = false;
-    fw::catchAndReport("b", 1, [&] { ran = true; });
+    EXPECT_FALSE(fw::catchAndReport("b", 1, [&] { ran = true; }));
     EXPECT_TRUE(ran);
-    EXPECT_FALSE(fw::takeExceptionReported());
 }
 
 TEST(CatchAndReport, ABoundaryThatMustNotRaiseTheNoticeReportsAtWarn) {
     EventsFile file;
-    fw::catchAndReport("config/snt_config", 9, [] { throw kit::RegNoValueError(); }, fw::LEVEL_WARN);
-    EXPECT_TRUE(fw::takeExceptionReported());
+    EXPECT_TRUE(fw::catchAndReport("config/snt_config", 9, [] { throw kit::RegNoValueError(); }, fw::LEVEL_WARN));
     EXPECT_THAT(file.added(), HasSubstr("WARN       #CaughtKitException              config/snt_config(9)"));
 }
 
