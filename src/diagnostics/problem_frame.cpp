@@ -25,7 +25,7 @@ class ProblemFrame {
 public:
     // What the window procedure needs: the window makes its object at creation
     // and the object deletes itself at WM_DESTROY.
-    static constexpr fw::CatchSite kCatchSite{"diagnostics/problem_frame", 55};
+    static constexpr fw::CatchSite kCatchSite = origins::kProblemFrameCatch;
     static ProblemFrame* attach(HWND hwnd, void*) noexcept { return new (std::nothrow) ProblemFrame(hwnd); }
     void handleMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result, bool& handled) {
         result = handle(message, wParam, lParam);

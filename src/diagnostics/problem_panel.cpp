@@ -23,7 +23,7 @@ class ProblemPanel {
 public:
     // What the window procedure needs: the window makes its object at creation
     // and the object deletes itself at WM_DESTROY.
-    static constexpr fw::CatchSite kCatchSite{"diagnostics/problem_panel", 70};
+    static constexpr fw::CatchSite kCatchSite = origins::kProblemPanelCatch;
     static ProblemPanel* attach(HWND hwnd, void*) noexcept { return new (std::nothrow) ProblemPanel(hwnd); }
     void handleMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result, bool& handled) {
         result = handle(message, wParam, lParam);

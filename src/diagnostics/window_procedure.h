@@ -16,13 +16,11 @@
 #include <windows.h>
 
 #include "diagnostics/report.h"
+#include "kit/origins.h"
 
 namespace fw {
 
-struct CatchSite {
-    const char* source;
-    int line;
-};
+using CatchSite = origins::Site;
 
 // Registers a window class; a class this process registered before is
 // accepted as it is. Answers false, with the platform's last error, otherwise.

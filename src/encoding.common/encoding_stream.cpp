@@ -247,7 +247,7 @@ void SoundEncodingThread::postCompletion(const Chunk& chunk) {
         key = static_cast<ULONG_PTR>(static_cast<uint32_t>(completionKey));
     }
     if (!queue) {
-        setOrigin("kit_smartptr", 99, "kit::smartptr<kit::EventQueue>::operator->");
+        setOrigin(origins::kSmartPtrMember, "kit::smartptr<kit::EventQueue>::operator->");
         throw NullPointerException();
     }
     queue->postEvent(chunk.length, key, chunk.cookie);

@@ -9,6 +9,7 @@
 
 #include <cstdint>
 
+#include "kit/origins.h"
 #include "kit/shared_string.h"
 
 namespace kit {
@@ -16,6 +17,9 @@ namespace kit {
 // Records the origin of the next exception constructed on this thread. The
 // function name is accepted for the reader of the throw site; it is not kept.
 void setOrigin(const char* file, int line, const char* function) noexcept;
+inline void setOrigin(origins::Site site, const char* function) noexcept {
+    setOrigin(site.source, site.line, function);
+}
 
 // Origin a new exception would take now (for tests and diagnostics).
 const char* pendingOriginFile() noexcept;

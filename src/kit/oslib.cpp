@@ -15,10 +15,8 @@
 namespace kit {
 namespace {
 
-constexpr const char* kTraceSource = "kit_oslib";
-
-[[noreturn]] void fail(int line, const char* function, const char* text) {
-    setOrigin(kTraceSource, line, function);
+[[noreturn]] void fail(origins::Site site, const char* function, const char* text) {
+    setOrigin(site, function);
     throw ARuntimeError(text);
 }
 
@@ -40,15 +38,15 @@ bool isSeparator(char c) { return c == '/' || c == '\\'; }
 shared_string getCurrentExecutableName() {
     char name[270];
     DWORD n = ::GetModuleFileNameA(nullptr, name, sizeof name);
-    if (n == 0) fail(49, "kit::getCurrentExecutableName", "Cannot get current executable's file name (with ::GetModuleFileName)");
-    if (n >= sizeof name) fail(51, "kit::getCurrentExecutableName", "Out of executable's file name buffer");
+    if (n == 0) fail(origins::kExecutableName, "kit::getCurrentExecutableName", "Cannot get current executable's file name (with ::GetModuleFileName)");
+    if (n >= sizeof name) fail(origins::kExecutableNameLong, "kit::getCurrentExecutableName", "Out of executable's file name buffer");
     return shared_string(name, n);
 }
 
 shared_string getSpecialDirectory(int csidl) {
     char path[MAX_PATH + 1] = {};
     if (!::SHGetSpecialFolderPathA(nullptr, path, csidl, TRUE))
-        fail(62, "kit::getSpecialDirectory", "::SHGetSpecialFolderPath() failed");
+        fail(origins::kSpecialDirectory, "kit::getSpecialDirectory", "::SHGetSpecialFolderPath() failed");
     return shared_string(path);
 }
 
@@ -61,19 +59,19 @@ shared_string getDocumentsDirectory() { return getSpecialDirectory(CSIDL_MYDOCUM
 shared_string getTempPath() {
     char path[MAX_PATH + 1] = {};
     DWORD n = ::GetTempPathA(MAX_PATH, path);
-    if (n == 0 || n > MAX_PATH) fail(91, "kit::getTempPath", "::GetTempPath() failed");
+    if (n == 0 || n > MAX_PATH) fail(origins::kTempPath, "kit::getTempPath", "::GetTempPath() failed");
     return shared_string(path, n);
 }
 
 shared_string getTempFileName(const char* prefix) {
     shared_string folder = getTempPath();
     char path[MAX_PATH + 1] = {};
-    if (!::GetTempFileNameA(folder.c_str(), prefix, 0, path)) fail(102, "kit::getTempFileName", "::GetTempFileName() failed");
+    if (!::GetTempFileNameA(folder.c_str(), prefix, 0, path)) fail(origins::kTempFileName, "kit::getTempFileName", "::GetTempFileName() failed");
     return shared_string(path);
 }
 
 bool fileExists(const char* path) {
-    fw::setTraceOrigin(kTraceSource, 35);
+    fw::setTraceOrigin(origins::kFileExistsTrace.source, origins::kFileExistsTrace.line);
     fw::trace("checking %s", path);
     File f(std::fopen(path, "rb"));
     return f != nullptr;
@@ -93,27 +91,27 @@ shared_string joinPath(const char* a, const char* b) {
 
 void readDataFile(const char* path, void* buffer, std::size_t size) {
     File f(std::fopen(path, "rb"));
-    if (!f) fail(148, "kit::readDataFile", "fopen() failed in readDataFile()");
-    if (std::fread(buffer, 1, size, f.get()) != size) fail(151, "kit::readDataFile", "fwrite() failed in readDataFile()");
+    if (!f) fail(origins::kReadOpen, "kit::readDataFile", "fopen() failed in readDataFile()");
+    if (std::fread(buffer, 1, size, f.get()) != size) fail(origins::kReadData, "kit::readDataFile", "fwrite() failed in readDataFile()");
     long position = std::ftell(f.get());
     std::fseek(f.get(), 0, SEEK_END);
-    if (std::ftell(f.get()) != position) fail(156, "kit::readDataFile", "input file too large in readDataFile()");
+    if (std::ftell(f.get()) != position) fail(origins::kReadTooLarge, "kit::readDataFile", "input file too large in readDataFile()");
 }
 
 void writeDataFile(const char* path, const void* data, std::size_t size) {
     File f(std::fopen(path, "wb"));
-    if (!f) fail(164, "kit::writeDataFile", "fopen() failed in writeDataFile()");
-    if (std::fwrite(data, 1, size, f.get()) != size) fail(167, "kit::writeDataFile", "fwrite() failed in writeDataFile()");
+    if (!f) fail(origins::kWriteOpen, "kit::writeDataFile", "fopen() failed in writeDataFile()");
+    if (std::fwrite(data, 1, size, f.get()) != size) fail(origins::kWriteData, "kit::writeDataFile", "fwrite() failed in writeDataFile()");
 }
 
 void copyFile(const char* source, const char* destination) {
     File in(std::fopen(source, "rb"));
-    if (!in) fail(174, "kit::copyFile", "Cannot open source file in copyFile()");
+    if (!in) fail(origins::kCopyOpenSource, "kit::copyFile", "Cannot open source file in copyFile()");
     File out(std::fopen(destination, "wb"));
-    if (!out) fail(177, "kit::copyFile", "Cannot open destination file in copyFile()");
+    if (!out) fail(origins::kCopyOpenDestination, "kit::copyFile", "Cannot open destination file in copyFile()");
     constexpr std::size_t kBlock = 524288;
     std::unique_ptr<char[]> buffer(new (std::nothrow) char[kBlock]);
-    if (!buffer) fail(182, "kit::copyFile", "Out of memory in copyFile()");
+    if (!buffer) fail(origins::kCopyBuffer, "kit::copyFile", "Out of memory in copyFile()");
     for (;;) {
         std::size_t n = std::fread(buffer.get(), 1, kBlock, in.get());
         if (n == 0) break;

@@ -72,14 +72,14 @@ public:
 
     T& operator*() const {
         if (!p) {
-            setOrigin("kit_smartptr", 78, __PRETTY_FUNCTION__);
+            setOrigin(origins::kSmartPtrDereference, __PRETTY_FUNCTION__);
             throw NullPointerException();
         }
         return *p;
     }
     T* operator->() const {
         if (!p) {
-            setOrigin("kit_smartptr", 99, __PRETTY_FUNCTION__);
+            setOrigin(origins::kSmartPtrMember, __PRETTY_FUNCTION__);
             throw NullPointerException();
         }
         return p;

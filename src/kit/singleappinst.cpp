@@ -24,7 +24,7 @@ bool isSecondInstance(const char* name) {
     ::SetLastError(0);
     ScopedHandle mutex(::CreateMutexA(nullptr, FALSE, name));
     if (!mutex) {
-        setOrigin("kit_singleappinst", 17, "kit::isSecondInstance");
+        setOrigin(origins::kSecondInstanceCheck, "kit::isSecondInstance");
         throw ARuntimeError("::CreateMutex() failed");
     }
     bool existed = ::GetLastError() == ERROR_ALREADY_EXISTS;
@@ -36,7 +36,7 @@ smartptr<SingleInstanceCookie> SingleInstanceChecker::startSingle() {
     ::SetLastError(0);
     ScopedHandle mutex(::CreateMutexA(nullptr, FALSE, name));
     if (!mutex) {
-        setOrigin("kit_singleappinst", 40, "kit::SingleInstanceChecker::startSingle");
+        setOrigin(origins::kSingleInstanceStart, "kit::SingleInstanceChecker::startSingle");
         throw ARuntimeError("::CreateMutex() failed");
     }
     if (::GetLastError() == ERROR_ALREADY_EXISTS) return nullptr;

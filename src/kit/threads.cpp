@@ -20,7 +20,7 @@ void Thread::start() {
     DWORD newId = 0;
     HANDLE h = ::CreateThread(nullptr, 0, &Thread::entry, this, 0, &newId);
     if (!h) {
-        setOrigin("kit_threads", 28, "kit::Thread::start");
+        setOrigin(origins::kThreadStart, "kit::Thread::start");
         throw ARuntimeError("Cannot create thread");
     }
     handle.reset(h);
@@ -31,7 +31,7 @@ bool Thread::isRunning() const {
     if (!handle) return false;
     DWORD code = 0;
     if (!::GetExitCodeThread(handle.get(), &code)) {
-        setOrigin("kit_threads", 43, "kit::Thread::isRunning");
+        setOrigin(origins::kThreadIsRunning, "kit::Thread::isRunning");
         throw ARuntimeError("Cannot get thread's exit code");
     }
     return code == STILL_ACTIVE;
@@ -81,21 +81,21 @@ void WCondition::reset() {
 
 EventQueue::EventQueue() : port(::CreateIoCompletionPort(INVALID_HANDLE_VALUE, nullptr, 0, 0)) {
     if (!port) {
-        setOrigin("kit_eventqueue", 24, "kit::EventQueue::EventQueue");
+        setOrigin(origins::kEventQueueCreate, "kit::EventQueue::EventQueue");
         throw WindowsError("CreateIoCompletionPort() failed when creating the port");
     }
 }
 
 void EventQueue::postEvent(ULONG_PTR key, void* pointer) {
     if (!::PostQueuedCompletionStatus(port.get(), 0, key, static_cast<LPOVERLAPPED>(pointer))) {
-        setOrigin("kit_eventqueue", 36, "kit::EventQueue::postEvent");
+        setOrigin(origins::kEventQueuePost, "kit::EventQueue::postEvent");
         throw WindowsError("PostQueuedCompletionStatus() failed");
     }
 }
 
 void EventQueue::postEvent(uint32_t count, ULONG_PTR key, void* pointer) {
     if (!::PostQueuedCompletionStatus(port.get(), count, key, static_cast<LPOVERLAPPED>(pointer))) {
-        setOrigin("kit_eventqueue", 42, "kit::EventQueue::postEvent");
+        setOrigin(origins::kEventQueuePostCounted, "kit::EventQueue::postEvent");
         throw WindowsError("PostQueuedCompletionStatus() failed");
     }
 }
@@ -116,7 +116,7 @@ bool EventQueue::getEventFor(DWORD milliseconds, uint32_t& count, ULONG_PTR& key
             pointer = nullptr;
             return false;
         }
-        setOrigin("kit_eventqueue", 58, "kit::EventQueue::getEvent");
+        setOrigin(origins::kEventQueueGet, "kit::EventQueue::getEvent");
         throw WindowsError("GetQueuedCompletionStatus() failed");
     }
     count = bytes;

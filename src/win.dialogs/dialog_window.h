@@ -33,7 +33,7 @@ public:
     static constexpr auto dialogProc = &fw::dialogProcedure<CustomDialogWindow>;
 
     // What the dialog procedure needs.
-    static constexpr fw::CatchSite kCatchSite{"win.dialogs/dialog_window", 39};
+    static constexpr fw::CatchSite kCatchSite = origins::kDialogWindowCatch;
     static CustomDialogWindow* attach(HWND hwnd, void* creationParameter) noexcept;
     void detach(HWND hwnd) noexcept;
 

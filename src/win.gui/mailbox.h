@@ -69,7 +69,7 @@ public:
     bool waitForLetter(DWORD milliseconds);
 
     // What the window procedure needs: the window answers only its wake-up.
-    static constexpr fw::CatchSite kCatchSite{"win.gui/mailbox", 85};
+    static constexpr fw::CatchSite kCatchSite = origins::kMailboxCatch;
     static Mailbox* attach(HWND, void* creationParameter) noexcept { return static_cast<Mailbox*>(creationParameter); }
     void handleMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result, bool& handled);
     void detach(HWND) noexcept {}

@@ -25,7 +25,7 @@ public:
     HWND getHandle() const noexcept { return hWnd; }
 
     // What the window procedure needs.
-    static constexpr fw::CatchSite kCatchSite{"kitlib_cxx_win_utilwindow", 65};
+    static constexpr fw::CatchSite kCatchSite = origins::kUtilityWindowCatch;
     static UtilityWindow* attach(HWND hwnd, void* creationParameter) noexcept;
     void handleMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result, bool& handled);
     void detach(HWND hwnd) noexcept;

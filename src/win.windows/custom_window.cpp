@@ -6,7 +6,6 @@
 namespace kit {
 namespace {
 constexpr const char* kTraceSource = "kit_window";
-constexpr int kNullHandlerLine = 125;  // origin of "Tryed to call null-handler!"
 }  // namespace
 
 // ---- TextWindow -------------------------------------------------------------------------
@@ -45,7 +44,8 @@ void CustomWindow::removeMessageHandler(UINT message, IMessageHandler* handler) 
 IMessageHandler* CustomWindow::getMessageHandler(UINT message) const noexcept { return handlers.find(message); }
 
 void CustomWindow::handleMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result, bool& handled) {
-    static constexpr HandlerTable::Origin kNullEntry{kTraceSource, kNullHandlerLine, "kit::CustomWindow::handleMessage"};
+    static constexpr HandlerTable::Origin kNullEntry{origins::kNullHandler.source, origins::kNullHandler.line,
+                                                       "kit::CustomWindow::handleMessage"};
     if (!handlers.dispatch(message, wParam, lParam, result, handled, kNullEntry)) FW_TRACE("CustomWindow: No handler!");
 }
 

@@ -59,7 +59,7 @@ public:
     static CustomWindow* fromHandle(HWND hwnd) noexcept;
 
     // What the window procedure needs.
-    static constexpr fw::CatchSite kCatchSite{"kit_window", 79};
+    static constexpr fw::CatchSite kCatchSite = origins::kCustomWindowCatch;
     static CustomWindow* attach(HWND hwnd, void* creationParameter) noexcept;
     void detach(HWND hwnd) noexcept;
 

@@ -30,7 +30,7 @@ PatternedButton::PatternedButton(HINSTANCE instance, HWND parent, HBITMAP normal
                              bitmapHeight(normal), parent, nullptr, instance, static_cast<CustomWindow*>(this));
     if (!hWnd) {
         FW_TRACE("CreateWindow() failed");
-        setOrigin(kTraceSource, 447, "kit::PatternedButton::PatternedButton");
+        setOrigin(origins::kButtonCreate, "kit::PatternedButton::PatternedButton");
         throw WindowsError("CreateWindow() failed");
     }
     // Shaped before it is first drawn, so that it never paints over the
@@ -63,7 +63,7 @@ void PatternedButton::setRegion() {
     region = nullptr;
     ScopedRegion ellipse(ellipticRegionOf(normal));
     if (!::SetWindowRgn(hWnd, ellipse.get(), TRUE)) {
-        setOrigin(kTraceSource, 381, "kit::PatternedButton::setRegion");
+        setOrigin(origins::kButtonRegion, "kit::PatternedButton::setRegion");
         throw WindowsError("SetWindowRgn() failed");
     }
     region = ellipse.detach();  // the window owns it now

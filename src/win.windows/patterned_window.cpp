@@ -15,16 +15,16 @@ constexpr const char* kTraceSource = "kit_window";
 constexpr const char* kPaintFunction = "kit::PatternedWindow::handleMessage";
 constexpr int kProgramIcon = 115;
 
-void measure(HDC dc, std::string_view line, SIZE& extent, int originLine) {
+void measure(HDC dc, std::string_view line, SIZE& extent, origins::Site origin) {
     if (!::GetTextExtentPoint32A(dc, line.data(), static_cast<int>(line.size()), &extent)) {
-        setOrigin(kTraceSource, originLine, kPaintFunction);
+        setOrigin(origin, kPaintFunction);
         throw WindowsError("GetTextExtentPoint32() error");
     }
 }
 
-void draw(HDC dc, POINT at, std::string_view line, int originLine) {
+void draw(HDC dc, POINT at, std::string_view line, origins::Site origin) {
     if (!::TextOutA(dc, at.x, at.y, line.data(), static_cast<int>(line.size()))) {
-        setOrigin(kTraceSource, originLine, kPaintFunction);
+        setOrigin(origin, kPaintFunction);
         throw WindowsError("TextOut() error");
     }
 }
@@ -69,7 +69,7 @@ PatternedWindow::PatternedWindow(HINSTANCE instance, shared_string name, HBITMAP
         DWORD error = ::GetLastError();
         FW_TRACE("SetLayeredWindowAttributes() failed. GetLastError() says:%lx", error);
         ::SetLastError(error);
-        setOrigin(kTraceSource, 216, "kit::PatternedWindow::PatternedWindow");
+        setOrigin(origins::kPatternedWindowCreate, "kit::PatternedWindow::PatternedWindow");
         throw WindowsError("SetLayeredWindowAttributes() failed");
     }
     FW_TRACE("Window created, hWnd = %p", static_cast<void*>(hWnd));
@@ -132,16 +132,16 @@ void PatternedWindow::paint() {
     layout::Lines lines = layout::splitAtFirstLineFeed(shown.view());
     SIZE extent{};
     if (!lines.twoLines) {
-        measure(dc, lines.first, extent, 279);
-        draw(dc, layout::singleLine(box, extent), lines.first, 281);
+        measure(dc, lines.first, extent, origins::kMeasureSingleLine);
+        draw(dc, layout::singleLine(box, extent), lines.first, origins::kDrawSingleLine);
         return;
     }
     bool offersClick = shown.view().find("click") != std::string_view::npos;
     if (offersClick) ::SetTextColor(dc, kLinkColour);
-    measure(dc, lines.first, extent, 287);
-    draw(dc, layout::firstOfTwoLines(box, extent), lines.first, 289);
-    measure(dc, lines.second, extent, 292);
-    draw(dc, layout::secondOfTwoLines(box, extent), lines.second, 294);
+    measure(dc, lines.first, extent, origins::kMeasureFirstLine);
+    draw(dc, layout::firstOfTwoLines(box, extent), lines.first, origins::kDrawFirstLine);
+    measure(dc, lines.second, extent, origins::kMeasureSecondLine);
+    draw(dc, layout::secondOfTwoLines(box, extent), lines.second, origins::kDrawSecondLine);
     if (offersClick) ::SetTextColor(dc, RGB(0, 0, 0));
 }
 
