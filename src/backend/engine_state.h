@@ -14,7 +14,7 @@
 #include "kit/refcounted.h"
 #include "kit/shared_string.h"
 #include "mixer/kit_mixer.h"
-#include "backend/snt_dll.h"
+#include "backend/engine.h"
 #include "reminders/reminders.h"
 #include "sound.capture/sound_recorder.h"
 #include "sound.capture/wave_in_device.h"

@@ -2,7 +2,7 @@
 
 #include <ctime>
 
-#include "backend/snt_dll.h"
+#include "backend/engine.h"
 
 namespace backend {
 

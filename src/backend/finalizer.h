@@ -5,7 +5,7 @@
 
 #include <atomic>
 
-#include "backend/snt_dll.h"
+#include "backend/engine.h"
 #include "kit/threads.h"
 
 namespace kit {

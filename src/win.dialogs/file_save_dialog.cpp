@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <memory>
 
-#include "backend/snt_dll.h"
+#include "backend/engine.h"
 #include "config/snt_config.h"
 #include "diagnostics/eventlog.h"
 #include "kit/exceptions.h"

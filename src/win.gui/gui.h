@@ -14,7 +14,7 @@
 #include <memory>
 #include <string>
 
-#include "backend/snt_dll.h"
+#include "backend/engine.h"
 #include "kit/refcounted.h"
 #include "kit/scoped.h"
 #include "kit/shared_string.h"

@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "backend/snt_dll.h"
+#include "backend/engine.h"
 #include "win.windows/timer.h"
 
 namespace gui_rules {

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "backend/engine_state.h"
-#include "backend/snt_dll.h"
+#include "backend/engine.h"
 #include "sound.capture/capture_check.h"
 #include "support/bed_audio.h"
 #include "support/support.h"

@@ -4,7 +4,7 @@
 #include <memory>
 
 #include "backend/file_name.h"
-#include "backend/snt_dll.h"
+#include "backend/engine.h"
 
 namespace {
 

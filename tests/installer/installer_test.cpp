@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "backend/snt_dll.h"
+#include "backend/engine.h"
 #include "config/snt_config.h"
 #include "kit/regkey.h"
 #include "resource.h"

@@ -15,7 +15,7 @@
 #include <thread>
 #include <vector>
 
-#include "backend/snt_dll.h"
+#include "backend/engine.h"
 #include "config/snt_config.h"
 #include "driver.h"
 #include "kit/regkey.h"

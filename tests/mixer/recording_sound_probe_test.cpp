@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "kit/exceptions.h"
-#include "mixer/system_probe.h"
+#include "mixer/recording_sound_probe.h"
 #include "sound.capture/scripted_wave_in.h"
 
 namespace {

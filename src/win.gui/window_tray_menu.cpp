@@ -11,6 +11,7 @@
 #include "win.gui/rules.h"
 
 namespace {
+// The events file has always named this source so.
 constexpr const char* kTraceSource = "win.gui/gui_shell";
 // A stored position off every screen (another monitor was there once, or the
 // value was edited) would hide the window for the whole session: it goes onto

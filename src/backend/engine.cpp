@@ -1,4 +1,4 @@
-#include "backend/snt_dll.h"
+#include "backend/engine.h"
 
 #include <cstring>
 
@@ -14,6 +14,7 @@
 namespace backend {
 namespace {
 
+// The events file has always named this source so.
 constexpr const char* kTraceSource = "backend/snt_dll";
 
 const kit::Mp3Format kMp3High{128, 44100, false};

@@ -1,6 +1,6 @@
 // The production probe: the program's test sounds played through the
 // platform, loudness measured by short recordings into a volume meter.
-#include "mixer/system_probe.h"
+#include "mixer/recording_sound_probe.h"
 
 #include <string>
 
