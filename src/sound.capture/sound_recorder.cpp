@@ -17,24 +17,17 @@ constexpr const char* kTooSlowMessage =
     "Sonotape doesn\x92t have enough memory to continue recording. It is possible that your trying to save the file "
     "on a low-speed disk. Try to select a lower quality or save the file on another drive.";
 
-std::atomic<int> liveBlockCount{0};
-
 // The cookie of one write: laid out like the platform's OVERLAPPED record (its
-// Offset holds the bytes written before this block), followed by the block.
+// Offset holds the bytes written before this block), followed by the block,
+// which it owns until the completion is taken.
 struct WriteCookie {
-    OVERLAPPED overlapped;
-    WAVEHDR* block;
+    OVERLAPPED overlapped{};
+    BlockPtr block;
 };
 
 [[noreturn]] void throwMM(int line, const char* function, const char* text, MMRESULT code) {
     setOrigin(kTraceSource, line, function);
     throw MMError(text, code);
-}
-
-void deleteBlockMemory(WAVEHDR* block) {
-    delete[] block->lpData;
-    delete block;
-    liveBlockCount.fetch_sub(1);
 }
 
 }  // namespace
@@ -103,28 +96,18 @@ struct CallbackLink {
 // ---- CaptureQueue ------------------------------------------------------------------
 
 // The recorder's event queue. It may outlive the recorder (the stream holds it
-// for its completions); whatever events it still holds then carry memory of
-// the recorder that it frees: the block of a write the stream had not yet
-// completed when the recorder was destroyed, and that write's cookie.
+// for its completions): the cookie of a write the stream completes after the
+// recorder was destroyed goes, with its block, when the queue goes. Headers
+// of returned blocks are never owned by an event (the recorder's device list
+// owns their blocks).
 class CaptureQueue : public EventQueue {
 public:
     ~CaptureQueue() override {
-        drain([](WAVEHDR* block) { deleteBlockMemory(block); },  // the device is closed by now
-              [this](const WriteCookie& cookie) {
-                  if (cookie.block && cookie.block == orphan) {
-                      deleteBlockMemory(orphan);
-                      orphan = nullptr;
-                  }
-              });
-        if (orphan) {
-            FW_LOG(fw::LEVEL_WARN, "CaptureBlockLost", "block %p never came back from the stream: %lu bytes not freed",
-                   static_cast<void*>(orphan), static_cast<unsigned long>(orphan->dwBufferLength));
-        }
+        drain([](const WAVEHDR*) {}, [](std::unique_ptr<WriteCookie>) {});
     }
 
-    // Takes every event the queue holds: a block the device gave back goes to
-    // `onBlock`; the cookie of a completed write goes to `onWriteDone`, then
-    // is deleted.
+    // Takes every event the queue holds: the header of a block the device gave
+    // back goes to `onBlock`, the cookie of a completed write to `onWriteDone`.
     template <class OnBlock, class OnWriteDone>
     void drain(OnBlock onBlock, OnWriteDone onWriteDone) {
         uint32_t count = 0;
@@ -133,17 +116,12 @@ public:
         while (getEventFor(0, count, key, pointer)) {
             if (!pointer) continue;
             if (key == SoundRecorder::keyData) {
-                onBlock(static_cast<WAVEHDR*>(pointer));
+                onBlock(static_cast<const WAVEHDR*>(pointer));
             } else if (key == SoundRecorder::keyWriteDone) {
-                auto* cookie = static_cast<WriteCookie*>(pointer);
-                onWriteDone(*cookie);
-                delete cookie;
+                onWriteDone(std::unique_ptr<WriteCookie>(static_cast<WriteCookie*>(pointer)));
             }
         }
     }
-
-    // The block of an outstanding write, left to this queue by a destroyed recorder.
-    WAVEHDR* orphan = nullptr;
 };
 
 // ---- SoundRecorder -----------------------------------------------------------------
@@ -190,24 +168,19 @@ SoundRecorder::~SoundRecorder() {
     cutLink();
     drainQueue();
     int count = 0;
-    for (std::deque<WAVEHDR*>* list : {&spare, &pending}) {
-        for (WAVEHDR* block : *list) {
-            freeBlock(block, true);
+    for (std::deque<BlockPtr>* list : {&spare, &pending}) {
+        for (BlockPtr& block : *list) {
+            discard(std::move(block));
             ++count;
         }
         list->clear();
     }
     FW_TRACE("~SoundRecorder(), count = %d", count);
-    if (pBufferBeingWritten) {
-        // The stream may still read this block: unprepare it while the device is
-        // open and leave its memory to the queue, which frees it on completion.
-        MMRESULT r = api.unprepareHeader(device, pBufferBeingWritten, sizeof(WAVEHDR));
-        if (r != MMSYSERR_NOERROR)
-            FW_LOG(fw::LEVEL_WARN, "WaveInUnprepareFailed", "waveInUnprepareHeader (%p,%p,%d) failed = %d",
-                   static_cast<void*>(device), static_cast<void*>(pBufferBeingWritten),
-                   static_cast<int>(sizeof(WAVEHDR)), static_cast<int>(r));
-        if (queue) queue->orphan = pBufferBeingWritten;
-        pBufferBeingWritten = nullptr;
+    if (beingWritten) {
+        // The stream may still read this block: it is unprepared while the
+        // device is open and stays with its write's cookie.
+        unprepare(beingWritten->header);
+        beingWritten = nullptr;
     }
     closeDevice();
 }
@@ -233,12 +206,12 @@ void SoundRecorder::closeDevice() {
     MMRESULT r = api.close(device);
     device = nullptr;
     if (r == MMSYSERR_NOERROR) {
-        for (WAVEHDR* block : inDevice) deleteBlockMemory(block);
         inDevice.clear();
         delete link;
     } else {
         FW_LOG(fw::LEVEL_WARN, "WaveInCloseFailed", "waveInClose failed = %d: %u blocks left to the device",
                static_cast<int>(r), static_cast<unsigned>(inDevice.size()));
+        for (BlockPtr& block : inDevice) (void)block.release();  // the device may still write into them
     }
     link = nullptr;
 }
@@ -247,18 +220,11 @@ void SoundRecorder::closeDevice() {
 // back late, and the completion of the last write.
 void SoundRecorder::drainQueue() {
     if (!queue) return;
-    queue->drain(
-        [this](WAVEHDR* block) {
-            leftDevice(block);
-            freeBlock(block, true);
-        },
-        [this](const WriteCookie& cookie) {
-            if (cookie.block && cookie.block == pBufferBeingWritten) {
-                freeBlock(pBufferBeingWritten, true);
-                pBufferBeingWritten = nullptr;
-                writeInProgress = 0;
-            }
-        });
+    queue->drain([this](const WAVEHDR* header) { discard(takeFromDevice(header)); },
+                 [this](std::unique_ptr<WriteCookie> cookie) {
+                     if (cookie->block.get() == beingWritten) beingWritten = nullptr;
+                     discard(std::move(cookie->block));
+                 });
 }
 
 void CALLBACK SoundRecorder::waveInProc(HWAVEIN, UINT message, DWORD_PTR instance, DWORD_PTR param1, DWORD_PTR) {
@@ -298,30 +264,31 @@ uint64_t SoundRecorder::lostMs() const noexcept {
     return rate ? (frames * 1000 + rate / 2) / rate : 0;  // to the nearest millisecond
 }
 
-int SoundRecorder::liveBlocks() noexcept { return liveBlockCount.load(); }
+BlockPtr SoundRecorder::newBlock() const { return std::make_unique<CaptureBlock>(bufferBytes); }
 
-WAVEHDR* SoundRecorder::newBlock() {
-    auto* block = new WAVEHDR{};
-    block->dwBufferLength = bufferBytes;
-    block->lpData = new char[bufferBytes];
-    liveBlockCount.fetch_add(1);
+// A block leaves the recorder unprepared while the device is open (the
+// platform forgets a header it never prepared); it is freed on return.
+void SoundRecorder::discard(BlockPtr block) {
+    if (block) unprepare(block->header);
+}
+
+void SoundRecorder::unprepare(WAVEHDR& header) {
+    if (!device) return;
+    MMRESULT r = api.unprepareHeader(device, &header, sizeof(WAVEHDR));
+    if (r != MMSYSERR_NOERROR)
+        FW_LOG(fw::LEVEL_WARN, "WaveInUnprepareFailed", "waveInUnprepareHeader (%p,%p,%d) failed = %d",
+               static_cast<void*>(device), static_cast<void*>(&header), static_cast<int>(sizeof(WAVEHDR)),
+               static_cast<int>(r));
+}
+
+// The owner of the block whose header the device gave back (none for a header
+// it does not hold).
+BlockPtr SoundRecorder::takeFromDevice(const WAVEHDR* header) {
+    auto at = std::find_if(inDevice.begin(), inDevice.end(), [&](const BlockPtr& b) { return &b->header == header; });
+    if (at == inDevice.end()) return nullptr;
+    BlockPtr block = std::move(*at);
+    inDevice.erase(at);
     return block;
-}
-
-void SoundRecorder::freeBlock(WAVEHDR* block, bool deviceOpen) {
-    if (deviceOpen && device) {
-        MMRESULT r = api.unprepareHeader(device, block, sizeof(WAVEHDR));
-        if (r != MMSYSERR_NOERROR)
-            FW_LOG(fw::LEVEL_WARN, "WaveInUnprepareFailed", "waveInUnprepareHeader (%p,%p,%d) failed = %d",
-                   static_cast<void*>(device), static_cast<void*>(block),
-                   static_cast<int>(sizeof(WAVEHDR)), static_cast<int>(r));
-    }
-    deleteBlockMemory(block);
-}
-
-void SoundRecorder::leftDevice(WAVEHDR* block) {
-    auto at = std::find(inDevice.begin(), inDevice.end(), block);
-    if (at != inDevice.end()) inDevice.erase(at);
 }
 
 // ---- SoundThread -------------------------------------------------------------------
@@ -378,31 +345,29 @@ void SoundThread::watchDevice() {
 void SoundThread::addBuffer() {
     SoundRecorder& r = *recorder;
     if (r.lost.load()) return;  // a lost device gets no more blocks
-    WAVEHDR* block = nullptr;
+    BlockPtr block;
     if (r.spare.empty()) {
         block = r.newBlock();
-        MMRESULT res = r.api.prepareHeader(r.device, block, sizeof(WAVEHDR));
+        MMRESULT res = r.api.prepareHeader(r.device, &block->header, sizeof(WAVEHDR));
         if (res != MMSYSERR_NOERROR) {
-            r.freeBlock(block, false);
             deviceFailed("waveInPrepareHeader() failed", res);
             return;
         }
     } else {
-        block = r.spare.front();
+        block = std::move(r.spare.front());
         r.spare.pop_front();
         while (r.spare.size() > 1) {
-            WAVEHDR* extra = r.spare.front();
+            r.discard(std::move(r.spare.front()));
             r.spare.pop_front();
-            r.freeBlock(extra, true);
         }
     }
-    MMRESULT res = r.api.addBuffer(r.device, block, sizeof(WAVEHDR));
+    MMRESULT res = r.api.addBuffer(r.device, &block->header, sizeof(WAVEHDR));
     if (res != MMSYSERR_NOERROR) {
-        r.spare.push_back(block);
+        r.spare.push_back(std::move(block));
         deviceFailed("waveInAddBuffer() failed", res);
         return;
     }
-    r.inDevice.push_back(block);
+    r.inDevice.push_back(std::move(block));
 }
 
 void SoundThread::handleStart() {
@@ -441,10 +406,10 @@ void SoundThread::handleFinish() {
 
 // Sound the device recorded but never returned shows as lateness of the
 // blocks that follow (see CaptureClock).
-void SoundThread::countMissed(const WAVEHDR* block) {
+void SoundThread::countMissed(const WAVEHDR& block) {
     SoundRecorder& r = *recorder;
-    auto frames = static_cast<uint32_t>(block->dwBytesRecorded / r.format.nBlockAlign);
-    auto stamp = static_cast<uint32_t>(block->dwUser);
+    auto frames = static_cast<uint32_t>(block.dwBytesRecorded / r.format.nBlockAlign);
+    auto stamp = static_cast<uint32_t>(block.dwUser);
     uint64_t missed = r.finishing ? r.clock.lastBlockReturned(stamp, frames) : r.clock.blockReturned(stamp, frames);
     if (missed == 0) return;
     uint64_t total = r.counters.missedFrames.fetch_add(missed) + missed;
@@ -453,60 +418,62 @@ void SoundThread::countMissed(const WAVEHDR* block) {
            static_cast<unsigned long long>(total * 1000 / r.format.nSamplesPerSec));
 }
 
-void SoundThread::handleData(WAVEHDR* block) {
+void SoundThread::handleData(WAVEHDR* header) {
     SoundRecorder& r = *recorder;
-    r.leftDevice(block);
-    if (block->dwBytesRecorded) {
+    BlockPtr block = r.takeFromDevice(header);
+    if (!block) return;  // not one of the device's blocks
+    const WAVEHDR& h = block->header;
+    if (h.dwBytesRecorded) {
         r.counters.recorded.fetch_add(1);
         quietWaits = 0;
         anyBlock = true;
-        if (!abortRequested.load()) countMissed(block);
+        if (!abortRequested.load()) countMissed(h);
     }
-    scaleSamples(reinterpret_cast<int16_t*>(block->lpData), block->dwBytesRecorded / 2, volumeCoeff);
-    keepOrDrop(block);
+    scaleSamples(reinterpret_cast<int16_t*>(h.lpData), h.dwBytesRecorded / 2, volumeCoeff);
+    keepOrDrop(std::move(block));
     if (!r.finishing) addBuffer();
     checkStop();
 }
 
 // A returned block is written at once, waits in pending behind the write in
 // progress, or is dropped from a full pending list (counted as lost).
-void SoundThread::keepOrDrop(WAVEHDR* block) {
+void SoundThread::keepOrDrop(BlockPtr block) {
     SoundRecorder& r = *recorder;
+    DWORD bytes = block->header.dwBytesRecorded;
     if (abortRequested.load()) {
-        toSpare(block);  // in abort mode nothing more is written
-    } else if (r.writeInProgress) {
+        toSpare(std::move(block));  // in abort mode nothing more is written
+    } else if (r.beingWritten) {
         if (r.pending.size() < r.pendingLimit) {
-            r.pending.push_back(block);
+            r.pending.push_back(std::move(block));
             uint32_t n = static_cast<uint32_t>(r.pending.size());
             if (n > r.counters.pendingPeak.load()) r.counters.pendingPeak.store(n);
         } else {
-            toSpare(block);
+            toSpare(std::move(block));
             uint32_t dropped = r.counters.dropped.fetch_add(1) + 1;
-            r.counters.droppedFrames.fetch_add(block->dwBytesRecorded / r.format.nBlockAlign);
+            r.counters.droppedFrames.fetch_add(bytes / r.format.nBlockAlign);
             FW_LOG(fw::LEVEL_WARN, "CaptureBlockDropped",
                    "pending list full (%u blocks): block of %lu bytes dropped, %u so far",
-                   static_cast<unsigned>(r.pending.size()), static_cast<unsigned long>(block->dwBytesRecorded),
-                   dropped);
+                   static_cast<unsigned>(r.pending.size()), static_cast<unsigned long>(bytes), dropped);
         }
-    } else if (block->dwBytesRecorded) {
-        writeBlock(block);
+    } else if (bytes) {
+        writeBlock(std::move(block));
     } else {
-        toSpare(block);  // nothing recorded: nothing to write
+        toSpare(std::move(block));  // nothing recorded: nothing to write
     }
 }
 
-void SoundThread::writeBlock(WAVEHDR* block) {
+void SoundThread::writeBlock(BlockPtr block) {
     SoundRecorder& r = *recorder;
-    if (block->dwBytesRecorded == 0) fw::assertionFailed(kTraceSource, __LINE__, "0 != buf->dwBytesRecorded");
-    auto* cookie = new WriteCookie{};
+    const WAVEHDR& h = block->header;
+    if (h.dwBytesRecorded == 0) fw::assertionFailed(kTraceSource, __LINE__, "0 != buf->dwBytesRecorded");
+    auto cookie = std::make_unique<WriteCookie>();
     cookie->overlapped.Offset = static_cast<DWORD>(r.bytesWritten);
-    cookie->block = block;
-    r.writeInProgress = 1;
-    r.pBufferBeingWritten = block;
+    r.beingWritten = block.get();
+    cookie->block = std::move(block);
     r.counters.written.fetch_add(1);
     // The completion may be posted before write returns; it is handled only
-    // after this event, on this thread.
-    r.stream->write(block->lpData, block->dwBytesRecorded, cookie);
+    // after this event, on this thread. From here the stream holds the cookie.
+    r.stream->write(h.lpData, h.dwBytesRecorded, cookie.release());
 }
 
 void SoundThread::watchSpeed() {
@@ -534,35 +501,38 @@ void SoundThread::watchSpeed() {
     lastWriteTick = now;
 }
 
-void SoundThread::handleWriteDone(uint32_t count, void* cookie) {
+void SoundThread::handleWriteDone(uint32_t count, void* pointer) {
     SoundRecorder& r = *recorder;
-    if (!r.pBufferBeingWritten) return;
+    std::unique_ptr<WriteCookie> cookie(static_cast<WriteCookie*>(pointer));
+    if (!cookie) return;
+    if (cookie->block.get() != r.beingWritten) {
+        r.discard(std::move(cookie->block));  // not the write in progress: nothing to count
+        return;
+    }
     watchSpeed();
-    toSpare(r.pBufferBeingWritten);
-    r.pBufferBeingWritten = nullptr;
-    delete static_cast<WriteCookie*>(cookie);
-    r.writeInProgress = 0;
+    toSpare(std::move(cookie->block));
+    r.beingWritten = nullptr;
     r.bytesWritten += static_cast<int32_t>(count);
     r.counters.bytes.fetch_add(count);
 
     while (!r.pending.empty() && !abortRequested.load()) {
-        WAVEHDR* block = r.pending.front();
+        BlockPtr block = std::move(r.pending.front());
         r.pending.pop_front();
-        if (block->dwBytesRecorded) {
-            writeBlock(block);
+        if (block->header.dwBytesRecorded) {
+            writeBlock(std::move(block));
             break;
         }
-        toSpare(block);
+        toSpare(std::move(block));
     }
     checkStop();
 }
 
-void SoundThread::toSpare(WAVEHDR* block) { recorder->spare.push_back(block); }
+void SoundThread::toSpare(BlockPtr block) { recorder->spare.push_back(std::move(block)); }
 
 void SoundThread::checkStop() {
     const SoundRecorder& r = *recorder;
     bool deviceDone = r.inDevice.empty() || r.deviceKeepsBlocks;
-    if (r.finishing && deviceDone && (!r.writeInProgress || abortRequested.load())) stop = true;
+    if (r.finishing && deviceDone && (!r.beingWritten || abortRequested.load())) stop = true;
 }
 
 }  // namespace kit

@@ -35,13 +35,14 @@
 // as the device has given back every block, without waiting for the
 // outstanding write. A finish without start ends the thread at once.
 //
-// Memory: every block is freed once no one needs it. Dropped and empty blocks
-// go back to the spare list (trimmed to one at the next addBuffer). The
-// destructor frees the spare and pending blocks and any block that came back
-// after the thread ended, unprepares the block of a write the stream may still
-// hold, and closes the device; that one block is left to the event queue,
-// which frees it when the stream's completion for it arrives (the stream holds
-// the queue until then).
+// Memory: every block has one owner at a time: the list of blocks the device
+// holds, the pending list, the spare list, or the cookie of the write that
+// carries it to the stream. Dropped and empty blocks go back to the spare list
+// (trimmed to one at the next addBuffer). A block leaves the recorder
+// unprepared while the device is open. A write the stream has not completed
+// when the recorder is destroyed keeps its block in its cookie; the cookie
+// goes, with the block, when its completion is taken from the event queue or
+// the queue itself goes (the stream holds the queue until then).
 //
 // Usage: construct (device opened, thread waiting), start(), ... finish() or
 // finish(true); destroy only after finish has returned (a recorder destroyed
@@ -55,6 +56,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <memory>
 #include <vector>
 
 #include "encoding.common/sound_encoding.h"
@@ -92,6 +94,17 @@ class SoundRecorder;
 class CaptureQueue;
 struct CallbackLink;
 
+// One block of sound: the header the device fills and the memory it points at.
+struct CaptureBlock {
+    explicit CaptureBlock(uint32_t bytes) : data(new char[bytes]) {
+        header.lpData = data.get();
+        header.dwBufferLength = bytes;
+    }
+    WAVEHDR header{};
+    std::unique_ptr<char[]> data;
+};
+using BlockPtr = std::unique_ptr<CaptureBlock>;
+
 class SoundThread : public Thread {
 public:
     SoundThread(SoundRecorder* recorder, double volumeCoeff);
@@ -107,15 +120,15 @@ private:
     void handleStart();
     void handlePause();
     void handleFinish();
-    void handleData(WAVEHDR* block);
-    void keepOrDrop(WAVEHDR* block);
-    void countMissed(const WAVEHDR* block);
+    void handleData(WAVEHDR* header);
+    void keepOrDrop(BlockPtr block);
+    void countMissed(const WAVEHDR& block);
     void handleWriteDone(uint32_t count, void* cookie);
     void watchSpeed();
     void watchDevice();
     void deviceFailed(const char* call, MMRESULT result);
-    void writeBlock(WAVEHDR* block);
-    void toSpare(WAVEHDR* block);
+    void writeBlock(BlockPtr block);
+    void toSpare(BlockPtr block);
     void checkStop();
 
     SoundRecorder* recorder;  // outlives its thread
@@ -181,16 +194,14 @@ public:
     // The device failed or stopped returning sound; the recording holds what came before.
     bool deviceLost() const noexcept { return lost.load(); }
 
-    // Blocks allocated and not yet freed by any recorder of this process.
-    static int liveBlocks() noexcept;
-
 private:
     friend class SoundThread;
     static void CALLBACK waveInProc(HWAVEIN device, UINT message, DWORD_PTR instance, DWORD_PTR param1, DWORD_PTR param2);
-    WAVEHDR* newBlock();
-    void freeBlock(WAVEHDR* block, bool deviceOpen);
+    BlockPtr newBlock() const;
+    void discard(BlockPtr block);
+    void unprepare(WAVEHDR& header);
     void drainQueue();
-    void leftDevice(WAVEHDR* block);
+    BlockPtr takeFromDevice(const WAVEHDR* header);
     void cutLink();
     void closeDevice();
 
@@ -198,16 +209,15 @@ private:
     smartptr<CaptureQueue> queue;
     WAVEFORMATEX format{};
     smartptr<IAsyncOutStream> stream;
-    int32_t writeInProgress = 0;
     smartptr<SoundThread> thread;
-    std::vector<WAVEHDR*> inDevice;  // the blocks the device holds
+    std::vector<BlockPtr> inDevice;  // the blocks the device holds
     bool deviceKeepsBlocks = false;  // its reset failed: the blocks it holds are not waited for
     uint32_t bufferBytes = 0;
     uint32_t bufferMs = 0;
     std::size_t pendingLimit = 1;
-    WAVEHDR* pBufferBeingWritten = nullptr;
-    std::deque<WAVEHDR*> pending;
-    std::deque<WAVEHDR*> spare;
+    CaptureBlock* beingWritten = nullptr;  // owned by the outstanding write's cookie
+    std::deque<BlockPtr> pending;
+    std::deque<BlockPtr> spare;
     bool finishing = false;
     int32_t bytesWritten = 0;
     double volumeCoeff = 1.0;
