@@ -3,8 +3,6 @@
 // slides in and out.
 #include <windows.h>
 
-#include <new>
-
 #include <algorithm>
 #include <atomic>
 
@@ -21,19 +19,12 @@ constexpr const char* kOwnerProperty = "FW.Ptr";
 
 namespace pw = problem_window;
 
-class ProblemFrame {
+class ProblemFrame : public WindowObject<ProblemFrame> {
 public:
-    // What the window procedure needs: the window makes its object at creation
-    // and the object deletes itself at WM_DESTROY.
     static constexpr fw::CatchSite kCatchSite = origins::kProblemFrameCatch;
-    static ProblemFrame* attach(HWND hwnd, void*) noexcept { return new (std::nothrow) ProblemFrame(hwnd); }
-    void handleMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result, bool& handled) {
-        result = handle(message, wParam, lParam);
-        handled = true;
-    }
-    void detach(HWND) noexcept {}
 
 private:
+    friend class WindowObject<ProblemFrame>;
     explicit ProblemFrame(HWND hwnd) : hwnd(hwnd) {}
 
     LRESULT handle(UINT message, WPARAM wParam, LPARAM lParam);

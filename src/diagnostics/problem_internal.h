@@ -3,6 +3,8 @@
 
 #include <windows.h>
 
+#include <new>
+
 #include "diagnostics/problem_windows.h"
 
 namespace fw::detail {
@@ -13,6 +15,21 @@ struct ProblemSlot {
     HWND owner = nullptr;
     HWND window = nullptr;
     int count = 0;
+};
+
+// What fw::windowProcedure needs from the object of a problem window (frame
+// or panel): the window makes it at creation and hands every message to its
+// handle(); the object deletes itself at WM_DESTROY. The object befriends
+// this base for its constructor from the window and its handle().
+template <class Object>
+class WindowObject {
+public:
+    static Object* attach(HWND hwnd, void*) noexcept { return new (std::nothrow) Object(hwnd); }
+    void handleMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result, bool& handled) {
+        result = static_cast<Object*>(this)->handle(message, wParam, lParam);
+        handled = true;
+    }
+    void detach(HWND) noexcept {}
 };
 
 // Made at initialisation and kept for the life of the process.

@@ -3,8 +3,6 @@
 // "Send problem report".
 #include <windows.h>
 
-#include <new>
-
 #include "diagnostics/problem_internal.h"
 #include "diagnostics/problem_layout.h"
 #include "diagnostics/report.h"
@@ -19,19 +17,12 @@ constexpr const char* kTraceSource = "diagnostics/problem_panel";
 
 namespace pw = problem_window;
 
-class ProblemPanel {
+class ProblemPanel : public WindowObject<ProblemPanel> {
 public:
-    // What the window procedure needs: the window makes its object at creation
-    // and the object deletes itself at WM_DESTROY.
     static constexpr fw::CatchSite kCatchSite = origins::kProblemPanelCatch;
-    static ProblemPanel* attach(HWND hwnd, void*) noexcept { return new (std::nothrow) ProblemPanel(hwnd); }
-    void handleMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result, bool& handled) {
-        result = handle(message, wParam, lParam);
-        handled = true;
-    }
-    void detach(HWND) noexcept {}
 
 private:
+    friend class WindowObject<ProblemPanel>;
     struct Entry {
         ProblemNotice* notice = nullptr;
         HWND line = nullptr;
