@@ -33,11 +33,11 @@ public:
 
 kit::smartptr<kit::ISoundEncoder> makeEncoder(const char* path, int format, int bitrate) {
     switch (format) {
-        case FORMAT_MP3_128: return new kit::Mp3SoundEncoder(path, &kMp3High);
-        case FORMAT_MP3_96: return new kit::Mp3SoundEncoder(path, &kMp3Medium);
-        case FORMAT_WAV: return new kit::WaveSoundEncoder(path, &kCaptureFormat);
-        case FORMAT_MP3_BITRATE: return new Mp3EncoderWithFormat(path, bitrate);
-        default: return nullptr;
+    case FORMAT_MP3_128: return new kit::Mp3SoundEncoder(path, &kMp3High);
+    case FORMAT_MP3_96: return new kit::Mp3SoundEncoder(path, &kMp3Medium);
+    case FORMAT_WAV: return new kit::WaveSoundEncoder(path, &kCaptureFormat);
+    case FORMAT_MP3_BITRATE: return new Mp3EncoderWithFormat(path, bitrate);
+    default: return nullptr;
     }
 }
 
@@ -82,9 +82,7 @@ void notingProblem(EngineState& e, Work&& work) {
     }
 }
 
-kit::WaveInDevice& captureDevice(EngineState& e) {
-    return e.captureDevice ? *e.captureDevice : kit::systemWaveIn();
-}
+kit::WaveInDevice& captureDevice(EngineState& e) { return e.captureDevice ? *e.captureDevice : kit::systemWaveIn(); }
 
 void setOutcome(EngineState& e, const RecordingOutcome& outcome) {
     std::lock_guard<std::mutex> g(e.outcomeLock);
@@ -133,8 +131,8 @@ kit::smartptr<kit::SoundRecorder> makeRecorder(EngineState& e, const SntConfig& 
              cfg.volumeCoeff, cfg.line);
     kit::smartptr<kit::SoundRecorder> recorder;
     notingProblem(e, [&] {
-        recorder = new kit::SoundRecorder(e.stream, kCaptureFormat, cfg.volumeCoeff, kBlockMs, kBacklogMs,
-                                          captureDevice(e));
+        recorder =
+            new kit::SoundRecorder(e.stream, kCaptureFormat, cfg.volumeCoeff, kBlockMs, kBacklogMs, captureDevice(e));
     });
     return recorder;
 }

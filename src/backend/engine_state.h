@@ -34,8 +34,8 @@ struct EngineState {
     kit::PeriodicReminder* periodicReminder = nullptr;
     kit::OutOfSpaceReminder* outOfSpaceReminder = nullptr;
     MyFinalizer* finalizer = nullptr;
-    std::string outputFailure;                 // what to tell about the last failed setOutputFile
-    std::atomic<uint32_t> lastParts{0};        // files of the last finished recording
+    std::string outputFailure;           // what to tell about the last failed setOutputFile
+    std::atomic<uint32_t> lastParts{0};  // files of the last finished recording
 
     // The capture device; tests put a scripted one here (null: the platform's).
     kit::WaveInDevice* captureDevice = nullptr;

@@ -53,8 +53,7 @@ std::string outputFailedText(const std::string& path, kit::OutputFault fault, ui
 }
 
 std::string outputStoppedText(kit::OutputFault fault, uint32_t code) {
-    return faultReason(fault, code) +
-           " The recording was stopped; the file keeps what was recorded until then.";
+    return faultReason(fault, code) + " The recording was stopped; the file keeps what was recorded until then.";
 }
 
 }  // namespace backend

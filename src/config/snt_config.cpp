@@ -41,8 +41,8 @@ struct overloaded : Fs... {
 template <class... Fs>
 overloaded(Fs...) -> overloaded<Fs...>;
 
-using Member = std::variant<int32_t SntConfig::*, bool SntConfig::*, kit::shared_string SntConfig::*,
-                            double SntConfig::*>;
+using Member =
+    std::variant<int32_t SntConfig::*, bool SntConfig::*, kit::shared_string SntConfig::*, double SntConfig::*>;
 
 // One stored value: its registry name, the member it fills, the default of a
 // number or flag (the folder and the coefficient have their own), the numbers
@@ -69,11 +69,18 @@ const StoredValue kValues[] = {
     {.name = "Xpos", .member = &SntConfig::xPos, .fallback = 20},
     {.name = "Ypos", .member = &SntConfig::yPos, .fallback = 20},
     {.name = "startUpDialog", .member = &SntConfig::startUpDialog, .fallback = 1},
-    {.name = "VolumeLevel", .member = &SntConfig::volumeLevel, .fallback = 32767, .low = 0, .high = 65535,
+    {.name = "VolumeLevel",
+     .member = &SntConfig::volumeLevel,
+     .fallback = 32767,
+     .low = 0,
+     .high = 65535,
      .calibration = true},
     {.name = "VolumeCoeff", .member = &SntConfig::volumeCoeff, .calibration = true},
-    {.name = "CaptureSource", .member = &SntConfig::captureSource, .fallback = SntConfig::kSourceRecordingLine,
-     .low = SntConfig::kSourceRecordingLine, .high = SntConfig::kSourceLoopback},
+    {.name = "CaptureSource",
+     .member = &SntConfig::captureSource,
+     .fallback = SntConfig::kSourceRecordingLine,
+     .low = SntConfig::kSourceRecordingLine,
+     .high = SntConfig::kSourceLoopback},
 };
 
 void setDefault(SntConfig& config, const StoredValue& v) {
@@ -113,13 +120,13 @@ std::string storedKind(const kit::RegKey& key, const char* name) {
     DWORD type = REG_NONE;
     ::RegQueryValueExA(key.handle(), name, nullptr, &type, nullptr, nullptr);
     switch (type) {
-        case REG_BINARY: return "binary data";
-        case REG_DWORD: return "a number";
-        case REG_SZ:
-        case REG_EXPAND_SZ: return "text";
-        case REG_MULTI_SZ: return "a list of texts";
-        case REG_QWORD: return "a 64-bit number";
-        default: return "data of registry type " + std::to_string(type);
+    case REG_BINARY: return "binary data";
+    case REG_DWORD: return "a number";
+    case REG_SZ:
+    case REG_EXPAND_SZ: return "text";
+    case REG_MULTI_SZ: return "a list of texts";
+    case REG_QWORD: return "a 64-bit number";
+    default: return "data of registry type " + std::to_string(type);
     }
 }
 
@@ -135,31 +142,30 @@ Reading unusable(std::string found) { return {Reading::Unusable, std::move(found
 
 Reading readValue(const kit::RegKey& key, const StoredValue& v, SntConfig& config) {
     try {
-        return std::visit(
-            overloaded{[&](int32_t SntConfig::*m) {
-                           auto number = static_cast<int32_t>(key.readUnsigned(v.name));
-                           if (number < v.low || number > v.high) return unusable(std::to_string(number));
-                           config.*m = number;
-                           return taken();
-                       },
-                       [&](bool SntConfig::*m) {
-                           config.*m = key.readUnsigned(v.name) != 0;
-                           return taken();
-                       },
-                       [&](kit::shared_string SntConfig::*m) {
-                           kit::shared_string text = key.readString(v.name);
-                           if (!isStorableFolder(text.c_str())) return unusable("\"" + text.str() + "\"");
-                           config.*m = text;
-                           return taken();
-                       },
-                       [&](double SntConfig::*m) {
-                           kit::shared_string text = key.readString(v.name);
-                           std::optional<double> coefficient = parseCoefficient(text.c_str());
-                           if (!coefficient) return unusable("\"" + text.str() + "\"");
-                           config.*m = *coefficient;
-                           return taken();
-                       }},
-            v.member);
+        return std::visit(overloaded{[&](int32_t SntConfig::*m) {
+                                         auto number = static_cast<int32_t>(key.readUnsigned(v.name));
+                                         if (number < v.low || number > v.high) return unusable(std::to_string(number));
+                                         config.*m = number;
+                                         return taken();
+                                     },
+                                     [&](bool SntConfig::*m) {
+                                         config.*m = key.readUnsigned(v.name) != 0;
+                                         return taken();
+                                     },
+                                     [&](kit::shared_string SntConfig::*m) {
+                                         kit::shared_string text = key.readString(v.name);
+                                         if (!isStorableFolder(text.c_str())) return unusable("\"" + text.str() + "\"");
+                                         config.*m = text;
+                                         return taken();
+                                     },
+                                     [&](double SntConfig::*m) {
+                                         kit::shared_string text = key.readString(v.name);
+                                         std::optional<double> coefficient = parseCoefficient(text.c_str());
+                                         if (!coefficient) return unusable("\"" + text.str() + "\"");
+                                         config.*m = *coefficient;
+                                         return taken();
+                                     }},
+                          v.member);
     } catch (const kit::RegNoValueError&) {
         return {Reading::Missing, {}};
     } catch (const kit::Exception&) {
@@ -182,8 +188,7 @@ kit::shared_string defaultStorageFolder() {
     for (int csidl : {CSIDL_MYMUSIC, CSIDL_MYDOCUMENTS, CSIDL_PROFILE}) {
         try {
             return kit::getSpecialDirectory(csidl);
-        } catch (kit::Exception&) {
-        }
+        } catch (kit::Exception&) {}
     }
     return "C:\\";
 }
@@ -251,11 +256,12 @@ bool SntConfig::save() {
     fw::catchAndReportFatal(kTraceSource, __LINE__, [this] {
         kit::RegKey key(HKEY_CURRENT_USER, kKeyPath, true);
         for (const StoredValue& v : kValues) {
-            std::visit(overloaded{[&](int32_t SntConfig::*m) { key.writeUnsigned(v.name, static_cast<uint32_t>(this->*m)); },
-                                  [&](bool SntConfig::*m) { key.writeUnsigned(v.name, this->*m ? 1 : 0); },
-                                  [&](kit::shared_string SntConfig::*m) { key.writeString(v.name, (this->*m).c_str()); },
-                                  [&](double SntConfig::*m) { key.writeString(v.name, coefficientText(this->*m).c_str()); }},
-                       v.member);
+            std::visit(
+                overloaded{[&](int32_t SntConfig::*m) { key.writeUnsigned(v.name, static_cast<uint32_t>(this->*m)); },
+                           [&](bool SntConfig::*m) { key.writeUnsigned(v.name, this->*m ? 1 : 0); },
+                           [&](kit::shared_string SntConfig::*m) { key.writeString(v.name, (this->*m).c_str()); },
+                           [&](double SntConfig::*m) { key.writeString(v.name, coefficientText(this->*m).c_str()); }},
+                v.member);
         }
     });
     logEnv(__LINE__, "Successfully saved");

@@ -9,27 +9,27 @@ namespace fw {
 
 const char* levelName(int level) noexcept {
     switch (level) {
-        case LEVEL_WARN: return "WARN";
-        case LEVEL_ASSERT:
-        case LEVEL_FATAL: return "F_ERR";
-        case LEVEL_ERR: return "ERR";
-        case LEVEL_USER: return "USER";
-        case LEVEL_UI: return "UI";
-        case LEVEL_ACTION: return "ACTION";
-        case LEVEL_NOTIFY: return "NOTIFY";
-        case LEVEL_ENV: return "ENV";
-        case LEVEL_REAR: return "REAR";
-        case LEVEL_INTEREST: return "INTEREST";
-        case LEVEL_SUSPIC: return "SUSPIC";
-        case LEVEL_STATE: return "STATE";
-        case LEVEL_ACTIVITY: return "ACTIVITY";
-        case LEVEL_REQUEST: return "REQUEST";
-        case LEVEL_VERBOSE: return "VERBOSE";
-        case LEVEL_TRACE: return "TRACE";
-        case LEVEL_DETAIL: return "DETAIL";
-        case 110: return "-->";
-        case 111: return "<--";
-        default: return "????";
+    case LEVEL_WARN: return "WARN";
+    case LEVEL_ASSERT:
+    case LEVEL_FATAL: return "F_ERR";
+    case LEVEL_ERR: return "ERR";
+    case LEVEL_USER: return "USER";
+    case LEVEL_UI: return "UI";
+    case LEVEL_ACTION: return "ACTION";
+    case LEVEL_NOTIFY: return "NOTIFY";
+    case LEVEL_ENV: return "ENV";
+    case LEVEL_REAR: return "REAR";
+    case LEVEL_INTEREST: return "INTEREST";
+    case LEVEL_SUSPIC: return "SUSPIC";
+    case LEVEL_STATE: return "STATE";
+    case LEVEL_ACTIVITY: return "ACTIVITY";
+    case LEVEL_REQUEST: return "REQUEST";
+    case LEVEL_VERBOSE: return "VERBOSE";
+    case LEVEL_TRACE: return "TRACE";
+    case LEVEL_DETAIL: return "DETAIL";
+    case 110: return "-->";
+    case 111: return "<--";
+    default: return "????";
     }
 }
 

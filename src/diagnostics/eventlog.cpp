@@ -192,15 +192,15 @@ void logV(const char* name, int level, const char* format, va_list args) {
     store(name ? name : "", level, text, length);
 
     switch (level) {
-        case LEVEL_ERR:
-            if (::GetCurrentThreadId() != g->threadId) {
-                kit::KeepLastError keep;
-                requestNotice(programNotice(), true);
-            }
-            break;
-        case LEVEL_FATAL: throw FwException();
-        case LEVEL_ASSERT: throw FwAssertionFailure();
-        default: break;
+    case LEVEL_ERR:
+        if (::GetCurrentThreadId() != g->threadId) {
+            kit::KeepLastError keep;
+            requestNotice(programNotice(), true);
+        }
+        break;
+    case LEVEL_FATAL: throw FwException();
+    case LEVEL_ASSERT: throw FwAssertionFailure();
+    default: break;
     }
 }
 
@@ -251,13 +251,13 @@ void flushEvents() {
 
 void handleThreadMessage(const MSG& msg) {
     switch (msg.message) {
-        case detail::kNoticeRequest:
-        case detail::kCloseProblemWindows: handleNoticeThreadMessage(msg.message, msg.wParam, msg.lParam); break;
-        case detail::kFlushNow:
-            flushEvents();
-            ::SetEvent(reinterpret_cast<HANDLE>(msg.lParam));
-            break;
-        default: break;
+    case detail::kNoticeRequest:
+    case detail::kCloseProblemWindows: handleNoticeThreadMessage(msg.message, msg.wParam, msg.lParam); break;
+    case detail::kFlushNow:
+        flushEvents();
+        ::SetEvent(reinterpret_cast<HANDLE>(msg.lParam));
+        break;
+    default: break;
     }
 }
 
@@ -404,8 +404,7 @@ void flushNow() {
     ensureReady();
     kit::ScopedHandle done(::CreateEventA(nullptr, FALSE, FALSE, nullptr));
     if (!done) return;
-    while (!::PostThreadMessageA(g->threadId, detail::kFlushNow, 0, reinterpret_cast<LPARAM>(done.get())))
-        ::Sleep(5);
+    while (!::PostThreadMessageA(g->threadId, detail::kFlushNow, 0, reinterpret_cast<LPARAM>(done.get()))) ::Sleep(5);
     ::WaitForSingleObject(done.get(), INFINITE);
 }
 

@@ -48,45 +48,35 @@ private:
 
 LRESULT ProblemFrame::handle(UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
-        case WM_CREATE:
-            onCreate(*reinterpret_cast<const CREATESTRUCTA*>(lParam));
-            return 0;
-        case WM_DESTROY:
-            onDestroy();
-            delete this;
-            return 0;
-        case WM_SIZE:
-            onSize(LOWORD(lParam), HIWORD(lParam));
-            return 0;
-        case WM_COMMAND:
-            if (LOWORD(wParam) == pw::kPanelId && HIWORD(wParam) == 2) reposition();
-            return 0;
-        case pw::kReposition:
-            reposition();
-            return 0;
-        case pw::kGetPanel:
-            return reinterpret_cast<LRESULT>(panel);
-        // Slides are asked for on this thread only.
-        case pw::kShowAnimated:
-            if (!::InSendMessage() && !::IsWindowVisible(hwnd)) slide(true);
-            return 0;
-        case pw::kHideAnimated:
-            if (!::InSendMessage() && ::IsWindowVisible(hwnd)) slide(false);
-            return 0;
-        case WM_USER + 3:
-            return 0;
-        default:
-            return ::DefWindowProcA(hwnd, message, wParam, lParam);
+    case WM_CREATE: onCreate(*reinterpret_cast<const CREATESTRUCTA*>(lParam)); return 0;
+    case WM_DESTROY:
+        onDestroy();
+        delete this;
+        return 0;
+    case WM_SIZE: onSize(LOWORD(lParam), HIWORD(lParam)); return 0;
+    case WM_COMMAND:
+        if (LOWORD(wParam) == pw::kPanelId && HIWORD(wParam) == 2) reposition();
+        return 0;
+    case pw::kReposition: reposition(); return 0;
+    case pw::kGetPanel: return reinterpret_cast<LRESULT>(panel);
+    // Slides are asked for on this thread only.
+    case pw::kShowAnimated:
+        if (!::InSendMessage() && !::IsWindowVisible(hwnd)) slide(true);
+        return 0;
+    case pw::kHideAnimated:
+        if (!::InSendMessage() && ::IsWindowVisible(hwnd)) slide(false);
+        return 0;
+    case WM_USER + 3: return 0;
+    default: return ::DefWindowProcA(hwnd, message, wParam, lParam);
     }
 }
 
 void ProblemFrame::onCreate(const CREATESTRUCTA& create) {
     font = problemResources().normalFont;
     owner = static_cast<HWND>(create.lpCreateParams);
-    panel = ::CreateWindowExA(0, pw::kPanelClass, "",
-                              WS_CHILD | WS_VISIBLE | pw::kShowTitle | pw::kShowHideLink | pw::kFrameShowsPanel, 0, 0,
-                              0, 0, hwnd, reinterpret_cast<HMENU>(static_cast<INT_PTR>(pw::kPanelId)),
-                              create.hInstance, nullptr);
+    panel = ::CreateWindowExA(
+        0, pw::kPanelClass, "", WS_CHILD | WS_VISIBLE | pw::kShowTitle | pw::kShowHideLink | pw::kFrameShowsPanel, 0, 0,
+        0, 0, hwnd, reinterpret_cast<HMENU>(static_cast<INT_PTR>(pw::kPanelId)), create.hInstance, nullptr);
     if (panel) ::SendMessageA(panel, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
     if (owner) attachOwner();
     FW_TRACE("problem window %p created (panel %p, owner %p)", static_cast<void*>(hwnd), static_cast<void*>(panel),
@@ -111,17 +101,18 @@ layout::Box ProblemFrame::placement() {
     HWND current = owner;
     const bool underOwner = current && ::GetWindowRect(current, &ownerRect);
     auto at = [&](int panelHeight) {
-        return underOwner
-                   ? layout::frameUnderOwner(ownerRect.left, ownerRect.top, ownerRect.right, ownerRect.bottom, panelHeight)
-                   : layout::frameAtScreenEdge(::GetSystemMetrics(SM_CXSCREEN), ::GetSystemMetrics(SM_CYSCREEN),
-                                               panelHeight);
+        return underOwner ? layout::frameUnderOwner(ownerRect.left, ownerRect.top, ownerRect.right, ownerRect.bottom,
+                                                    panelHeight)
+                          : layout::frameAtScreenEdge(::GetSystemMetrics(SM_CXSCREEN), ::GetSystemMetrics(SM_CYSCREEN),
+                                                      panelHeight);
     };
     RECT frame, client;
     ::GetWindowRect(hwnd, &frame);
     ::GetClientRect(hwnd, &client);
     int borders = (frame.right - frame.left) - (client.right - client.left);
     int panelWidth = layout::panelInFrame(at(0).width - borders, 0).width;
-    return at(static_cast<int>(::SendMessageA(panel, pw::kNeededHeight, static_cast<WPARAM>(std::max(panelWidth, 1)), 0)));
+    return at(
+        static_cast<int>(::SendMessageA(panel, pw::kNeededHeight, static_cast<WPARAM>(std::max(panelWidth, 1)), 0)));
 }
 
 void ProblemFrame::reposition() {
@@ -141,9 +132,11 @@ void ProblemFrame::moveDuringSlide(const RECT& home, int remaining, bool vertica
     int width = home.right - home.left, height = home.bottom - home.top;
     if (vertical) {
         ::SetWindowRgn(hwnd, ::CreateRectRgn(0, remaining, width, height), FALSE);
-        ::SetWindowPos(hwnd, nullptr, home.left, home.top - remaining, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+        ::SetWindowPos(hwnd, nullptr, home.left, home.top - remaining, 0, 0,
+                       SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
     } else {
-        ::SetWindowPos(hwnd, nullptr, home.left + remaining, home.top, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+        ::SetWindowPos(hwnd, nullptr, home.left + remaining, home.top, 0, 0,
+                       SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
     }
     ::RedrawWindow(hwnd, nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
 }
@@ -198,16 +191,13 @@ LRESULT CALLBACK ProblemFrame::ownerProcedure(HWND ownerWindow, UINT message, WP
     WNDPROC previous = frame->ownersProcedure;
     HWND frameWindow = frame->hwnd;
     switch (message) {
-        case WM_MOVE:
-        case WM_SIZE:
-            ::SendMessageA(frameWindow, pw::kReposition, 0, 0);
-            break;
-        case WM_DESTROY:
-            frame->detachOwner();
-            ::SendMessageA(frameWindow, pw::kReposition, 0, 0);
-            break;
-        default:
-            break;
+    case WM_MOVE:
+    case WM_SIZE: ::SendMessageA(frameWindow, pw::kReposition, 0, 0); break;
+    case WM_DESTROY:
+        frame->detachOwner();
+        ::SendMessageA(frameWindow, pw::kReposition, 0, 0);
+        break;
+    default: break;
     }
     return ::CallWindowProcA(previous, ownerWindow, message, wParam, lParam);
 }

@@ -24,9 +24,7 @@ Box frameUnderOwner(int left, int top, int right, int bottom, int panelHeight) n
     return {left + 50, bottom - 1, right - left - 99, panelHeight + kFrameExtra};
 }
 
-Box panelInFrame(int clientWidth, int clientHeight) noexcept {
-    return {10, 4, clientWidth - 19, clientHeight - 7};
-}
+Box panelInFrame(int clientWidth, int clientHeight) noexcept { return {10, 4, clientWidth - 19, clientHeight - 7}; }
 
 PanelLayout layoutPanel(int width, std::span<const int> textHeights, bool withTitle, int hideWidth,
                         int sendWidth) noexcept {

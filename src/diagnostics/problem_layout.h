@@ -16,7 +16,7 @@ constexpr int kEntryHeight = 42;  // at least: the warning icon and a short text
 constexpr int kEntryGap = 2;      // below each notice
 constexpr int kEntryIndent = 48;  // the warning icon sits left of the text
 constexpr int kLinkHeight = 16;
-constexpr int kFrameExtra = 20;   // frame height beyond the panel's
+constexpr int kFrameExtra = 20;  // frame height beyond the panel's
 constexpr int kMaxEntries = 10;
 
 // A notice's text is as wide as this in a panel `panelWidth` wide; laid out

@@ -64,54 +64,43 @@ private:
 
 LRESULT ProblemPanel::handle(UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
-        case WM_CREATE:
-            onCreate(*reinterpret_cast<const CREATESTRUCTA*>(lParam));
-            return 0;
-        case WM_DESTROY:
-            ::SetWindowLongPtrA(hwnd, GWLP_USERDATA, 0);
-            delete this;
-            return 0;
-        case WM_SIZE:
-            layOut();
-            return 0;
-        case WM_PAINT:
-            paint();
-            return 0;
-        case WM_SETFONT:
-            setFont(reinterpret_cast<HFONT>(wParam), LOWORD(lParam) != 0);
-            return 0;
-        case WM_SETFOCUS:
-            if (sendLink) ::SetFocus(sendLink);
-            return 0;
-        case WM_COMMAND:
-            onCommand(LOWORD(wParam), HIWORD(wParam));  // may destroy this panel
-            return 0;
-        // Only this thread adds and removes notices; the same numbers sent
-        // from anywhere else carry nothing this panel can trust.
-        case pw::kAddNotice:
-            if (!::InSendMessage()) add(*reinterpret_cast<ProblemNotice*>(lParam));
-            return 0;
-        case pw::kRemoveNotice:
-            if (!::InSendMessage()) remove(*reinterpret_cast<ProblemNotice*>(lParam));
-            return 0;
-        case WM_USER + 3:
-            return 0;
-        case pw::kNeededHeight: {  // wParam: the width the panel will have; 0: its width now
-            int width = static_cast<int>(wParam) > 0 ? static_cast<int>(wParam) : clientWidth();
-            TextHeights heights = textHeights(width);
-            return layout::panelHeight(heights.span(), bits & pw::kShowTitle);
-        }
-        case pw::kEntryCount:
-            return count;
-        default:
-            return ::DefWindowProcA(hwnd, message, wParam, lParam);
+    case WM_CREATE: onCreate(*reinterpret_cast<const CREATESTRUCTA*>(lParam)); return 0;
+    case WM_DESTROY:
+        ::SetWindowLongPtrA(hwnd, GWLP_USERDATA, 0);
+        delete this;
+        return 0;
+    case WM_SIZE: layOut(); return 0;
+    case WM_PAINT: paint(); return 0;
+    case WM_SETFONT: setFont(reinterpret_cast<HFONT>(wParam), LOWORD(lParam) != 0); return 0;
+    case WM_SETFOCUS:
+        if (sendLink) ::SetFocus(sendLink);
+        return 0;
+    case WM_COMMAND:
+        onCommand(LOWORD(wParam), HIWORD(wParam));  // may destroy this panel
+        return 0;
+    // Only this thread adds and removes notices; the same numbers sent
+    // from anywhere else carry nothing this panel can trust.
+    case pw::kAddNotice:
+        if (!::InSendMessage()) add(*reinterpret_cast<ProblemNotice*>(lParam));
+        return 0;
+    case pw::kRemoveNotice:
+        if (!::InSendMessage()) remove(*reinterpret_cast<ProblemNotice*>(lParam));
+        return 0;
+    case WM_USER + 3: return 0;
+    case pw::kNeededHeight: {  // wParam: the width the panel will have; 0: its width now
+        int width = static_cast<int>(wParam) > 0 ? static_cast<int>(wParam) : clientWidth();
+        TextHeights heights = textHeights(width);
+        return layout::panelHeight(heights.span(), bits & pw::kShowTitle);
+    }
+    case pw::kEntryCount: return count;
+    default: return ::DefWindowProcA(hwnd, message, wParam, lParam);
     }
 }
 
 HWND ProblemPanel::child(const char* className, const char* text, DWORD style, int id, HFONT childFont) {
-    HWND made = ::CreateWindowExA(0, className, text, WS_CHILD | style, 0, 0, 0, id == pw::kHideMessageId ? 16 : 0,
-                                  hwnd, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
-                                  ::GetModuleHandleA(nullptr), nullptr);
+    HWND made =
+        ::CreateWindowExA(0, className, text, WS_CHILD | style, 0, 0, 0, id == pw::kHideMessageId ? 16 : 0, hwnd,
+                          reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), ::GetModuleHandleA(nullptr), nullptr);
     if (made) ::SendMessageA(made, WM_SETFONT, reinterpret_cast<WPARAM>(childFont), FALSE);
     return made;
 }
@@ -121,8 +110,8 @@ void ProblemPanel::onCreate(const CREATESTRUCTA& create) {
     font = problemResources().normalFont;
     sendLink = child("STATIC", "Send problem report", WS_VISIBLE, pw::kSendReportId, font);
     kit::makeLinkLabel(sendLink, nullptr, 0, 0, 0x1E1);
-    hideLink = child("STATIC", "Hide this message", (bits & pw::kShowHideLink) ? WS_VISIBLE : 0, pw::kHideMessageId,
-                     font);
+    hideLink =
+        child("STATIC", "Hide this message", (bits & pw::kShowHideLink) ? WS_VISIBLE : 0, pw::kHideMessageId, font);
     kit::makeLinkLabel(hideLink, nullptr, 0, 0, 0x1E0);
     title = child("STATIC", fw::libraryName(), WS_VISIBLE, pw::kTitleId, problemResources().boldFont);
 }

@@ -339,21 +339,20 @@ void terminateAfterReport() {
 
 void handleNoticeThreadMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
-        case detail::kNoticeRequest: {
-            Request r;
-            if (!takeRequest(static_cast<long>(wParam), &r)) break;  // dropped, or not ours
-            if (r.show)
-                detail::ProblemWindows::showHere(*r.notice);
-            else
-                detail::ProblemWindows::hideHere(*r.notice);
-            break;
-        }
-        case detail::kCloseProblemWindows:
-            detail::ProblemWindows::closeAllHere();
-            ::SetEvent(reinterpret_cast<HANDLE>(lParam));
-            break;
-        default:
-            break;
+    case detail::kNoticeRequest: {
+        Request r;
+        if (!takeRequest(static_cast<long>(wParam), &r)) break;  // dropped, or not ours
+        if (r.show)
+            detail::ProblemWindows::showHere(*r.notice);
+        else
+            detail::ProblemWindows::hideHere(*r.notice);
+        break;
+    }
+    case detail::kCloseProblemWindows:
+        detail::ProblemWindows::closeAllHere();
+        ::SetEvent(reinterpret_cast<HANDLE>(lParam));
+        break;
+    default: break;
     }
 }
 

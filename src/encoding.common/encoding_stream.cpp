@@ -137,18 +137,13 @@ void SoundEncodingThread::encodingLoop() {
         int32_t s = state.load();
         if (s == finished) return;
         switch (s) {
-        case waiting:
-            break;
+        case waiting: break;
         case active:
         case finishing:
             if (!encodeOne()) return;
             break;
-        case aborting:
-            dropQueued();
-            return;
-        default:
-            FW_TRACE("unknown state = %d", s);
-            break;
+        case aborting: dropQueued(); return;
+        default: FW_TRACE("unknown state = %d", s); break;
         }
         ::Sleep(kPassSleepMs);
     }

@@ -92,7 +92,7 @@ private:
     // Encoders replaced by a later setEncoder: kept until the end, since the
     // encoding thread may still be inside one of them.
     std::vector<smartptr<ISoundEncoder>> replaced;
-    bool toldNoEncoder = false;  // encoding thread only
+    bool toldNoEncoder = false;           // encoding thread only
     OutputFailureHandler failureHandler;  // under the lock
     std::atomic<bool> failed{false};
     std::atomic<uint32_t> allocated{0};

@@ -18,9 +18,9 @@ namespace kit {
 // Why an output could not be made or written.
 enum class OutputFault {
     none,
-    folderMissing,       // the folder of the file does not exist
-    accessDenied,        // no right to write there (or the file is read-only or in use)
-    invalidName,         // the name holds characters the file system refuses, or is empty
+    folderMissing,  // the folder of the file does not exist
+    accessDenied,   // no right to write there (or the file is read-only or in use)
+    invalidName,    // the name holds characters the file system refuses, or is empty
     pathTooLong,
     diskFull,
     mp3LibraryMissing,   // lame_enc.dll is not found
@@ -45,9 +45,9 @@ public:
 class OutputFile {
 public:
     enum class Open {
-        replace,  // create the file, emptying one that exists
-        keep,     // open or create it, leaving what an existing file holds
-        createNew // fail when the file exists (ERROR_FILE_EXISTS)
+        replace,   // create the file, emptying one that exists
+        keep,      // open or create it, leaving what an existing file holds
+        createNew  // fail when the file exists (ERROR_FILE_EXISTS)
     };
 
     // Opens for writing (others may read); failures throw OutputError with

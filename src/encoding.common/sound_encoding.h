@@ -22,8 +22,8 @@ struct Chunk {
 class ISoundEncoder : public refcounted {
 public:
     virtual void encodeChunk(const Chunk& chunk) = 0;  // failures are thrown
-    virtual void init() = 0;   // file encoders call it from their constructors
-    virtual void close() = 0;  // flushes and closes; failures are thrown
+    virtual void init() = 0;                           // file encoders call it from their constructors
+    virtual void close() = 0;                          // flushes and closes; failures are thrown
     // Files written so far (a long WAV recording goes on in continuation
     // files); 0 for an encoder that writes none.
     virtual uint32_t fileParts() const noexcept { return 0; }

@@ -84,8 +84,7 @@ static_assert(offsetof(Version, reserved) == 140);
 // The entry points (C calling convention).
 using InitStreamFn = Result(__cdecl*)(Config* config, uint32_t* samplesPerCall, uint32_t* mp3BufferSize,
                                       Stream* stream);
-using EncodeChunkFn = Result(__cdecl*)(Stream stream, uint32_t samples, int16_t* pcm, uint8_t* mp3,
-                                       uint32_t* mp3Bytes);
+using EncodeChunkFn = Result(__cdecl*)(Stream stream, uint32_t samples, int16_t* pcm, uint8_t* mp3, uint32_t* mp3Bytes);
 using DeinitStreamFn = Result(__cdecl*)(Stream stream, uint8_t* mp3, uint32_t* mp3Bytes);
 using CloseStreamFn = Result(__cdecl*)(Stream stream);
 using VersionFn = void(__cdecl*)(Version* version);

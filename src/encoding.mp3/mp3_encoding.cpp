@@ -60,7 +60,7 @@ uint32_t mp3FrameBytes(const uint8_t h[4]) noexcept {
     static const uint16_t kKbpsMpeg2[16] = {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160, 0};
     static const uint32_t kRates[4] = {44100, 48000, 32000, 0};
     if (h[0] != 0xFF || (h[1] & 0xE0) != 0xE0) return 0;
-    int version = (h[1] >> 3) & 3;  // 3: MPEG-1, 2: MPEG-2, 0: MPEG-2.5
+    int version = (h[1] >> 3) & 3;                         // 3: MPEG-1, 2: MPEG-2, 0: MPEG-2.5
     if (version == 1 || ((h[1] >> 1) & 3) != 1) return 0;  // reserved version, or not Layer III
     uint32_t kbps = (version == 3 ? kKbpsMpeg1 : kKbpsMpeg2)[h[2] >> 4];
     uint32_t rate = kRates[(h[2] >> 2) & 3];
@@ -101,9 +101,10 @@ void Mp3SoundEncoder::loadLibrary() {
         DWORD error = ::GetLastError();
         setOrigin(kTraceSource, __LINE__, kInit);
         // Anything but "not found" means a file of that name that is no usable library.
-        throw OutputError("Error loading dll!",
-                          error == ERROR_MOD_NOT_FOUND ? OutputFault::mp3LibraryMissing : OutputFault::mp3LibraryUnusable,
-                          error, fileName);
+        throw OutputError(
+            "Error loading dll!",
+            error == ERROR_MOD_NOT_FOUND ? OutputFault::mp3LibraryMissing : OutputFault::mp3LibraryUnusable, error,
+            fileName);
     }
     beInitStream = entryPoint<lame::InitStreamFn>(library.get(), "beInitStream");
     beEncodeChunk = entryPoint<lame::EncodeChunkFn>(library.get(), "beEncodeChunk");
@@ -191,7 +192,8 @@ void Mp3SoundEncoder::completeFile() {
         FW_LOG(fw::LEVEL_WARN, "Mp3InfoFrameSkipped", "%s", fileName.c_str());
         return;
     }
-    lame::Result tag = beWriteInfoTag ? beWriteInfoTag(stream.get(), fileName.c_str()) : beWriteVBRHeader(fileName.c_str());
+    lame::Result tag =
+        beWriteInfoTag ? beWriteInfoTag(stream.get(), fileName.c_str()) : beWriteVBRHeader(fileName.c_str());
     FW_TRACE("%s: %u", beWriteInfoTag ? "beWriteInfoTag" : "beWriteVBRHeader", tag);
     if (tag != 0) FW_LOG(fw::LEVEL_WARN, "Mp3InfoFrameFailed", "%s: %u", fileName.c_str(), tag);
 }

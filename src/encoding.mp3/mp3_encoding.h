@@ -102,7 +102,7 @@ private:
     lame::VersionFn beVersion = nullptr;
     lame::WriteVBRHeaderFn beWriteVBRHeader = nullptr;
     lame::WriteInfoTagFn beWriteInfoTag = nullptr;  // optional
-    ScopedModule library;  // declared before the stream, which goes first
+    ScopedModule library;                           // declared before the stream, which goes first
     std::optional<OutputFile> file;
     lame::Version version{};
     lame::Config config{};

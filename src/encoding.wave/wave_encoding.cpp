@@ -67,7 +67,8 @@ WaveSoundEncoder::WaveSoundEncoder(const shared_string& fileName, const SoundFor
 
 WaveSoundEncoder::~WaveSoundEncoder() {
     if (!file) return;
-    fw::catchAndReport(kTraceSource, __LINE__, [this] { close(); }, fw::LEVEL_WARN);
+    fw::catchAndReport(
+        kTraceSource, __LINE__, [this] { close(); }, fw::LEVEL_WARN);
 }
 
 void WaveSoundEncoder::init() {

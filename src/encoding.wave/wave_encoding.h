@@ -90,10 +90,10 @@ private:
     uint32_t parts = 0;
     uint32_t lastNumber = 1;  // the number in the current part's name
 
-    uint64_t earlierParts = 0;   // PCM bytes in the parts before this one
-    uint32_t written = 0;        // PCM bytes in this part's data chunk
-    uint32_t sizesWritten = 0;   // data size the header holds on disk
-    uint32_t updateEvery = 0;    // one second of audio, in bytes
+    uint64_t earlierParts = 0;  // PCM bytes in the parts before this one
+    uint32_t written = 0;       // PCM bytes in this part's data chunk
+    uint32_t sizesWritten = 0;  // data size the header holds on disk
+    uint32_t updateEvery = 0;   // one second of audio, in bytes
 };
 
 }  // namespace kit

@@ -38,8 +38,11 @@ bool isSeparator(char c) { return c == '/' || c == '\\'; }
 shared_string getCurrentExecutableName() {
     char name[270];
     DWORD n = ::GetModuleFileNameA(nullptr, name, sizeof name);
-    if (n == 0) fail(origins::kExecutableName, "kit::getCurrentExecutableName", "Cannot get current executable's file name (with ::GetModuleFileName)");
-    if (n >= sizeof name) fail(origins::kExecutableNameLong, "kit::getCurrentExecutableName", "Out of executable's file name buffer");
+    if (n == 0)
+        fail(origins::kExecutableName, "kit::getCurrentExecutableName",
+             "Cannot get current executable's file name (with ::GetModuleFileName)");
+    if (n >= sizeof name)
+        fail(origins::kExecutableNameLong, "kit::getCurrentExecutableName", "Out of executable's file name buffer");
     return shared_string(name, n);
 }
 
@@ -66,7 +69,8 @@ shared_string getTempPath() {
 shared_string getTempFileName(const char* prefix) {
     shared_string folder = getTempPath();
     char path[MAX_PATH + 1] = {};
-    if (!::GetTempFileNameA(folder.c_str(), prefix, 0, path)) fail(origins::kTempFileName, "kit::getTempFileName", "::GetTempFileName() failed");
+    if (!::GetTempFileNameA(folder.c_str(), prefix, 0, path))
+        fail(origins::kTempFileName, "kit::getTempFileName", "::GetTempFileName() failed");
     return shared_string(path);
 }
 
@@ -92,16 +96,19 @@ shared_string joinPath(const char* a, const char* b) {
 void readDataFile(const char* path, void* buffer, std::size_t size) {
     File f(std::fopen(path, "rb"));
     if (!f) fail(origins::kReadOpen, "kit::readDataFile", "fopen() failed in readDataFile()");
-    if (std::fread(buffer, 1, size, f.get()) != size) fail(origins::kReadData, "kit::readDataFile", "fwrite() failed in readDataFile()");
+    if (std::fread(buffer, 1, size, f.get()) != size)
+        fail(origins::kReadData, "kit::readDataFile", "fwrite() failed in readDataFile()");
     long position = std::ftell(f.get());
     std::fseek(f.get(), 0, SEEK_END);
-    if (std::ftell(f.get()) != position) fail(origins::kReadTooLarge, "kit::readDataFile", "input file too large in readDataFile()");
+    if (std::ftell(f.get()) != position)
+        fail(origins::kReadTooLarge, "kit::readDataFile", "input file too large in readDataFile()");
 }
 
 void writeDataFile(const char* path, const void* data, std::size_t size) {
     File f(std::fopen(path, "wb"));
     if (!f) fail(origins::kWriteOpen, "kit::writeDataFile", "fopen() failed in writeDataFile()");
-    if (std::fwrite(data, 1, size, f.get()) != size) fail(origins::kWriteData, "kit::writeDataFile", "fwrite() failed in writeDataFile()");
+    if (std::fwrite(data, 1, size, f.get()) != size)
+        fail(origins::kWriteData, "kit::writeDataFile", "fwrite() failed in writeDataFile()");
 }
 
 void copyFile(const char* source, const char* destination) {

@@ -89,7 +89,9 @@ public:
     explicit operator bool() const noexcept { return p != nullptr; }
 
     template <class U>
-    bool operator==(const smartptr<U>& other) const noexcept { return p == other.get(); }
+    bool operator==(const smartptr<U>& other) const noexcept {
+        return p == other.get();
+    }
     bool operator==(std::nullptr_t) const noexcept { return p == nullptr; }
 
 private:

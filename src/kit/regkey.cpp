@@ -76,7 +76,8 @@ uint32_t RegKey::readUnsigned(const char* name) const {
 }
 
 void RegKey::writeString(const char* name, const char* text, DWORD type) const {
-    if (!(type == REG_SZ || type == REG_EXPAND_SZ)) fw::assertionFailed(kSource, __LINE__, "REG_SZ == type || REG_EXPAND_SZ == type");
+    if (!(type == REG_SZ || type == REG_EXPAND_SZ))
+        fw::assertionFailed(kSource, __LINE__, "REG_SZ == type || REG_EXPAND_SZ == type");
     const char* value = text ? text : "";
     LONG r = ::RegSetValueExA(data->handle(), name, 0, type, reinterpret_cast<const BYTE*>(value),
                               static_cast<DWORD>(std::strlen(value) + 1));

@@ -23,7 +23,7 @@ public:
     // is closed first. Throws ARuntimeError "Cannot create thread".
     void start();
     bool isRunning() const;
-    void wait();  // without time limit
+    void wait();                       // without time limit
     bool waitFor(DWORD milliseconds);  // true when the thread ended in time
 
     DWORD threadId() const noexcept { return id; }

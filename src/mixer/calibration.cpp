@@ -57,7 +57,8 @@ void logMeasured(const MeasurementList& list) {
 
 MeasurementList filterSilent(MeasurementList list, uint32_t threshold) {
     for (;;) {
-        auto silent = std::find_if(list.begin(), list.end(), [&](const Measurement& m) { return m.second <= threshold; });
+        auto silent =
+            std::find_if(list.begin(), list.end(), [&](const Measurement& m) { return m.second <= threshold; });
         if (silent == list.end()) return list;
         FW_TRACE("filtered: channel %u, volume %u", silent->first, silent->second);
         list.erase(silent);
@@ -66,7 +67,8 @@ MeasurementList filterSilent(MeasurementList list, uint32_t threshold) {
 
 MeasurementList removeHeardBy(MeasurementList candidates, const MeasurementList& midi) {
     for (const auto& [line, midiVolume] : midi) {
-        auto same = std::find_if(candidates.begin(), candidates.end(), [&](const Measurement& m) { return m.first == line; });
+        auto same =
+            std::find_if(candidates.begin(), candidates.end(), [&](const Measurement& m) { return m.first == line; });
         if (same == candidates.end()) continue;
         FW_TRACE("removed device %u, wave volume %u, midi volume %u\n", line, same->second, midiVolume);
         candidates.erase(same);

@@ -193,8 +193,8 @@ VolumeRecord Mixer::setVolume(uint32_t line, const std::optional<VolumeRecord>& 
             values[0].dwValue = volume->left;
             values[channels - 1].dwValue = volume->right;
         } else {
-            auto middle = static_cast<DWORD>(
-                (uint64_t{control.Bounds.dwMinimum} + uint64_t{control.Bounds.dwMaximum}) / 2);
+            auto middle =
+                static_cast<DWORD>((uint64_t{control.Bounds.dwMinimum} + uint64_t{control.Bounds.dwMaximum}) / 2);
             values[0].dwValue = values[channels - 1].dwValue = middle;
         }
     }

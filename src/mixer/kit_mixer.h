@@ -38,8 +38,8 @@ using Measurement = std::pair<uint32_t, uint32_t>;
 using MeasurementList = std::vector<Measurement>;
 
 struct CalibrationResult {
-    uint32_t line = 0;     // the recording line chosen
-    uint32_t level = 0;    // the mixer volume set on it
+    uint32_t line = 0;   // the recording line chosen
+    uint32_t level = 0;  // the mixer volume set on it
     double coefficient = 1.0;
     // False when no line could be chosen: only the coefficient was measured,
     // on whatever the default recording device hears; line and level are

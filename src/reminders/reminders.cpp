@@ -91,7 +91,8 @@ void OutOfSpaceReminder::start() {
 void OutOfSpaceReminder::stop() {
     FW_TRACE("OutOfSpaceReminder::stop() wait for this");
     if (!stopThread())
-        FW_TRACE("OutOfSpaceReminder::stop(): WaitForSingleObject() failed, err = %d", static_cast<int>(::GetLastError()));
+        FW_TRACE("OutOfSpaceReminder::stop(): WaitForSingleObject() failed, err = %d",
+                 static_cast<int>(::GetLastError()));
 }
 
 // Each signal is given once when the space falls below its threshold, and

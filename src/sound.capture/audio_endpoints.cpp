@@ -6,7 +6,8 @@ namespace kit {
 namespace {
 
 // PKEY_Device_FriendlyName, defined here rather than through initguid.h.
-constexpr PROPERTYKEY kFriendlyName = {{0xa45c254e, 0xdf1c, 0x4efd, {0x80, 0x20, 0x67, 0xd1, 0x46, 0xa8, 0x50, 0xe0}}, 14};
+constexpr PROPERTYKEY kFriendlyName = {{0xa45c254e, 0xdf1c, 0x4efd, {0x80, 0x20, 0x67, 0xd1, 0x46, 0xa8, 0x50, 0xe0}},
+                                       14};
 
 std::string narrow(const wchar_t* text) {
     if (!text || !*text) return std::string();

@@ -45,8 +45,8 @@ uint64_t SilenceFill::quiet(uint32_t tick, uint64_t room) noexcept {
     growProvisional();
     uint64_t slack = framesIn(s.slackMs, s.rate);
     bool starting = !heardAny && elapsedMs < s.startMs;
-    uint64_t limit = starting ? framesIn(s.startMs, s.rate)
-                              : std::min(framesIn(s.holdMs, s.rate), room > slack ? room - slack : 0);
+    uint64_t limit =
+        starting ? framesIn(s.startMs, s.rate) : std::min(framesIn(s.holdMs, s.rate), room > slack ? room - slack : 0);
     return provisional > limit ? commit(provisional - limit) : 0;
 }
 

@@ -34,10 +34,10 @@ namespace kit {
 class SilenceFill {
 public:
     struct Settings {
-        uint32_t rate = 44100;   // frames per second
-        uint32_t slackMs = 100;  // lag of the device that is not yet silence
-        uint32_t holdMs = 2000;  // how long silence stays provisional at most
-        uint32_t startMs = 1000; // ... before the recording's first packet
+        uint32_t rate = 44100;    // frames per second
+        uint32_t slackMs = 100;   // lag of the device that is not yet silence
+        uint32_t holdMs = 2000;   // how long silence stays provisional at most
+        uint32_t startMs = 1000;  // ... before the recording's first packet
     };
 
     explicit SilenceFill(Settings settings) noexcept : s(settings) {}
@@ -59,7 +59,7 @@ public:
     // quiet up to the clock itself.
     uint64_t stop(uint32_t tick) noexcept;
 
-    uint64_t recorded() const noexcept { return committed; }      // sound and silence handed on
+    uint64_t recorded() const noexcept { return committed; }  // sound and silence handed on
     uint64_t provisionalFrames() const noexcept { return provisional; }
     uint64_t withdrawn() const noexcept { return withdrawnFrames; }  // provisional silence taken back
     uint64_t silence() const noexcept { return silenceFrames; }      // silence handed on

@@ -233,7 +233,7 @@ void CALLBACK SoundRecorder::waveInProc(HWAVEIN, UINT message, DWORD_PTR instanc
     auto* block = reinterpret_cast<WAVEHDR*>(param1);
     std::lock_guard<std::mutex> g(link->m);
     SoundRecorder* self = link->owner;
-    if (!self) return;  // the recorder is gone; its destructor sees to the block
+    if (!self) return;              // the recorder is gone; its destructor sees to the block
     block->dwUser = self->ticks();  // when the device returned it, for the capture clock
     fw::catchAndReportFatal(kTraceSource, __LINE__, [&] { self->queue.get()->postEvent(keyData, block); });
 }
@@ -330,8 +330,8 @@ void SoundThread::dispatch(ULONG_PTR key, uint32_t count, void* pointer) {
 void SoundThread::deviceFailed(const char* call, MMRESULT result) {
     SoundRecorder& r = *recorder;
     if (r.lost.exchange(true)) return;
-    FW_LOG(fw::LEVEL_WARN, "CaptureDeviceLost", "%s (result %u): the recording keeps the %u blocks received",
-           call, static_cast<unsigned>(result), r.counters.recorded.load());
+    FW_LOG(fw::LEVEL_WARN, "CaptureDeviceLost", "%s (result %u): the recording keeps the %u blocks received", call,
+           static_cast<unsigned>(result), r.counters.recorded.load());
 }
 
 // Called whenever the queue has been quiet for a watch period.

@@ -138,9 +138,9 @@ private:
     uint32_t slowCount = 0;
     bool slow = false;
     double volumeCoeff;
-    bool recording = false;     // started, not finishing
-    bool anyBlock = false;      // a block with sound came back since the start
-    uint32_t quietWaits = 0;    // watch periods in a row without a block from the device
+    bool recording = false;   // started, not finishing
+    bool anyBlock = false;    // a block with sound came back since the start
+    uint32_t quietWaits = 0;  // watch periods in a row without a block from the device
 };
 
 class SoundRecorder : public refcounted {
@@ -196,7 +196,8 @@ public:
 
 private:
     friend class SoundThread;
-    static void CALLBACK waveInProc(HWAVEIN device, UINT message, DWORD_PTR instance, DWORD_PTR param1, DWORD_PTR param2);
+    static void CALLBACK waveInProc(HWAVEIN device, UINT message, DWORD_PTR instance, DWORD_PTR param1,
+                                    DWORD_PTR param2);
     BlockPtr newBlock() const;
     void discard(BlockPtr block);
     void unprepare(WAVEHDR& header);

@@ -46,8 +46,8 @@ WasapiStream* WasapiWaveIn::find(HWAVEIN device) const {
     return streams.count(stream) ? stream : nullptr;
 }
 
-MMRESULT WasapiWaveIn::open(HWAVEIN* device, UINT, const WAVEFORMATEX* format, DWORD_PTR callback,
-                            DWORD_PTR instance, DWORD flags) {
+MMRESULT WasapiWaveIn::open(HWAVEIN* device, UINT, const WAVEFORMATEX* format, DWORD_PTR callback, DWORD_PTR instance,
+                            DWORD flags) {
     if (!device || !format || !callback || (flags & CALLBACK_TYPEMASK) != CALLBACK_FUNCTION) return MMSYSERR_INVALPARAM;
     if (!consistentPcm(*format)) return WAVERR_BADFORMAT;
     CaptureSetup setup;

@@ -55,14 +55,14 @@ public:
 
     // What a stream did.
     struct Stats {
-        uint64_t deviceFrames = 0;    // frames read from the endpoint
-        uint64_t silenceFrames = 0;   // frames of silence added by the clock
-        uint64_t withdrawnFrames = 0; // provisional silence the device made up for
-        uint64_t stalledFrames = 0;   // silence added during a stall of the device
-        uint64_t droppedFrames = 0;   // frames with no room (never in a normal recording)
-        uint64_t stagedFrames = 0;    // frames waiting for a queued block now
-        uint64_t polls = 0;           // rounds of the capture thread
-        uint32_t deviceChanges = 0;   // capture continued on another endpoint
+        uint64_t deviceFrames = 0;     // frames read from the endpoint
+        uint64_t silenceFrames = 0;    // frames of silence added by the clock
+        uint64_t withdrawnFrames = 0;  // provisional silence the device made up for
+        uint64_t stalledFrames = 0;    // silence added during a stall of the device
+        uint64_t droppedFrames = 0;    // frames with no room (never in a normal recording)
+        uint64_t stagedFrames = 0;     // frames waiting for a queued block now
+        uint64_t polls = 0;            // rounds of the capture thread
+        uint32_t deviceChanges = 0;    // capture continued on another endpoint
     };
 
     explicit WasapiWaveIn(Source source, AudioEndpoints& endpoints = systemAudioEndpoints(),
@@ -71,8 +71,8 @@ public:
     WasapiWaveIn(const WasapiWaveIn&) = delete;
     WasapiWaveIn& operator=(const WasapiWaveIn&) = delete;
 
-    MMRESULT open(HWAVEIN* device, UINT deviceId, const WAVEFORMATEX* format, DWORD_PTR callback,
-                  DWORD_PTR instance, DWORD flags) override;
+    MMRESULT open(HWAVEIN* device, UINT deviceId, const WAVEFORMATEX* format, DWORD_PTR callback, DWORD_PTR instance,
+                  DWORD flags) override;
     MMRESULT prepareHeader(HWAVEIN device, WAVEHDR* block, UINT size) override;
     MMRESULT unprepareHeader(HWAVEIN device, WAVEHDR* block, UINT size) override;
     MMRESULT addBuffer(HWAVEIN device, WAVEHDR* block, UINT size) override;

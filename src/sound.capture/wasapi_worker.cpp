@@ -84,12 +84,12 @@ void CaptureWorker::loop() {
     session.reset();
     watch.reset();
     publishCounters();
-    FW_TRACE("wasapi capture closed: %llu frames from the device, %llu of silence (%llu withdrawn), %llu dropped, "
-             "%u device changes",
-             static_cast<unsigned long long>(stream.counters.deviceFrames.load()),
-             static_cast<unsigned long long>(fill.silence()), static_cast<unsigned long long>(fill.withdrawn()),
-             static_cast<unsigned long long>(stream.counters.droppedFrames.load()),
-             stream.counters.deviceChanges.load());
+    FW_TRACE(
+        "wasapi capture closed: %llu frames from the device, %llu of silence (%llu withdrawn), %llu dropped, "
+        "%u device changes",
+        static_cast<unsigned long long>(stream.counters.deviceFrames.load()),
+        static_cast<unsigned long long>(fill.silence()), static_cast<unsigned long long>(fill.withdrawn()),
+        static_cast<unsigned long long>(stream.counters.droppedFrames.load()), stream.counters.deviceChanges.load());
 }
 
 void CaptureWorker::serve(WasapiStream::Command command) {
@@ -192,9 +192,13 @@ bool CaptureWorker::readPackets(uint32_t now) {
 // The endpoint is gone, failed, or is no longer the default: capture goes on
 // with silence until the default endpoint is there.
 void CaptureWorker::lose(HRESULT why, const char* call) {
-    FW_LOG(fw::LEVEL_WARN, "CaptureDeviceLost", "the %s device \"%s\" %s (%s: 0x%08lx); silence is recorded until the "
-           "capture continues on the default device", kind(), session ? session->endpoint.name.c_str() : "",
-           why == AUDCLNT_E_DEVICE_INVALIDATED ? "is gone" : why == S_OK ? "is no longer the default" : "failed",
+    FW_LOG(fw::LEVEL_WARN, "CaptureDeviceLost",
+           "the %s device \"%s\" %s (%s: 0x%08lx); silence is recorded until the "
+           "capture continues on the default device",
+           kind(), session ? session->endpoint.name.c_str() : "",
+           why == AUDCLNT_E_DEVICE_INVALIDATED ? "is gone"
+           : why == S_OK                       ? "is no longer the default"
+                                               : "failed",
            call, static_cast<unsigned long>(why));
     if (session) session->endpoint.client->Stop();
     session.reset();
@@ -299,8 +303,10 @@ void CaptureWorker::publishCounters() {
     stream.counters.withdrawnFrames.store(fill.withdrawn());
     stream.counters.stagedFrames.store((staging.size() - head) / setup.format.nBlockAlign);
     if (fill.stalled() > stream.counters.stalledFrames.load()) {
-        FW_LOG(fw::LEVEL_WARN, "CaptureStall", "the %s device delivered late: %llu ms of silence were put in before it "
-               "caught up (no sample is lost; what follows comes that much later)", kind(),
+        FW_LOG(fw::LEVEL_WARN, "CaptureStall",
+               "the %s device delivered late: %llu ms of silence were put in before it "
+               "caught up (no sample is lost; what follows comes that much later)",
+               kind(),
                static_cast<unsigned long long>((fill.stalled() - stream.counters.stalledFrames.load()) * 1000 /
                                                setup.format.nSamplesPerSec));
         stream.counters.stalledFrames.store(fill.stalled());

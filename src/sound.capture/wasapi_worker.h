@@ -67,7 +67,7 @@ private:
     void append(const BYTE* data, uint64_t frames);  // null data: silence
     void deliver();
     void discardStaged();
-    uint64_t room() const;  // frames the queued blocks can take beyond what is staged
+    uint64_t room() const;       // frames the queued blocks can take beyond what is staged
     uint64_t quietRoom() const;  // room(), at most kQuietRoomMs of it
     void publishCounters();
     const char* kind() const;

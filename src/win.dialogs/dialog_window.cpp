@@ -43,10 +43,10 @@ INT_PTR DialogWindow::ShowDialog() {
     FW_TRACE("ShowDialog()");
     shown = true;
     auto self = reinterpret_cast<LPARAM>(static_cast<CustomDialogWindow*>(this));
-    INT_PTR code = unicodeWindows ? ::DialogBoxParamW(instance, MAKEINTRESOURCEW(templateId), owner,
-                                                      CustomDialogWindow::dialogProc, self)
-                                  : ::DialogBoxParamA(instance, MAKEINTRESOURCEA(templateId), owner,
-                                                      CustomDialogWindow::dialogProc, self);
+    INT_PTR code =
+        unicodeWindows
+            ? ::DialogBoxParamW(instance, MAKEINTRESOURCEW(templateId), owner, CustomDialogWindow::dialogProc, self)
+            : ::DialogBoxParamA(instance, MAKEINTRESOURCEA(templateId), owner, CustomDialogWindow::dialogProc, self);
     shown = false;
     if (code == -1) {
         FW_TRACE("ShowModalDialog() fault.");

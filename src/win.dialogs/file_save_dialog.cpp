@@ -75,7 +75,8 @@ void FileSaveDialog::setFolder(const char* text) {
     if (!text || !isStorableFolder(text)) return;
     std::string candidate = filesave::resolvePath(text, {});
     DWORD attributes = ::GetFileAttributesA(candidate.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) return;  // a file is no folder
+    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY))
+        return;  // a file is no folder
     kit::ScopedHandle dir(::CreateFileA(candidate.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                         nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     if (!dir) return;
@@ -101,8 +102,9 @@ void FileSaveDialog::handleMessage(UINT message, WPARAM wParam, LPARAM, LRESULT&
 }
 
 void FileSaveDialog::close() {
-    if (hDlg) ::EnumThreadWindows(::GetWindowThreadProcessId(hDlg, nullptr), &endOwnedMessageBox,
-                                  reinterpret_cast<LPARAM>(hDlg));
+    if (hDlg)
+        ::EnumThreadWindows(::GetWindowThreadProcessId(hDlg, nullptr), &endOwnedMessageBox,
+                            reinterpret_cast<LPARAM>(hDlg));
     DialogWindow::close();
 }
 

@@ -123,9 +123,7 @@ std::string reservedNameMessage(const std::string& component) {
            "extension. Please choose another name.";
 }
 
-std::string replaceQuestion(const std::string& path) {
-    return path + " already exists.\nDo you want to replace it?";
-}
+std::string replaceQuestion(const std::string& path) { return path + " already exists.\nDo you want to replace it?"; }
 
 std::string lowSpaceMessage(const std::string& volume, uint64_t freeBytes, uint64_t neededBytes) {
     return "There is not enough free space on " + volume + " to record there: " + formatBytes(freeBytes) +
@@ -150,7 +148,8 @@ std::wstring codePageMessage(const std::wstring& characters) {
 int readNumber(const char* text) noexcept {
     int value = 0;
     int digits = 0;
-    for (const char* c = text; c && *c >= '0' && *c <= '9' && digits < 9; ++c, ++digits) value = value * 10 + (*c - '0');
+    for (const char* c = text; c && *c >= '0' && *c <= '9' && digits < 9; ++c, ++digits)
+        value = value * 10 + (*c - '0');
     return value;
 }
 

@@ -80,11 +80,11 @@ struct GuiSettings {
 class Gui : public kit::IMessageHandler, public LetterReceiver {
 public:
     // Window timers.
-    static constexpr UINT_PTR kRecordingTick = 1;    // main window, every second while recording
+    static constexpr UINT_PTR kRecordingTick = 1;       // main window, every second while recording
     static constexpr UINT_PTR kNotificationRevert = 2;  // notification window
-    static constexpr UINT_PTR kCalibrationStart = 3;  // main window, once, 55 ms
-    static constexpr UINT_PTR kCompletionPause = 4;   // main window, once, 1.5 s
-    static constexpr UINT_PTR kHintEnd = 13;          // main window, once, 6 s
+    static constexpr UINT_PTR kCalibrationStart = 3;    // main window, once, 55 ms
+    static constexpr UINT_PTR kCompletionPause = 4;     // main window, once, 1.5 s
+    static constexpr UINT_PTR kHintEnd = 13;            // main window, once, 6 s
     static constexpr UINT kCompletionPauseMs = 1500;
 
     explicit Gui(HINSTANCE instance = ::GetModuleHandleA(nullptr));

@@ -168,7 +168,7 @@ void Gui::endRecord() {
             showText(gui_rules::kEndingWait);
     }
     int finished = backend::finishRecording(&finishNotifier);
-    if (finished == backend::FE_DELAYED) return;  // the finalizer's letter comes
+    if (finished == backend::FE_DELAYED) return;            // the finalizer's letter comes
     if (backend::isRecording()) backend::abortRecording();  // it could not be finished: the file is closed
     recordingFinished();
 }

@@ -38,7 +38,7 @@ int run(HINSTANCE instance, int showState) {
             ::DispatchMessageA(&msg);
         }
     }
-    gui.reset();  // completes a recording under way, saves the window position, shuts the engine down
+    gui.reset();   // completes a recording under way, saves the window position, shuts the engine down
     ::Sleep(200);  // the worker threads and the diagnostics thread settle
     return static_cast<int>(msg.wParam);
 }

@@ -19,9 +19,7 @@ void platformShellOpen(HWND owner, const char* target, int show) {
 
 void platformRunCommand(const char* commandLine, int show) { ::WinExec(commandLine, static_cast<UINT>(show)); }
 
-void platformNotice(HWND owner, const char* text) {
-    ::MessageBoxA(owner, text, "Sonotape", MB_OK | MB_ICONWARNING);
-}
+void platformNotice(HWND owner, const char* text) { ::MessageBoxA(owner, text, "Sonotape", MB_OK | MB_ICONWARNING); }
 
 std::atomic<ShutdownCall> shutdownCall{&platformShutdown};
 std::atomic<ShellOpenCall> shellOpenCall{&platformShellOpen};
@@ -61,7 +59,8 @@ void runCommand(const char* commandLine, int show) { runCommandCall.load()(comma
 
 void keepSystemAwake(bool awake) {
     EXECUTION_STATE state = ES_CONTINUOUS | (awake ? ES_SYSTEM_REQUIRED : 0);
-    if (executionStateCall.load()(state) == 0) FW_TRACE("SetThreadExecutionState(0x%lx) failed", static_cast<unsigned long>(state));
+    if (executionStateCall.load()(state) == 0)
+        FW_TRACE("SetThreadExecutionState(0x%lx) failed", static_cast<unsigned long>(state));
 }
 void showNotice(HWND owner, const char* text) { noticeCall.load()(owner, text); }
 

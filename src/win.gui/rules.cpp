@@ -40,9 +40,10 @@ std::string recordingNotice(const backend::RecordingOutcome& outcome, const std:
     if (!outcome.deviceLost)
         return lost + " and are missing from\n" + path +
                "\n\nThe computer or its disk could not keep up with the recording.";
-    std::string text = "The recording device was lost: it stopped delivering sound (it may have been unplugged, "
-                       "switched off or taken by another program).\n\nThe recording was ended and saved: " +
-                       durationText(outcome.recordedMs) + " of sound are in\n" + path + ".";
+    std::string text =
+        "The recording device was lost: it stopped delivering sound (it may have been unplugged, "
+        "switched off or taken by another program).\n\nThe recording was ended and saved: " +
+        durationText(outcome.recordedMs) + " of sound are in\n" + path + ".";
     if (outcome.lostMs) text += "\n\n" + lost + " before that.";
     return text;
 }

@@ -53,8 +53,6 @@ COLORREF pixelAt(HBITMAP bitmap, int x, int y) {
     return ::GetPixel(source.get(), x, y);
 }
 
-HRGN ellipticRegionOf(HBITMAP bitmap) {
-    return ::CreateEllipticRgn(0, 0, bitmapWidth(bitmap), bitmapHeight(bitmap));
-}
+HRGN ellipticRegionOf(HBITMAP bitmap) { return ::CreateEllipticRgn(0, 0, bitmapWidth(bitmap), bitmapHeight(bitmap)); }
 
 }  // namespace kit

@@ -45,7 +45,7 @@ IMessageHandler* CustomWindow::getMessageHandler(UINT message) const noexcept { 
 
 void CustomWindow::handleMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result, bool& handled) {
     static constexpr HandlerTable::Origin kNullEntry{origins::kNullHandler.source, origins::kNullHandler.line,
-                                                       "kit::CustomWindow::handleMessage"};
+                                                     "kit::CustomWindow::handleMessage"};
     if (!handlers.dispatch(message, wParam, lParam, result, handled, kNullEntry)) FW_TRACE("CustomWindow: No handler!");
 }
 

@@ -91,7 +91,8 @@ void activate(HWND control, LinkData* data) {
             textOf(control, text);
             what = text;
         }
-        auto result = reinterpret_cast<INT_PTR>(::ShellExecuteA(control, "open", what, nullptr, nullptr, SW_SHOWNORMAL));
+        auto result =
+            reinterpret_cast<INT_PTR>(::ShellExecuteA(control, "open", what, nullptr, nullptr, SW_SHOWNORMAL));
         if (!stillAttached(control, data)) return;
         if (result > 32) {
             data->flags |= LINK_VISITED;
@@ -126,39 +127,38 @@ void setFont(HWND control, LinkData* data, HFONT font) {
 std::optional<LRESULT> handleInput(HWND control, LinkData* data, UINT message, WPARAM wParam, LPARAM lParam) {
     const bool focusable = data->flags & LINK_FOCUSABLE;
     switch (message) {
-        case WM_GETDLGCODE:
-            if (focusable) return DLGC_WANTCHARS;
-            break;
-        case WM_KEYDOWN:
-            if (focusable && wParam == VK_SPACE) {
-                activate(control, data);
-                return 0;
-            }
-            break;
-        case WM_KEYUP:
-            if (focusable && wParam == VK_SPACE) return 0;
-            break;
-        case WM_LBUTTONDOWN:
-        case WM_LBUTTONDBLCLK:
-            if (focusable) ::SetFocus(control);
-            ::SetCapture(control);
-            data->pressed = true;
-            // Not passed on: the static control would send its own click
-            // notification (code 0) to the parent on every press, which the
-            // parent could not tell from an activation.
+    case WM_GETDLGCODE:
+        if (focusable) return DLGC_WANTCHARS;
+        break;
+    case WM_KEYDOWN:
+        if (focusable && wParam == VK_SPACE) {
+            activate(control, data);
             return 0;
-        case WM_LBUTTONUP:
-            ::ReleaseCapture();
-            if (data->pressed) {
-                data->pressed = false;
-                if (releasedInside(control, lParam)) {
-                    activate(control, data);
-                    if (!stillAttached(control, data)) return 0;
-                }
+        }
+        break;
+    case WM_KEYUP:
+        if (focusable && wParam == VK_SPACE) return 0;
+        break;
+    case WM_LBUTTONDOWN:
+    case WM_LBUTTONDBLCLK:
+        if (focusable) ::SetFocus(control);
+        ::SetCapture(control);
+        data->pressed = true;
+        // Not passed on: the static control would send its own click
+        // notification (code 0) to the parent on every press, which the
+        // parent could not tell from an activation.
+        return 0;
+    case WM_LBUTTONUP:
+        ::ReleaseCapture();
+        if (data->pressed) {
+            data->pressed = false;
+            if (releasedInside(control, lParam)) {
+                activate(control, data);
+                if (!stillAttached(control, data)) return 0;
             }
-            break;
-        default:
-            break;
+        }
+        break;
+    default: break;
     }
     return std::nullopt;
 }
@@ -166,41 +166,35 @@ std::optional<LRESULT> handleInput(HWND control, LinkData* data, UINT message, W
 // Focus, text, font and painting. The answer, when the message is taken here.
 std::optional<LRESULT> handleAppearance(HWND control, LinkData* data, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
-        case WM_SETFOCUS:
-        case WM_KILLFOCUS:
-            if (!(data->flags & LINK_FOCUSABLE)) break;
-            ::InvalidateRect(control, nullptr, TRUE);
-            return 0;
-        case WM_SETTEXT: {
-            LRESULT result = ::CallWindowProcA(data->previous, control, message, wParam, lParam);
-            if (data->flags & LINK_SIZE_TO_TEXT) sizeToText(control, data, false);
-            ::InvalidateRect(control, nullptr, TRUE);
-            return result;
-        }
-        case WM_PAINT: {
-            PaintScope paint(control);
-            if (paint.get()) draw(control, data, paint.get());
-            return 0;
-        }
-        case WM_PRINTCLIENT:
-            draw(control, data, reinterpret_cast<HDC>(wParam));
-            return 0;
-        case WM_SETCURSOR:
-            ::SetCursor(data->cursor ? data->cursor.get() : ::LoadCursorA(nullptr, IDC_ARROW));
-            return 1;
-        case WM_NCHITTEST:
-            return HTCLIENT;
-        case WM_SETFONT:
-            setFont(control, data, reinterpret_cast<HFONT>(wParam));
-            ::CallWindowProcA(data->previous, control, WM_SETFONT, wParam, FALSE);
-            if (data->flags & LINK_SIZE_TO_TEXT) sizeToText(control, data, false);
-            if (LOWORD(lParam)) ::InvalidateRect(control, nullptr, TRUE);
-            return 0;
-        case WM_USER:
-            if (data->flags & LINK_SIZE_TO_TEXT) sizeToText(control, data, false);
-            return 0;
-        default:
-            break;
+    case WM_SETFOCUS:
+    case WM_KILLFOCUS:
+        if (!(data->flags & LINK_FOCUSABLE)) break;
+        ::InvalidateRect(control, nullptr, TRUE);
+        return 0;
+    case WM_SETTEXT: {
+        LRESULT result = ::CallWindowProcA(data->previous, control, message, wParam, lParam);
+        if (data->flags & LINK_SIZE_TO_TEXT) sizeToText(control, data, false);
+        ::InvalidateRect(control, nullptr, TRUE);
+        return result;
+    }
+    case WM_PAINT: {
+        PaintScope paint(control);
+        if (paint.get()) draw(control, data, paint.get());
+        return 0;
+    }
+    case WM_PRINTCLIENT: draw(control, data, reinterpret_cast<HDC>(wParam)); return 0;
+    case WM_SETCURSOR: ::SetCursor(data->cursor ? data->cursor.get() : ::LoadCursorA(nullptr, IDC_ARROW)); return 1;
+    case WM_NCHITTEST: return HTCLIENT;
+    case WM_SETFONT:
+        setFont(control, data, reinterpret_cast<HFONT>(wParam));
+        ::CallWindowProcA(data->previous, control, WM_SETFONT, wParam, FALSE);
+        if (data->flags & LINK_SIZE_TO_TEXT) sizeToText(control, data, false);
+        if (LOWORD(lParam)) ::InvalidateRect(control, nullptr, TRUE);
+        return 0;
+    case WM_USER:
+        if (data->flags & LINK_SIZE_TO_TEXT) sizeToText(control, data, false);
+        return 0;
+    default: break;
     }
     return std::nullopt;
 }
@@ -245,8 +239,8 @@ bool makeLinkLabel(HWND control, const char* target, COLORREF linkColour, COLORR
             delete data;
             return false;
         }
-        data->previous =
-            reinterpret_cast<WNDPROC>(::SetWindowLongPtrA(control, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&linkProcedure)));
+        data->previous = reinterpret_cast<WNDPROC>(
+            ::SetWindowLongPtrA(control, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&linkProcedure)));
         if (!data->previous) {
             ::RemovePropA(control, kDataProperty);
             delete data;

@@ -14,11 +14,11 @@ namespace kit {
 
 enum LinkLabelFlags : unsigned {
     LINK_ALIGN_RIGHT = 0x001,
-    LINK_ALIGN_CENTER = 0x002,   // when LINK_ALIGN_RIGHT is clear
+    LINK_ALIGN_CENTER = 0x002,  // when LINK_ALIGN_RIGHT is clear
     LINK_ALIGN_VCENTER = 0x004,
-    LINK_ALIGN_BOTTOM = 0x008,   // takes precedence over LINK_ALIGN_VCENTER
-    LINK_VISITED = 0x010,        // set by a successful opening
-    LINK_FOCUSABLE = 0x020,      // tab stop, focus rectangle, space activates
+    LINK_ALIGN_BOTTOM = 0x008,  // takes precedence over LINK_ALIGN_VCENTER
+    LINK_VISITED = 0x010,       // set by a successful opening
+    LINK_FOCUSABLE = 0x020,     // tab stop, focus rectangle, space activates
     LINK_SIZE_TO_TEXT = 0x040,
     LINK_NOTIFY_PARENT = 0x080,  // activation sends WM_COMMAND (code 0) to the parent
     LINK_NO_OPEN = 0x100,        // activation opens nothing with the shell

@@ -53,9 +53,9 @@ PatternedWindow::PatternedWindow(HINSTANCE instance, shared_string name, HBITMAP
     FW_TRACE("creating the window: class = %s", kClassName);
 
     int w = bitmapWidth(skin), h = bitmapHeight(skin);
-    HWND created = ::CreateWindowExA(WS_EX_LAYERED | WS_EX_TOOLWINDOW | WS_EX_TOPMOST, kClassName, getName().c_str(),
-                                     WS_POPUP, 20, 20, w, h, nullptr, nullptr, instance,
-                                     static_cast<CustomWindow*>(this));
+    HWND created =
+        ::CreateWindowExA(WS_EX_LAYERED | WS_EX_TOOLWINDOW | WS_EX_TOPMOST, kClassName, getName().c_str(), WS_POPUP, 20,
+                          20, w, h, nullptr, nullptr, instance, static_cast<CustomWindow*>(this));
     if (!created) {
         FW_TRACE("CreateWindowEx() failed");
         throw WindowsError("CreateWindowEx() failed");
@@ -107,8 +107,7 @@ void PatternedWindow::handleMessage(UINT message, WPARAM, LPARAM, LRESULT& resul
         result = reinterpret_cast<LRESULT>(::GetStockObject(NULL_BRUSH));
         handled = true;
         break;
-    default:
-        break;
+    default: break;
     }
 }
 

@@ -81,7 +81,7 @@ int main() {
                     frames / static_cast<double>(kRate));
     }
     backend::destroy();
-    std::printf("bench engine: arch=%s start_ms=%.0f finish_ms=%.0f lost_samples=%ld dropped_blocks=%u runs=%d\n", testsupport::kTargetArch,
-                median(starts), median(finishes), lostSamples, dropped, kRuns);
+    std::printf("bench engine: arch=%s start_ms=%.0f finish_ms=%.0f lost_samples=%ld dropped_blocks=%u runs=%d\n",
+                testsupport::kTargetArch, median(starts), median(finishes), lostSamples, dropped, kRuns);
     return 0;
 }

@@ -474,22 +474,24 @@ TEST(EngineOnTheBed, AnMp3RecordingHasTheRightLength) {
     double recorded = static_cast<double>(recorder->bytesDelivered()) / (kRate * 4);
 
     std::string decoded = dir.file("decoded.wav");
-    ASSERT_TRUE(startNative("/usr/bin/mpg123 -q -w \"" + unixPath(decoded) + "\" \"" + unixPath(dir.file("take.mp3")) + "\""));
+    ASSERT_TRUE(
+        startNative("/usr/bin/mpg123 -q -w \"" + unixPath(decoded) + "\" \"" + unixPath(dir.file("take.mp3")) + "\""));
     ASSERT_TRUE(waitUntil([&] { return readWav(decoded).valid; }, 20000));
     int64_t size = -1;
-    ASSERT_TRUE(waitUntil([&] {  // mpg123 is done when the file stops growing
-        int64_t now = fileSize(decoded);
-        bool same = now == size;
-        size = now;
-        ::Sleep(200);
-        return same;
-    }, 20000));
+    ASSERT_TRUE(waitUntil(
+        [&] {  // mpg123 is done when the file stops growing
+            int64_t now = fileSize(decoded);
+            bool same = now == size;
+            size = now;
+            ::Sleep(200);
+            return same;
+        },
+        20000));
     WavFile wav = readWav(decoded);
     double seconds = wav.samples.size() / 2.0 / kRate;
     EXPECT_GT(recorded, 2.5);
     EXPECT_NEAR(seconds, recorded, 0.150) << "decoded " << seconds << " s of " << recorded << " s recorded";
 }
-
 
 // ---- failures -----------------------------------------------------------------------------
 
@@ -524,9 +526,12 @@ int outputThatFails(const std::vector<std::string>& args) {
     fw::setShellOpen([](const char*) {});
     backend::init();
     int code = 0;
-    if (backend::startRecording() != backend::SE_NO_ERROR) code = 3;
-    else if (backend::setOutputFile(args[0].c_str(), backend::FORMAT_MP3_128, 0)) code = 1;
-    else if (::GetFileAttributesA(args[0].c_str()) != INVALID_FILE_ATTRIBUTES) code = 2;
+    if (backend::startRecording() != backend::SE_NO_ERROR)
+        code = 3;
+    else if (backend::setOutputFile(args[0].c_str(), backend::FORMAT_MP3_128, 0))
+        code = 1;
+    else if (::GetFileAttributesA(args[0].c_str()) != INVALID_FILE_ATTRIBUTES)
+        code = 2;
     backend::abortRecording();
     backend::destroy();
     return code;
@@ -546,8 +551,8 @@ TEST(Engine, AnOutputThatFailsAfterItsFileWasMadeLeavesNoFile) {
     STARTUPINFOA si{};
     si.cb = sizeof si;
     PROCESS_INFORMATION pi{};
-    BOOL started = ::CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, dir.path().c_str(),
-                                    &si, &pi);
+    BOOL started =
+        ::CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, dir.path().c_str(), &si, &pi);
     ::SetEnvironmentVariableA("FAKE_LAME", nullptr);
     ASSERT_TRUE(started);
     ::CloseHandle(pi.hThread);

@@ -28,13 +28,12 @@ class FitPath : public ::testing::TestWithParam<FitCase> {};
 TEST_P(FitPath, BreaksAfterBackslashesAndLeavesOutTheMiddle) {
     EXPECT_EQ(backend::fitPath(GetParam().path, GetParam().width, GetParam().maxLines), GetParam().fitted);
 }
-INSTANTIATE_TEST_SUITE_P(
-    Table, FitPath,
-    ::testing::Values(FitCase{"C:\\rec\\take.wav", 60, 4, "C:\\rec\\take.wav"},
-                      FitCase{"C:\\music\\live\\take.wav", 12, 4, "C:\\music\\\nlive\\\ntake.wav"},
-                      FitCase{"C:\\abcdefghijklmnop.wav", 8, 4, "C:\\\nabcdefgh\nijklmnop\n.wav"},
-                      FitCase{"C:\\a\\b\\c\\d\\e\\f.wav", 6, 3, "C:\\a\\\n...\nf.wav"},
-                      FitCase{"", 60, 4, ""}));
+INSTANTIATE_TEST_SUITE_P(Table, FitPath,
+                         ::testing::Values(FitCase{"C:\\rec\\take.wav", 60, 4, "C:\\rec\\take.wav"},
+                                           FitCase{"C:\\music\\live\\take.wav", 12, 4, "C:\\music\\\nlive\\\ntake.wav"},
+                                           FitCase{"C:\\abcdefghijklmnop.wav", 8, 4, "C:\\\nabcdefgh\nijklmnop\n.wav"},
+                                           FitCase{"C:\\a\\b\\c\\d\\e\\f.wav", 6, 3, "C:\\a\\\n...\nf.wav"},
+                                           FitCase{"", 60, 4, ""}));
 
 TEST(FitPath, AnyPathFitsTheLinesAndKeepsItsName) {
     std::string deep = "D:\\";
@@ -59,7 +58,8 @@ TEST_P(OutputFailed, SaysTheReasonAndNamesTheLibraryOnlyForItsOwnFaults) {
     EXPECT_THAT(text, HasSubstr("\nD:\\rec\\take.wav\n"));
     EXPECT_THAT(text, HasSubstr(GetParam().says));
     EXPECT_THAT(text, HasSubstr("The recording is stopped; nothing has been saved."));
-    bool library = GetParam().fault == OutputFault::mp3LibraryMissing || GetParam().fault == OutputFault::mp3LibraryUnusable;
+    bool library =
+        GetParam().fault == OutputFault::mp3LibraryMissing || GetParam().fault == OutputFault::mp3LibraryUnusable;
     EXPECT_EQ(text.find("lame_enc.dll") != std::string::npos, library) << text;
 }
 INSTANTIATE_TEST_SUITE_P(
@@ -87,12 +87,13 @@ struct FaultCase {
 };
 class Faults : public ::testing::TestWithParam<FaultCase> {};
 TEST_P(Faults, FollowThePlatformsErrorCode) { EXPECT_EQ(kit::outputFault(GetParam().code), GetParam().fault); }
-INSTANTIATE_TEST_SUITE_P(Table, Faults,
-                         ::testing::Values(FaultCase{3, OutputFault::folderMissing}, FaultCase{5, OutputFault::accessDenied},
-                                           FaultCase{32, OutputFault::accessDenied}, FaultCase{123, OutputFault::invalidName},
-                                           FaultCase{206, OutputFault::pathTooLong}, FaultCase{112, OutputFault::diskFull},
-                                           FaultCase{39, OutputFault::diskFull}, FaultCase{126, OutputFault::mp3LibraryMissing},
-                                           FaultCase{193, OutputFault::mp3LibraryUnusable}, FaultCase{0, OutputFault::none},
-                                           FaultCase{1117, OutputFault::other}));
+INSTANTIATE_TEST_SUITE_P(
+    Table, Faults,
+    ::testing::Values(FaultCase{3, OutputFault::folderMissing}, FaultCase{5, OutputFault::accessDenied},
+                      FaultCase{32, OutputFault::accessDenied}, FaultCase{123, OutputFault::invalidName},
+                      FaultCase{206, OutputFault::pathTooLong}, FaultCase{112, OutputFault::diskFull},
+                      FaultCase{39, OutputFault::diskFull}, FaultCase{126, OutputFault::mp3LibraryMissing},
+                      FaultCase{193, OutputFault::mp3LibraryUnusable}, FaultCase{0, OutputFault::none},
+                      FaultCase{1117, OutputFault::other}));
 
 }  // namespace

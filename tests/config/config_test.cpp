@@ -28,8 +28,9 @@ protected:
     void TearDown() override { removeRunValue(); }
 };
 
-constexpr const char* kNumbers[] = {"Line", "LastFormat", "Remind30min", "lastBitrate", "RemindOutOfSpace",
-                                    "StartInTray", "needCalibration", "Xpos", "Ypos", "startUpDialog", "VolumeLevel"};
+constexpr const char* kNumbers[] = {"Line",        "LastFormat",      "Remind30min", "lastBitrate", "RemindOutOfSpace",
+                                    "StartInTray", "needCalibration", "Xpos",        "Ypos",        "startUpDialog",
+                                    "VolumeLevel"};
 
 TEST_F(ConfigTest, TheFirstRunWritesAllThirteenDefaults) {
     SntConfig config;
@@ -121,8 +122,7 @@ TEST_F(ConfigTest, OneValueOfTheWrongTypeTakesItsOwnDefaultAlone) {
 TEST_F(ConfigTest, ALostCalibrationValueAsksForCalibrationAgain) {
     for (const char* name : {"VolumeLevel", "Line"}) {
         storeCalibratedSettings();
-        ASSERT_EQ(::RegSetValueExA(programKey().handle(), name, 0, REG_BINARY,
-                                   reinterpret_cast<const BYTE*>("xy"), 2),
+        ASSERT_EQ(::RegSetValueExA(programKey().handle(), name, 0, REG_BINARY, reinterpret_cast<const BYTE*>("xy"), 2),
                   ERROR_SUCCESS);
         testsupport::EventsFile events;
         SntConfig config;

@@ -40,7 +40,7 @@ void* __wrap_realloc(void* p, size_t n) {
 namespace {
 
 constexpr const char* kTraceSource = "tests/bench_eventlog";
-constexpr int kBatch = 400;    // well inside the 999 records a buffer holds between passes
+constexpr int kBatch = 400;  // well inside the 999 records a buffer holds between passes
 constexpr int kBatches = 300;
 
 double nowNs() {
@@ -75,8 +75,7 @@ double batch(int threads, Call call) {
     std::vector<double> spans(threads);
     auto body = [&](int t) {
         ready.fetch_add(1);
-        while (ready.load() < threads) {
-        }
+        while (ready.load() < threads) {}
         double start = nowNs();
         for (int i = 0; i < kBatch / threads; ++i) call(i);
         spans[t] = nowNs() - start;
@@ -134,7 +133,9 @@ int main() {
 
     std::printf("trace from one thread %.0f ns, from two threads %.0f ns, snprintf %.0f ns\n", traceNs, trace2Ns,
                 snprintfNs);
-    std::printf("bench eventlog: arch=%s trace_ns=%.0f trace_two_threads_ns=%.0f snprintf_ns=%.0f ratio=%.2f allocs_per_event=%g\n", testsupport::kTargetArch,
-                traceNs, trace2Ns, snprintfNs, median(ratios), allocsPerEvent);
+    std::printf(
+        "bench eventlog: arch=%s trace_ns=%.0f trace_two_threads_ns=%.0f snprintf_ns=%.0f ratio=%.2f "
+        "allocs_per_event=%g\n",
+        testsupport::kTargetArch, traceNs, trace2Ns, snprintfNs, median(ratios), allocsPerEvent);
     return 0;
 }

@@ -87,8 +87,10 @@ int main() {
         hideRequest.push_back(out.requestMs);
         slideOut.push_back(out.slideMs);
     }
-    std::printf("bench problem_window: arch=%s show_request_ms=%.0f slide_in_ms=%.0f hide_request_ms=%.0f slide_out_ms=%.0f "
-                "rounds=%zu\n", testsupport::kTargetArch,
-                median(showRequest), median(slideIn), median(hideRequest), median(slideOut), showRequest.size());
+    std::printf(
+        "bench problem_window: arch=%s show_request_ms=%.0f slide_in_ms=%.0f hide_request_ms=%.0f slide_out_ms=%.0f "
+        "rounds=%zu\n",
+        testsupport::kTargetArch, median(showRequest), median(slideIn), median(hideRequest), median(slideOut),
+        showRequest.size());
     return 0;
 }

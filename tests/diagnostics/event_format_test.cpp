@@ -88,12 +88,15 @@ TEST(EventPrinter, TheFirstRecordHasThreeNewlinesAndNoElapsedLine) {
 TEST(EventPrinter, GapsBetweenRecordsGetSeparatorsAndElapsedLines) {
     Printed p;
     p.print(record(1000, "first"));
-    EXPECT_EQ(p.print(record(1100, "close")), "TRACE      #Trace                           kit\\threads.cpp(28)   close\n");
+    EXPECT_EQ(p.print(record(1100, "close")),
+              "TRACE      #Trace                           kit\\threads.cpp(28)   close\n");
     EXPECT_EQ(p.print(record(1400, "300 ms later")),
               "\n.ELAPSED.                 <<<  0.30 second(s) elapsed since the last message >>>\n"
               "TRACE      #Trace                           kit\\threads.cpp(28)   300 ms later\n");
-    EXPECT_THAT(p.print(record(3400, "2 s later")), ::testing::StartsWith("\n\n.ELAPSED.                 <<<  2.00 second(s)"));
-    EXPECT_THAT(p.print(record(15400, "12 s later")), ::testing::StartsWith("\n\n\n.ELAPSED.                 <<<  12.00 second(s)"));
+    EXPECT_THAT(p.print(record(3400, "2 s later")),
+                ::testing::StartsWith("\n\n.ELAPSED.                 <<<  2.00 second(s)"));
+    EXPECT_THAT(p.print(record(15400, "12 s later")),
+                ::testing::StartsWith("\n\n\n.ELAPSED.                 <<<  12.00 second(s)"));
 }
 
 // Across the wrap of the tick counter the gap (272 ms) still chooses the
@@ -141,7 +144,8 @@ TEST(EventPrinter, ARecordThatDoesNotFitLeavesThePreviousTickAlone) {
     EXPECT_FALSE(printer.printRecord(out, record(1400, big.c_str())));
     out.clear();
     ASSERT_TRUE(printer.printRecord(out, record(1100, "next")));
-    EXPECT_EQ(std::string(out.begin(), out.size()), "TRACE      #Trace                           kit\\threads.cpp(28)   next\n");
+    EXPECT_EQ(std::string(out.begin(), out.size()),
+              "TRACE      #Trace                           kit\\threads.cpp(28)   next\n");
 }
 
 }  // namespace

@@ -59,7 +59,8 @@ TEST(EventLogNames, FatalStopShowsItsMessageAndEndsWith13) {
     ::GetDlgItemTextA(found.box, 0xFFFF, text, sizeof text);
     EXPECT_THAT(std::string(text),
                 ::testing::HasSubstr("faced such big troubles that it cannot continue running. We are really sorry."));
-    EXPECT_THAT(std::string(text), ::testing::HasSubstr("the following problem has occured:\n\tthe test's reason\n\nThank you"));
+    EXPECT_THAT(std::string(text),
+                ::testing::HasSubstr("the following problem has occured:\n\tthe test's reason\n\nThank you"));
     ::PostMessageA(found.box, WM_COMMAND, IDOK, 0);
     ASSERT_TRUE(child.wait(10000));
     EXPECT_EQ(child.exitCode(), 13u);

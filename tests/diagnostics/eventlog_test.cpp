@@ -143,7 +143,8 @@ TEST(EventLog, GapsBetweenEventsShowAsElapsedLines) {
     ::Sleep(400);  // more than 250 ms even with a coarse tick
     FW_TRACE("after the pause");
     std::string text = file.added();
-    std::regex elapsed(R"(\n\n?\.ELAPSED\.                 <<<  0\.[345]\d second\(s\) elapsed since the last message >>>\nTRACE +#Trace .*after the pause)");
+    std::regex elapsed(
+        R"(\n\n?\.ELAPSED\.                 <<<  0\.[345]\d second\(s\) elapsed since the last message >>>\nTRACE +#Trace .*after the pause)");
     EXPECT_TRUE(std::regex_search(text, elapsed)) << text;
 }
 

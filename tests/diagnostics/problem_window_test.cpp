@@ -506,8 +506,8 @@ TEST_F(ProblemWindow, DeliveryWindowHandlesTheRequestsItself) {
     wc.hInstance = ::GetModuleHandleA(nullptr);
     wc.lpszClassName = "ProblemWindowTestDelivery";
     ::RegisterClassA(&wc);
-    HWND delivery = ::CreateWindowExA(0, wc.lpszClassName, "", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
-                                      wc.hInstance, nullptr);
+    HWND delivery =
+        ::CreateWindowExA(0, wc.lpszClassName, "", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr, wc.hInstance, nullptr);
     fw::ProblemNotice notice(nullptr, delivery);
     notice.setText("delivered");
     const auto address = reinterpret_cast<LPARAM>(&notice);

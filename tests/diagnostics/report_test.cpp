@@ -34,7 +34,8 @@ TEST(CatchAndReport, EachKindHasItsOwnReport) {
     fw::catchAndReport("b", 3, [] { throw 42; });
     EXPECT_TRUE(fw::catchAndReport("b", 4, [] { throw kit::RegNoValueError(); }));
     std::string text = file.added();
-    EXPECT_THAT(text, HasSubstr("#CaughtStdException              b(1)   type = std::runtime_error, message = bad thing\n"));
+    EXPECT_THAT(text,
+                HasSubstr("#CaughtStdException              b(1)   type = std::runtime_error, message = bad thing\n"));
     EXPECT_THAT(text, HasSubstr("#CaughtFwException               b(2)   type = FwException\n"));
     EXPECT_THAT(text, HasSubstr("#CaughtUnknownException          b(3)   \n"));
     EXPECT_THAT(text, HasSubstr("#CaughtKitException              b(4)   type = kit::RegNoValueError, message = , "
@@ -49,7 +50,8 @@ TEST(CatchAndReport, WorkThatSucceedsIsNoFailure) {
 
 TEST(CatchAndReport, ABoundaryThatMustNotRaiseTheNoticeReportsAtWarn) {
     EventsFile file;
-    EXPECT_TRUE(fw::catchAndReport("config/snt_config", 9, [] { throw kit::RegNoValueError(); }, fw::LEVEL_WARN));
+    EXPECT_TRUE(fw::catchAndReport(
+        "config/snt_config", 9, [] { throw kit::RegNoValueError(); }, fw::LEVEL_WARN));
     EXPECT_THAT(file.added(), HasSubstr("WARN       #CaughtKitException              config/snt_config(9)"));
 }
 
@@ -74,8 +76,9 @@ TEST(CatchAndReport, AFatalBoundaryOpensTheEventsFileAndEndsWithCode13) {
     ASSERT_TRUE(child.wait(30000));
     EXPECT_EQ(child.exitCode(), 13u);
     EXPECT_EQ(testsupport::readFile(marker), fw::eventsFilePath());
-    EXPECT_THAT(file.added(), HasSubstr("#CaughtKitException              tests/fatal(5)   type = kit::MMError, "
-                                        "message = waveInAddBuffer() failed, file = sound.capture/sound_capture, line = 120"));
+    EXPECT_THAT(file.added(),
+                HasSubstr("#CaughtKitException              tests/fatal(5)   type = kit::MMError, "
+                          "message = waveInAddBuffer() failed, file = sound.capture/sound_capture, line = 120"));
 }
 
 }  // namespace

@@ -316,7 +316,8 @@ public:
 int failingEncoderChild(const std::vector<std::string>&) {
     fw::setShellOpen([](const char*) {});
     smartptr<kit::EventQueue> q(new kit::EventQueue);
-    smartptr<GenericSoundEncodingStream> s(new GenericSoundEncodingStream(smartptr<kit::ISoundEncoder>(new FailingEncoder)));
+    smartptr<GenericSoundEncodingStream> s(
+        new GenericSoundEncodingStream(smartptr<kit::ISoundEncoder>(new FailingEncoder)));
     s->setCompletionQueue(q, kKey);
     char data[8] = {};
     s->write(data, sizeof data, cookie(1));

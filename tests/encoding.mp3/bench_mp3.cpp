@@ -92,10 +92,10 @@ int main() {
     bool same = readFile(dir.file("encoder.mp3")) == readFile(dir.file("cli.mp3"));
     std::printf("mp3 sizes: encoder=%lld lame_cli=%lld bytes (%s); best of %d runs: encoder %.3f s, lame_cli %.3f s\n",
                 static_cast<long long>(fileSize(dir.file("encoder.mp3"))),
-                static_cast<long long>(fileSize(dir.file("cli.mp3"))), same ? "identical" : "different", kRuns,
-                encoder, cli);
+                static_cast<long long>(fileSize(dir.file("cli.mp3"))), same ? "identical" : "different", kRuns, encoder,
+                cli);
     double encoderRate = kSeconds / encoder, cliRate = kSeconds / cli;
-    std::printf("bench mp3: arch=%s encoder_x_realtime=%.1f lame_cli_x_realtime=%.1f ratio=%.2f\n", testsupport::kTargetArch, encoderRate, cliRate,
-                encoderRate / cliRate);
+    std::printf("bench mp3: arch=%s encoder_x_realtime=%.1f lame_cli_x_realtime=%.1f ratio=%.2f\n",
+                testsupport::kTargetArch, encoderRate, cliRate, encoderRate / cliRate);
     return 0;
 }

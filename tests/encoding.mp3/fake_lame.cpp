@@ -66,18 +66,27 @@ Script readScript() {
         if (eq == std::string::npos) continue;
         std::string key = word.substr(0, eq), value = word.substr(eq + 1);
         auto number = [&] { return static_cast<uint32_t>(std::strtoul(value.c_str(), nullptr, 10)); };
-        if (key == "samples") s.samples = number();
-        else if (key == "buffer") s.buffer = number();
-        else if (key == "out") s.out = number();
-        else if (key == "failEncode") s.failEncode = number();
-        else if (key == "failInit") s.failInit = number() != 0;
-        else if (key == "failDeinit") s.failDeinit = number() != 0;
-        else if (key == "tail") s.tail = number();
-        else if (key == "frames") s.frames = number() != 0;
+        if (key == "samples")
+            s.samples = number();
+        else if (key == "buffer")
+            s.buffer = number();
+        else if (key == "out")
+            s.out = number();
+        else if (key == "failEncode")
+            s.failEncode = number();
+        else if (key == "failInit")
+            s.failInit = number() != 0;
+        else if (key == "failDeinit")
+            s.failDeinit = number() != 0;
+        else if (key == "tail")
+            s.tail = number();
+        else if (key == "frames")
+            s.frames = number() != 0;
         else if (key == "zero") {
             std::istringstream list(value);
             std::string item;
-            while (std::getline(list, item, ',')) s.zero.insert(static_cast<uint32_t>(std::strtoul(item.c_str(), nullptr, 10)));
+            while (std::getline(list, item, ','))
+                s.zero.insert(static_cast<uint32_t>(std::strtoul(item.c_str(), nullptr, 10)));
         }
     }
     return s;
@@ -125,7 +134,8 @@ std::string hex(const void* data, std::size_t size) {
 
 extern "C" {
 
-__declspec(dllexport) Result __cdecl beInitStream(Config* config, uint32_t* samples, uint32_t* bufferSize, Stream* stream) {
+__declspec(dllexport) Result
+    __cdecl beInitStream(Config* config, uint32_t* samples, uint32_t* bufferSize, Stream* stream) {
     script = readScript();
     encodeCalls = 0;
     tagAsked = config->bWriteVBRHeader != 0;
@@ -141,7 +151,8 @@ __declspec(dllexport) Result __cdecl beInitStream(Config* config, uint32_t* samp
     return 0;
 }
 
-__declspec(dllexport) Result __cdecl beEncodeChunk(Stream stream, uint32_t samples, int16_t* pcm, uint8_t* mp3, uint32_t* bytes) {
+__declspec(dllexport) Result
+    __cdecl beEncodeChunk(Stream stream, uint32_t samples, int16_t* pcm, uint8_t* mp3, uint32_t* bytes) {
     uint32_t call = ++encodeCalls;
     std::ostringstream line;
     line << "beEncodeChunk call=" << call << " handle=" << handle(stream) << " n=" << samples;
@@ -201,7 +212,8 @@ __declspec(dllexport) void __cdecl beVersion(Version* v) {
 
 __declspec(dllexport) Result __cdecl beWriteVBRHeader(const char* fileName) {
     std::ostringstream line;
-    line << "beWriteVBRHeader file=" << fileName << " size=" << sizeOf(fileName) << " stream=" << (freed ? "freed" : "ok");
+    line << "beWriteVBRHeader file=" << fileName << " size=" << sizeOf(fileName)
+         << " stream=" << (freed ? "freed" : "ok");
     record(line.str());
     freed = true;
     return 0;

@@ -214,7 +214,8 @@ TEST_F(WaveFile, WhileRecordingTheFileIsAValidWavOfAllButTheLastSecond) {
     for (Step step : {Step{9, 0}, Step{10, 176400}, Step{19, 176400}, Step{20, 352800}, Step{35, 529200}}) {
         while (e->dataBytes() < step.blocks * block) {
             std::size_t at = e->dataBytes();
-            e->encodeChunk(Chunk{reinterpret_cast<const uint8_t*>(audio.data() + at), static_cast<uint32_t>(block), nullptr});
+            e->encodeChunk(
+                Chunk{reinterpret_cast<const uint8_t*>(audio.data() + at), static_cast<uint32_t>(block), nullptr});
         }
         file = readFile(path);
         ASSERT_GE(file.size(), 44u + step.expectedData) << step.blocks;
@@ -258,9 +259,9 @@ TEST_P(WaveSizes, EqualTheBytesWritten) {
 INSTANTIATE_TEST_SUITE_P(Chunkings, WaveSizes,
                          ::testing::Values(Chunking{0, 4}, Chunking{2, 2}, Chunking{4096, 4096}, Chunking{8192, 8192},
                                            Chunking{8194, 2}, Chunking{100000, 8190}, Chunking{176400, 17640},
-                                           Chunking{176404, 17640}, Chunking{529200 + 8, 4},
-                                           Chunking{600000, 65536}, Chunking{700000, 176400},
-                                           Chunking{1000000, 176401}, Chunking{1000001, 333}));
+                                           Chunking{176404, 17640}, Chunking{529200 + 8, 4}, Chunking{600000, 65536},
+                                           Chunking{700000, 176400}, Chunking{1000000, 176401},
+                                           Chunking{1000001, 333}));
 
 // ---- continuation files ---------------------------------------------------------------
 

@@ -127,9 +127,9 @@ std::pair<std::string, std::string> fileVersion(const std::string& path) {
     UINT length = 0;
     std::string numbers = "<none>";
     if (::VerQueryValueA(data.data(), "\\", reinterpret_cast<void**>(&fixed), &length) && fixed)
-        numbers = std::to_string(HIWORD(fixed->dwFileVersionMS)) + "." + std::to_string(LOWORD(fixed->dwFileVersionMS)) +
-                  "." + std::to_string(HIWORD(fixed->dwFileVersionLS)) + "." +
-                  std::to_string(LOWORD(fixed->dwFileVersionLS));
+        numbers = std::to_string(HIWORD(fixed->dwFileVersionMS)) + "." +
+                  std::to_string(LOWORD(fixed->dwFileVersionMS)) + "." +
+                  std::to_string(HIWORD(fixed->dwFileVersionLS)) + "." + std::to_string(LOWORD(fixed->dwFileVersionLS));
     char* text = nullptr;
     std::string product = "<none>";
     if (::VerQueryValueA(data.data(), "\\StringFileInfo\\040904B0\\ProductVersion", reinterpret_cast<void**>(&text),
@@ -218,10 +218,10 @@ TEST_F(Installer, InstallsForTheUserRecordsAndUninstallsLeavingOnlyTheSettings) 
     for (const char* name : kProgramFiles)
         EXPECT_EQ(readFile(folder + "\\" + name), readFile(distFolder() + "\\sonotape\\" + name)) << name;
     EXPECT_TRUE(fileExists(folder + "\\uninstall.exe"));
-    EXPECT_EQ(fileVersion(exe), std::make_pair(std::to_string(SONOTAPE_VERSION_MAJOR) + "." +
-                                                   std::to_string(SONOTAPE_VERSION_MINOR) + "." +
-                                                   std::to_string(SONOTAPE_VERSION_PATCH) + ".0",
-                                               std::string(SONOTAPE_VERSION)))
+    EXPECT_EQ(fileVersion(exe),
+              std::make_pair(std::to_string(SONOTAPE_VERSION_MAJOR) + "." + std::to_string(SONOTAPE_VERSION_MINOR) +
+                                 "." + std::to_string(SONOTAPE_VERSION_PATCH) + ".0",
+                             std::string(SONOTAPE_VERSION)))
         << "the file properties show the build's version";
 
     // The Start-menu shortcut starts the program in its folder.
@@ -282,8 +282,7 @@ TEST_F(Installer, InstallsForTheUserRecordsAndUninstallsLeavingOnlyTheSettings) 
 
 TEST_F(Installer, ForAllUsersInstallsInProgramFilesWithAMachineWideEntry) {
     ASSERT_EQ(runToEnd("\"" + setupPath() + "\" /S /AllUsers /StartWithWindows"), 0);
-    const std::string folder =
-        knownFolder(FOLDERID_ProgramFiles) + "\\Sonotape";
+    const std::string folder = knownFolder(FOLDERID_ProgramFiles) + "\\Sonotape";
     const std::string exe = folder + "\\sonotape.exe";
     EXPECT_TRUE(fileExists(exe)) << exe;
     EXPECT_TRUE(fileExists(specialFolder(CSIDL_COMMON_PROGRAMS) + "\\Sonotape.lnk"));

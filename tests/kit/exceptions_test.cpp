@@ -68,8 +68,7 @@ TEST(Exceptions, TwoThreadsThrowingAtOnceKeepTheirOwnOrigins) {
     std::atomic<int> mismatches{0};
     std::atomic<bool> go{false};
     auto worker = [&](const char* file, int line) {
-        while (!go) {
-        }
+        while (!go) {}
         for (int i = 0; i < 20000; ++i) {
             try {
                 kit::setOrigin(file, line, "worker");

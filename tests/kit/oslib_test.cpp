@@ -19,16 +19,14 @@ struct JoinCase {
 
 class JoinPath : public ::testing::TestWithParam<JoinCase> {};
 
-TEST_P(JoinPath, JoinsTwoPieces) {
-    EXPECT_EQ(kit::joinPath(GetParam().a, GetParam().b), GetParam().joined);
-}
+TEST_P(JoinPath, JoinsTwoPieces) { EXPECT_EQ(kit::joinPath(GetParam().a, GetParam().b), GetParam().joined); }
 
 INSTANTIATE_TEST_SUITE_P(Table, JoinPath,
                          ::testing::Values(JoinCase{"C:\\music\\", "\\a.wav", "C:\\music\\a.wav"},
                                            JoinCase{"C:\\music", "a.wav", "C:\\music/a.wav"},
                                            JoinCase{"C:\\music\\", "a.wav", "C:\\music\\a.wav"},
-                                           JoinCase{"C:\\music", "/a.wav", "C:\\music/a.wav"},
-                                           JoinCase{"", "x", "x"}, JoinCase{"x", "", "x"}, JoinCase{"", "", ""},
+                                           JoinCase{"C:\\music", "/a.wav", "C:\\music/a.wav"}, JoinCase{"", "x", "x"},
+                                           JoinCase{"x", "", "x"}, JoinCase{"", "", ""},
                                            JoinCase{"\"C:\\my music\\\"", "\"a b.wav\"", "C:\\my music\\a b.wav"}));
 
 TEST(ReadDataFile, NeedsExactlyTheSize) {

@@ -10,14 +10,14 @@
 namespace {
 
 using namespace testmixer;
-using ::testing::ElementsAre;
-using ::testing::HasSubstr;
-using ::testing::IsEmpty;
-using ::testing::Not;
 using kit::CalibrationResult;
 using kit::Measurement;
 using kit::MeasurementList;
 using kit::Mixer;
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+using ::testing::IsEmpty;
+using ::testing::Not;
 
 constexpr uint32_t kThreshold = 500;
 

@@ -9,11 +9,11 @@
 namespace {
 
 using namespace testmixer;
+using kit::Mixer;
+using kit::VolumeRecord;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;
-using kit::Mixer;
-using kit::VolumeRecord;
 
 // A classic card as the only mixer, with a probe on its wave-in destination.
 struct ClassicBench {

@@ -45,8 +45,8 @@ DWORD ScriptedCard::addDestination(DWORD componentType, const char* lineName, DW
     copyName(d.line.info.szShortName, sizeof d.line.info.szShortName, lineName);
     copyName(d.line.info.szName, sizeof d.line.info.szName, lineName);
     copyName(d.line.info.Target.szPname, sizeof d.line.info.Target.szPname, name.c_str());
-    d.line.info.Target.dwType =
-        componentType == MIXERLINE_COMPONENTTYPE_DST_WAVEIN ? MIXERLINE_TARGETTYPE_WAVEIN : MIXERLINE_TARGETTYPE_WAVEOUT;
+    d.line.info.Target.dwType = componentType == MIXERLINE_COMPONENTTYPE_DST_WAVEIN ? MIXERLINE_TARGETTYPE_WAVEIN
+                                                                                    : MIXERLINE_TARGETTYPE_WAVEOUT;
     destinations.push_back(d);
     return d.line.info.dwLineID;
 }
@@ -246,8 +246,7 @@ MMRESULT ScriptedCard::getLineInfo(MIXERLINEA& line, DWORD flags) {
             }
         }
         return MIXERR_INVALLINE;
-    default:
-        return MMSYSERR_INVALFLAG;
+    default: return MMSYSERR_INVALFLAG;
     }
 }
 
@@ -282,8 +281,7 @@ MMRESULT ScriptedCard::getLineControls(MIXERLINECONTROLSA& controls, DWORD flags
         *controls.pamxctrl = c->info;
         return MMSYSERR_NOERROR;
     }
-    default:
-        return MMSYSERR_INVALFLAG;
+    default: return MMSYSERR_INVALFLAG;
     }
 }
 
@@ -379,7 +377,8 @@ int16_t ScriptedProbe::measureAverage() {
     ++averageCalls;
     mixerOpenWhileMeasuring += card.openNow();
     std::vector<DWORD> heard = heardLines();
-    Seen s{heard, heard.empty() ? std::vector<DWORD>{} : card.volume(heard[0]), heard.empty() ? false : card.muted(heard[0])};
+    Seen s{heard, heard.empty() ? std::vector<DWORD>{} : card.volume(heard[0]),
+           heard.empty() ? false : card.muted(heard[0])};
     seen.push_back(s);
     if (!averageSequence.empty()) return averageSequence[sequenceAt++ % averageSequence.size()];
     if (!card.hasList(destination)) return wavePlaying ? defaultAverage : 0;

@@ -62,8 +62,8 @@ public:
 private:
     struct Control {
         MIXERCONTROLA info{};
-        std::vector<DWORD> values;                           // channels x items
-        std::vector<MIXERCONTROLDETAILS_LISTTEXTA> texts;    // items, for list controls
+        std::vector<DWORD> values;                         // channels x items
+        std::vector<MIXERCONTROLDETAILS_LISTTEXTA> texts;  // items, for list controls
     };
     struct Line {
         MIXERLINEA info{};
@@ -124,7 +124,10 @@ public:
 
     int16_t measureAverage() override;
     int16_t measurePeak() override;
-    void startWave() override { wavePlaying = true; ++waveStarts; }
+    void startWave() override {
+        wavePlaying = true;
+        ++waveStarts;
+    }
     void stopWave() override { wavePlaying = false; }
     uint32_t startMidi() override {
         midiPlaying = midiAvailable;

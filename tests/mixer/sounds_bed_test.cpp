@@ -83,9 +83,7 @@ TEST_F(OnTheBed, TheWaveSoundPlaysIntoTheSinkUntilItIsStopped) {
     EXPECT_TRUE(waitForSilentSink(3000)) << "the looping sound stops";
 }
 
-TEST(TestSounds, AMissingMidiFileGivesNoDevice) {
-    EXPECT_EQ(kit::playMidi(nullptr, "no-such-sound.mid"), 0u);
-}
+TEST(TestSounds, AMissingMidiFileGivesNoDevice) { EXPECT_EQ(kit::playMidi(nullptr, "no-such-sound.mid"), 0u); }
 
 TEST(TestSounds, TheMidiFilePlaysOrGivesNoDeviceWithoutASequencer) {
     MCIDEVICEID id = kit::playMidi(nullptr, kit::findTestSound("sound.mid").c_str());

@@ -159,11 +159,9 @@ TEST_P(Crossing, FallsAtTheThresholdAndRisesPastTheMargin) {
 }
 INSTANTIATE_TEST_SUITE_P(Table, Crossing,
                          ::testing::Values(CrossingCase{false, (20 << 20) - 1, true},
-                                           CrossingCase{false, 20 << 20, false},
-                                           CrossingCase{true, 20 << 20, true},
+                                           CrossingCase{false, 20 << 20, false}, CrossingCase{true, 20 << 20, true},
                                            CrossingCase{true, (21 << 20) - 1, true},
-                                           CrossingCase{true, 21 << 20, false},
-                                           CrossingCase{false, -1, true}));
+                                           CrossingCase{true, 21 << 20, false}, CrossingCase{false, -1, true}));
 
 TEST(OutOfSpaceReminder, EnoughSpaceCallsNothing) {
     resetScript(30u << 20);
@@ -180,7 +178,8 @@ TEST(OutOfSpaceReminder, AFailingQueryIsTracedAndCallsNothing) {
     ASSERT_TRUE(waitUntil([] { return queries() >= 3; }, 10000));
     w->stop();
     EXPECT_TRUE(calls().empty());
-    EXPECT_THAT(events.added(), ::testing::HasSubstr("SHGetDiskFreeSpace() call failed, check path. (path = C:\\music\\)"));
+    EXPECT_THAT(events.added(),
+                ::testing::HasSubstr("SHGetDiskFreeSpace() call failed, check path. (path = C:\\music\\)"));
 }
 
 TEST(OutOfSpaceReminder, StopReturnsWithinOnePollAndStopWithoutRunIsTraced) {
@@ -189,7 +188,8 @@ TEST(OutOfSpaceReminder, StopReturnsWithinOnePollAndStopWithoutRunIsTraced) {
     testsupport::EventsFile events;
     EXPECT_TRUE(w->isRunning());  // marked running before it ever ran
     w->stop();
-    EXPECT_THAT(events.added(), ::testing::HasSubstr("OutOfSpaceReminder::stop(): WaitForSingleObject() failed, err = 6"));
+    EXPECT_THAT(events.added(),
+                ::testing::HasSubstr("OutOfSpaceReminder::stop(): WaitForSingleObject() failed, err = 6"));
     w->start();
     ::Sleep(50);
     DWORD before = ::GetTickCount();

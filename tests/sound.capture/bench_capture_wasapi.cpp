@@ -79,10 +79,11 @@ int main() {
     Run base = record(kit::systemWaveIn(), dir.file("wavein.wav"), kSeconds, played);
 
     while (::GetTickCount() - playStart < (2 * kSeconds + 8) * 1000u + 500u) ::Sleep(100);  // paplay ends by itself
-    std::printf("capture_wasapi detail: audio_s=%.2f cpu_ms=%.0f signal_exact=%d silence_frames=%llu "
-                "withdrawn_frames=%llu wavein_audio_s=%.2f wavein_cpu_ms=%.0f wavein_signal_exact=%d\n",
-                ours.audioS, ours.cpuMs, ours.exact ? 1 : 0, static_cast<unsigned long long>(stats.silenceFrames),
-                static_cast<unsigned long long>(stats.withdrawnFrames), base.audioS, base.cpuMs, base.exact ? 1 : 0);
+    std::printf(
+        "capture_wasapi detail: audio_s=%.2f cpu_ms=%.0f signal_exact=%d silence_frames=%llu "
+        "withdrawn_frames=%llu wavein_audio_s=%.2f wavein_cpu_ms=%.0f wavein_signal_exact=%d\n",
+        ours.audioS, ours.cpuMs, ours.exact ? 1 : 0, static_cast<unsigned long long>(stats.silenceFrames),
+        static_cast<unsigned long long>(stats.withdrawnFrames), base.audioS, base.cpuMs, base.exact ? 1 : 0);
     std::printf("bench capture_wasapi: arch=%s cpu_ms_per_audio_s=%.2f wavein_cpu_ms_per_audio_s=%.2f\n", kTargetArch,
                 ours.perAudioSecond(), base.perAudioSecond());
     return 0;

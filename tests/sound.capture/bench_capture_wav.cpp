@@ -119,7 +119,8 @@ double bareWaveInBaseline(int seconds) {
     HANDLE done = ::CreateEventA(nullptr, FALSE, FALSE, nullptr);
     HWAVEIN device = nullptr;
     double cpu0 = processCpuMs();
-    if (::waveInOpen(&device, WAVE_MAPPER, &f, reinterpret_cast<DWORD_PTR>(done), 0, CALLBACK_EVENT) != MMSYSERR_NOERROR) {
+    if (::waveInOpen(&device, WAVE_MAPPER, &f, reinterpret_cast<DWORD_PTR>(done), 0, CALLBACK_EVENT) !=
+        MMSYSERR_NOERROR) {
         ::CloseHandle(done);
         return -1;
     }
@@ -167,8 +168,7 @@ int main(int argc, char** argv) {
     writeWav(signalPath, played);
 
     std::string unixDir = unixPath(dir.path());
-    writeFile(script, "cd '" + unixDir + "'\n" +
-                          "timeout -s INT " + std::to_string(kSeconds) +
+    writeFile(script, "cd '" + unixDir + "'\n" + "timeout -s INT " + std::to_string(kSeconds) +
                           " parec --file-format=wav --rate=44100 --channels=2 --format=s16le parec.wav\n"
                           "times > times.txt\n"
                           "touch done\n");
@@ -225,17 +225,18 @@ int main(int argc, char** argv) {
     double parec_ms = parecAudio > 0 ? parecCpu / parecAudio : -1;
     // Let paplay end by itself before the bed goes away.
     while (::GetTickCount() - playStart < (kSeconds + 6) * 1000u + 500u) ::Sleep(100);
-    std::printf("capture_wav detail: audio_s=%.2f cpu_ms=%.0f bare_wavein_cpu_ms_per_audio_s=%.2f "
-                "minus_bare_cpu_ms_per_audio_s=%.2f own_threads_cpu_ms_per_audio_s=%.2f (capture %.2f, encoding %.2f) "
-                "wineserver_cpu_ms_per_audio_s=%.2f signal_exact=%d parec_audio_s=%.2f parec_cpu_ms=%.0f coefficient=%.3f\n",
-                audio, cpu, baseline, baseline >= 0 ? ours_ms - baseline : -1.0,
-                audio > 0 ? threadsCpu / audio : -1.0, audio > 0 ? perThread[0] / audio : -1.0,
-                audio > 0 ? perThread[1] / audio : -1.0,
-                server0 >= 0 && server1 >= 0 && audio > 0 ? (server1 - server0) / audio : -1.0, c.ok ? 1 : 0,
-                parecAudio, parecCpu, coefficient);
-    std::printf("bench capture_wav: arch=%s cpu_ms_per_audio_s=%.2f own_threads_cpu_ms_per_audio_s=%.2f "
-                "parec_cpu_ms_per_audio_s=%.2f blocks=%u dropped=%u lost_ms=%llu\n",
-                testsupport::kTargetArch, ours_ms, audio > 0 ? threadsCpu / audio : -1.0, parec_ms, blocks, dropped,
-                static_cast<unsigned long long>(lost));
+    std::printf(
+        "capture_wav detail: audio_s=%.2f cpu_ms=%.0f bare_wavein_cpu_ms_per_audio_s=%.2f "
+        "minus_bare_cpu_ms_per_audio_s=%.2f own_threads_cpu_ms_per_audio_s=%.2f (capture %.2f, encoding %.2f) "
+        "wineserver_cpu_ms_per_audio_s=%.2f signal_exact=%d parec_audio_s=%.2f parec_cpu_ms=%.0f coefficient=%.3f\n",
+        audio, cpu, baseline, baseline >= 0 ? ours_ms - baseline : -1.0, audio > 0 ? threadsCpu / audio : -1.0,
+        audio > 0 ? perThread[0] / audio : -1.0, audio > 0 ? perThread[1] / audio : -1.0,
+        server0 >= 0 && server1 >= 0 && audio > 0 ? (server1 - server0) / audio : -1.0, c.ok ? 1 : 0, parecAudio,
+        parecCpu, coefficient);
+    std::printf(
+        "bench capture_wav: arch=%s cpu_ms_per_audio_s=%.2f own_threads_cpu_ms_per_audio_s=%.2f "
+        "parec_cpu_ms_per_audio_s=%.2f blocks=%u dropped=%u lost_ms=%llu\n",
+        testsupport::kTargetArch, ours_ms, audio > 0 ? threadsCpu / audio : -1.0, parec_ms, blocks, dropped,
+        static_cast<unsigned long long>(lost));
     return 0;
 }

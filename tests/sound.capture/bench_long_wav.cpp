@@ -66,11 +66,14 @@ Check readBack(const std::string& first) {
         std::memcpy(&riff, header + 4, 4);
         std::memcpy(&data, header + 40, 4);
         auto expected = kit::waveHeader(kit::kRecordingFormat, data);
-        if (got != 44 || std::memcmp(header, expected.data(), 44) != 0 || uint64_t{data} + 44 != uint64_t(size.QuadPart))
+        if (got != 44 || std::memcmp(header, expected.data(), 44) != 0 ||
+            uint64_t{data} + 44 != uint64_t(size.QuadPart))
             c.headersMatch = false;
         uint64_t left = data;
-        while (left > 0 && ::ReadFile(f, buffer.data(), static_cast<DWORD>(std::min<uint64_t>(left, buffer.size())),
-                                      &got, nullptr) && got > 0) {
+        while (
+            left > 0 &&
+            ::ReadFile(f, buffer.data(), static_cast<DWORD>(std::min<uint64_t>(left, buffer.size())), &got, nullptr) &&
+            got > 0) {
             for (DWORD i = 0; inOrder && i + 4 <= got; i += 4) {
                 uint16_t lo, hi;
                 std::memcpy(&lo, &buffer[i], 2);
@@ -111,7 +114,8 @@ int main() {
         while (fed > recorder->bytesDelivered() + 4 * uint64_t{kBlockBytes}) ::Sleep(1);
         fillFrames(block, fed / 4);
         if (!device.deliverData(block.data(), kBlockBytes, 60000)) {
-            std::printf("the recorder took no block for a minute after %llu bytes\n", static_cast<unsigned long long>(fed));
+            std::printf("the recorder took no block for a minute after %llu bytes\n",
+                        static_cast<unsigned long long>(fed));
             return 1;
         }
         fed += kBlockBytes;
@@ -126,8 +130,9 @@ int main() {
 
     Check c = readBack(path);
     uint64_t lost = fed / 4 - c.framesInOrder + (c.bytes / 4 - c.framesInOrder);
-    std::printf("bench long_wav: arch=%s parts=%u bytes=%llu lost_samples=%llu mb_per_s=%.1f headers=%s dropped_blocks=%u\n", kTargetArch,
-                c.parts, static_cast<unsigned long long>(c.bytes), static_cast<unsigned long long>(lost),
-                fed / seconds / 1e6, c.headersMatch ? "match" : "WRONG", dropped);
+    std::printf(
+        "bench long_wav: arch=%s parts=%u bytes=%llu lost_samples=%llu mb_per_s=%.1f headers=%s dropped_blocks=%u\n",
+        kTargetArch, c.parts, static_cast<unsigned long long>(c.bytes), static_cast<unsigned long long>(lost),
+        fed / seconds / 1e6, c.headersMatch ? "match" : "WRONG", dropped);
     return c.parts >= 2 && lost == 0 && c.bytes == fed && c.headersMatch ? 0 : 1;
 }

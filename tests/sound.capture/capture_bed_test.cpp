@@ -56,7 +56,8 @@ TEST_F(CaptureOnTheBed, APlayedSignalReachesTheWavFileWithoutGapOrChangeAfterALa
     play(signalPath, 6000);
     ::Sleep(500);
     smartptr<kit::GenericSoundEncodingStream> stream(new kit::GenericSoundEncodingStream);
-    smartptr<kit::SoundRecorder> recorder(new kit::SoundRecorder(stream, kit::kRecordingFormat, 1.0, kBlockMs, kBacklogMs));
+    smartptr<kit::SoundRecorder> recorder(
+        new kit::SoundRecorder(stream, kit::kRecordingFormat, 1.0, kBlockMs, kBacklogMs));
     recorder->start();
     // Two seconds of capture (Wine's capture needs about a second to begin).
     ASSERT_TRUE(testsupport::waitUntil([&] { return recorder->blocksRecorded() >= 20; }, 10000));

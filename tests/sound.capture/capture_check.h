@@ -16,9 +16,9 @@ namespace testsupport {
 
 struct Coverage {
     bool ok = false;
-    std::string why;            // what is wrong, when not ok
-    long capturedOffset = -1;   // frame of the recording where the signal's copy begins
-    long playedOffset = -1;     // frame of the signal found there
+    std::string why;           // what is wrong, when not ok
+    long capturedOffset = -1;  // frame of the recording where the signal's copy begins
+    long playedOffset = -1;    // frame of the signal found there
     std::size_t matchedFrames = 0;
     bool signalStartInside = false;  // the recording holds the signal's first frame
     bool signalEndInside = false;    // ... and its last one

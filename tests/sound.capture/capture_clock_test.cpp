@@ -31,7 +31,7 @@ void steady(std::vector<Return>& r, uint32_t from, int count, const std::vector<
 struct LossCase {
     std::string name;
     std::vector<Return> returns;
-    uint32_t lostMs;     // expected
+    uint32_t lostMs;  // expected
     uint32_t toleranceMs;
 };
 

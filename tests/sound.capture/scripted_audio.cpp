@@ -50,7 +50,8 @@ void ScriptedClock::advance(uint32_t ms) noexcept { clockNow.fetch_add(ms); }
 
 class ScriptedClient final : public IAudioClient {
 public:
-    ScriptedClient(ScriptedAudio& audio, int endpoint) : audio(audio), endpoint(endpoint), owner(::GetCurrentThreadId()) {
+    ScriptedClient(ScriptedAudio& audio, int endpoint)
+        : audio(audio), endpoint(endpoint), owner(::GetCurrentThreadId()) {
         ++audio.live;
         std::lock_guard<std::mutex> g(audio.m);
         audio.clients.push_back(this);
@@ -397,7 +398,8 @@ ScriptedClient* ScriptedAudio::newestStarted(int endpoint) const {
 
 bool ScriptedAudio::deliver(const int16_t* samples, uint32_t frames, DWORD flags, int endpoint, DWORD timeoutMs) {
     std::unique_lock<std::mutex> lock(m);
-    if (!changed.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return newestStarted(endpoint) != nullptr; }))
+    if (!changed.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                          [&] { return newestStarted(endpoint) != nullptr; }))
         return false;
     ScriptedClient* client = newestStarted(endpoint);
     Packet p;

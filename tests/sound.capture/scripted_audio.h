@@ -105,8 +105,8 @@ private:
         bool present = true;
     };
 
-    void violation(std::string text);  // with the lock held
-    void notifyWatchers();             // with the lock held
+    void violation(std::string text);                   // with the lock held
+    void notifyWatchers();                              // with the lock held
     ScriptedClient* newestStarted(int endpoint) const;  // with the lock held
 
     mutable std::mutex m;

@@ -104,7 +104,7 @@ private:
     bool checkHandle(HWAVEIN device, const char* what);
     void violation(std::string text);
     void fillFromSource(WAVEHDR* block, uint32_t bytes);
-    void returnBlock(WAVEHDR* block);  // with the lock held
+    void returnBlock(WAVEHDR* block);             // with the lock held
     uint64_t post(UINT message, WAVEHDR* block);  // with the lock held; returns its number
     void waitDispatched(std::unique_lock<std::mutex>& lock, uint64_t number);
     void callbackLoop();
@@ -126,7 +126,7 @@ private:
     std::deque<WAVEHDR*> queue;
     std::set<WAVEHDR*> preparedBlocks;
     std::vector<int16_t> source;
-    uint64_t sourcePos = 0;  // bytes
+    uint64_t sourcePos = 0;    // bytes
     uint32_t blockLength = 0;  // of the blocks added last
     uint32_t partialBytes = 0;
     uint64_t returned = 0;

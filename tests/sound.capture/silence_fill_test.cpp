@@ -43,6 +43,7 @@ struct Case {
     uint64_t withdrawn;
 };
 
+// clang-format off
 const Case kCases[] = {
     {"packets that keep pace owe nothing",
      {start(0), packet(10, 0, 10, false, 0), packet(20, 10, 10, false, 0), quiet(40, 0), packet(50, 20, 30, false, 0)},
@@ -80,6 +81,7 @@ const Case kCases[] = {
     {"a wrapping tick counter",
      {start(0xFFFFFF00u), quiet(0x00000F00u, 1996), stop(0x00000F00u, 2100)}, 4096, 0},
 };
+// clang-format on
 
 class SilenceFillTable : public ::testing::TestWithParam<Case> {};
 

@@ -46,19 +46,17 @@ TEST_P(ScaleSample, TruncatesTowardZeroThenSaturates) {
 const double kNaN = std::numeric_limits<double>::quiet_NaN();
 const double kInf = std::numeric_limits<double>::infinity();
 
-INSTANTIATE_TEST_SUITE_P(Table, ScaleSample,
-                         ::testing::Values(ScaleCase{20000, 2.0, 32767}, ScaleCase{-20000, 2.0, -32768},
-                                           ScaleCase{-3, 0.5, -1}, ScaleCase{3, 0.5, 1}, ScaleCase{1, 0.5, 0},
-                                           ScaleCase{32767, 1.0, 32767}, ScaleCase{-32768, 1.0, -32768},
-                                           ScaleCase{32767, 2.0, 32767}, ScaleCase{-32768, 2.0, -32768},
-                                           ScaleCase{30000, 3.0, 32767}, ScaleCase{100, 1.5, 150},
-                                           ScaleCase{-100, 1.5, -150}, ScaleCase{12345, -1.0, -12345},
-                                           ScaleCase{-32768, -1.0, 32767}, ScaleCase{24001, 1.365, 32761},
-                                           ScaleCase{24006, 1.365, 32767}, ScaleCase{-24006, 1.365, -32768},
-                                           ScaleCase{24004, 1.365, 32765}, ScaleCase{-24004, 1.365, -32765},
-                                           ScaleCase{1000, 0.0, 0}, ScaleCase{7, 0.99, 6},
-                                           ScaleCase{5, kNaN, 0}, ScaleCase{5, kInf, 32767},
-                                           ScaleCase{-5, kInf, -32768}, ScaleCase{0, kInf, 0}));
+INSTANTIATE_TEST_SUITE_P(
+    Table, ScaleSample,
+    ::testing::Values(ScaleCase{20000, 2.0, 32767}, ScaleCase{-20000, 2.0, -32768}, ScaleCase{-3, 0.5, -1},
+                      ScaleCase{3, 0.5, 1}, ScaleCase{1, 0.5, 0}, ScaleCase{32767, 1.0, 32767},
+                      ScaleCase{-32768, 1.0, -32768}, ScaleCase{32767, 2.0, 32767}, ScaleCase{-32768, 2.0, -32768},
+                      ScaleCase{30000, 3.0, 32767}, ScaleCase{100, 1.5, 150}, ScaleCase{-100, 1.5, -150},
+                      ScaleCase{12345, -1.0, -12345}, ScaleCase{-32768, -1.0, 32767}, ScaleCase{24001, 1.365, 32761},
+                      ScaleCase{24006, 1.365, 32767}, ScaleCase{-24006, 1.365, -32768}, ScaleCase{24004, 1.365, 32765},
+                      ScaleCase{-24004, 1.365, -32765}, ScaleCase{1000, 0.0, 0}, ScaleCase{7, 0.99, 6},
+                      ScaleCase{5, kNaN, 0}, ScaleCase{5, kInf, 32767}, ScaleCase{-5, kInf, -32768},
+                      ScaleCase{0, kInf, 0}));
 
 // The block loop is written for speed; every 16-bit value gives what the
 // single-sample rule gives, for coefficients around and above 1.
@@ -348,9 +346,9 @@ TEST_F(Recorder, TheCoefficientScalesEverySampleAndLoudOnesClip) {
         double coeff;
         std::vector<int16_t> in, out;
     };
-    for (const Case& c : {Case{2.0, {20000, -3, 1, -20000}, {32767, -6, 2, -32768}},
-                          Case{0.5, {-3, 3, 20000, -1}, {-1, 1, 10000, 0}},
-                          Case{1.0, {-32768, 32767, 5, -5}, {-32768, 32767, 5, -5}}}) {
+    for (const Case& c :
+         {Case{2.0, {20000, -3, 1, -20000}, {32767, -6, 2, -32768}}, Case{0.5, {-3, 3, 20000, -1}, {-1, 1, 10000, 0}},
+          Case{1.0, {-32768, 32767, 5, -5}, {-32768, 32767, 5, -5}}}) {
         smartptr<ManualStream> s(new ManualStream);
         stream = s;
         smartptr<SoundRecorder> r = make(c.coeff);

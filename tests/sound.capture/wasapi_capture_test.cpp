@@ -21,11 +21,11 @@
 
 namespace {
 
+using kit::smartptr;
+using kit::WasapiWaveIn;
 using ::testing::ElementsAreArray;
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;
-using kit::smartptr;
-using kit::WasapiWaveIn;
 using testsupport::ScriptedAudio;
 using testsupport::ScriptedClock;
 using testsupport::waitUntil;
@@ -43,7 +43,8 @@ std::vector<int16_t> slice(const std::vector<int16_t>& s, std::size_t fromFrame,
 
 // A recording through the WASAPI device on scripted endpoints.
 struct Rig {
-    explicit Rig(WasapiWaveIn::Source source = WasapiWaveIn::Source::loopback) : device(source, audio, ScriptedClock::now) {
+    explicit Rig(WasapiWaveIn::Source source = WasapiWaveIn::Source::loopback)
+        : device(source, audio, ScriptedClock::now) {
         ScriptedClock::set(kStart);
     }
     ~Rig() {
@@ -83,10 +84,12 @@ struct Rig {
     }
     void settle() {
         uint64_t polls = device.stats().polls;
-        ASSERT_TRUE(waitUntil([&] {
-            WasapiWaveIn::Stats s = device.stats();
-            return s.polls >= polls + 2 && s.stagedFrames == 0;
-        }, 5000));
+        ASSERT_TRUE(waitUntil(
+            [&] {
+                WasapiWaveIn::Stats s = device.stats();
+                return s.polls >= polls + 2 && s.stagedFrames == 0;
+            },
+            5000));
     }
     uint32_t elapsedMs() const { return ScriptedClock::now() - kStart; }
     testsupport::WavFile finish() {
@@ -182,7 +185,8 @@ TEST(WasapiCapture, AStallPutsInSilenceButLosesNoSample) {
     rig.play(slice(signal, 0, half), 441);
     rig.quiet(600);
     for (std::size_t at = half; at < kRate; at += 441) {
-        ASSERT_TRUE(rig.audio.deliver(signal.data() + at * 2, static_cast<uint32_t>(std::min<std::size_t>(441, kRate - at))));
+        ASSERT_TRUE(
+            rig.audio.deliver(signal.data() + at * 2, static_cast<uint32_t>(std::min<std::size_t>(441, kRate - at))));
     }
     ASSERT_TRUE(rig.audio.waitDrained());
     testsupport::WavFile w = rig.finish();
@@ -367,7 +371,8 @@ TEST(WasapiWaveIn, HonoursTheWaveInContract) {
     HWAVEIN h = nullptr;
     EXPECT_EQ(device.open(&h, WAVE_MAPPER, &f, 0, 0, CALLBACK_FUNCTION), static_cast<MMRESULT>(MMSYSERR_INVALPARAM));
     ASSERT_EQ(device.open(&h, WAVE_MAPPER, &f, reinterpret_cast<DWORD_PTR>(&collect), reinterpret_cast<DWORD_PTR>(&r),
-                          CALLBACK_FUNCTION), static_cast<MMRESULT>(MMSYSERR_NOERROR));
+                          CALLBACK_FUNCTION),
+              static_cast<MMRESULT>(MMSYSERR_NOERROR));
     std::vector<char> memory(3 * 400);
     WAVEHDR blocks[3] = {};
     for (int i = 0; i < 3; ++i) {
@@ -399,7 +404,8 @@ TEST(WasapiWaveIn, HonoursTheWaveInContract) {
     ASSERT_EQ(device.reset(h), static_cast<MMRESULT>(MMSYSERR_NOERROR));
     ASSERT_EQ(r.blocks.size(), 3u) << "reset returns every block";
     EXPECT_EQ(blocks[2].dwBytesRecorded, 0u);
-    for (WAVEHDR& b : blocks) EXPECT_EQ(device.unprepareHeader(h, &b, sizeof b), static_cast<MMRESULT>(MMSYSERR_NOERROR));
+    for (WAVEHDR& b : blocks)
+        EXPECT_EQ(device.unprepareHeader(h, &b, sizeof b), static_cast<MMRESULT>(MMSYSERR_NOERROR));
     EXPECT_EQ(device.close(h), static_cast<MMRESULT>(MMSYSERR_NOERROR));
     EXPECT_EQ(r.messages.front(), static_cast<UINT>(WIM_OPEN));
     EXPECT_EQ(r.messages.back(), static_cast<UINT>(WIM_CLOSE));
@@ -417,13 +423,14 @@ class MmResultFor : public ::testing::TestWithParam<ResultCase> {};
 
 TEST_P(MmResultFor, MapsTheSetUpFailure) { EXPECT_EQ(kit::mmResultFor(GetParam().hr), GetParam().mm); }
 
-INSTANTIATE_TEST_SUITE_P(
-    Table, MmResultFor,
-    ::testing::Values(ResultCase{AUDCLNT_E_WRONG_ENDPOINT_TYPE, MMSYSERR_NOTSUPPORTED},
-                      ResultCase{E_INVALIDARG, MMSYSERR_NOTSUPPORTED}, ResultCase{REGDB_E_CLASSNOTREG, MMSYSERR_NOTSUPPORTED},
-                      ResultCase{AUDCLNT_E_UNSUPPORTED_FORMAT, WAVERR_BADFORMAT},
-                      ResultCase{HRESULT_FROM_WIN32(ERROR_NOT_FOUND), MMSYSERR_NODRIVER},
-                      ResultCase{AUDCLNT_E_DEVICE_INVALIDATED, MMSYSERR_NODRIVER},
-                      ResultCase{AUDCLNT_E_DEVICE_IN_USE, MMSYSERR_ALLOCATED}, ResultCase{E_FAIL, MMSYSERR_ERROR}));
+INSTANTIATE_TEST_SUITE_P(Table, MmResultFor,
+                         ::testing::Values(ResultCase{AUDCLNT_E_WRONG_ENDPOINT_TYPE, MMSYSERR_NOTSUPPORTED},
+                                           ResultCase{E_INVALIDARG, MMSYSERR_NOTSUPPORTED},
+                                           ResultCase{REGDB_E_CLASSNOTREG, MMSYSERR_NOTSUPPORTED},
+                                           ResultCase{AUDCLNT_E_UNSUPPORTED_FORMAT, WAVERR_BADFORMAT},
+                                           ResultCase{HRESULT_FROM_WIN32(ERROR_NOT_FOUND), MMSYSERR_NODRIVER},
+                                           ResultCase{AUDCLNT_E_DEVICE_INVALIDATED, MMSYSERR_NODRIVER},
+                                           ResultCase{AUDCLNT_E_DEVICE_IN_USE, MMSYSERR_ALLOCATED},
+                                           ResultCase{E_FAIL, MMSYSERR_ERROR}));
 
 }  // namespace

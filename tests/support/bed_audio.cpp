@@ -29,7 +29,8 @@ std::vector<int16_t> toneSignal(double frequency, double seconds, int amplitude)
     std::size_t frames = static_cast<std::size_t>(seconds * kRate);
     std::vector<int16_t> s(frames * kChannels);
     for (std::size_t i = 0; i < frames; ++i) {
-        auto v = static_cast<int16_t>(std::lround(amplitude * std::sin(2 * 3.14159265358979323846 * frequency * i / kRate)));
+        auto v =
+            static_cast<int16_t>(std::lround(amplitude * std::sin(2 * 3.14159265358979323846 * frequency * i / kRate)));
         s[2 * i] = s[2 * i + 1] = v;
     }
     return s;
@@ -149,9 +150,7 @@ std::vector<int16_t> captureSeconds(double seconds) {
     return samples;
 }
 
-bool playIntoSink(const std::string& wavPath) {
-    return startNative("/usr/bin/paplay \"" + unixPath(wavPath) + "\"");
-}
+bool playIntoSink(const std::string& wavPath) { return startNative("/usr/bin/paplay \"" + unixPath(wavPath) + "\""); }
 
 namespace {
 std::string environment(const char* name) {

@@ -19,8 +19,7 @@ std::vector<int16_t> pseudoRandomSignal(std::size_t frames, uint32_t seed, int a
 std::vector<int16_t> toneSignal(double frequency, double seconds, int amplitude);
 
 // Writes a PCM WAV file (16-bit).
-void writeWav(const std::string& path, const std::vector<int16_t>& samples, int channels = kChannels,
-              int rate = kRate);
+void writeWav(const std::string& path, const std::vector<int16_t>& samples, int channels = kChannels, int rate = kRate);
 
 // The data of a PCM WAV file with its header fields, for checks.
 struct WavFile {

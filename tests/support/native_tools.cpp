@@ -13,8 +13,10 @@ std::string lameCliOptions(int bitrate) {
 std::string shellQuote(const std::string& text) {
     std::string q = "'";
     for (char c : text) {
-        if (c == '\'') q += "'\\''";
-        else q += c;
+        if (c == '\'')
+            q += "'\\''";
+        else
+            q += c;
     }
     return q + "'";
 }
@@ -39,9 +41,9 @@ NativeResult runNative(const std::string& folder, const std::string& command, DW
 
 SmallDisk::SmallDisk(const std::string& folder, uint64_t bytes) : folder(folder) {
     // The command's own files go beside the folder, not under the mount.
-    NativeResult r = runNative(folder + "\\..", "mount -t tmpfs -o size=" + std::to_string(bytes) + " sonotape-test " +
-                                           shellQuote(unixPath(folder)) + " && cd / && findmnt " +
-                                           shellQuote(unixPath(folder)),
+    NativeResult r = runNative(folder + "\\..",
+                               "mount -t tmpfs -o size=" + std::to_string(bytes) + " sonotape-test " +
+                                   shellQuote(unixPath(folder)) + " && cd / && findmnt " + shellQuote(unixPath(folder)),
                                30000);
     ok = r.finished && r.exitCode == 0;
 }

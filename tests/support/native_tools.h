@@ -13,7 +13,7 @@ namespace testsupport {
 struct NativeResult {
     bool finished = false;  // false: the time ran out
     int exitCode = -1;
-    std::string output;     // standard output and error, merged
+    std::string output;  // standard output and error, merged
 };
 
 // Runs a shell command line of the host in `folder` (a Windows path; the

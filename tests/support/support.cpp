@@ -77,7 +77,8 @@ EventsFile::EventsFile() {
 std::string EventsFile::added() const {
     fw::testing::flushNow();
     std::string all = readFile(fw::eventsFilePath());
-    return withUnixLineEnds(all.substr(static_cast<std::size_t>(start) <= all.size() ? static_cast<std::size_t>(start) : all.size()));
+    return withUnixLineEnds(
+        all.substr(static_cast<std::size_t>(start) <= all.size() ? static_cast<std::size_t>(start) : all.size()));
 }
 
 // ---- child processes -----------------------------------------------------------------

@@ -60,7 +60,8 @@ TEST_F(OptionsDialog, OpensWithTheProposedNameAsMp3In128AndTheTimeLimitOff) {
         EXPECT_FALSE(::IsWindowEnabled(run.item(id))) << id;
     EXPECT_EQ(::SendMessageA(run.item(IDC_HOURS_SPIN), UDM_GETRANGE, 0, 0), MAKELONG(23, 0));
     EXPECT_EQ(::SendMessageA(run.item(IDC_MINUTES_SPIN), UDM_GETRANGE, 0, 0), MAKELONG(59, 0));
-    EXPECT_EQ(reinterpret_cast<HWND>(::SendMessageA(run.item(IDC_HOURS_SPIN), UDM_GETBUDDY, 0, 0)), run.item(IDC_HOURS));
+    EXPECT_EQ(reinterpret_cast<HWND>(::SendMessageA(run.item(IDC_HOURS_SPIN), UDM_GETBUDDY, 0, 0)),
+              run.item(IDC_HOURS));
     EXPECT_EQ(reinterpret_cast<HWND>(::SendMessageA(run.item(IDC_MINUTES_SPIN), UDM_GETBUDDY, 0, 0)),
               run.item(IDC_MINUTES));
 
@@ -170,7 +171,8 @@ TEST_P(StoredFormats, CheckTheirButton) {
     dialog->setFormat(GetParam().code);
     ModalRun run(*dialog, kTitle);
     ASSERT_TRUE(run.window());
-    for (int id = IDC_FORMAT_WAV; id <= IDC_FORMAT_MP3_USER; ++id) EXPECT_EQ(run.checked(id), id == GetParam().button) << id;
+    for (int id = IDC_FORMAT_WAV; id <= IDC_FORMAT_MP3_USER; ++id)
+        EXPECT_EQ(run.checked(id), id == GetParam().button) << id;
     EXPECT_EQ(::IsWindowEnabled(run.item(IDC_BITRATE)) != FALSE, GetParam().button == IDC_FORMAT_MP3_USER);
     EXPECT_THAT(run.text(IDC_PATH), ::testing::EndsWith(GetParam().extension));
     run.click(IDCANCEL);
@@ -178,7 +180,8 @@ TEST_P(StoredFormats, CheckTheirButton) {
 }
 
 INSTANTIATE_TEST_SUITE_P(OptionsDialog, StoredFormats,
-                         ::testing::Values(StoredFormat{0, IDC_FORMAT_WAV, ".wav"}, StoredFormat{3, IDC_FORMAT_WAV, ".wav"},
+                         ::testing::Values(StoredFormat{0, IDC_FORMAT_WAV, ".wav"},
+                                           StoredFormat{3, IDC_FORMAT_WAV, ".wav"},
                                            StoredFormat{1, IDC_FORMAT_MP3_128, ".mp3"},
                                            StoredFormat{2, IDC_FORMAT_MP3_96, ".mp3"},
                                            StoredFormat{4, IDC_FORMAT_MP3_USER, ".mp3"}));

@@ -35,13 +35,12 @@ TEST_P(Extensions, AreAddedOrReplacedFromTheLastDot) {
     EXPECT_EQ(withExtension(GetParam().name, GetParam().index), GetParam().result);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    FileSave, Extensions,
-    ::testing::Values(NameCase{"take1", 2, "take1.mp3"}, NameCase{"take1", 1, "take1.wav"},
-                      NameCase{"take1.mp3", 1, "take1.wav"}, NameCase{"take1.wav", 4, "take1.mp3"},
-                      NameCase{"live.at.home.wav", 3, "live.at.home.mp3"}, NameCase{"", 1, ""},
-                      NameCase{"SNT_07_03_26__09-05-03", 2, "SNT_07_03_26__09-05-03.mp3"},
-                      NameCase{"notes.txt", 1, "notes.wav"}));
+INSTANTIATE_TEST_SUITE_P(FileSave, Extensions,
+                         ::testing::Values(NameCase{"take1", 2, "take1.mp3"}, NameCase{"take1", 1, "take1.wav"},
+                                           NameCase{"take1.mp3", 1, "take1.wav"}, NameCase{"take1.wav", 4, "take1.mp3"},
+                                           NameCase{"live.at.home.wav", 3, "live.at.home.mp3"}, NameCase{"", 1, ""},
+                                           NameCase{"SNT_07_03_26__09-05-03", 2, "SNT_07_03_26__09-05-03.mp3"},
+                                           NameCase{"notes.txt", 1, "notes.wav"}));
 
 struct PathCase {
     const char* path;
@@ -74,13 +73,15 @@ TEST_P(TypedPaths, AreAbsoluteWithBackslashes) {
     EXPECT_EQ(resolvePath(GetParam().typed, "D:\\music\\"), GetParam().path);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    FileSave, TypedPaths,
-    ::testing::Values(TypedCase{"rel.wav", "D:\\music\\rel.wav"}, TypedCase{"sub\\take", "D:\\music\\sub\\take"},
-                      TypedCase{"\\take.mp3", "D:\\music\\take.mp3"}, TypedCase{"C:/rec/take.wav", "C:\\rec\\take.wav"},
-                      TypedCase{"E:\\take.wav", "E:\\take.wav"}, TypedCase{"\\\\server\\share\\t.mp3", "\\\\server\\share\\t.mp3"},
-                      TypedCase{"//server/share/t.mp3", "\\\\server\\share\\t.mp3"}, TypedCase{"", ""},
-                      TypedCase{"C:take.wav", "D:\\music\\C:take.wav"}));
+INSTANTIATE_TEST_SUITE_P(FileSave, TypedPaths,
+                         ::testing::Values(TypedCase{"rel.wav", "D:\\music\\rel.wav"},
+                                           TypedCase{"sub\\take", "D:\\music\\sub\\take"},
+                                           TypedCase{"\\take.mp3", "D:\\music\\take.mp3"},
+                                           TypedCase{"C:/rec/take.wav", "C:\\rec\\take.wav"},
+                                           TypedCase{"E:\\take.wav", "E:\\take.wav"},
+                                           TypedCase{"\\\\server\\share\\t.mp3", "\\\\server\\share\\t.mp3"},
+                                           TypedCase{"//server/share/t.mp3", "\\\\server\\share\\t.mp3"},
+                                           TypedCase{"", ""}, TypedCase{"C:take.wav", "D:\\music\\C:take.wav"}));
 
 TEST(DeviceNames, AreReservedWhateverTheirCaseExtensionOrTrailingBlanks) {
     for (const char* name : {"CON", "con", "PRN", "aux", "NUL", "nul.wav", "Nul.tar.mp3", "COM1", "com9.mp3", "LPT1",

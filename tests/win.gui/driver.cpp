@@ -116,7 +116,8 @@ void typeChar(HWND window, char c) {
 // closed earlier may come first.
 HWND visibleMenu() {
     HWND found = nullptr;
-    for (HWND w = ::FindWindowExA(nullptr, nullptr, "#32768", nullptr); w; w = ::FindWindowExA(nullptr, w, "#32768", nullptr))
+    for (HWND w = ::FindWindowExA(nullptr, nullptr, "#32768", nullptr); w;
+         w = ::FindWindowExA(nullptr, w, "#32768", nullptr))
         if (::IsWindowVisible(w)) found = w;
     return found;
 }

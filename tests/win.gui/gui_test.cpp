@@ -83,10 +83,11 @@ void recordNotice(HWND, const char* text) { notices.push_back(text); }
 // A person at the keyboard, on a thread of its own.
 class User {
 public:
-    explicit User(std::function<void()> steps) : thread([this, steps] {
-        steps();
-        done = true;
-    }) {}
+    explicit User(std::function<void()> steps)
+        : thread([this, steps] {
+              steps();
+              done = true;
+          }) {}
     ~User() {
         if (thread.joinable()) thread.join();
     }
@@ -732,8 +733,8 @@ TEST_F(GuiTest, InTheTrayTheLastRecordingsLinkGivesWayToTheNextRecording) {
     EXPECT_TRUE(commands.empty()) << "the old folder is not opened";
     EXPECT_TRUE(::IsWindowVisible(note->getHandle())) << "the time stays shown";
     gui->toggleRecording();
-    ASSERT_TRUE(waitUntil([] { return withUnixLineEnds(readFile("log.txt")).find("two.wav") != std::string::npos; },
-                          15000));
+    ASSERT_TRUE(
+        waitUntil([] { return withUnixLineEnds(readFile("log.txt")).find("two.wav") != std::string::npos; }, 15000));
 }
 
 TEST_F(GuiTest, TheEndWaitBoxNeverStaysAfterARecordingWithoutFile) {

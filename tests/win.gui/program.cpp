@@ -49,7 +49,9 @@ DWORD Program::exitCode() const {
 
 bool Program::running() const { return ::WaitForSingleObject(process, 0) == WAIT_TIMEOUT; }
 
-HWND Program::mainWindow(DWORD timeoutMs) const { return driver::waitWindow(processId, kMainClass, "Sonotape", timeoutMs); }
+HWND Program::mainWindow(DWORD timeoutMs) const {
+    return driver::waitWindow(processId, kMainClass, "Sonotape", timeoutMs);
+}
 
 HWND Program::recordButton(DWORD timeoutMs) const {
     HWND main = mainWindow(timeoutMs);

@@ -143,7 +143,8 @@ TEST_F(ProgramTest, AFirstStartStoresTheDefaultsAndCancelSkipsCalibrationAndWelc
     EXPECT_EQ(key.readUnsigned("Remind30min"), 0u);
     EXPECT_EQ(key.readUnsigned("RemindOutOfSpace"), 0u);
     EXPECT_EQ(key.readUnsigned("StartInTray"), 0u);
-    for (const char* name : {"Line", "LastFormat", "lastBitrate", "Xpos", "Ypos"}) EXPECT_NO_THROW(key.readUnsigned(name));
+    for (const char* name : {"Line", "LastFormat", "lastBitrate", "Xpos", "Ypos"})
+        EXPECT_NO_THROW(key.readUnsigned(name));
     EXPECT_FALSE(key.readString("StorageDir").empty());
 
     driver::clickItem(prompt, IDCANCEL);
@@ -228,7 +229,8 @@ TEST_F(ProgramTest, AWavRecordingHoldsThePlayedSignalBitForBitFromTheClickOn) {
         RECT a{}, b{};
         ::GetWindowRect(main, &a);
         ::GetWindowRect(options, &b);
-        RECT both{std::min(a.left, b.left), std::min(a.top, b.top), std::max(a.right, b.right), std::max(a.bottom, b.bottom)};
+        RECT both{std::min(a.left, b.left), std::min(a.top, b.top), std::max(a.right, b.right),
+                  std::max(a.bottom, b.bottom)};
         savePng(captureScreen(both), screenshotPath("recording-options-dialog"));
     }
 

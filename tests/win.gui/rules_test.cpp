@@ -24,10 +24,9 @@ INSTANTIATE_TEST_SUITE_P(
                       CommandLineCase{"C:\\Sonotape\\sonotape.exe -t", true},
                       CommandLineCase{"\"C:\\Program Files\\Sonotape\\sonotape.exe\" --tray_run", true},
                       CommandLineCase{"sonotape.exe --tray_run --other", true},
-                      CommandLineCase{"--tray_run", false},         // no blank before it
-                      CommandLineCase{"sonotape.exe -tx", true},     // a plain substring
-                      CommandLineCase{"sonotape.exe /t", false},
-                      CommandLineCase{"C:\\my-tapes\\sonotape.exe", false},
+                      CommandLineCase{"--tray_run", false},       // no blank before it
+                      CommandLineCase{"sonotape.exe -tx", true},  // a plain substring
+                      CommandLineCase{"sonotape.exe /t", false}, CommandLineCase{"C:\\my-tapes\\sonotape.exe", false},
                       CommandLineCase{"C:\\my -tapes\\sonotape.exe", true},  // as the substring rule has it
                       CommandLineCase{"", false}));
 
@@ -48,15 +47,12 @@ TEST_P(TimeLimit, ComparesHoursThenMinutes) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Limits, TimeLimit,
-                         ::testing::Values(LimitCase{{0, 0, 1}, 0, 0, true},    // nothing: the first tick
-                                           LimitCase{{0, 0, 59}, 0, 1, false},
-                                           LimitCase{{0, 1, 0}, 0, 1, true},
-                                           LimitCase{{0, 1, 30}, 0, 1, true},
-                                           LimitCase{{0, 59, 59}, 1, 0, false},
+                         ::testing::Values(LimitCase{{0, 0, 1}, 0, 0, true},  // nothing: the first tick
+                                           LimitCase{{0, 0, 59}, 0, 1, false}, LimitCase{{0, 1, 0}, 0, 1, true},
+                                           LimitCase{{0, 1, 30}, 0, 1, true}, LimitCase{{0, 59, 59}, 1, 0, false},
                                            LimitCase{{1, 0, 0}, 1, 0, true},
-                                           LimitCase{{1, 5, 0}, 0, 30, true},   // hours first
-                                           LimitCase{{0, 45, 0}, 1, 15, false},
-                                           LimitCase{{2, 10, 0}, 2, 11, false},
+                                           LimitCase{{1, 5, 0}, 0, 30, true},  // hours first
+                                           LimitCase{{0, 45, 0}, 1, 15, false}, LimitCase{{2, 10, 0}, 2, 11, false},
                                            LimitCase{{25, 0, 0}, 23, 59, true}));
 
 TEST(SaveDialogTimeOut, AfterOneMinuteTheTimeTheEngineKeepsTheRecordingFor) {
@@ -72,11 +68,11 @@ TEST(Texts, DurationsInWords) {
         uint64_t ms;
         const char* text;
     };
-    for (const Case& c : {Case{0, "0.0 seconds"}, Case{340, "0.3 seconds"}, Case{3470, "3.4 seconds"},
-                          Case{59999, "59.9 seconds"}, Case{60000, "1 minute 0 seconds"},
-                          Case{125400, "2 minutes 5 seconds"}, Case{3599000, "59 minutes 59 seconds"},
-                          Case{3600000, "1 hour 0 minutes"}, Case{3720000, "1 hour 2 minutes"},
-                          Case{90061000, "25 hours 1 minute"}})
+    for (const Case& c :
+         {Case{0, "0.0 seconds"}, Case{340, "0.3 seconds"}, Case{3470, "3.4 seconds"}, Case{59999, "59.9 seconds"},
+          Case{60000, "1 minute 0 seconds"}, Case{125400, "2 minutes 5 seconds"},
+          Case{3599000, "59 minutes 59 seconds"}, Case{3600000, "1 hour 0 minutes"}, Case{3720000, "1 hour 2 minutes"},
+          Case{90061000, "25 hours 1 minute"}})
         EXPECT_EQ(gui_rules::durationText(c.ms), c.text) << c.ms;
 }
 
@@ -103,9 +99,7 @@ TEST(Texts, TrayItemFollowsTheMainWindow) {
     EXPECT_STREQ(gui_rules::trayItemText(false), "Restore size");
 }
 
-TEST(Texts, OpenFolderCommand) {
-    EXPECT_EQ(gui_rules::openFolderCommand("D:\\rec\\"), "explorer D:\\rec\\");
-}
+TEST(Texts, OpenFolderCommand) { EXPECT_EQ(gui_rules::openFolderCommand("D:\\rec\\"), "explorer D:\\rec\\"); }
 
 struct PlacementCase {
     int x, y;
@@ -139,7 +133,8 @@ TEST(Texts, ARecordingInSeveralFilesNamesTheFirstAndCountsThem) {
     EXPECT_EQ(gui_rules::recordedLine("D:\\rec\\take.wav", "00:00:07", 1), "Recorded: D:\\rec\\take.wav 00:00:07");
     EXPECT_EQ(gui_rules::recordedLine("D:\\rec\\take.wav", "07:10:00", 2),
               "Recorded: D:\\rec\\take.wav 07:10:00, 2 parts");
-    EXPECT_EQ(gui_rules::partsHint("D:\\rec\\take.wav", 2), "take.wav and 1 more part.\nDouble click to open the folder.");
+    EXPECT_EQ(gui_rules::partsHint("D:\\rec\\take.wav", 2),
+              "take.wav and 1 more part.\nDouble click to open the folder.");
     EXPECT_EQ(gui_rules::partsHint("D:\\rec\\the whole night of radio.wav", 3),
               "the whole night of ra... and 2 more parts.\nDouble click to open the folder.");
 }

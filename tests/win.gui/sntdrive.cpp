@@ -40,8 +40,10 @@ HWND target(DWORD id) {
 }
 
 int usage() {
-    std::fputs("usage: sntdrive windows | record | tray [right] | menu | key KEY | type TITLE ID TEXT | press TITLE ID | close\n",
-               stderr);
+    std::fputs(
+        "usage: sntdrive windows | record | tray [right] | menu | key KEY | type TITLE ID TEXT | press TITLE ID | "
+        "close\n",
+        stderr);
     return 2;
 }
 
@@ -93,12 +95,18 @@ int main(int argc, char** argv) {
             return 1;
         }
         std::string key = argv[2];
-        if (key == "up") driver::pressKey(to, VK_UP);
-        else if (key == "down") driver::pressKey(to, VK_DOWN);
-        else if (key == "escape") driver::pressKey(to, VK_ESCAPE);
-        else if (key == "enter") driver::typeChar(to, '\r');
-        else if (key.size() == 1) driver::typeChar(to, key[0]);
-        else return usage();
+        if (key == "up")
+            driver::pressKey(to, VK_UP);
+        else if (key == "down")
+            driver::pressKey(to, VK_DOWN);
+        else if (key == "escape")
+            driver::pressKey(to, VK_ESCAPE);
+        else if (key == "enter")
+            driver::typeChar(to, '\r');
+        else if (key.size() == 1)
+            driver::typeChar(to, key[0]);
+        else
+            return usage();
         return 0;
     }
     if ((command == "type" && argc > 4) || (command == "press" && argc > 3)) {

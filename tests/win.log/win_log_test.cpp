@@ -36,8 +36,8 @@ TEST_P(LineCount, CountsLineStartsThatHaveABtye) {
 
 INSTANTIATE_TEST_SUITE_P(Log, LineCount,
                          ::testing::Values(CountCase{"", 0, 0}, CountCase{"a", 1, 1}, CountCase{"a\r\n", 3, 1},
-                                           CountCase{"a\r\nb", 4, 2},          // last line without line end
-                                           CountCase{"a\n\nb\n", 5, 3},       // an empty line counts
+                                           CountCase{"a\r\nb", 4, 2},    // last line without line end
+                                           CountCase{"a\n\nb\n", 5, 3},  // an empty line counts
                                            CountCase{"\n", 1, 1}, CountCase{"a\0b", 3, 2},  // a zero byte ends a line
                                            CountCase{"a\r\n\r\n", 5, 2}));
 
@@ -167,7 +167,8 @@ TEST_P(Pruning, KeepsTheNewestLinesByteForByte) {
     std::string all;
     std::vector<std::string> lines;
     for (int i = 0; i < c.lines; ++i) {
-        std::string line = std::to_string(i) + ":" + std::string(static_cast<std::size_t>(c.lineLength + i % 7), 'a' + i % 26) + "\r\n";
+        std::string line = std::to_string(i) + ":" +
+                           std::string(static_cast<std::size_t>(c.lineLength + i % 7), 'a' + i % 26) + "\r\n";
         lines.push_back(line);
         all += line;
     }
@@ -200,8 +201,9 @@ TEST(AppLog, ALineThatCannotBeWrittenIsWarnedAboutOnceAndWrittenWhenTheFileCanBe
     EXPECT_FALSE(log->add("Recorded: %s", "C:\\one.wav"));
     EXPECT_TRUE(log->takeWarning());
     EXPECT_FALSE(log->takeWarning()) << "once";
-    EXPECT_THAT(kit::logNotWrittenMessage(log->fileName(), log->lastError()),
-                AllOf(HasSubstr("The recording is saved"), HasSubstr(path), HasSubstr("there is a folder of that name")));
+    EXPECT_THAT(
+        kit::logNotWrittenMessage(log->fileName(), log->lastError()),
+        AllOf(HasSubstr("The recording is saved"), HasSubstr(path), HasSubstr("there is a folder of that name")));
     EXPECT_FALSE(log->add("Recorded: %s", "C:\\two.wav"));
     EXPECT_FALSE(log->takeWarning()) << "not at every recording";
 

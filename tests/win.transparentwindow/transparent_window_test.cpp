@@ -9,8 +9,8 @@
 
 namespace {
 
-using ::testing::HasSubstr;
 using kit::TranparentWindow;
+using ::testing::HasSubstr;
 using testsupport::Capture;
 
 bool dark(uint32_t p) { return Capture::red(p) < 110 && Capture::green(p) < 110 && Capture::blue(p) < 110; }

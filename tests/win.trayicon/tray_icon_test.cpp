@@ -16,9 +16,9 @@
 
 namespace {
 
+using kit::TrayIcon;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
-using kit::TrayIcon;
 
 HINSTANCE instance() { return ::GetModuleHandleA(nullptr); }
 HICON programIcon(int id) { return ::LoadIconA(instance(), MAKEINTRESOURCEA(id)); }
@@ -240,7 +240,7 @@ TEST_F(TrayHandlers, MenuCommandsReachTheCommandHandlersAndStayUnhandled) {
 
 TEST_F(TrayHandlers, AddingTheSameHandlerTwiceThrows) {
     tray->addHandler(TrayIcon::LeftButtonUp, on(listener, &Listener::leftUp));
-    tray->addHandler(TrayIcon::LeftButtonUp, on(listener, &Listener::first));  // another member: fine
+    tray->addHandler(TrayIcon::LeftButtonUp, on(listener, &Listener::first));    // another member: fine
     tray->addHandler(TrayIcon::RightButtonUp, on(listener, &Listener::leftUp));  // another list: fine
     try {
         tray->addHandler(TrayIcon::LeftButtonUp, on(listener, &Listener::leftUp));

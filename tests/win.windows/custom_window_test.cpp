@@ -125,7 +125,8 @@ TEST(WindowDispatch, AClassRegisteredBeforeIsSharedByTheNextWindow) {
 }
 
 TEST(TextWindow, FrozenTextIgnoresSetText) {
-    struct Text : kit::TextWindow {} text;
+    struct Text : kit::TextWindow {
+    } text;
     EXPECT_EQ(text.getText(), " ");
     text.setText("00:00:01");
     text.freezeText();

@@ -385,12 +385,9 @@ TEST_P(LinkLabelFormat, FollowsTheAlignmentFlags) {
 constexpr UINT kBase = DT_SINGLELINE | DT_NOPREFIX;
 INSTANTIATE_TEST_SUITE_P(Flags, LinkLabelFormat,
                          ::testing::Values(FormatCase{0x000, kBase | DT_LEFT | DT_TOP},
-                                           FormatCase{0x001, kBase | DT_RIGHT},
-                                           FormatCase{0x002, kBase | DT_CENTER},
-                                           FormatCase{0x003, kBase | DT_RIGHT},
-                                           FormatCase{0x004, kBase | DT_VCENTER},
-                                           FormatCase{0x008, kBase | DT_BOTTOM},
-                                           FormatCase{0x00C, kBase | DT_BOTTOM},
+                                           FormatCase{0x001, kBase | DT_RIGHT}, FormatCase{0x002, kBase | DT_CENTER},
+                                           FormatCase{0x003, kBase | DT_RIGHT}, FormatCase{0x004, kBase | DT_VCENTER},
+                                           FormatCase{0x008, kBase | DT_BOTTOM}, FormatCase{0x00C, kBase | DT_BOTTOM},
                                            FormatCase{0x1E6, kBase | DT_CENTER | DT_VCENTER},
                                            FormatCase{0x1F9, kBase | DT_RIGHT | DT_BOTTOM}));
 

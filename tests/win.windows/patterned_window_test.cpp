@@ -170,8 +170,8 @@ TEST_F(MainWindow, ATwoLineTextWithClickIsBlueAndTheNextTextIsBlackAgain) {
 
 TEST_F(MainWindow, TheRoundButtonDrawsItsBitmapInAnEllipseAndClicksReachTheParent) {
     HINSTANCE instance = ::GetModuleHandleA(nullptr);
-    button = kit::smartptr<kit::PatternedButton>(
-        new kit::PatternedButton(instance, window->getHandle(), idle, lit, 15, 11));
+    button =
+        kit::smartptr<kit::PatternedButton>(new kit::PatternedButton(instance, window->getHandle(), idle, lit, 15, 11));
     HWND hbutton = button->getHandle();
     window->setOverlayVisible(true);
 

@@ -18,7 +18,7 @@ TEST(MainWindowText, FontHeightIsMinusPointsTimesDpiOver72RoundedLikeMulDiv) {
     EXPECT_EQ(kit::layout::fontHeight(28, 96), -37);  // 37.33
     EXPECT_EQ(kit::layout::fontHeight(11, 96), -15);  // 14.67
     EXPECT_EQ(kit::layout::fontHeight(15, 96), -20);
-    EXPECT_EQ(kit::layout::fontHeight(10, 96), -13);  // 13.33
+    EXPECT_EQ(kit::layout::fontHeight(10, 96), -13);   // 13.33
     EXPECT_EQ(kit::layout::fontHeight(10, 120), -17);  // 16.67
 }
 
