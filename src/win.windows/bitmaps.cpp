@@ -1,28 +1,22 @@
 #include "win.windows/bitmaps.h"
 
 #include "kit/scoped.h"
+#include "win.windows/paint_scope.h"
 
 namespace kit {
 namespace {
 
-// A memory device context with the bitmap selected, restored on scope exit.
+// A memory device context with the bitmap selected; the selection is undone
+// before the context goes.
 class BitmapDC {
 public:
     explicit BitmapDC(HBITMAP bitmap, HDC compatibleTo = nullptr)
-        : dc(::CreateCompatibleDC(compatibleTo)), old(dc ? ::SelectObject(dc, bitmap) : nullptr) {}
-    ~BitmapDC() {
-        if (dc) {
-            ::SelectObject(dc, old);
-            ::DeleteDC(dc);
-        }
-    }
-    BitmapDC(const BitmapDC&) = delete;
-    BitmapDC& operator=(const BitmapDC&) = delete;
-    HDC get() const { return dc; }
+        : dc(::CreateCompatibleDC(compatibleTo)), selected(dc.get(), dc ? bitmap : nullptr) {}
+    HDC get() const { return dc.get(); }
 
 private:
-    HDC dc;
-    HGDIOBJ old;
+    ScopedMemoryDC dc;
+    SelectedObject selected;
 };
 
 BITMAP describe(HBITMAP bitmap) {
