@@ -71,6 +71,26 @@ TEST(ScaleSamples, AgreeWithTheSingleSampleRuleForEveryValue) {
     }
 }
 
+// The product is a double, on every target: kept in the 80 bits of an x87
+// register, 10 x 1.7 (a double a little below 1.7) stays below 17 and
+// truncates to 16, where x64 rounds the product to 17.0 first.
+TEST(ScaleSamples, RoundTheProductToADoubleOnEveryTarget) {
+    std::vector<int16_t> all(65536);
+    for (const double coeff : {1.7, 0.3, 2.9}) {
+        for (int v = -32768; v <= 32767; ++v) all[static_cast<std::size_t>(v + 32768)] = static_cast<int16_t>(v);
+        kit::scaleSamples(all.data(), all.size(), coeff);
+        for (int v = -32768; v <= 32767; ++v) {
+            volatile double product = v * coeff;  // a store to memory is a double on every target
+            double p = product;
+            int16_t expected = static_cast<int16_t>(p >= 32767.0    ? 32767
+                                                    : p <= -32768.0 ? -32768
+                                                                    : static_cast<int>(p));
+            ASSERT_EQ(all[static_cast<std::size_t>(v + 32768)], expected) << v << " x " << coeff;
+            ASSERT_EQ(kit::scaleSample(static_cast<int16_t>(v), coeff), expected) << v << " x " << coeff;
+        }
+    }
+}
+
 struct FormatCase {
     SoundFormat format;
     unsigned ms;
