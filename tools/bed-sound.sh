@@ -5,6 +5,16 @@
 #   tools/bed-sound.sh start RUN_DIR   starts both; RUN_DIR/pulse/state says "running"
 #   tools/bed-sound.sh stop RUN_DIR    ends both;   RUN_DIR/pulse/state says "stopped"
 #
+# Changes of the playback devices, as a user's plugging makes them (each ends
+# when the server has done it):
+#   tools/bed-sound.sh line-silent RUN_DIR   the recording line hears nothing (a silent
+#                                            source is the default), so only loopback
+#                                            hears what plays
+#   tools/bed-sound.sh no-sink RUN_DIR       every playback device goes away
+#   tools/bed-sound.sh plug RUN_DIR          "bed_sink" is there again, and the default
+#   tools/bed-sound.sh reset RUN_DIR         as after start: "bed_sink" the only sink and the
+#                                            default, its monitor the default source
+#
 # tools/bed.sh starts it and stops it on exit. A test stops it to take the
 # recording device away as an unplugged one goes, and starts it again.
 # Everything is found from RUN_DIR, so a test's native child can call it.
@@ -29,6 +39,25 @@ stop_pid() {
   kill -9 "$pid" 2>/dev/null
 }
 
+# A null sink at the bed's rate, with a reader that keeps it ticking (see start).
+make_sink() {
+  local name=$1 description=$2
+  pactl list short sinks | grep -q $'\t'"$name"$'\t' && return 0
+  pactl load-module module-null-sink sink_name="$name" rate=44100 channels=2 \
+    sink_properties=device.description="$description" >/dev/null
+  parec --latency-msec=${SONOTAPE_KEEPER_MS:-50} -d "$name.monitor" </dev/null >/dev/null 2>&1 &
+  echo $! > "$dir/keeper-$name.pid"
+}
+
+unload_sink() {
+  local owner
+  owner=$(pactl list short sinks | awk -v n="$1" '$2 == n {print $1}')
+  [ -n "$owner" ] || return 0
+  owner=$(pactl list sinks | awk -v n="$1" '/^Sink #/ {s = 0} $1 == "Name:" && $2 == n {s = 1} s && $1 == "Owner" {print $3; exit}')
+  [ -n "$owner" ] && pactl unload-module "$owner"
+  stop_pid "$dir/keeper-$1.pid"
+}
+
 case "$cmd" in
   start)
     rm -f "$dir/state"
@@ -49,14 +78,32 @@ PA
     # low-latency reader of the monitor keeps the sink ticking like a real
     # sound card (it only reads; what is played is not changed).
     parec --latency-msec=${SONOTAPE_KEEPER_MS:-50} -d bed_sink.monitor </dev/null >/dev/null 2>&1 &
-    echo $! > "$dir/keeper.pid"
+    echo $! > "$dir/keeper-bed_sink.pid"
     echo running > "$dir/state"
     ;;
   stop)
     rm -f "$dir/state"
-    stop_pid "$dir/keeper.pid"
+    for k in "$dir"/keeper-*.pid; do [ -e "$k" ] && stop_pid "$k"; done
     stop_pid "$dir/server.pid"
     echo stopped > "$dir/state"
     ;;
-  *) echo "bed-sound: start or stop" >&2; exit 2 ;;
+  line-silent)
+    pactl list short sources | grep -q $'\tbed_quiet\t' ||
+      pactl load-module module-null-source source_name=bed_quiet rate=44100 channels=2 >/dev/null
+    pactl set-default-source bed_quiet
+    ;;
+  no-sink)
+    for s in $(pactl list short sinks | cut -f2); do unload_sink "$s"; done
+    ;;
+  plug)
+    make_sink bed_sink BedSink
+    pactl set-default-sink bed_sink
+    ;;
+  reset)
+    make_sink bed_sink BedSink
+    pactl set-default-sink bed_sink
+    for s in $(pactl list short sinks | cut -f2); do [ "$s" = bed_sink ] || unload_sink "$s"; done
+    pactl set-default-source bed_sink.monitor
+    ;;
+  *) echo "bed-sound: start, stop, line-silent, no-sink, plug or reset" >&2; exit 2 ;;
 esac

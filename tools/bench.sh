@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Runs every benchmark program under the bed; each prints lines of the form
+# Runs every benchmark program under the bed (under Wine 10 or later, in the
+# Debian 13 root where the machine's Wine is older); each prints lines of the form
 # "bench <name>: key=value ...". A summary of those lines closes the output.
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
@@ -8,7 +9,7 @@ build=$(cd "$build" && pwd)
 log="$build/last-bench-run.log"
 benches=$(find "$build/bin" -maxdepth 1 -name 'bench_*.exe' | sort)
 if [ -z "$benches" ]; then echo "no benchmark programs found" >&2; exit 1; fi
-bash "$here/bed.sh" "$build" -- bash -c '
+bash "$here/bed-root.sh" run -- bash "$here/bed.sh" "$build" -- bash -c '
   rc=0
   for b in '"$(echo $benches)"'; do
     echo "== $(basename "$b")"

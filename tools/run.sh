@@ -24,6 +24,11 @@ exec bash "$here/bed.sh" "$build" -- bash -c '
     done
   } > "$env_file"
 
+  wine_version=$("$WINELOADER" --version 2>/dev/null)
+  case "$wine_version" in
+    wine-[1-9][0-9].*) echo "Sonotape runs under $wine_version." ;;
+    *) echo "Sonotape runs under ${wine_version:-an unknown Wine}: loopback capture of what plays needs Wine 10 or later; it records from the recording line." ;;
+  esac
   if [ "$SONOTAPE_OWN_DISPLAY" = 1 ]; then
     cat <<MSG
 Sonotape runs on the virtual display $DISPLAY: no desktop was found.

@@ -21,6 +21,7 @@ packages=(
   dpkg-dev
   mpg123 madplay lame ffmpeg
   zip nsis
+  debootstrap
 )
 
 added_arch=0
@@ -59,4 +60,7 @@ if [ ${#need[@]} -gt 0 ] || [ $added_arch = 1 ] || [ $added_src = 1 ]; then
     $SUDO apt-get install -y -qq --no-install-recommends "${need[@]}" >/dev/null
   fi
 fi
+# The tests run under Wine 10 or later: where this machine's Wine is older, a
+# Debian 13 root made once (tools/bed-root.sh) runs them.
+bash "$(dirname "$0")/bed-root.sh" ensure
 echo "setup: ok"

@@ -12,6 +12,12 @@ here=$(cd "$(dirname "$0")" && pwd)
 root=${1:?build root}; shift
 jobs=${JOBS:-$(nproc 2>/dev/null || echo 2)}
 passed=0 failed=0 rc=0
+# The Wine that runs the tests: the machine's own when it is 10 or later, else
+# the Debian 13 root's (tools/bed-root.sh).
+bed() { bash "$here/bed-root.sh" run -- "$@"; }
+wine_version=$(bed /usr/lib/wine/wine64 --version 2>/dev/null | tr -d '\r')
+bed_root=$(bash "$here/bed-root.sh" path)
+echo "== tests run under ${wine_version:-no Wine}${bed_root:+ (Debian 13 root $bed_root)}"
 for arch in "$@"; do
   build="$root/$arch"
   echo "== $arch: build"
@@ -20,7 +26,7 @@ for arch in "$@"; do
     failed=$((failed + 1)); rc=1
     continue
   fi
-  if ! bash "$here/wine-loader.sh" runs "$arch"; then
+  if ! bed bash "$here/wine-loader.sh" runs "$arch"; then
     if [ "$arch" = x86 ]; then
       echo "x86 suite skipped: this machine cannot run 32-bit programs"
       continue
@@ -30,7 +36,7 @@ for arch in "$@"; do
     continue
   fi
   echo "== $arch: tests"
-  bash "$here/run-tests.sh" "$build" || rc=1
+  bed bash "$here/run-tests.sh" "$build" || rc=1
   read -r p f < "$build/last-test-counts" || { p=0; f=1; }
   passed=$((passed + p)); failed=$((failed + f))
 done

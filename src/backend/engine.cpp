@@ -417,6 +417,11 @@ bool isCaptureDeviceLost() {
     return e.started && e.recorder && e.recorder->deviceLost();
 }
 
+bool isCaptureSearching() {
+    EngineState& e = engineState();
+    return e.started && e.recorder && e.recorder->devicePresence().searching;
+}
+
 RecordingOutcome lastRecordingOutcome() {
     EngineState& e = engineState();
     std::lock_guard<std::mutex> g(e.outcomeLock);

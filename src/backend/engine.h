@@ -33,6 +33,7 @@ struct RecordingOutcome {
     uint64_t recordedMs = 0;  // sound in the file
     uint64_t lostMs = 0;      // sound lost on the way: dropped, or never returned by the device
     bool deviceLost = false;  // the recording device failed or went away; the recording ended there
+    uint32_t deviceChanges = 0;  // the capture moved on to another device (a playback device went away)
 };
 
 // Output formats of setOutputFile (also stored as LastFormat).
@@ -95,6 +96,9 @@ uint32_t lastRecordingParts();
 // The recording device of the current recording has failed or gone away: the
 // recording holds what came before and should be finished.
 bool isCaptureDeviceLost();
+// The capture of the current recording has no device to record from (every
+// playback device is gone): it records silence until one is there.
+bool isCaptureSearching();
 // The last recording finished with finishRecording (valid once its notifier
 // has been called).
 RecordingOutcome lastRecordingOutcome();

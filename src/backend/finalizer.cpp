@@ -37,8 +37,10 @@ void MyFinalizer::keepOutcome(const kit::SoundRecorder& recorder) {
     outcome.recordedMs = recorder.bytesDelivered() * 1000 / kit::avgBytesPerSec(kCaptureFormat);
     outcome.lostMs = recorder.lostMs();
     outcome.deviceLost = recorder.deviceLost();
-    FW_TRACE("recorded %llu ms, lost %llu ms%s", static_cast<unsigned long long>(outcome.recordedMs),
-             static_cast<unsigned long long>(outcome.lostMs), outcome.deviceLost ? ", the device was lost" : "");
+    outcome.deviceChanges = recorder.devicePresence().deviceChanges;
+    FW_TRACE("recorded %llu ms, lost %llu ms%s, %u device changes", static_cast<unsigned long long>(outcome.recordedMs),
+             static_cast<unsigned long long>(outcome.lostMs), outcome.deviceLost ? ", the device was lost" : "",
+             outcome.deviceChanges);
     std::lock_guard<std::mutex> g(engine.outcomeLock);
     engine.outcome = outcome;
 }

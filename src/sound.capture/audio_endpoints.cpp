@@ -109,15 +109,31 @@ private:
 };
 
 class SystemAudioEndpoints final : public AudioEndpoints {
+    static HRESULT activate(IMMDevice* device, EndpointClient& endpoint) {
+        HRESULT hr = idOf(device, endpoint.id);
+        if (FAILED(hr)) return hr;
+        endpoint.name = friendlyName(device);
+        return device->Activate(__uuidof(IAudioClient), CLSCTX_ALL, nullptr, endpoint.client.receiveVoid());
+    }
+
 public:
     HRESULT activateDefault(EDataFlow flow, EndpointClient& endpoint) override {
         ComPtr<IMMDevice> device;
         HRESULT hr = defaultDevice(flow, device);
+        return FAILED(hr) ? hr : activate(device.get(), endpoint);
+    }
+    HRESULT activateActive(EDataFlow flow, std::size_t index, EndpointClient& endpoint) override {
+        ComPtr<IMMDeviceEnumerator> enumerator;
+        HRESULT hr = makeEnumerator(enumerator);
+        ComPtr<IMMDeviceCollection> active;
+        if (SUCCEEDED(hr)) hr = enumerator->EnumAudioEndpoints(flow, DEVICE_STATE_ACTIVE, active.receive());
+        UINT count = 0;
+        if (SUCCEEDED(hr)) hr = active->GetCount(&count);
         if (FAILED(hr)) return hr;
-        hr = idOf(device.get(), endpoint.id);
-        if (FAILED(hr)) return hr;
-        endpoint.name = friendlyName(device.get());
-        return device->Activate(__uuidof(IAudioClient), CLSCTX_ALL, nullptr, endpoint.client.receiveVoid());
+        if (index >= count) return HRESULT_FROM_WIN32(ERROR_NOT_FOUND);
+        ComPtr<IMMDevice> device;
+        hr = active->Item(static_cast<UINT>(index), device.receive());
+        return FAILED(hr) ? hr : activate(device.get(), endpoint);
     }
 
     HRESULT defaultId(EDataFlow flow, std::wstring& id) override {

@@ -60,6 +60,13 @@ public:
     // Activates the default endpoint of `flow`; a failure HRESULT when there is
     // none (HRESULT_FROM_WIN32(ERROR_NOT_FOUND)) or it cannot be activated.
     virtual HRESULT activateDefault(EDataFlow flow, EndpointClient& endpoint) = 0;
+    // Activates the active endpoint number `index` of `flow`, in the platform's
+    // order; HRESULT_FROM_WIN32(ERROR_NOT_FOUND) past the last. For when the
+    // default endpoint cannot be used: a platform that keeps naming a removed
+    // device as the default (Wine does) still lists the one that replaced it.
+    virtual HRESULT activateActive(EDataFlow flow, std::size_t index, EndpointClient& endpoint) {
+        return HRESULT_FROM_WIN32(ERROR_NOT_FOUND);
+    }
     // The id of the default endpoint of `flow`, or a failure when there is none.
     virtual HRESULT defaultId(EDataFlow flow, std::wstring& id) = 0;
     // Sets `changed` (an event) whenever an endpoint or a default endpoint

@@ -6,6 +6,7 @@ namespace kit {
 
 void SilenceFill::start(uint32_t tick) noexcept {
     base = committed;
+    startLag = 0;
     elapsedMs = 0;
     lastTick = tick;
     running = true;
@@ -66,6 +67,11 @@ uint64_t SilenceFill::packet(uint32_t tick, uint64_t position, uint32_t frames, 
         uint64_t room = clock > committed ? clock - committed : 0;
         provisional = std::max(provisional, std::min(owed, room));
         before = commit(provisional);
+    } else if (!heardAny) {
+        // The recording's first packet: the device has only just started.
+        startLag += provisional;
+        withdrawnFrames += provisional;
+        provisional = 0;
     } else {
         withdrawnFrames += provisional;
         stalledFrames += quietSilence;

@@ -20,7 +20,10 @@
 // blocks waiting for sound can take besides the slack, so that a stop (the end
 // of a recording) finds room for all of it; in the first `startMs` of a
 // recording that has had no packet yet, everything (a device takes a moment
-// to start). The rest is handed on while the quiet lasts. A stop during a quiet hands on silence up to the
+// to start). The rest is handed on while the quiet lasts. A device that
+// starts late (its first packet continues nothing) is not behind: what it
+// did not record before its start is silence, and from its first packet on
+// the clock counts from where the recording then stands. A stop during a quiet hands on silence up to the
 // clock itself: a recording that ends in silence is as long as it lasted.
 //
 // Ticks are milliseconds of a wrapping 32-bit clock; the arithmetic is
@@ -73,7 +76,10 @@ public:
 
 private:
     void advance(uint32_t tick) noexcept;
-    uint64_t due() const noexcept { return base + framesIn(elapsedMs, s.rate); }
+    uint64_t due() const noexcept {
+        uint64_t clock = base + framesIn(elapsedMs, s.rate);
+        return clock > startLag ? clock - startLag : 0;
+    }
     void growProvisional() noexcept;
     uint64_t commit(uint64_t frames) noexcept;
 
@@ -85,6 +91,7 @@ private:
     uint64_t committed = 0;
     uint64_t provisional = 0;
     uint64_t quietSilence = 0;  // silence handed on since the last packet
+    uint64_t startLag = 0;      // how late the recording's first packet came, beyond the silence put in for it
     uint64_t expectedPosition = 0;
     bool firstPacket = true;  // of the current stream
     bool heardAny = false;    // a packet since the recording began

@@ -193,6 +193,8 @@ public:
     uint64_t lostMs() const noexcept;
     // The device failed or stopped returning sound; the recording holds what came before.
     bool deviceLost() const noexcept { return lost.load(); }
+    // Where the device records from (changes of the endpoint, none to record from).
+    WaveInDevice::Presence devicePresence() const { return api.presence(); }
 
 private:
     friend class SoundThread;

@@ -84,6 +84,7 @@ public:
         std::atomic<uint64_t> stagedFrames{0};
         std::atomic<uint64_t> polls{0};
         std::atomic<uint32_t> deviceChanges{0};
+        std::atomic<bool> searching{false};  // no endpoint to capture from now
     } counters;
 
 private:

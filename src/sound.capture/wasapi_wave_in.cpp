@@ -128,6 +128,11 @@ WasapiWaveIn::Stats WasapiWaveIn::stats() const {
     return newest ? newest->stats() : closedStats;
 }
 
+WaveInDevice::Presence WasapiWaveIn::presence() const {
+    Stats s = stats();
+    return {s.deviceChanges, s.searching};
+}
+
 WasapiWaveIn& wasapiLoopback() noexcept {
     static WasapiWaveIn device(WasapiWaveIn::Source::loopback);
     return device;

@@ -63,6 +63,7 @@ public:
         uint64_t stagedFrames = 0;     // frames waiting for a queued block now
         uint64_t polls = 0;            // rounds of the capture thread
         uint32_t deviceChanges = 0;    // capture continued on another endpoint
+        bool searching = false;        // capturing, with no endpoint to capture from
     };
 
     explicit WasapiWaveIn(Source source, AudioEndpoints& endpoints = systemAudioEndpoints(),
@@ -80,6 +81,7 @@ public:
     MMRESULT stop(HWAVEIN device) override;
     MMRESULT reset(HWAVEIN device) override;
     MMRESULT close(HWAVEIN device) override;
+    Presence presence() const override;
 
     Source source() const noexcept { return src; }
     HRESULT lastOpenResult() const noexcept { return openResult.load(); }

@@ -41,12 +41,37 @@ void CaptureWorker::enter(State next) {
     if (!allowed) fw::assertionFailed(kTraceSource, __LINE__, "a capture state may only change to another");
     FW_TRACE("wasapi capture: %s -> %s", stateName(static_cast<int>(from)), stateName(static_cast<int>(next)));
     state = next;
+    stream.counters.searching.store(next == State::lost);
 }
 
+// The default endpoint; where it cannot be used, the first active endpoint
+// that can (a platform may go on naming a removed device as the default).
 HRESULT CaptureWorker::connect() {
+    EDataFlow flow = setup.loopback ? eRender : eCapture;
+    std::wstring failedDefault;
+    HRESULT hr = connectTo([&](EndpointClient& e) { return setup.endpoints->activateDefault(flow, e); },
+                           failedDefault);
+    for (std::size_t i = 0; FAILED(hr); ++i) {
+        bool listed = true;
+        std::wstring failed;
+        HRESULT other = connectTo(
+            [&](EndpointClient& e) {
+                HRESULT a = setup.endpoints->activateActive(flow, i, e);
+                listed = a != HRESULT_FROM_WIN32(ERROR_NOT_FOUND);
+                return SUCCEEDED(a) && !failedDefault.empty() && e.id == failedDefault ? E_FAIL : a;
+            },
+            failed);
+        if (!listed) break;
+        if (SUCCEEDED(other)) hr = other;
+    }
+    return hr;  // where no endpoint can be used: why the default could not
+}
+
+template <typename Activate>
+HRESULT CaptureWorker::connectTo(Activate activate, std::wstring& failedId) {
     auto next = std::make_unique<Session>();
-    HRESULT hr = setup.endpoints->activateDefault(setup.loopback ? eRender : eCapture, next->endpoint);
-    const char* step = "activating the default endpoint";
+    HRESULT hr = activate(next->endpoint);
+    const char* step = "activating the endpoint";
     if (SUCCEEDED(hr)) {
         WAVEFORMATEX format = setup.format;
         step = "Initialize";
@@ -58,8 +83,10 @@ HRESULT CaptureWorker::connect() {
         hr = next->endpoint.client->GetService(__uuidof(IAudioCaptureClient), next->capture.receiveVoid());
     }
     if (FAILED(hr)) {
-        FW_TRACE("wasapi %s capture of \"%s\": %s answered 0x%08lx", kind(), next->endpoint.name.c_str(), step,
-                 static_cast<unsigned long>(hr));
+        if (hr != HRESULT_FROM_WIN32(ERROR_NOT_FOUND))
+            FW_TRACE("wasapi %s capture of \"%s\": %s answered 0x%08lx", kind(), next->endpoint.name.c_str(), step,
+                     static_cast<unsigned long>(hr));
+        failedId = next->endpoint.id;
         return hr;  // whatever was activated is released with `next`
     }
     FW_TRACE("wasapi %s capture of \"%s\"%s", kind(), next->endpoint.name.c_str(), setup.loopback ? " (loopback)" : "");

@@ -55,6 +55,8 @@ private:
         ComPtr<IAudioCaptureClient> capture;
     };
 
+    template <typename Activate>
+    HRESULT connectTo(Activate activate, std::wstring& failedId);
     void enter(State next);
     void serve(WasapiStream::Command command);
     void start();

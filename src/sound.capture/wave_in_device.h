@@ -52,6 +52,8 @@
 #include <windows.h>
 #include <mmsystem.h>
 
+#include <cstdint>
+
 namespace kit {
 
 class WaveInDevice {
@@ -67,6 +69,16 @@ public:
     virtual MMRESULT stop(HWAVEIN device) = 0;
     virtual MMRESULT reset(HWAVEIN device) = 0;
     virtual MMRESULT close(HWAVEIN device) = 0;
+
+    // Where the device records from, while it records: how often the capture
+    // moved on to another endpoint, and whether it has none to record from now
+    // (it records silence until one is there). The platform's wave input keeps
+    // one device: it never moves and never searches.
+    struct Presence {
+        uint32_t deviceChanges = 0;
+        bool searching = false;
+    };
+    virtual Presence presence() const { return {}; }
 };
 
 // The platform's wave input (waveInOpen, waveInPrepareHeader, ...).

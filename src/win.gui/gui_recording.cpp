@@ -255,6 +255,7 @@ void Gui::closeRecording() {
 void Gui::recordingTick() {
     if (!recordingUnderWay()) return;
     kit::shared_string time = stopwatch->toString();
+    if (backend::isCaptureSearching()) time = gui_rules::kNoPlaybackDevice;
     showText(time.c_str());
     notification->setText(time);
     recordButton->setAlternate(!recordButton->isAlternate());

@@ -35,8 +35,12 @@ std::string durationText(uint64_t ms) {
 }
 
 std::string recordingNotice(const backend::RecordingOutcome& outcome, const std::string& path) {
-    if (!outcome.saved || (!outcome.deviceLost && outcome.lostMs == 0)) return "";
+    if (!outcome.saved || (!outcome.deviceLost && outcome.lostMs == 0 && outcome.deviceChanges == 0)) return "";
     std::string lost = "About " + durationText(outcome.lostMs) + " of sound could not be recorded";
+    if (!outcome.deviceLost && outcome.lostMs == 0)
+        return "The playback device changed during the recording (" + count(outcome.deviceChanges, "time") +
+               "): the recording went on with the new default device, with silence while it changed.\n\n" +
+               "The recording is in\n" + path + ".";
     if (!outcome.deviceLost)
         return lost + " and are missing from\n" + path +
                "\n\nThe computer or its disk could not keep up with the recording.";

@@ -68,6 +68,8 @@ constexpr const char* kCalibrationPrompt =
 constexpr const char* kCalibrationCaption = "Sonotape - calibration stage";
 constexpr const char* kCalibrationDone = "You soundcard has successfully been calibrated.";
 constexpr const char* kCalibrationWait = "Please wait while the application\ncalibrates recording levels.";
+// Shown in place of the running time while the capture has no device to record from.
+constexpr const char* kNoPlaybackDevice = "No playback device:\nnothing can be heard.";
 constexpr const char* kEndingWait = "Please wait while application\nends recording...";
 constexpr const char* kDoneHint = "To open folder with saved file\nuse double click on this window.";
 constexpr const char* kDoneLink = "To open folder with saved file,\n double click on this window.";

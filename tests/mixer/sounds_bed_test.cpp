@@ -139,7 +139,9 @@ TEST_F(OnTheBed, TheMixerMeasuresWhatTheDefaultRecordingDeviceHears) {
     kit::stopWave();
     std::printf("tone of peak 8000: measured peak %d, average %d (expected %.0f)\n", peak, average,
                 8000 * 2 / 3.14159265358979);
-    EXPECT_EQ(peak, 8000);
+    // Wine 10 mixes what it plays in floating point: the tone comes back
+    // within a step or two of its peak.
+    EXPECT_NEAR(peak, 8000, 4);
     EXPECT_NEAR(average, 8000 * 2 / 3.14159265358979, 8000 * 0.02);
 }
 

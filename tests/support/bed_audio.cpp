@@ -9,6 +9,7 @@
 #include <fstream>
 #include <unordered_map>
 
+#include "support/native_tools.h"
 #include "support/support.h"
 
 namespace testsupport {
@@ -181,6 +182,15 @@ bool setBedSoundServer(bool running, unsigned timeoutMs) {
         ::Sleep(50);
     }
     return false;
+}
+
+bool changeBedSound(const std::string& change, unsigned timeoutMs) {
+    std::string script = environment("SONOTAPE_BED_SOUND");
+    std::string run = environment("SONOTAPE_BED_DIR");
+    if (script.empty() || run.empty()) return false;
+    NativeResult r = runNative(windowsPath(run), "/bin/bash " + shellQuote(script) + " " + change + " " + shellQuote(run),
+                               timeoutMs);
+    return r.finished && r.exitCode == 0;
 }
 
 namespace {

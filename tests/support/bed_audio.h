@@ -66,6 +66,11 @@ private:
     bool stopped;
 };
 
+// Changes the bed's playback devices as plugging does (tools/bed-sound.sh:
+// "line-silent", "unplug", "no-sink", "plug", "reset") and waits until the
+// sound server has done it. False when the bed runs no sound server of its own.
+bool changeBedSound(const std::string& change, unsigned timeoutMs = 15000);
+
 // Where `needle` (interleaved frames) starts inside `haystack`, in frames, or -1.
 long findSignal(const std::vector<int16_t>& haystack, const std::vector<int16_t>& needle, std::size_t probeFrames = 64);
 

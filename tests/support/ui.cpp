@@ -85,4 +85,17 @@ HWND waitForWindow(const char* className, const char* title, DWORD timeoutMs) {
     return found;
 }
 
+std::vector<HWND> trayIconWindows() {
+    std::vector<HWND> icons;
+    HWND bar = ::FindWindowA("Shell_TrayWnd", nullptr);
+    for (HWND icon = bar ? ::FindWindowExA(bar, nullptr, "__wine_tray_icon", nullptr) : nullptr; icon;
+         icon = ::FindWindowExA(bar, icon, "__wine_tray_icon", nullptr))
+        icons.push_back(icon);
+    if (!icons.empty()) return icons;
+    HWND tray = ::FindWindowA("__winex11_standalone_tray", nullptr);
+    for (HWND c = tray ? ::GetWindow(tray, GW_CHILD) : nullptr; c; c = ::GetWindow(c, GW_HWNDNEXT))
+        if (::IsWindowVisible(c)) icons.push_back(c);
+    return icons;
+}
+
 }  // namespace testsupport

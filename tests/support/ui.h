@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include <vector>
+
 namespace testsupport {
 
 // Pumps this thread's messages for `ms` milliseconds.
@@ -18,5 +20,10 @@ POINT centreOf(HWND window);
 
 // Waits (pumping messages) for a top-level window of that class and title; null on time-out.
 HWND waitForWindow(const char* className, const char* title, DWORD timeoutMs = 5000);
+
+// The icons of Wine's notification area, one window each: in its task bar
+// ("Shell_TrayWnd", Wine 10), else the shown ones of its stand-alone tray
+// window (older Wine).
+std::vector<HWND> trayIconWindows();
 
 }  // namespace testsupport

@@ -132,12 +132,6 @@ bool waitMenuClosed(DWORD timeoutMs) {
     return testsupport::waitUntil([] { return visibleMenu() == nullptr; }, timeoutMs);
 }
 
-std::vector<HWND> trayIconWindows() {
-    std::vector<HWND> icons;
-    HWND tray = ::FindWindowA("__winex11_standalone_tray", nullptr);
-    for (HWND c = tray ? ::GetWindow(tray, GW_CHILD) : nullptr; c; c = ::GetWindow(c, GW_HWNDNEXT))
-        if (::IsWindowVisible(c)) icons.push_back(c);
-    return icons;
-}
+std::vector<HWND> trayIconWindows() { return testsupport::trayIconWindows(); }
 
 }  // namespace driver

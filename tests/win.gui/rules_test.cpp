@@ -92,6 +92,11 @@ TEST(Texts, TheNoticeAfterARecordingSaysWhatWasLost) {
     EXPECT_THAT(lost, ::testing::Not(HasSubstr("could not be recorded")));
     EXPECT_THAT(gui_rules::recordingNotice({true, 3400, 200, true}, "x.wav"),
                 HasSubstr("About 0.2 seconds of sound could not be recorded before that."));
+
+    std::string moved = gui_rules::recordingNotice({true, 9000, 0, false, 2}, "D:\\take.wav");
+    EXPECT_THAT(moved, HasSubstr("The playback device changed during the recording (2 times)"));
+    EXPECT_THAT(moved, HasSubstr("D:\\take.wav"));
+    EXPECT_EQ(gui_rules::recordingNotice({false, 0, 0, false, 1}, "x.wav"), "") << "no file, nothing to say";
 }
 
 TEST(Texts, TrayItemFollowsTheMainWindow) {

@@ -23,13 +23,7 @@ using ::testing::HasSubstr;
 HINSTANCE instance() { return ::GetModuleHandleA(nullptr); }
 HICON programIcon(int id) { return ::LoadIconA(instance(), MAKEINTRESOURCEA(id)); }
 
-std::vector<HWND> shellIconWindows() {
-    std::vector<HWND> icons;
-    HWND tray = ::FindWindowA("__winex11_standalone_tray", nullptr);
-    for (HWND child = tray ? ::GetWindow(tray, GW_CHILD) : nullptr; child; child = ::GetWindow(child, GW_HWNDNEXT))
-        icons.push_back(child);
-    return icons;
-}
+std::vector<HWND> shellIconWindows() { return testsupport::trayIconWindows(); }
 
 // What the shell knows: a modification of our icon succeeds only while it is there.
 bool shellKnows(const TrayIcon& tray) {
