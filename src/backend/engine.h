@@ -29,10 +29,10 @@ constexpr unsigned kBacklogMs = kOutputChoiceMs + 15000;
 
 // What became of the last recording that was finished (not aborted).
 struct RecordingOutcome {
-    bool saved = false;       // a file was written
-    uint64_t recordedMs = 0;  // sound in the file
-    uint64_t lostMs = 0;      // sound lost on the way: dropped, or never returned by the device
-    bool deviceLost = false;  // the recording device failed or went away; the recording ended there
+    bool saved = false;          // a file was written
+    uint64_t recordedMs = 0;     // sound in the file
+    uint64_t lostMs = 0;         // sound lost on the way: dropped, or never returned by the device
+    bool deviceLost = false;     // the recording device failed or went away; the recording ended there
     uint32_t deviceChanges = 0;  // the capture moved on to another device (a playback device went away)
 };
 

@@ -49,8 +49,7 @@ void CaptureWorker::enter(State next) {
 HRESULT CaptureWorker::connect() {
     EDataFlow flow = setup.loopback ? eRender : eCapture;
     std::wstring failedDefault;
-    HRESULT hr = connectTo([&](EndpointClient& e) { return setup.endpoints->activateDefault(flow, e); },
-                           failedDefault);
+    HRESULT hr = connectTo([&](EndpointClient& e) { return setup.endpoints->activateDefault(flow, e); }, failedDefault);
     for (std::size_t i = 0; FAILED(hr); ++i) {
         bool listed = true;
         std::wstring failed;
