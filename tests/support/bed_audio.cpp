@@ -188,8 +188,8 @@ bool changeBedSound(const std::string& change, unsigned timeoutMs) {
     std::string script = environment("SONOTAPE_BED_SOUND");
     std::string run = environment("SONOTAPE_BED_DIR");
     if (script.empty() || run.empty()) return false;
-    NativeResult r = runNative(windowsPath(run), "/bin/bash " + shellQuote(script) + " " + change + " " + shellQuote(run),
-                               timeoutMs);
+    NativeResult r = runNative(windowsPath(run),
+                               "/bin/bash " + shellQuote(script) + " " + change + " " + shellQuote(run), timeoutMs);
     return r.finished && r.exitCode == 0;
 }
 
