@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
-# The Wine the tests run under. With SONOTAPE_WINE=10: Wine 10 or later, whose
-# PulseAudio driver captures the playback device (loopback) as Windows does;
-# where the machine's own Wine is older (Debian 12 has Wine 8), a Debian 13 root
-# made once with debootstrap from Debian's packages runs the tests. Otherwise,
-# or on a machine whose Wine is new enough, the commands run on the machine.
+# The Wine the tests run under: Wine 10 or later, whose PulseAudio driver
+# captures the playback device (loopback) as Windows does. Where the machine's
+# own Wine is older (Debian 12 has Wine 8), a Debian 13 root made once with
+# debootstrap from Debian's packages runs the tests; on a machine whose Wine is
+# new enough, or with SONOTAPE_WINE=host, the commands run on the machine.
 #
 #   tools/bed-root.sh ensure          makes the root when it is needed and missing (or made
 #                                     from another list of packages); safe against two at once
@@ -41,7 +41,7 @@ wine_major() {  # of the machine's own Wine: "wine-8.0 (Debian ...)" -> 8
   echo "${v%%.*}"
 }
 
-needed() { [ "${SONOTAPE_WINE:-host}" = "$min_wine" ] && [ "$(wine_major)" -lt "$min_wine" ]; }
+needed() { [ "${SONOTAPE_WINE:-$min_wine}" != host ] && [ "$(wine_major)" -lt "$min_wine" ]; }
 
 root_dir() { echo "$cache/$suite-$(packages | sha256sum | cut -c1-12)"; }
 
@@ -95,7 +95,7 @@ make_root() {
   packages > "$tmp/.sonotape-packages"
   mv "$tmp.log" "$tmp/.sonotape-made.log"
   mv "$tmp" "$dir"
-  echo "bed-root: made in $((SECONDS - start)) s: $(chroot "$dir" /usr/lib/wine/wine64 --version 2>/dev/null)"
+  echo "bed-root: made in $((SECONDS - start)) s: $(in_namespace "$dir" /usr/lib/wine/wine64 --version 2>/dev/null)"
 }
 
 ensure() {

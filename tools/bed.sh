@@ -7,7 +7,8 @@
 #
 # The build folder's target (BUILD_DIR/target-arch, x64 or x86) chooses Wine's
 # loader and the prefix's kind; inside the bed `wine` on PATH is that loader.
-# The Wine prefix is BUILD_DIR/wineprefix, or SONOTAPE_WINEPREFIX when set
+# The Wine prefix is BUILD_DIR/wineprefix-wineN (N: Wine's major version), or
+# SONOTAPE_WINEPREFIX when set
 # (make run keeps the user's own settings apart from what the tests write).
 #
 # A test that makes a Wine prefix of its own lists it in
@@ -23,7 +24,6 @@ build=$(cd "${1:?build dir}" && pwd); shift
 [ "${1:-}" = "--" ] && shift
 
 run=$(mktemp -d "${TMPDIR:-/tmp}/sonotape-bed.XXXXXX")
-export WINEPREFIX="${SONOTAPE_WINEPREFIX:-$build/wineprefix}"
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 arch=$(cat "$build/target-arch" 2>/dev/null || echo x86)
@@ -32,6 +32,11 @@ case "$arch" in
   *) export WINEARCH=win32 ;;
 esac
 export WINELOADER=$(bash "$(dirname "$0")/wine-loader.sh" path "$arch")
+# One prefix per major version of Wine: a prefix that a newer Wine has
+# updated is not for an older one (the machine's own Wine and the Debian 13
+# root's can take turns on one build folder).
+wine_major=$("$WINELOADER" --version 2>/dev/null | sed -E 's/^wine-([0-9]+).*/\1/')
+export WINEPREFIX="${SONOTAPE_WINEPREFIX:-$build/wineprefix-wine${wine_major:-unknown}}"
 mkdir -p "$run/bin"
 printf '#!/bin/sh\nexec "%s" "$@"\n' "$WINELOADER" > "$run/bin/wine"
 chmod +x "$run/bin/wine"

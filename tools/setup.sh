@@ -60,7 +60,7 @@ if [ ${#need[@]} -gt 0 ] || [ $added_arch = 1 ] || [ $added_src = 1 ]; then
     $SUDO apt-get install -y -qq --no-install-recommends "${need[@]}" >/dev/null
   fi
 fi
-# With SONOTAPE_WINE=10 the tests run under Wine 10 or later: where this
+# The tests run under Wine 10 or later: where this
 # machine's Wine is older, a Debian 13 root made once (tools/bed-root.sh) runs them.
 bash "$(dirname "$0")/bed-root.sh" ensure
 echo "setup: ok"

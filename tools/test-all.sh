@@ -12,7 +12,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 root=${1:?build root}; shift
 jobs=${JOBS:-$(nproc 2>/dev/null || echo 2)}
 passed=0 failed=0 rc=0
-# The Wine that runs the tests: the machine's own, or with SONOTAPE_WINE=10 the
+# The Wine that runs the tests: Wine 10 or later, the machine's own or the
 # Debian 13 root's where the machine's is older (tools/bed-root.sh).
 bed() { bash "$here/bed-root.sh" run -- "$@"; }
 wine_version=$(bed /usr/lib/wine/wine64 --version 2>/dev/null | tr -d '\r')
