@@ -1,6 +1,9 @@
 #!/usr/bin/env bash
-# The bed's sound server: a private PulseAudio with a null sink whose monitor
-# is the default source, and a low-latency reader of that monitor.
+# The bed's sound server: a private PulseAudio with two null sinks, "bed_sink"
+# (the default playback device, whose monitor is the default source) and
+# "bed_speakers" (a second playback device, there from the start as a
+# computer's speakers are beside its headphones), and a low-latency reader of
+# each monitor.
 #
 #   tools/bed-sound.sh start RUN_DIR   starts both; RUN_DIR/pulse/state says "running"
 #   tools/bed-sound.sh stop RUN_DIR    ends both;   RUN_DIR/pulse/state says "stopped"
@@ -10,10 +13,12 @@
 #   tools/bed-sound.sh line-silent RUN_DIR   the recording line hears nothing (a silent
 #                                            source is the default), so only loopback
 #                                            hears what plays
+#   tools/bed-sound.sh unplug RUN_DIR        "bed_sink" goes away (what plays on it ends);
+#                                            "bed_speakers" is the default
 #   tools/bed-sound.sh no-sink RUN_DIR       every playback device goes away
 #   tools/bed-sound.sh plug RUN_DIR          "bed_sink" is there again, and the default
-#   tools/bed-sound.sh reset RUN_DIR         as after start: "bed_sink" the only sink and the
-#                                            default, its monitor the default source
+#   tools/bed-sound.sh reset RUN_DIR         as after start: "bed_sink" the default of the two
+#                                            sinks, its monitor the default source
 #
 # tools/bed.sh starts it and stops it on exit. A test stops it to take the
 # recording device away as an unplugged one goes, and starts it again.
@@ -64,6 +69,7 @@ case "$cmd" in
     cat > "$dir/default.pa" <<PA
 load-module module-native-protocol-unix auth-anonymous=1 socket=$dir/native
 load-module module-null-sink sink_name=bed_sink rate=44100 channels=2 sink_properties=device.description=BedSink
+load-module module-null-sink sink_name=bed_speakers rate=44100 channels=2 sink_properties=device.description=BedSpeakers
 set-default-sink bed_sink
 set-default-source bed_sink.monitor
 PA
@@ -77,8 +83,10 @@ PA
     # for less, so a new recording would start up to two seconds late. A
     # low-latency reader of the monitor keeps the sink ticking like a real
     # sound card (it only reads; what is played is not changed).
-    parec --latency-msec=${SONOTAPE_KEEPER_MS:-50} -d bed_sink.monitor </dev/null >/dev/null 2>&1 &
-    echo $! > "$dir/keeper-bed_sink.pid"
+    for sink in bed_sink bed_speakers; do
+      parec --latency-msec=${SONOTAPE_KEEPER_MS:-50} -d $sink.monitor </dev/null >/dev/null 2>&1 &
+      echo $! > "$dir/keeper-$sink.pid"
+    done
     echo running > "$dir/state"
     ;;
   stop)
@@ -92,6 +100,11 @@ PA
       pactl load-module module-null-source source_name=bed_quiet rate=44100 channels=2 >/dev/null
     pactl set-default-source bed_quiet
     ;;
+  unplug)
+    make_sink bed_speakers BedSpeakers
+    pactl set-default-sink bed_speakers
+    unload_sink bed_sink
+    ;;
   no-sink)
     for s in $(pactl list short sinks | cut -f2); do unload_sink "$s"; done
     ;;
@@ -101,9 +114,12 @@ PA
     ;;
   reset)
     make_sink bed_sink BedSink
+    make_sink bed_speakers BedSpeakers
     pactl set-default-sink bed_sink
-    for s in $(pactl list short sinks | cut -f2); do [ "$s" = bed_sink ] || unload_sink "$s"; done
+    for s in $(pactl list short sinks | cut -f2); do
+      case "$s" in bed_sink | bed_speakers) ;; *) unload_sink "$s" ;; esac
+    done
     pactl set-default-source bed_sink.monitor
     ;;
-  *) echo "bed-sound: start, stop, line-silent, no-sink, plug or reset" >&2; exit 2 ;;
+  *) echo "bed-sound: start, stop, line-silent, unplug, no-sink, plug or reset" >&2; exit 2 ;;
 esac

@@ -51,12 +51,20 @@ uint64_t SilenceFill::quiet(uint32_t tick, uint64_t room) noexcept {
     return provisional > limit ? commit(provisional - limit) : 0;
 }
 
+uint64_t SilenceFill::absent(uint32_t tick) noexcept {
+    advance(tick);
+    uint64_t clock = due();
+    if (committed + provisional < clock) provisional = clock - committed;
+    return commit(provisional);
+}
+
 uint64_t SilenceFill::packet(uint32_t tick, uint64_t position, uint32_t frames, bool discontinuity) noexcept {
     advance(tick);
     // The first packet after a start carries the flag on some systems; there
     // only the position (or a replaced device) tells of a gap.
-    bool gap = firstPacket ? (replacementStream || position != expectedPosition)
-                           : (discontinuity || position != expectedPosition);
+    bool gap = firstPacket
+                   ? (replacementStream || position != expectedPosition || (!heardAny && s.silentBeforeFirstPacket))
+                   : (discontinuity || position != expectedPosition);
     uint64_t before = 0;
     if (gap) {
         growProvisional();

@@ -20,11 +20,14 @@
 // blocks waiting for sound can take besides the slack, so that a stop (the end
 // of a recording) finds room for all of it; in the first `startMs` of a
 // recording that has had no packet yet, everything (a device takes a moment
-// to start). The rest is handed on while the quiet lasts. A device that
-// starts late (its first packet continues nothing) is not behind: what it
-// did not record before its start is silence, and from its first packet on
-// the clock counts from where the recording then stands. A stop during a quiet hands on silence up to the
-// clock itself: a recording that ends in silence is as long as it lasted.
+// to start). The rest is handed on while the quiet lasts. A recording
+// line that starts late (its first packet continues nothing) is not behind:
+// what it did not record before its start is silence, and from its first
+// packet on the clock counts from where the recording then stands. Loopback
+// is different (silentBeforeFirstPacket): what played before its first packet
+// was never heard, so the silence stays, and the recording keeps the clock. A
+// stop during a quiet hands on silence up to the clock itself: a recording
+// that ends in silence is as long as it lasted.
 //
 // Ticks are milliseconds of a wrapping 32-bit clock; the arithmetic is
 // wrap-safe between calls.
@@ -41,6 +44,10 @@ public:
         uint32_t slackMs = 100;   // lag of the device that is not yet silence
         uint32_t holdMs = 2000;   // how long silence stays provisional at most
         uint32_t startMs = 1000;  // ... before the recording's first packet
+        // Loopback: a stream hears nothing before its first packet (it starts
+        // late, or nothing plays), so the time up to it is silence. The
+        // recording line's first packet holds what it recorded since the start.
+        bool silentBeforeFirstPacket = false;
     };
 
     explicit SilenceFill(Settings settings) noexcept : s(settings) {}
@@ -58,6 +65,9 @@ public:
     // No packet now: the frames of silence to add now. `room`: the frames the
     // blocks waiting for sound can still take.
     uint64_t quiet(uint32_t tick, uint64_t room) noexcept;
+    // No device at all (it went away, none replaces it yet): nothing can come
+    // late, so the silence owed is handed on up to the clock itself.
+    uint64_t absent(uint32_t tick) noexcept;
     // The clock stops (pause or end): every frame of silence still owed, in a
     // quiet up to the clock itself.
     uint64_t stop(uint32_t tick) noexcept;

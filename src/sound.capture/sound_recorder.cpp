@@ -410,6 +410,13 @@ void SoundThread::countMissed(const WAVEHDR& block) {
     SoundRecorder& r = *recorder;
     auto frames = static_cast<uint32_t>(block.dwBytesRecorded / r.format.nBlockAlign);
     auto stamp = static_cast<uint32_t>(block.dwUser);
+    // Without a device, or on another one (whose delay is its own), the
+    // capture puts in the silence of the change itself: the count starts anew.
+    WaveInDevice::Presence presence = r.api.presence();
+    if (presence.searching || presence.deviceChanges != clockDeviceChanges) {
+        clockDeviceChanges = presence.deviceChanges;
+        r.clock.restart();
+    }
     uint64_t missed = r.finishing ? r.clock.lastBlockReturned(stamp, frames) : r.clock.blockReturned(stamp, frames);
     if (missed == 0) return;
     uint64_t total = r.counters.missedFrames.fetch_add(missed) + missed;

@@ -135,6 +135,7 @@ private:
     bool stop = false;
     std::atomic<bool> abortRequested{false};
     uint32_t lastWriteTick = 0;
+    uint32_t clockDeviceChanges = 0;  // the device changes the lost-sound clock has seen
     uint32_t slowCount = 0;
     bool slow = false;
     double volumeCoeff;

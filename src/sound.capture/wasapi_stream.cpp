@@ -184,6 +184,7 @@ WasapiWaveIn::Stats WasapiStream::stats() const {
     s.stagedFrames = counters.stagedFrames.load();
     s.polls = counters.polls.load();
     s.deviceChanges = counters.deviceChanges.load();
+    s.switchMs = counters.switchMs.load();
     s.searching = counters.searching.load();
     return s;
 }

@@ -63,6 +63,7 @@ public:
         uint64_t stagedFrames = 0;     // frames waiting for a queued block now
         uint64_t polls = 0;            // rounds of the capture thread
         uint32_t deviceChanges = 0;    // capture continued on another endpoint
+        uint32_t switchMs = 0;         // the latest change: ms from losing the endpoint to capturing again
         bool searching = false;        // capturing, with no endpoint to capture from
     };
 

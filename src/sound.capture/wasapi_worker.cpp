@@ -30,7 +30,8 @@ CaptureWorker::CaptureWorker(WasapiStream& stream)
     : stream(stream),
       setup(stream.setup()),
       changed(::CreateEventA(nullptr, FALSE, FALSE, nullptr)),
-      fill(SilenceFill::Settings{stream.setup().format.nSamplesPerSec, kSlackMs, kBufferMs, kStartMs}) {}
+      fill(SilenceFill::Settings{stream.setup().format.nSamplesPerSec, kSlackMs, kBufferMs, kStartMs,
+                                 stream.setup().loopback}) {}
 
 const char* CaptureWorker::kind() const { return setup.loopback ? "playback" : "recording"; }
 
@@ -139,6 +140,7 @@ void CaptureWorker::start() {
     uint32_t now = setup.ticks();
     fill.start(now);
     if (!session) {
+        lostAt = now;
         enter(State::lost);
         reconnect(now);
         return;
@@ -158,6 +160,7 @@ void CaptureWorker::stop(bool reset) {
     bool capturing = state == State::running || state == State::lost;
     uint32_t now = setup.ticks();
     if (state == State::running) readPackets(now);
+    if (state == State::running && changing) changeHeld();  // it answered up to the end
     if (capturing) {
         append(nullptr, fill.stop(now));
         if (session) session->endpoint.client->Stop();
@@ -179,7 +182,7 @@ void CaptureWorker::poll() {
     if (state == State::running) {
         if (!readPackets(now) && state == State::running) append(nullptr, fill.quiet(now, quietRoom()));
     } else if (state == State::lost) {
-        append(nullptr, fill.quiet(now, quietRoom()));
+        append(nullptr, fill.absent(now));
         if (now - lastAttempt >= kRetryMs) reconnect(now);
     }
     deliver();
@@ -198,11 +201,15 @@ bool CaptureWorker::readPackets(uint32_t now) {
         UINT64 position = 0;
         UINT64 qpc = 0;
         HRESULT hr = session->capture->GetBuffer(&data, &frames, &flags, &position, &qpc);
-        if (hr == AUDCLNT_S_BUFFER_EMPTY) break;
+        if (hr == AUDCLNT_S_BUFFER_EMPTY) {
+            if (changing && now - changedAt >= kHoldMs) changeHeld();
+            break;
+        }
         if (FAILED(hr)) {
             lose(hr, "GetBuffer");
             return count > 0;
         }
+        if (changing) changeHeld();
         append(nullptr, fill.packet(now, position, frames, (flags & AUDCLNT_BUFFERFLAGS_DATA_DISCONTINUITY) != 0));
         append((flags & AUDCLNT_BUFFERFLAGS_SILENT) ? nullptr : data, frames);
         stream.counters.deviceFrames.fetch_add(frames);
@@ -216,16 +223,25 @@ bool CaptureWorker::readPackets(uint32_t now) {
 }
 
 // The endpoint is gone, failed, or is no longer the default: capture goes on
-// with silence until the default endpoint is there.
+// with silence until the default endpoint is there. An endpoint taken since
+// the last loss that failed before it answered once is no change: the loss
+// goes on from where it began.
 void CaptureWorker::lose(HRESULT why, const char* call) {
-    FW_LOG(fw::LEVEL_WARN, "CaptureDeviceLost",
-           "the %s device \"%s\" %s (%s: 0x%08lx); silence is recorded until the "
-           "capture continues on the default device",
-           kind(), session ? session->endpoint.name.c_str() : "",
-           why == AUDCLNT_E_DEVICE_INVALIDATED ? "is gone"
-           : why == S_OK                       ? "is no longer the default"
-                                               : "failed",
-           call, static_cast<unsigned long>(why));
+    const char* what = why == AUDCLNT_E_DEVICE_INVALIDATED ? "is gone"
+                       : why == S_OK                       ? "is no longer the default"
+                                                           : "failed";
+    std::string name = session ? session->endpoint.name : std::string();
+    if (changing) {
+        FW_TRACE("the %s device \"%s\" taken in its place %s too (%s: 0x%08lx)", kind(), name.c_str(), what, call,
+                 static_cast<unsigned long>(why));
+    } else {
+        FW_LOG(fw::LEVEL_WARN, "CaptureDeviceLost",
+               "the %s device \"%s\" %s (%s: 0x%08lx); silence is recorded until the "
+               "capture continues on the default device",
+               kind(), name.c_str(), what, call, static_cast<unsigned long>(why));
+        lostAt = setup.ticks();
+    }
+    changing = false;
     if (session) session->endpoint.client->Stop();
     session.reset();
     fill.newStream(true);
@@ -234,6 +250,9 @@ void CaptureWorker::lose(HRESULT why, const char* call) {
     reconnect(setup.ticks());
 }
 
+// The capture goes on on the endpoint found; the change counts once the
+// endpoint holds (changeHeld): it delivers a packet, or answers for kHoldMs, or
+// up to the end of the recording. Until then the capture still searches.
 void CaptureWorker::reconnect(uint32_t now) {
     lastAttempt = now;
     HRESULT hr = connect();
@@ -246,10 +265,21 @@ void CaptureWorker::reconnect(uint32_t now) {
         searchNoted = true;
         return;
     }
-    stream.counters.deviceChanges.fetch_add(1);
-    FW_LOG(fw::LEVEL_WARN, "CaptureDeviceChanged", "the recording continues on the %s device \"%s\"", kind(),
-           session->endpoint.name.c_str());
+    changing = true;
+    changedAt = setup.ticks();
     enter(State::running);
+    stream.counters.searching.store(true);  // until the endpoint holds
+}
+
+void CaptureWorker::changeHeld() {
+    changing = false;
+    stream.counters.searching.store(false);
+    stream.counters.deviceChanges.fetch_add(1);
+    uint32_t without = changedAt - lostAt;
+    stream.counters.switchMs.store(without);
+    FW_LOG(fw::LEVEL_WARN, "CaptureDeviceChanged",
+           "the recording continues on the %s device \"%s\" (%u ms without one)", kind(),
+           session->endpoint.name.c_str(), static_cast<unsigned>(without));
 }
 
 void CaptureWorker::endpointsChanged() {

@@ -8,7 +8,7 @@
 //   running  - reading packets from the endpoint
 //   lost     - capturing, but the endpoint is gone or has been replaced: the
 //              clock records silence and the thread looks for the default
-//              endpoint every half second
+//              endpoint every kRetryMs
 //   closed   - the thread ends
 #pragma once
 
@@ -29,7 +29,8 @@ namespace kit {
 class CaptureWorker {
 public:
     static constexpr DWORD kPollMs = 20;
-    static constexpr DWORD kRetryMs = 500;
+    static constexpr DWORD kRetryMs = 100;
+    static constexpr uint32_t kHoldMs = 200;  // an endpoint taken after a loss that answers this long holds
     static constexpr uint32_t kSlackMs = 100;
     static constexpr uint32_t kBufferMs = 2000;  // the endpoint's buffer, and how long silence stays provisional
     static constexpr uint32_t kStartMs = 1000;   // how long a stream may take to deliver its first packet
@@ -65,6 +66,7 @@ private:
     bool readPackets(uint32_t now);
     void lose(HRESULT why, const char* call);
     void reconnect(uint32_t now);
+    void changeHeld();
     void endpointsChanged();
     void append(const BYTE* data, uint64_t frames);  // null data: silence
     void deliver();
@@ -84,6 +86,9 @@ private:
     std::size_t head = 0;
     State state = State::stopped;
     uint32_t lastAttempt = 0;
+    uint32_t lostAt = 0;    // when the endpoint was lost
+    bool changing = false;  // running on an endpoint taken after a loss that does not hold yet
+    uint32_t changedAt = 0;
     bool searchNoted = false;
     bool overrunNoted = false;
 };

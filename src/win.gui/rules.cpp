@@ -41,9 +41,15 @@ std::string recordingNotice(const backend::RecordingOutcome& outcome, const std:
         return "The playback device changed during the recording (" + count(outcome.deviceChanges, "time") +
                "): the recording went on with the new default device, with silence while it changed.\n\n" +
                "The recording is in\n" + path + ".";
-    if (!outcome.deviceLost)
-        return lost + " and are missing from\n" + path +
+    if (!outcome.deviceLost) {
+        std::string changed = outcome.deviceChanges == 0
+                                  ? ""
+                                  : "The playback device changed during the recording (" +
+                                        count(outcome.deviceChanges, "time") +
+                                        "): the recording went on with the new default device.\n\n";
+        return changed + lost + " and are missing from\n" + path +
                "\n\nThe computer or its disk could not keep up with the recording.";
+    }
     std::string text =
         "The recording device was lost: it stopped delivering sound (it may have been unplugged, "
         "switched off or taken by another program).\n\nThe recording was ended and saved: " +

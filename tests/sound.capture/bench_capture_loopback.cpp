@@ -1,17 +1,25 @@
-// Benchmark: the CPU time a recording costs through the WASAPI capture and
-// through the platform's waveIn, measured in one run on the bed. Each records
-// the same played signal for the same time into a WAV file through the same
-// recorder, encoding stream and encoder; the WASAPI capture reads the default
-// recording endpoint (the sink's monitor: loopback is refused by Wine).
+// Benchmark: recording what plays through loopback of the playback device, on
+// the bed (Wine 10's real loopback of the null sink), in one run:
 //
-// A figure is the CPU time of this process (GetProcessTimes: every thread,
-// Wine's own included) from the recorder's construction to the end of the
-// stream, per second of audio in the file. Before the two, a short recording
-// of each loads and connects Wine's audio stack, so that neither figure pays
-// for it.
+//   cpu_ms_per_audio_s        CPU time of this process (GetProcessTimes: every
+//                             thread, Wine's own included) per second of audio,
+//                             loopback, while a signal plays
+//   wavein_cpu_ms_per_audio_s the same through waveIn on the recording line
+//   drift_ppm                 over a long loopback recording (10 minutes, or
+//                             SONOTAPE_BENCH_LOOPBACK_S seconds): audio the
+//                             capture delivered against the wall clock, as
+//                             the slope of one against the other
+//   lost_ms                   sound the recorder reported lost in that recording
+//   switch_gap_ms             in its middle the playing device goes away: time
+//                             from losing it to capturing the new default
+//
+// Before the measured runs, a short recording through each route loads and
+// connects Wine's audio stack, so that neither figure pays for it.
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -27,46 +35,71 @@ namespace {
 
 using namespace testsupport;
 
-constexpr int kSeconds = 15;
+constexpr int kCpuSeconds = 15;
 
-struct Run {
-    double cpuMs = 0;
-    double audioS = 0;
-    bool exact = false;
-    double perAudioSecond() const { return audioS > 0 ? cpuMs / audioS : -1; }
+struct Recording {
+    Recording(kit::WaveInDevice& device, const std::string& path) : path(path) {
+        kit::SoundFormat format = kit::kRecordingFormat;
+        stream = new kit::GenericSoundEncodingStream(
+            kit::smartptr<kit::ISoundEncoder>(new kit::WaveSoundEncoder(path.c_str(), &format)));
+        recorder = new kit::SoundRecorder(stream, format, 1.0, 100, 10000, device);
+        recorder->start();
+    }
+    WavFile finish() {
+        recorder->finish();
+        stream->finish();
+        return readWav(path);
+    }
+    std::string path;
+    kit::smartptr<kit::GenericSoundEncodingStream> stream;
+    kit::smartptr<kit::SoundRecorder> recorder;
 };
 
-// Records `seconds` (by the blocks written) from `device` into `path`.
-Run record(kit::WaveInDevice& device, const std::string& path, int seconds, const std::vector<int16_t>& played) {
-    Run run;
+// CPU milliseconds per second of audio for `seconds` of recording (by the
+// blocks written) from `device`; whether the file holds `played` exactly.
+double cpuPerAudioSecond(kit::WaveInDevice& device, const std::string& path, int seconds,
+                         const std::vector<int16_t>& played, bool& exact) {
     double cpu0 = processCpuMs();
-    kit::SoundFormat format = kit::kRecordingFormat;
-    kit::smartptr<kit::GenericSoundEncodingStream> stream(new kit::GenericSoundEncodingStream(
-        kit::smartptr<kit::ISoundEncoder>(new kit::WaveSoundEncoder(path.c_str(), &format))));
-    kit::smartptr<kit::SoundRecorder> recorder(new kit::SoundRecorder(stream, format, 1.0, 100, 10000, device));
-    recorder->start();
-    DWORD t0 = ::GetTickCount();
-    while (recorder->blocksRecorded() < seconds * 10u && ::GetTickCount() - t0 < (seconds + 10) * 1000u) ::Sleep(100);
-    recorder->finish();
-    stream->finish();
-    run.cpuMs = processCpuMs() - cpu0;
-    recorder.reset();
-    stream.reset();
-    WavFile w = readWav(path);
-    run.audioS = w.valid ? w.dataSize / 176400.0 : 0;
-    run.exact = !played.empty() && playedSignalInside(w.samples, played).ok;
-    return run;
+    Recording r(device, path);
+    waitUntil([&] { return r.recorder->blocksRecorded() >= seconds * 10u; }, (seconds + 10) * 1000u);
+    WavFile w = r.finish();
+    double cpu = processCpuMs() - cpu0;
+    double audioS = w.valid ? w.dataSize / 176400.0 : 0;
+    exact = !played.empty() && playedSignalInside(w.samples, played).ok;
+    return audioS > 0 ? cpu / audioS : -1;
+}
+
+double seconds(LARGE_INTEGER from, LARGE_INTEGER to) {
+    LARGE_INTEGER frequency;
+    ::QueryPerformanceFrequency(&frequency);
+    return static_cast<double>(to.QuadPart - from.QuadPart) / static_cast<double>(frequency.QuadPart);
+}
+
+// Least-squares slope of y over x.
+double slope(const std::vector<double>& x, const std::vector<double>& y) {
+    double n = static_cast<double>(x.size()), sx = 0, sy = 0, sxx = 0, sxy = 0;
+    for (std::size_t i = 0; i < x.size(); ++i) {
+        sx += x[i];
+        sy += y[i];
+        sxx += x[i] * x[i];
+        sxy += x[i] * y[i];
+    }
+    double d = n * sxx - sx * sx;
+    return d != 0 ? (n * sxy - sx * sy) / d : 0;
 }
 
 }  // namespace
 
 int main() {
+    int longSeconds = 600;
+    if (const char* s = std::getenv("SONOTAPE_BENCH_LOOPBACK_S")) longSeconds = std::max(30, std::atoi(s));
     TempDir dir;
-    kit::WasapiWaveIn wasapi(kit::WasapiWaveIn::Source::recording);
-    record(wasapi, dir.file("warm-wasapi.wav"), 1, {});
-    record(kit::systemWaveIn(), dir.file("warm-wavein.wav"), 1, {});
+    kit::WasapiWaveIn loopback(kit::WasapiWaveIn::Source::loopback);
+    bool exact = false;
+    cpuPerAudioSecond(loopback, dir.file("warm-loopback.wav"), 1, {}, exact);
+    cpuPerAudioSecond(kit::systemWaveIn(), dir.file("warm-wavein.wav"), 1, {}, exact);
 
-    std::vector<int16_t> played = pseudoRandomSignal(static_cast<std::size_t>(kRate) * (2 * kSeconds + 8), 2718);
+    std::vector<int16_t> played = pseudoRandomSignal(static_cast<std::size_t>(kRate) * (2 * kCpuSeconds + 8), 2718);
     writeWav(dir.file("signal.wav"), played);
     DWORD playStart = ::GetTickCount();
     if (!playIntoSink(dir.file("signal.wav"))) {
@@ -74,17 +107,50 @@ int main() {
         return 1;
     }
     ::Sleep(500);
-    Run ours = record(wasapi, dir.file("wasapi.wav"), kSeconds, played);
-    kit::WasapiWaveIn::Stats stats = wasapi.stats();
-    Run base = record(kit::systemWaveIn(), dir.file("wavein.wav"), kSeconds, played);
+    bool loopbackExact = false, waveInExact = false;
+    double ours = cpuPerAudioSecond(loopback, dir.file("loopback.wav"), kCpuSeconds, played, loopbackExact);
+    double base = cpuPerAudioSecond(kit::systemWaveIn(), dir.file("wavein.wav"), kCpuSeconds, played, waveInExact);
+    waitUntil([&] { return ::GetTickCount() - playStart > (2 * kCpuSeconds + 8) * 1000u + 500u; }, 60000);
 
-    while (::GetTickCount() - playStart < (2 * kSeconds + 8) * 1000u + 500u) ::Sleep(100);  // paplay ends by itself
+    // The long recording: what the capture delivered, sampled once a second.
+    kit::WasapiWaveIn longLoopback(kit::WasapiWaveIn::Source::loopback);
+    Recording r(longLoopback, dir.file("long.wav"));
+    LARGE_INTEGER t0, now;
+    ::QueryPerformanceCounter(&t0);
+    std::vector<double> at, frames;
+    bool unplugged = false;
+    for (;;) {
+        ::Sleep(1000);
+        ::QueryPerformanceCounter(&now);
+        double s = seconds(t0, now);
+        kit::WasapiWaveIn::Stats st = longLoopback.stats();
+        // The first seconds hold the stream's late start, which silence fills.
+        if (s > 5) {
+            at.push_back(s);
+            frames.push_back(static_cast<double>(st.deviceFrames + st.silenceFrames - st.withdrawnFrames));
+        }
+        if (!unplugged && s > longSeconds / 2.0) unplugged = changeBedSound("unplug");
+        if (s >= longSeconds) break;
+    }
+    WavFile w = r.finish();
+    ::QueryPerformanceCounter(&now);
+    kit::WasapiWaveIn::Stats st = longLoopback.stats();
+    uint64_t lostMs = r.recorder->lostMs();
+    changeBedSound("reset");
+    double drift = (slope(at, frames) / kRate - 1.0) * 1e6;
+    double fileS = w.valid ? w.dataSize / 176400.0 : 0;
+
     std::printf(
-        "capture_wasapi detail: audio_s=%.2f cpu_ms=%.0f signal_exact=%d silence_frames=%llu "
-        "withdrawn_frames=%llu wavein_audio_s=%.2f wavein_cpu_ms=%.0f wavein_signal_exact=%d\n",
-        ours.audioS, ours.cpuMs, ours.exact ? 1 : 0, static_cast<unsigned long long>(stats.silenceFrames),
-        static_cast<unsigned long long>(stats.withdrawnFrames), base.audioS, base.cpuMs, base.exact ? 1 : 0);
-    std::printf("bench capture_wasapi: arch=%s cpu_ms_per_audio_s=%.2f wavein_cpu_ms_per_audio_s=%.2f\n", kTargetArch,
-                ours.perAudioSecond(), base.perAudioSecond());
+        "capture_loopback detail: loopback_signal_exact=%d wavein_signal_exact=%d long_s=%.1f file_s=%.3f "
+        "device_frames=%llu silence_frames=%llu withdrawn_frames=%llu dropped_frames=%llu device_changes=%u\n",
+        loopbackExact ? 1 : 0, waveInExact ? 1 : 0, seconds(t0, now), fileS,
+        static_cast<unsigned long long>(st.deviceFrames), static_cast<unsigned long long>(st.silenceFrames),
+        static_cast<unsigned long long>(st.withdrawnFrames), static_cast<unsigned long long>(st.droppedFrames),
+        st.deviceChanges);
+    std::printf(
+        "bench capture_loopback: arch=%s cpu_ms_per_audio_s=%.2f wavein_cpu_ms_per_audio_s=%.2f drift_ppm=%.1f "
+        "lost_ms=%llu switch_gap_ms=%s\n",
+        kTargetArch, ours, base, drift, static_cast<unsigned long long>(lostMs),
+        st.deviceChanges > 0 ? std::to_string(st.switchMs).c_str() : "none");
     return 0;
 }

@@ -112,6 +112,33 @@ TEST_P(SilenceFillTable, Steps) {
 INSTANTIATE_TEST_SUITE_P(Cases, SilenceFillTable, ::testing::ValuesIn(kCases),
                          [](const ::testing::TestParamInfo<Case>& info) { return std::to_string(info.index); });
 
+// Loopback hears nothing before its first packet: the recording keeps the
+// clock from the start, where the recording line's latency is withdrawn.
+TEST(SilenceFill, BeforeLoopbacksFirstPacketEverythingIsSilence) {
+    for (bool loopback : {false, true}) {
+        SilenceFill fill(SilenceFill::Settings{1000, 100, 2000, 1000, loopback});
+        fill.start(0);
+        EXPECT_EQ(fill.quiet(1500, 300), 1200u);
+        EXPECT_EQ(fill.packet(1510, 0, 10, false), loopback ? 210u : 0u) << "up to the clock less the slack";
+        EXPECT_EQ(fill.stop(2000), loopback ? 580u : 590u) << "a quiet up to the clock";
+        EXPECT_EQ(fill.recorded(), loopback ? 2000u : 1800u);
+    }
+}
+
+// Without a device nothing can come late: the recording keeps up with the
+// clock, and the replacing device's first packet follows without more silence.
+TEST(SilenceFill, WithoutADeviceSilenceKeepsUpWithTheClock) {
+    SilenceFill fill(SilenceFill::Settings{1000, 100, 2000, 1000, true});
+    fill.start(0);
+    EXPECT_EQ(fill.packet(10, 0, 10, false), 0u);
+    fill.newStream(true);
+    EXPECT_EQ(fill.absent(500), 490u);
+    EXPECT_EQ(fill.absent(800), 300u);
+    EXPECT_EQ(fill.packet(810, 0, 10, false), 0u);
+    EXPECT_EQ(fill.recorded(), 810u);
+    EXPECT_EQ(fill.withdrawn(), 0u);
+}
+
 TEST(SilenceFill, FramesOfMilliseconds) {
     EXPECT_EQ(SilenceFill::framesIn(100, 44100), 4410u);
     EXPECT_EQ(SilenceFill::framesIn(1, 44100), 44u);

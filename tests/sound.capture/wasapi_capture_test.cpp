@@ -295,8 +295,8 @@ TEST(WasapiCapture, WithNoDeviceLeftSilenceIsRecordedUntilOneAppears) {
     ASSERT_TRUE(rig.audio.waitStarted(headset));
     rig.play(a, 441, headset);
     testsupport::WavFile w = rig.finish();
-    uint64_t silence = framesIn(500 + 4000 + 10) - kSlackFrames - kRate / 2;
-    expectRecording(w.samples, {a, zeros(silence), a});
+    // Without a device nothing can come late: the silence is the 4 s without one.
+    expectRecording(w.samples, {a, zeros(framesIn(4000)), a});
     EXPECT_THAT(rig.events.added(), HasSubstr("continues on the playback device \"USB Headset\""));
     expectClean(rig);
 }

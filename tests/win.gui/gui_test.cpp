@@ -235,6 +235,32 @@ TEST_F(GuiTest, ARecordingShowsTheTimeTheWaitTextAndTheHintThatOpensTheFolder) {
     EXPECT_EQ(commands.size(), 1u) << "the link is used once";
 }
 
+// Recording what plays with every playback device gone: the window says that
+// nothing can be heard instead of the time, until a device is plugged in; the
+// notice afterwards tells of the change.
+TEST_F(GuiTest, WithNoPlaybackDeviceTheWindowSaysThatNothingCanBeHeard) {
+    ASSERT_TRUE(changeBedSound("line-silent"));
+    struct Reset {
+        ~Reset() { changeBedSound("reset"); }
+    } reset;
+    startGui();
+    backend::engineConfig().captureSource = SntConfig::kSourceLoopback;  // for this process only
+    record([&](HWND options) {
+        wavTo(options, dir.file("unplugged"));
+        driver::clickItem(options, IDOK);
+    });
+    ASSERT_TRUE(backend::isRecording());
+    ASSERT_TRUE(changeBedSound("no-sink"));
+    EXPECT_TRUE(waitUntil([&] { return mainText() == gui_rules::kNoPlaybackDevice; }, 5000)) << mainText();
+    ASSERT_TRUE(changeBedSound("plug"));
+    EXPECT_TRUE(waitUntil([&] { return matches(mainText(), "00:00:[0-9][0-9]"); }, 5000)) << mainText();
+    gui->toggleRecording();
+    ASSERT_TRUE(waitForLogLine());
+    ASSERT_TRUE(waitUntil([] { return !notices.empty(); }, 2000));
+    // Every sink goes, one after the other: the capture may follow the first to the second.
+    EXPECT_THAT(notices[0], HasSubstr("The playback device changed during the recording ("));
+}
+
 TEST_F(GuiTest, ADoubleClickWhileRecordingOpensNothing) {
     startGui();
     record([&](HWND options) {

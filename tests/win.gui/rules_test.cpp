@@ -96,6 +96,9 @@ TEST(Texts, TheNoticeAfterARecordingSaysWhatWasLost) {
     std::string moved = gui_rules::recordingNotice({true, 9000, 0, false, 2}, "D:\\take.wav");
     EXPECT_THAT(moved, HasSubstr("The playback device changed during the recording (2 times)"));
     EXPECT_THAT(moved, HasSubstr("D:\\take.wav"));
+    std::string both = gui_rules::recordingNotice({true, 9000, 300, false, 1}, "D:\\take.wav");
+    EXPECT_THAT(both, HasSubstr("The playback device changed during the recording (1 time)"));
+    EXPECT_THAT(both, HasSubstr("About 0.3 seconds of sound could not be recorded"));
     EXPECT_EQ(gui_rules::recordingNotice({false, 0, 0, false, 1}, "x.wav"), "") << "no file, nothing to say";
 }
 
