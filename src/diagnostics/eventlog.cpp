@@ -394,19 +394,24 @@ const char* problemText() {
     return g->texts.problem;
 }
 
+bool flush(unsigned long timeoutMs) {
+    ensureReady();
+    kit::ScopedHandle done(::CreateEventA(nullptr, FALSE, FALSE, nullptr));
+    if (!done) return false;
+    while (!::PostThreadMessageA(g->threadId, detail::kFlushNow, 0, reinterpret_cast<LPARAM>(done.get()))) ::Sleep(5);
+    if (::WaitForSingleObject(done.get(), timeoutMs) == WAIT_OBJECT_0) return true;
+    // The diagnostics thread still sets the event later: it stays open.
+    done.detach();
+    return false;
+}
+
 namespace detail {
 DWORD diagnosticsThreadId() noexcept { return g ? g->threadId : 0; }
 }  // namespace detail
 
 namespace testing {
 
-void flushNow() {
-    ensureReady();
-    kit::ScopedHandle done(::CreateEventA(nullptr, FALSE, FALSE, nullptr));
-    if (!done) return;
-    while (!::PostThreadMessageA(g->threadId, detail::kFlushNow, 0, reinterpret_cast<LPARAM>(done.get()))) ::Sleep(5);
-    ::WaitForSingleObject(done.get(), INFINITE);
-}
+void flushNow() { fw::flush(INFINITE); }
 
 void holdWriting(bool hold) {
     ensureReady();

@@ -35,6 +35,11 @@ void showEventLog();
 // A message box about a failure the program cannot survive, then exit code 13.
 [[noreturn]] void fatalStop(const char* text);
 
+// Makes the diagnostics thread write what is waiting now, and waits for that
+// at most `timeoutMs`; false when it did not finish in time (the end of a
+// session, which must not wait long).
+bool flush(unsigned long timeoutMs);
+
 // Full path of the events file (valid once the library is initialised).
 std::string eventsFilePath();
 // The texts loaded at initialisation.

@@ -12,7 +12,8 @@ constexpr const char* kTraceSource = "encoding.common/sound_encoding";
 constexpr DWORD kPassSleepMs = 15;
 }  // namespace
 
-SoundEncodingThread::SoundEncodingThread(smartptr<ISoundEncoder> encoder) : encoder(std::move(encoder)) {}
+SoundEncodingThread::SoundEncodingThread(smartptr<ISoundEncoder> encoder)
+    : encoder(std::move(encoder)), wake(::CreateEventA(nullptr, FALSE, FALSE, nullptr)) {}
 
 SoundEncodingThread::~SoundEncodingThread() {
     FW_TRACE("~SoundEncodingThread()");
@@ -56,6 +57,7 @@ void SoundEncodingThread::addChunk(const void* data, uint32_t length, void* cook
             refusedIn = s;
         }
     }
+    if (refusedIn < 0) ::SetEvent(wake.get());
     if (refusedIn >= 0) {
         // Too late for this stream: the producer still gets its block back.
         FW_TRACE("addChunk: WARN state = %d != waiting or active", refusedIn);
@@ -75,6 +77,7 @@ void SoundEncodingThread::setEncoder(smartptr<ISoundEncoder> newEncoder) {
     std::lock_guard<std::mutex> g(lock);
     if (encoder) replaced.push_back(encoder);
     encoder = std::move(newEncoder);
+    ::SetEvent(wake.get());
 }
 
 void SoundEncodingThread::finish(bool force) {
@@ -84,6 +87,7 @@ void SoundEncodingThread::finish(bool force) {
         // The end of the loop is final; any other state gives way to the request.
         if (state.load() != finished) state.store(force ? aborting : finishing);
     }
+    ::SetEvent(wake.get());
     if (threadHandle() && ::WaitForSingleObject(threadHandle(), INFINITE) == WAIT_FAILED) {
         setOrigin(kTraceSource, __LINE__, "kit::SoundEncodingThread::finish");
         throw ARuntimeError("WaitForSingleObject() failed");
@@ -145,7 +149,13 @@ void SoundEncodingThread::encodingLoop() {
         case aborting: dropQueued(); return;
         default: FW_TRACE("unknown state = %d", s); break;
         }
-        ::Sleep(kPassSleepMs);
+        bool more = false;
+        {
+            std::lock_guard<std::mutex> g(lock);
+            more = encoder && !inQueue.empty();
+        }
+        // Without a handle the passes keep their pace.
+        if (!more && ::WaitForSingleObject(wake.get(), kPassSleepMs) == WAIT_FAILED) ::Sleep(kPassSleepMs);
     }
 }
 

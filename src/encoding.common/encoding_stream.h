@@ -9,7 +9,9 @@
 //
 // Threads: the producer calls write; the owner (engine, finalizer) calls
 // setCompletionQueue, setEncoder, finish and drops the stream; the encoding
-// thread runs the loop (one chunk per pass, 15 ms between passes). The two
+// thread runs the loop (one chunk per pass; with nothing to encode it waits
+// up to 15 ms, and a new chunk, an encoder or a finish ends the wait, so a
+// backlog is encoded as fast as the encoder goes). The two
 // chunk queues (deques) are guarded by one mutex, held for single queue
 // operations only, never while encoding or posting.
 //
@@ -42,6 +44,7 @@
 #include "encoding.common/output_file.h"
 #include "encoding.common/sound_encoding.h"
 #include "kit/refcounted.h"
+#include "kit/scoped.h"
 #include "kit/threads.h"
 
 namespace kit {
@@ -96,6 +99,7 @@ private:
     OutputFailureHandler failureHandler;  // under the lock
     std::atomic<bool> failed{false};
     std::atomic<uint32_t> allocated{0};
+    ScopedHandle wake;  // set by addChunk, setEncoder and finish
 };
 
 class GenericSoundEncodingStream : public ISoundEncodingStream {

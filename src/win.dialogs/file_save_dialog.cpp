@@ -66,6 +66,7 @@ FileSaveDialog::FileSaveDialog(HINSTANCE instance)
     ensureCommonControls();
     std::unique_ptr<char[]> proposed(backend::makeFileName());
     fileName = proposed.get();
+    proposedName = fileName;
     FW_TRACE("New file name is:%s", fileName.c_str());
 }
 
@@ -101,11 +102,44 @@ void FileSaveDialog::handleMessage(UINT message, WPARAM wParam, LPARAM, LRESULT&
     }
 }
 
-void FileSaveDialog::close() {
+void FileSaveDialog::endOwnedMessageBoxes() {
     if (hDlg)
         ::EnumThreadWindows(::GetWindowThreadProcessId(hDlg, nullptr), &endOwnedMessageBox,
                             reinterpret_cast<LPARAM>(hDlg));
+}
+
+void FileSaveDialog::close() {
+    endOwnedMessageBoxes();
     DialogWindow::close();
+}
+
+void FileSaveDialog::acceptAsShown() {
+    if (!shown) return;
+    endOwnedMessageBoxes();
+    // Nothing may hold up the end of the session: where OK would question the
+    // name, a new one in the offered folder is used.
+    bool storable = filesave::charactersOutsideCodePage(wideText(::GetDlgItem(hDlg, IDC_PATH))).empty();
+    std::string typed = storable ? dialogText(hDlg, IDC_PATH, kPathChars) : std::string();
+    if (!typed.empty()) {
+        path = filesave::resolvePath(typed, offeredFolder);
+        updatePathVars();
+    }
+    fileName = filesave::withExtension(fileName, formatIndex);
+    path = folder + fileName;
+    DWORD folderAttributes = ::GetFileAttributesA(folder.c_str());
+    bool usable = storable && !typed.empty() && !filesave::reservedComponent(path) &&
+                  folderAttributes != INVALID_FILE_ATTRIBUTES && (folderAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
+                  ::GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES;
+    if (!usable) {
+        folder = offeredFolder;
+        std::string extension = filesave::extensionFor(formatIndex);
+        fileName = proposedName + extension;
+        for (int n = 2; ::GetFileAttributesA((folder + fileName).c_str()) != INVALID_FILE_ATTRIBUTES; ++n)
+            fileName = proposedName + " (" + std::to_string(n) + ")" + extension;
+        path = folder + fileName;
+    }
+    FW_TRACE("taken as shown: %s", path.c_str());
+    endDialog(IDOK);
 }
 
 void FileSaveDialog::initDialog() {

@@ -43,6 +43,12 @@ public:
 
     // Ends the dialog with Cancel, and a question it is asking with it.
     void close() override;
+    // Ends the dialog with OK for what it shows, without a question or a
+    // warning (the Windows session is ending): a question it is asking ends
+    // unanswered. A name that OK would question (an existing file, a device
+    // name, characters the code page cannot hold) gives way to the proposed
+    // name in the folder offered at the start, made unique.
+    void acceptAsShown();
 
     void handleMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result, bool& handled) override;
 
@@ -62,12 +68,14 @@ private:
     // Says why OK is not taken; false.
     bool refuse(const std::string& text);
     void focusPath();
+    void endOwnedMessageBoxes();
 
     int formatIndex = 2;
     std::string path;
     std::string fileName;
     std::string folder;
     std::string offeredFolder;  // the folder shown when the dialog opened; names typed without one go there
+    std::string proposedName;   // the name made when the dialog was, without extension
     int bitrate = 32;
     bool timeLimit = false;
     bool shutdown = false;

@@ -2,6 +2,7 @@
 // calibration flow and what the worker threads report.
 #include "win.gui/gui.h"
 
+#include <atomic>
 #include <memory>
 
 #include "diagnostics/report.h"
@@ -19,6 +20,9 @@ constexpr const char* kTraceSource = "win.gui/gui";
 
 // The welcome dialog is offered at most once per process.
 bool startUpDialogOffered = false;
+
+// The main window, for the console's handler, which runs on a thread of its own.
+std::atomic<HWND> sessionWindow{nullptr};
 
 // The engine's record of the settings, read into values: its folder is
 // allocated by the engine and freed here.
@@ -86,8 +90,11 @@ GuiSettings firstSettings() {
 
 Gui::Gui(HINSTANCE instance) : programInstance(instance) {}
 
+void Gui::noteSessionWindow(HWND window) noexcept { sessionWindow.store(window); }
+
 Gui::~Gui() {
     FW_TRACE("~Gui");
+    sessionWindow.store(nullptr);
     if (initialized) {
         fw::catchAndReport(kTraceSource, __LINE__, [this] { closeRecording(); });
         fw::catchAndReport(kTraceSource, __LINE__, [this] { saveWindowPosition(); });
@@ -277,10 +284,18 @@ void Gui::showStartUpDialog() {
 
 void Gui::showProblem(const char* text) {
     if (!text || !*text) return;  // nothing beyond the problem report
+    if (quiet()) {
+        FW_TRACE("Not shown while the program or the session ends: %s", text);
+        return;
+    }
     ::MessageBoxA(isMainWindowVisible() ? mainWindow->getHandle() : nullptr, text, "Sonotape", MB_OK | MB_ICONERROR);
 }
 
 void Gui::showMessage(const kit::shared_string& text) {
+    if (quiet()) {
+        FW_TRACE("Not shown while the program or the session ends: %s", text.c_str());
+        return;
+    }
     kit::smartptr<VarTextDialog> dialog(new VarTextDialog(programInstance));
     dialog->setText(text);
     dialog->ShowDialog();
@@ -348,6 +363,15 @@ void Gui::handleMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& res
             FW_TRACE("Big red button click complete");
         }
         break;
+    case WM_QUERYENDSESSION:
+        handled = true;
+        result = queryEndSession() ? TRUE : FALSE;
+        break;
+    case WM_ENDSESSION:
+        result = 0;
+        handled = true;
+        endSession(wParam != FALSE);
+        break;
     case WM_TIMER:
         result = 0;
         handled = true;
@@ -362,4 +386,18 @@ void Gui::handleMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& res
         break;
     default: break;
     }
+}
+
+// ---- the console's events -----------------------------------------------------------------
+
+BOOL WINAPI endSessionOnConsoleEvent(DWORD event) {
+    if (event != CTRL_CLOSE_EVENT && event != CTRL_LOGOFF_EVENT && event != CTRL_SHUTDOWN_EVENT) return FALSE;
+    HWND window = sessionWindow.load();
+    if (!window) return FALSE;  // no window: nothing is recording
+    // Sent, not posted: the user-interface thread handles them (also inside a
+    // dialog's loop) and this thread returns once the recording is complete.
+    LPARAM reason = event == CTRL_LOGOFF_EVENT ? ENDSESSION_LOGOFF : 0;
+    ::SendMessageA(window, WM_QUERYENDSESSION, 0, reason);
+    ::SendMessageA(window, WM_ENDSESSION, TRUE, reason);
+    return TRUE;
 }

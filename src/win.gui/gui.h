@@ -31,6 +31,12 @@
 
 class Gui;
 
+// The console's handler (SetConsoleCtrlHandler): its close, log-off and
+// shutdown events end the session of the program's main window as
+// WM_QUERYENDSESSION and WM_ENDSESSION do, and return once the recording is
+// complete. Other events are left to the next handler.
+BOOL WINAPI endSessionOnConsoleEvent(DWORD event);
+
 // Carries the tray icon's notifications to the Gui.
 class TrayIconHandler : public kit::refcounted {
 public:
@@ -103,6 +109,17 @@ public:
     // chosen) or dropped (none was), and a completed one gets its log line.
     void closeRecording();
 
+    // The end of the Windows session (log-off, restart, an update), and the
+    // console's close and log-off events, which come the same way. Asked
+    // whether the session may end, the answer is yes: a recording under way
+    // tells Windows why a moment is needed, and an open options dialog is
+    // taken as OK with what it shows. When the session ends, the recording is
+    // completed before the call returns, without a message box, and the
+    // events file is written; then the program ends. A cancelled end changes
+    // nothing.
+    bool queryEndSession();
+    void endSession(bool ending);
+
     void calibrateSoundCard();
     // The settings, reloaded from the store. Throws ALogicError "Can not load
     // configuration" when the store cannot be read. The reference stays valid
@@ -171,6 +188,11 @@ private:
         return state == RecordingState::Choosing || state == RecordingState::Recording;
     }
     void chooseOutput();
+    void adoptOutput(const FileSaveDialog& dialog);
+    void takeShownOptions();
+    static void noteSessionWindow(HWND window) noexcept;  // the console's events go there
+    // Nothing is shown that waits for a click: the program or the session ends.
+    bool quiet() const noexcept { return closing || sessionEnding; }
     void recordingFinished();
     void completeRecording();
     void offerFolderLink(const std::string& partsText);
@@ -201,7 +223,8 @@ private:
     kit::smartptr<kit::WinLog> log;
     bool initialized = false;
     RecordingState state = RecordingState::Idle;
-    bool closing = false;  // the program ends: nothing new is shown
+    bool closing = false;        // the program ends: nothing new is shown
+    bool sessionEnding = false;  // Windows has asked to end the session: no message box
     bool stopRequested = false;
     bool linkPending = false;
     kit::shared_string stopMessage;

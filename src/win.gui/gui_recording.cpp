@@ -125,22 +125,40 @@ void Gui::chooseOutput() {
         abortRecord();
         return;
     }
-    std::string path = dialog->getPath();
-    FW_TRACE("Used format:%d", dialog->getFormat());
-    if (!backend::setOutputFile(path.c_str(), dialog->getFormat(), dialog->getBitrate())) {
+    adoptOutput(*dialog);
+}
+
+// The file chosen in the options dialog: what was recorded and what follows goes there.
+void Gui::adoptOutput(const FileSaveDialog& dialog) {
+    std::string path = dialog.getPath();
+    FW_TRACE("Used format:%d", dialog.getFormat());
+    if (!backend::setOutputFile(path.c_str(), dialog.getFormat(), dialog.getBitrate())) {
         // No file: the recording would run for nothing.
         FW_TRACE("setOutputFile() failed: the recording is aborted");
         abortRecord();
-        ::MessageBoxA(mainWindowHandle(), backend::outputFailureText().c_str(), "Sonotape", MB_OK | MB_ICONERROR);
+        std::string text = backend::outputFailureText();
+        if (quiet())
+            FW_TRACE("Not shown while the program or the session ends: %s", text.c_str());
+        else
+            ::MessageBoxA(mainWindowHandle(), text.c_str(), "Sonotape", MB_OK | MB_ICONERROR);
         return;
     }
     GuiSettings copy = GetConfig();
-    copy.lastBitrate = dialog->getBitrate();
-    copy.lastFormat = dialog->getFormat();
-    copy.storageFolder = dialog->getFolder();
+    copy.lastBitrate = dialog.getBitrate();
+    copy.lastFormat = dialog.getFormat();
+    copy.storageFolder = dialog.getFolder();
     storeSettings(copy);
-    openFolderCommand = gui_rules::openFolderCommand(dialog->getFolder());
+    openFolderCommand = gui_rules::openFolderCommand(dialog.getFolder());
     enter(RecordingState::Recording);
+}
+
+// The options dialog, still open, ends with OK for what it shows; the
+// recording goes into that file at once.
+void Gui::takeShownOptions() {
+    kit::smartptr<FileSaveDialog> dialog = saveDialog;
+    if (state != RecordingState::Choosing || !dialog || !dialog->isShown()) return;
+    dialog->acceptAsShown();  // chooseOutput finds the recording under way when the dialog's loop ends
+    adoptOutput(*dialog);
 }
 
 // The last recording's folder link gives way to the new recording.
@@ -191,7 +209,7 @@ void Gui::completeRecording() {
     bool logged = log->add("%s", gui_rules::recordedLine(path, stopwatch->toString().c_str(), parts).c_str());
     backend::RecordingOutcome outcome = backend::lastRecordingOutcome();
     std::string notice = gui_rules::recordingNotice(outcome, path);
-    if (saveDialog->isShutdownWanted() && !stopRequested && !outcome.deviceLost) {
+    if (saveDialog->isShutdownWanted() && !stopRequested && !outcome.deviceLost && !sessionEnding) {
         // A failed shutdown is reported; the program goes on.
         fw::catchAndReport(kTraceSource, __LINE__, [] { gui_platform::shutdownComputer(); });
     }
@@ -200,11 +218,11 @@ void Gui::completeRecording() {
     enter(RecordingState::Idle);
     // Last, so that the messages hold up neither a shutdown nor the rest of
     // the ending; not while the program closes (they would hold up a log-off).
-    if (!logged && !closing && log->takeWarning())
+    if (!logged && !quiet() && log->takeWarning())
         ::MessageBoxA(mainWindowHandle(), kit::logNotWrittenMessage(log->fileName(), log->lastError()).c_str(),
                       "Sonotape", MB_OK | MB_ICONWARNING);
     if (!notice.empty()) FW_TRACE("Recording notice: %s", notice.c_str());
-    if (!notice.empty() && !closing) {  // a closing program does not wait for a click
+    if (!notice.empty() && !quiet()) {  // a closing program does not wait for a click
         gui_platform::showNotice(isMainWindowVisible() ? mainWindow->getHandle() : nullptr, notice.c_str());
     }
 }
@@ -248,6 +266,43 @@ void Gui::closeRecording() {
         if (state == RecordingState::Completing) mailbox->waitForLetter(1000);
     }
     completeRecording();
+}
+
+// ---- the end of the Windows session ------------------------------------------------------
+
+bool Gui::queryEndSession() {
+    FW_TRACE("Windows asks to end the session; the recording is %s", recordingStateName(state));
+    if (state == RecordingState::Idle) return true;
+    sessionEnding = true;
+    // Windows says why it waits, should the recording take longer than it allows without a word.
+    if (mainWindow && !::ShutdownBlockReasonCreate(mainWindow->getHandle(), gui_rules::kSavingRecording))
+        FW_TRACE("ShutdownBlockReasonCreate() failed: %lu", ::GetLastError());
+    // The file is written from now on, not only once the session ends.
+    takeShownOptions();
+    return true;
+}
+
+void Gui::endSession(bool ending) {
+    if (!ending) {
+        FW_TRACE("The end of the session was cancelled; the recording is %s", recordingStateName(state));
+        sessionEnding = false;
+        if (mainWindow) ::ShutdownBlockReasonDestroy(mainWindow->getHandle());
+        return;
+    }
+    sessionEnding = true;
+    const bool recording = state != RecordingState::Idle;
+    const ULONGLONG begun = ::GetTickCount64();
+    // Windows ends the process once this returns: the recording is complete before.
+    fw::catchAndReport(kTraceSource, __LINE__, [this] {
+        takeShownOptions();  // no question came before (the console's events)
+        closeRecording();
+    });
+    const auto ms = static_cast<unsigned long long>(::GetTickCount64() - begun);
+    FW_LOG(fw::LEVEL_NOTIFY, "SessionEnded", "the Windows session ends: %s (%llu ms)",
+           recording ? "the recording is complete" : "nothing was recording", ms);
+    fw::flush(1000);
+    if (mainWindow) ::ShutdownBlockReasonDestroy(mainWindow->getHandle());
+    ::PostQuitMessage(0);  // where the process is not ended for it
 }
 
 // ---- the recording tick and the notification's timers -------------------------------------

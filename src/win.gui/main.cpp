@@ -30,6 +30,10 @@ int run(HINSTANCE instance, int showState) {
     std::unique_ptr<Gui> gui(new Gui(instance));
     gui->initialize(::GetCommandLineA(), showState);
 
+    // Started from a console (or by the Task Scheduler with one), its close and
+    // log-off end a recording as the end of the Windows session does.
+    if (!::SetConsoleCtrlHandler(&endSessionOnConsoleEvent, TRUE)) FW_TRACE("SetConsoleCtrlHandler() failed");
+
     HACCEL accelerators = ::LoadAcceleratorsA(instance, MAKEINTRESOURCEA(IDR_ACCELERATORS));
     MSG msg{};
     while (::GetMessageA(&msg, nullptr, 0, 0) > 0) {
@@ -38,6 +42,7 @@ int run(HINSTANCE instance, int showState) {
             ::DispatchMessageA(&msg);
         }
     }
+    ::SetConsoleCtrlHandler(&endSessionOnConsoleEvent, FALSE);
     gui.reset();   // completes a recording under way, saves the window position, shuts the engine down
     ::Sleep(200);  // the worker threads and the diagnostics thread settle
     return static_cast<int>(msg.wParam);

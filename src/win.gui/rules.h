@@ -70,6 +70,8 @@ constexpr const char* kCalibrationDone = "You soundcard has successfully been ca
 constexpr const char* kCalibrationWait = "Please wait while the application\ncalibrates recording levels.";
 // Shown in place of the running time while the capture has no device to record from.
 constexpr const char* kNoPlaybackDevice = "No playback device:\nnothing can be heard.";
+// What Windows shows while the session waits for a recording to be saved.
+constexpr const wchar_t* kSavingRecording = L"Sonotape is saving a recording";
 constexpr const char* kEndingWait = "Please wait while application\nends recording...";
 constexpr const char* kDoneHint = "To open folder with saved file\nuse double click on this window.";
 constexpr const char* kDoneLink = "To open folder with saved file,\n double click on this window.";

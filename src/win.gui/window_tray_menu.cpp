@@ -53,6 +53,9 @@ void Gui::createMainWindow() {
     recordButton = new kit::PatternedButton(programInstance, mainWindow->getHandle(), resources.idleButton.get(),
                                             resources.litButton.get(), 15, 11);
     mainWindow->setMessageHandler(WM_COMMAND, this);
+    mainWindow->setMessageHandler(WM_QUERYENDSESSION, this);
+    mainWindow->setMessageHandler(WM_ENDSESSION, this);
+    noteSessionWindow(mainWindow->getHandle());
 }
 
 void Gui::showMainWindow(int state) {

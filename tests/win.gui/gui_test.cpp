@@ -514,6 +514,39 @@ TEST_F(GuiTest, TheProgramEndingDuringARecordingReleasesTheAwakeRequest) {
     EXPECT_TRUE(wav.valid) << "the file is completed";
 }
 
+// The console's close while the options dialog shows the name of an existing
+// file: the recording goes into a new file beside it, complete with its log
+// line before the handler returns; the existing file is kept, nothing asks.
+TEST_F(GuiTest, TheConsolesCloseDuringTheOptionsDialogCompletesTheRecordingBeforeItReturns) {
+    startGui();
+    writeFile(dir.file("kept.wav"), "kept");
+    std::atomic<BOOL> handled{FALSE};
+    std::string logOnReturn;
+    WavFile wavOnReturn;
+    User user([&] {
+        HWND options = waitDialog("File save...");
+        if (!options) return;
+        wavTo(options, dir.file("kept"));
+        ::Sleep(1500);
+        handled = endSessionOnConsoleEvent(CTRL_CLOSE_EVENT);
+        logOnReturn = withUnixLineEnds(readFile("log.txt"));
+        std::smatch m;
+        if (std::regex_search(logOnReturn, m, std::regex("Recorded: (.+) \\d\\d:\\d\\d:\\d\\d\n")))
+            wavOnReturn = readWav(m[1]);
+    });
+    gui->toggleRecording();
+    ASSERT_TRUE(user.finished());
+    EXPECT_TRUE(handled);
+    EXPECT_TRUE(matches(logOnReturn, "Recorded: .*\\\\SNT_[0-9_-]+\\.wav 00:00:0[1-3]\n")) << logOnReturn;
+    EXPECT_TRUE(wavOnReturn.valid);
+    EXPECT_EQ(wavOnReturn.riffSize, wavOnReturn.dataSize + 36);
+    EXPECT_GT(wavOnReturn.dataSize, 176400u) << "more than the second the dialog was open";
+    EXPECT_EQ(readFile(dir.file("kept.wav")), "kept");
+    EXPECT_FALSE(backend::isRecording());
+    EXPECT_EQ(gui->recordingState(), RecordingState::Idle);
+    EXPECT_EQ(driver::findWindow(self, "#32770", "Sonotape"), nullptr) << "no message box";
+}
+
 TEST_F(GuiTest, ExitWhileTheRecordingIsFinishingIsIgnored) {
     startGui();
     record([&](HWND options) {

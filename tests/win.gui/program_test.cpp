@@ -18,6 +18,7 @@
 #include "backend/engine.h"
 #include "config/snt_config.h"
 #include "driver.h"
+#include "encoding.mp3/mp3_encoding.h"
 #include "kit/regkey.h"
 #include "program.h"
 #include "resource.h"
@@ -537,6 +538,170 @@ TEST_F(ProgramTest, ClosingTheWindowDuringARecordingCompletesTheFile) {
     std::vector<LogLine> lines = logLines(dir);
     ASSERT_EQ(lines.size(), 1u) << "a recording completed at the end is logged like any other";
     EXPECT_EQ(lines[0].path, dir.file("closed.wav"));
+}
+
+// ---- the end of the Windows session -------------------------------------------------------
+
+// A log-off as Wine does it: wineboot asks the windows of every program whether
+// the session may end, tells them it ends, and ends each program that is still
+// there once its windows have answered. Answers wineboot's exit code, or -1
+// when it did not end in time.
+int endTheSession() {
+    STARTUPINFOA si{};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi{};
+    std::string line = "wineboot.exe --end-session";
+    if (!::CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) return -1;
+    ::CloseHandle(pi.hThread);
+    DWORD code = static_cast<DWORD>(-1);
+    if (waitUntil([&] { return ::WaitForSingleObject(pi.hProcess, 0) == WAIT_OBJECT_0; }, 60000))
+        ::GetExitCodeProcess(pi.hProcess, &code);
+    ::CloseHandle(pi.hProcess);
+    return static_cast<int>(code);
+}
+
+// The frames of an MP3 file after its information frame, and the number of
+// frames the information frame gives (-1 without one). A partial frame at the
+// end counts as no frame at all (-1).
+struct Mp3Frames {
+    int counted = -1;
+    int announced = -1;
+};
+Mp3Frames mp3Frames(const std::string& file) {
+    Mp3Frames r;
+    auto byte = [&](std::size_t i) { return static_cast<uint8_t>(file[i]); };
+    std::size_t at = 0;
+    int frames = 0;
+    bool first = true;
+    while (at + 4 <= file.size()) {
+        uint8_t header[4] = {byte(at), byte(at + 1), byte(at + 2), byte(at + 3)};
+        uint32_t length = header[0] == 0xFF && (header[1] & 0xE0) == 0xE0 ? kit::mp3FrameBytes(header) : 0;
+        if (length == 0 || at + length > file.size()) return r;
+        if (first) {
+            std::string frame = file.substr(at, length);
+            std::size_t tag = frame.find("Info");
+            if (tag == std::string::npos) tag = frame.find("Xing");
+            if (tag != std::string::npos && tag + 12 <= frame.size() && (byte(at + tag + 7) & 1)) {
+                std::size_t n = at + tag + 8;
+                r.announced = (byte(n) << 24) | (byte(n + 1) << 16) | (byte(n + 2) << 8) | byte(n + 3);
+            }
+            first = false;
+        } else {
+            ++frames;
+        }
+        at += length;
+    }
+    if (at == file.size()) r.counted = frames;
+    return r;
+}
+
+TEST_F(ProgramTest, TheEndOfTheSessionDuringAWavRecordingCompletesTheFileBeforeTheProgramIsEnded) {
+    program::prepareSettings(dir.path(), backend::FORMAT_WAV);
+    Program& p = start();
+    HWND button = p.recordButton();
+    ASSERT_NE(button, nullptr);
+    ASSERT_TRUE(waitForSilentSink(15000));
+    std::vector<int16_t> played = pseudoRandomSignal(static_cast<std::size_t>(kRate) * 10, 3003);
+    writeWav(dir.file("signal.wav"), played);
+    DWORD playing = ::GetTickCount();
+    ASSERT_TRUE(playIntoSink(dir.file("signal.wav")));
+    ::Sleep(800);
+
+    program::Events events;
+    driver::click(button);
+    DWORD clicked = ::GetTickCount();
+    HWND options = p.dialog("File save...");
+    ASSERT_NE(options, nullptr);
+    std::string path = dir.file("logged off");
+    chooseOutput(options, path, IDC_FORMAT_WAV);
+    driver::clickItem(options, IDOK);
+    ASSERT_TRUE(driver::waitGone(options));
+    pumpFor(4000 - std::min<DWORD>(4000, ::GetTickCount() - clicked));
+    DWORD ending = ::GetTickCount();
+    EXPECT_EQ(endTheSession(), 0);
+    ASSERT_TRUE(p.waitExit(5000)) << "the program is still there";
+    std::printf("the session ended %lu ms after the click, in %lu ms\n", static_cast<unsigned long>(ending - clicked),
+                static_cast<unsigned long>(::GetTickCount() - ending));
+
+    WavFile wav = readWav(path + ".wav");
+    ASSERT_TRUE(wav.valid);
+    EXPECT_EQ(wav.riffSize, wav.dataSize + 36) << "the sizes were written";
+    EXPECT_EQ(wav.fileSize, wav.dataSize + 44u) << "the header holds all the sound on disk";
+    double seconds = wav.samples.size() / 2.0 / kRate;
+    EXPECT_GT(seconds, (ending - clicked) / 1000.0 - 0.5) << "what waited in memory was written";
+    Coverage c = playedSignalInside(wav.samples, played);
+    EXPECT_TRUE(c.ok) << c.why;
+    EXPECT_EQ(c.matchedFrames, wav.samples.size() / 2) << "every frame is the played one, up to the end";
+    std::vector<LogLine> lines = logLines(dir);
+    ASSERT_EQ(lines.size(), 1u) << "no line in log.txt";
+    EXPECT_EQ(lines[0].path, path + ".wav");
+    EXPECT_NEAR(lines[0].seconds, seconds, 1.0);
+    EXPECT_THAT(events.added(), HasSubstr("SessionEnded")) << "the events file says that the session ended";
+    ::Sleep(std::max<int>(0, 10500 - static_cast<int>(::GetTickCount() - playing)));
+}
+
+TEST_F(ProgramTest, TheEndOfTheSessionDuringTheOptionsDialogSavesWhatItShowsAsACompleteMp3) {
+    program::prepareSettings(dir.path(), backend::FORMAT_WAV);
+    Program& p = start();
+    HWND button = p.recordButton();
+    ASSERT_NE(button, nullptr);
+    program::Events events;
+    driver::click(button);
+    DWORD clicked = ::GetTickCount();
+    HWND options = p.dialog("File save...");
+    ASSERT_NE(options, nullptr);
+    std::string path = dir.file("restarted");
+    chooseOutput(options, path, IDC_FORMAT_MP3_128);
+    pumpFor(3000 - std::min<DWORD>(3000, ::GetTickCount() - clicked));
+    DWORD ending = ::GetTickCount();
+    EXPECT_EQ(endTheSession(), 0);
+    ASSERT_TRUE(p.waitExit(5000)) << "the program is still there";
+
+    Mp3Frames frames = mp3Frames(readFile(path + ".mp3"));
+    ASSERT_GT(frames.counted, 0) << "whole frames only";
+    EXPECT_EQ(frames.announced, frames.counted) << "the information frame was written at the end";
+    double seconds = frames.counted * 1152.0 / kRate;
+    EXPECT_GT(seconds, (ending - clicked) / 1000.0 - 0.5) << "the sound recorded while the dialog was open";
+    EXPECT_LT(seconds, (::GetTickCount() - clicked) / 1000.0 + 0.5);
+    std::vector<LogLine> lines = logLines(dir);
+    ASSERT_EQ(lines.size(), 1u) << "no line in log.txt";
+    EXPECT_EQ(lines[0].path, path + ".mp3");
+    EXPECT_EQ(settingsKey().readUnsigned("LastFormat"), static_cast<uint32_t>(backend::FORMAT_MP3_128));
+    EXPECT_THAT(events.added(), HasSubstr("SessionEnded"));
+}
+
+TEST_F(ProgramTest, ACancelledEndOfTheSessionLeavesTheRecordingRunning) {
+    program::prepareSettings(dir.path(), backend::FORMAT_WAV);
+    Program& p = start();
+    HWND button = p.recordButton();
+    ASSERT_NE(button, nullptr);
+    driver::click(button);
+    HWND options = p.dialog("File save...");
+    ASSERT_NE(options, nullptr);
+    std::string path = dir.file("goes on");
+    chooseOutput(options, path, IDC_FORMAT_WAV);
+    driver::clickItem(options, IDOK);
+    ASSERT_TRUE(driver::waitGone(options));
+    pumpFor(1500);
+
+    // What Windows sends when another program refuses to let the session end.
+    HWND main = p.mainWindow();
+    DWORD_PTR answer = 0;
+    ASSERT_TRUE(::SendMessageTimeoutA(main, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF, SMTO_NORMAL, 5000, &answer));
+    EXPECT_EQ(answer, static_cast<DWORD_PTR>(TRUE)) << "the session may end";
+    ASSERT_TRUE(::SendMessageTimeoutA(main, WM_ENDSESSION, FALSE, ENDSESSION_LOGOFF, SMTO_NORMAL, 5000, &answer));
+    int64_t size = fileSize(path + ".wav");
+    pumpFor(1500);
+    ASSERT_TRUE(p.running());
+    EXPECT_GT(fileSize(path + ".wav"), size) << "the recording goes on";
+    EXPECT_TRUE(logLines(dir).empty());
+
+    driver::click(button);
+    ASSERT_TRUE(waitUntil([&] { return !logLines(dir).empty(); }, 15000));
+    WavFile wav = readWav(path + ".wav");
+    EXPECT_EQ(wav.riffSize, wav.dataSize + 36);
+    EXPECT_GT(wav.samples.size() / 2.0 / kRate, 2.5);
+    closeNormally();
 }
 
 // ---- other programs -----------------------------------------------------------------------
