@@ -214,6 +214,7 @@ SntConfig::SntConfig() {
 
 bool SntConfig::load() {
     logEnv(__LINE__, "SntConfig::load ()");
+    startWithWindows = isAutostartEnabled();
     std::optional<kit::RegKey> key;
     bool unreadable = fw::catchAndReport(
         kTraceSource, __LINE__, [&] { key.emplace(HKEY_CURRENT_USER, kKeyPath, true); }, fw::LEVEL_WARN);
