@@ -1,7 +1,5 @@
 #include "backend/engine.h"
 
-#include <cstring>
-
 #include "backend/engine_state.h"
 #include "backend/finalizer.h"
 #include "backend/output_messages.h"
@@ -209,49 +207,27 @@ void setOutOfSpaceReminderProc(OutOfSpaceProc proc) {
     if (engineState().outOfSpaceReminder) engineState().outOfSpaceReminder->setProc(proc);
 }
 
-bool loadConfig(EngineSettings* settings) {
+const SntConfig& currentSettings() { return engineConfig(); }
+
+bool loadConfig(SntConfig& settings) {
     FW_TRACE("loadConfig(): cfg.load()");
     SntConfig& cfg = engineConfig();
-    if (!cfg.load()) return false;
-    std::size_t length = cfg.storageDir.length();
-    settings->storageFolder = new char[length + 1];
-    std::memcpy(settings->storageFolder, cfg.storageDir.c_str(), length + 1);
-    settings->volumeCoeff = cfg.volumeCoeff;
-    settings->volumeLevel = cfg.volumeLevel;
-    settings->lastFormat = cfg.lastFormat;
-    settings->lastBitrate = cfg.lastBitrate;
-    settings->xPos = cfg.xPos;
-    settings->yPos = cfg.yPos;
-    settings->needCalibration = cfg.needCalibration;
-    settings->remind30min = cfg.remind30min;
-    settings->remindOutOfSpace = cfg.remindOutOfSpace;
-    settings->startWithWindows = cfg.isAutostartEnabled();
-    settings->startInTray = cfg.startInTray;
-    settings->startUpDialog = cfg.startUpDialog;
+    bool stored = cfg.load();
+    settings = cfg;
     FW_TRACE("loadConfig: coef = %lf, level = %d", cfg.volumeCoeff, cfg.volumeLevel);
     FW_TRACE("loaded.");
-    return true;
+    return stored;
 }
 
-void writeConfig(EngineSettings* settings) {
+void writeConfig(const SntConfig& settings) {
     FW_TRACE("writeConfig()");
     SntConfig& cfg = engineConfig();
-    cfg.storageDir = kit::shared_string(settings->storageFolder);
-    cfg.volumeCoeff = settings->volumeCoeff;
-    cfg.volumeLevel = settings->volumeLevel;
-    cfg.lastFormat = settings->lastFormat;
-    cfg.remind30min = settings->remind30min;
-    cfg.lastBitrate = settings->lastBitrate;
-    cfg.remindOutOfSpace = settings->remindOutOfSpace;
-    cfg.startInTray = settings->startInTray;
-    cfg.xPos = settings->xPos;
-    cfg.yPos = settings->yPos;
-    cfg.needCalibration = settings->needCalibration;
-    cfg.startUpDialog = settings->startUpDialog;
-    if (settings->startWithWindows)
+    cfg = settings;
+    if (cfg.startWithWindows)
         cfg.enableAutostart();
     else
         cfg.disableAutostart();
+    cfg.startWithWindows = cfg.isAutostartEnabled();  // as it is, should the Run key refuse
     FW_TRACE("writeConfig: coef = %lf", cfg.volumeCoeff);
     cfg.save();
     FW_TRACE("written");

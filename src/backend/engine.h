@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <string>
 
+#include "config/snt_config.h"
+
 namespace backend {
 
 // startRecording
@@ -42,24 +44,6 @@ constexpr int FORMAT_MP3_96 = 2;
 constexpr int FORMAT_WAV = 3;
 constexpr int FORMAT_MP3_BITRATE = 4;  // MP3 at the bitrate given to setOutputFile
 
-// The settings the user interface edits. loadConfig allocates `storageFolder`
-// (length + 1 bytes, delete[] by the caller); writeConfig copies from it.
-struct EngineSettings {
-    char* storageFolder = nullptr;
-    double volumeCoeff = 1.0;
-    int32_t volumeLevel = 32767;
-    int32_t lastFormat = 1;
-    int32_t lastBitrate = 128;
-    int32_t xPos = 20;
-    int32_t yPos = 20;
-    bool needCalibration = true;
-    bool remind30min = false;
-    bool remindOutOfSpace = false;
-    bool startWithWindows = false;  // the program's entry in the Run key
-    bool startInTray = false;
-    bool startUpDialog = true;
-};
-
 using CrashStopProc = void (*)(const char* message);   // capture thread: the output is too slow
 using PeriodicProc = void (*)(int);                    // reminder thread, every 30 minutes
 using OutOfSpaceProc = void (*)(uint64_t* freeBytes);  // watcher thread: count = must stop, null = warning
@@ -74,8 +58,18 @@ void setCrashStopReminder(CrashStopProc proc);
 void setPeriodicReminderProc(PeriodicProc proc);
 void setOutOfSpaceReminderProc(OutOfSpaceProc proc);
 
-bool loadConfig(EngineSettings* settings);
-void writeConfig(EngineSettings* settings);
+// The settings: the engine's one record of them, read from the registry by
+// init and loadConfig, replaced by writeConfig, and changed by calibrate (what
+// the calibration found) and setOutputFile (the format). Asking for it reads
+// no registry. The reference stays valid for the life of the process.
+const SntConfig& currentSettings();
+// Reads the registry again into the engine's record and gives a copy. False
+// when nothing was stored: the first run, whose defaults are stored now and
+// given.
+bool loadConfig(SntConfig& settings);
+// The settings become the engine's record and are stored; the Run key's entry
+// is set or removed as startWithWindows says.
+void writeConfig(const SntConfig& settings);
 
 // True when the calibration failed (the failure has been reported).
 bool calibrate();

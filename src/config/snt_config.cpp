@@ -60,14 +60,15 @@ struct StoredValue {
 const StoredValue kValues[] = {
     {.name = "Line", .member = &SntConfig::line, .calibration = true},
     {.name = "StorageDir", .member = &SntConfig::storageDir},
-    {.name = "LastFormat", .member = &SntConfig::lastFormat, .fallback = 1, .low = 0, .high = 4},
+    // WAV (backend::FORMAT_WAV); 0, which older versions stored, shows WAV too.
+    {.name = "LastFormat", .member = &SntConfig::lastFormat, .fallback = 3, .low = 0, .high = 4},
     {.name = "Remind30min", .member = &SntConfig::remind30min},
     {.name = "lastBitrate", .member = &SntConfig::lastBitrate, .fallback = 128, .low = 8, .high = 320},
     {.name = "RemindOutOfSpace", .member = &SntConfig::remindOutOfSpace},
     {.name = "StartInTray", .member = &SntConfig::startInTray},
     {.name = "needCalibration", .member = &SntConfig::needCalibration, .fallback = 1},
-    {.name = "Xpos", .member = &SntConfig::xPos, .fallback = 20},
-    {.name = "Ypos", .member = &SntConfig::yPos, .fallback = 20},
+    {.name = "Xpos", .member = &SntConfig::xPos, .fallback = 10},
+    {.name = "Ypos", .member = &SntConfig::yPos, .fallback = 10},
     {.name = "startUpDialog", .member = &SntConfig::startUpDialog, .fallback = 1},
     {.name = "VolumeLevel",
      .member = &SntConfig::volumeLevel,
@@ -82,6 +83,13 @@ const StoredValue kValues[] = {
      .low = SntConfig::kSourceRecordingLine,
      .high = SntConfig::kSourceLoopback},
 };
+
+// The default of a number in the table.
+int32_t defaultOf(int32_t SntConfig::*member) {
+    for (const StoredValue& v : kValues)
+        if (const auto* m = std::get_if<int32_t SntConfig::*>(&v.member); m && *m == member) return v.fallback;
+    return 0;
+}
 
 void setDefault(SntConfig& config, const StoredValue& v) {
     std::visit(overloaded{[&](int32_t SntConfig::*m) { config.*m = v.fallback; },
@@ -214,6 +222,7 @@ SntConfig::SntConfig() {
 
 bool SntConfig::load() {
     logEnv(__LINE__, "SntConfig::load ()");
+    startWithWindows = isAutostartEnabled();
     std::optional<kit::RegKey> key;
     bool unreadable = fw::catchAndReport(
         kTraceSource, __LINE__, [&] { key.emplace(HKEY_CURRENT_USER, kKeyPath, true); }, fw::LEVEL_WARN);
@@ -251,8 +260,11 @@ bool SntConfig::load() {
 
 bool SntConfig::save() {
     logEnv(__LINE__, "SntConfig::save ()");
-    if (static_cast<uint32_t>(xPos) > static_cast<uint32_t>(::GetSystemMetrics(SM_CXSCREEN))) xPos = 10;
-    if (static_cast<uint32_t>(yPos) > static_cast<uint32_t>(::GetSystemMetrics(SM_CYSCREEN))) yPos = 10;
+    // A window off the screen goes back to where it first stood.
+    if (static_cast<uint32_t>(xPos) > static_cast<uint32_t>(::GetSystemMetrics(SM_CXSCREEN)))
+        xPos = defaultOf(&SntConfig::xPos);
+    if (static_cast<uint32_t>(yPos) > static_cast<uint32_t>(::GetSystemMetrics(SM_CYSCREEN)))
+        yPos = defaultOf(&SntConfig::yPos);
     fw::catchAndReportFatal(kTraceSource, __LINE__, [this] {
         kit::RegKey key(HKEY_CURRENT_USER, kKeyPath, true);
         for (const StoredValue& v : kValues) {

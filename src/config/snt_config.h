@@ -27,8 +27,9 @@ public:
     // needCalibration is set so that the user is asked again.
     // False when nothing was stored (the first run: the defaults are written)
     // or the key cannot be read.
+    // Also reads startWithWindows from the Run key.
     bool load();
-    // Writes every value; a failure ends the process (the settings must not
+    // Writes every value of the table (not the Run key); a failure ends the process (the settings must not
     // be half written without anybody knowing).
     bool save();
 
@@ -53,6 +54,10 @@ public:
     bool needCalibration;
     bool startUpDialog;
     int32_t captureSource;
+    // Whether the Run key holds the program's entry: read by load, not a
+    // value of the program's key, so not in the table and not written by save
+    // (enableAutostart and disableAutostart set the entry).
+    bool startWithWindows = false;
 };
 
 // The folder recordings go to when nothing usable is stored: the user's music

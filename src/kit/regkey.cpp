@@ -98,7 +98,7 @@ void RegKey::writeUnsigned(const char* name, uint32_t value) const {
 
 void RegKey::deleteValue(const char* name) const {
     LONG r = ::RegDeleteValueA(data->handle(), name);
-    if (r != ERROR_SUCCESS) {
+    if (r != ERROR_SUCCESS && r != ERROR_FILE_NOT_FOUND) {
         setOrigin(kSource, __LINE__, "kit::RegKey::deleteValue");
         throw WindowsSpecError("RegDeleteValue failed", static_cast<uint32_t>(r));
     }

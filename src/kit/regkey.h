@@ -33,6 +33,8 @@ public:
     uint32_t readUnsigned(const char* name) const;
     void writeString(const char* name, const char* text, DWORD type = REG_SZ) const;
     void writeUnsigned(const char* name, uint32_t value) const;
+    // A value that is not there is gone already: only a value that stays
+    // (access denied, ...) throws WindowsSpecError "RegDeleteValue failed".
     void deleteValue(const char* name) const;
 
     HKEY handle() const { return data->handle(); }

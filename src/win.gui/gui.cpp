@@ -7,7 +7,6 @@
 
 #include "diagnostics/report.h"
 #include "kit/exceptions.h"
-#include "kit/oslib.h"
 #include "resource.h"
 #include "win.gui/mailbox.h"
 #include "win.gui/platform_calls.h"
@@ -23,68 +22,6 @@ bool startUpDialogOffered = false;
 
 // The main window, for the console's handler, which runs on a thread of its own.
 std::atomic<HWND> sessionWindow{nullptr};
-
-// The engine's record of the settings, read into values: its folder is
-// allocated by the engine and freed here.
-bool loadFromEngine(GuiSettings& out) {
-    backend::EngineSettings record;
-    if (!backend::loadConfig(&record)) return false;
-    std::unique_ptr<char[]> folder(record.storageFolder);
-    out.storageFolder = folder ? folder.get() : "";
-    out.volumeCoeff = record.volumeCoeff;
-    out.volumeLevel = record.volumeLevel;
-    out.lastFormat = record.lastFormat;
-    out.lastBitrate = record.lastBitrate;
-    out.xPos = record.xPos;
-    out.yPos = record.yPos;
-    out.needCalibration = record.needCalibration;
-    out.remind30min = record.remind30min;
-    out.remindOutOfSpace = record.remindOutOfSpace;
-    out.startWithWindows = record.startWithWindows;
-    out.startInTray = record.startInTray;
-    out.startUpDialog = record.startUpDialog;
-    return true;
-}
-
-// The values written through the engine's record, which borrows the folder
-// for the call.
-void writeToEngine(const GuiSettings& values) {
-    std::string folder = values.storageFolder;
-    backend::EngineSettings record;
-    record.storageFolder = folder.data();
-    record.volumeCoeff = values.volumeCoeff;
-    record.volumeLevel = values.volumeLevel;
-    record.lastFormat = values.lastFormat;
-    record.lastBitrate = values.lastBitrate;
-    record.xPos = values.xPos;
-    record.yPos = values.yPos;
-    record.needCalibration = values.needCalibration;
-    record.remind30min = values.remind30min;
-    record.remindOutOfSpace = values.remindOutOfSpace;
-    record.startWithWindows = values.startWithWindows;
-    record.startInTray = values.startInTray;
-    record.startUpDialog = values.startUpDialog;
-    backend::writeConfig(&record);
-}
-
-// Nothing stored yet: the program's first settings.
-GuiSettings firstSettings() {
-    GuiSettings first;
-    first.storageFolder = kit::getDefaultMusicFolder().c_str();
-    first.lastFormat = 0;
-    first.needCalibration = true;
-    first.remind30min = false;
-    first.remindOutOfSpace = false;
-    first.startWithWindows = false;
-    first.lastBitrate = 32;
-    first.startInTray = false;
-    first.xPos = 10;
-    first.yPos = 10;
-    first.volumeCoeff = 1.0;
-    first.volumeLevel = 32767;
-    first.startUpDialog = true;
-    return first;
-}
 
 }  // namespace
 
@@ -148,7 +85,7 @@ void Gui::initialize(const char* line, int32_t show) {
 void Gui::loadResources() {
     loadBitmaps();
     loadIconsAndMenu();
-    loadSettings();
+    applySettings();
     FW_TRACE("Recources loaded.");
 }
 
@@ -190,15 +127,10 @@ void Gui::loadIconsAndMenu() {
     if (!resources.contextMenu) FW_LOG(fw::LEVEL_ERR, "GetSubMenu_failed", "%s", "");
 }
 
-// The stored settings, or the program's first ones stored now; the menu's
-// check marks and the reminders follow them.
-void Gui::loadSettings() {
-    FW_TRACE("Loading config...");
-    if (!loadFromEngine(settings)) {
-        settings = firstSettings();
-        writeToEngine(settings);
-    }
-
+// The settings the engine read at its start (on the first run, the defaults
+// it stored): the menu's check marks and the reminders follow them.
+void Gui::applySettings() {
+    const SntConfig& settings = GetConfig();
     if (resources.contextMenu) {
         setMenuItemState(IDM_REMIND_30MIN, settings.remind30min);
         setMenuItemState(IDM_OUT_OF_SPACE, settings.remindOutOfSpace);
@@ -209,21 +141,11 @@ void Gui::loadSettings() {
     backend::setPeriodicReminderProc(settings.remind30min ? &timeReminderProc : nullptr);
 }
 
-const GuiSettings& Gui::GetConfig() {
-    GuiSettings fresh;
-    if (!loadFromEngine(fresh)) {
-        kit::setOrigin(kTraceSource, __LINE__, "Gui::GetConfig");
-        throw kit::ALogicError("Can not load configuration");
-    }
-    settings = std::move(fresh);
-    return settings;
-}
-
-void Gui::storeSettings(const GuiSettings& changed) { writeToEngine(changed); }
+void Gui::storeSettings(const SntConfig& changed) { backend::writeConfig(changed); }
 
 void Gui::saveWindowPosition() {
     if (!mainWindow) return;
-    GuiSettings copy = GetConfig();
+    SntConfig copy = GetConfig();
     WINDOWINFO info{};
     info.cbSize = sizeof info;
     if (!::GetWindowInfo(mainWindow->getHandle(), &info)) return;
@@ -263,8 +185,7 @@ void Gui::finishCalibration() {
         ::MessageBoxA(nullptr, gui_rules::kCalibrationDone, "Done", MB_ICONINFORMATION);
     else
         showProblem(backend::lastProblem());
-    GetConfig();
-    FW_TRACE("coefffff = %lf", settings.volumeCoeff);
+    FW_TRACE("coefffff = %lf", GetConfig().volumeCoeff);
     showStartUpDialog();
 }
 
@@ -274,7 +195,7 @@ void Gui::showStartUpDialog() {
     if (!GetConfig().startUpDialog) return;
     kit::smartptr<StartUpDialog> dialog(new StartUpDialog(programInstance));
     dialog->ShowDialog();
-    GuiSettings copy = GetConfig();
+    SntConfig copy = GetConfig();
     copy.startUpDialog = dialog->showOnStartup();
     FW_TRACE("PLACE: writeConfig() call");
     storeSettings(copy);

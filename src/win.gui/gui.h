@@ -65,24 +65,6 @@ enum class RecordingState {
 };
 const char* recordingStateName(RecordingState state) noexcept;
 
-// The settings the Gui reads and edits, held by value. They cross into the
-// engine's record only where the Gui loads and stores them (gui.cpp).
-struct GuiSettings {
-    std::string storageFolder;
-    double volumeCoeff = 1.0;
-    int32_t volumeLevel = 32767;
-    int32_t lastFormat = 1;
-    int32_t lastBitrate = 128;
-    int32_t xPos = 20;
-    int32_t yPos = 20;
-    bool needCalibration = true;
-    bool remind30min = false;
-    bool remindOutOfSpace = false;
-    bool startWithWindows = false;  // the program's entry in the Run key
-    bool startInTray = false;
-    bool startUpDialog = true;
-};
-
 class Gui : public kit::IMessageHandler, public LetterReceiver {
 public:
     // Window timers.
@@ -121,10 +103,9 @@ public:
     void endSession(bool ending);
 
     void calibrateSoundCard();
-    // The settings, reloaded from the store. Throws ALogicError "Can not load
-    // configuration" when the store cannot be read. The reference stays valid
-    // until the next call.
-    const GuiSettings& GetConfig();
+    // The settings: the engine's record, read from the store once at the
+    // start; a change goes through storeSettings. Reads no registry.
+    const SntConfig& GetConfig() const { return backend::currentSettings(); }
     void saveWindowPosition();
 
     // What the worker threads report, on this thread.
@@ -181,7 +162,7 @@ private:
     void loadResources();
     void loadBitmaps();
     void loadIconsAndMenu();
-    void loadSettings();
+    void applySettings();
     void initTray();
     void enter(RecordingState next);
     bool recordingUnderWay() const noexcept {
@@ -210,7 +191,7 @@ private:
     void keepAwake(bool awake);
     void killTimer(HWND window, UINT_PTR id);
     void setTimerOrThrow(HWND window, UINT_PTR id, UINT ms, const char* function);
-    void storeSettings(const GuiSettings& changed);
+    void storeSettings(const SntConfig& changed);
 
     Resources resources;  // before the windows that show them: they go after them
     kit::smartptr<kit::PatternedWindow> mainWindow;
@@ -233,7 +214,6 @@ private:
     kit::smartptr<TrayIconHandler> trayHandler;
     std::string commandLine;
     int32_t showState = SW_SHOWNORMAL;
-    GuiSettings settings;
 
     HINSTANCE programInstance;
     std::unique_ptr<Mailbox> mailbox;  // what the worker threads report

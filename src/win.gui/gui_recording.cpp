@@ -107,8 +107,8 @@ void Gui::beginRecord() {
 void Gui::chooseOutput() {
     kit::smartptr<FileSaveDialog> dialog = saveDialog;  // it may be released while it is shown
     {
-        const GuiSettings& current = GetConfig();
-        dialog->setFolder(current.storageFolder.c_str());
+        const SntConfig& current = GetConfig();
+        dialog->setFolder(current.storageDir.c_str());
         dialog->setFormat(current.lastFormat);
         dialog->setBitrate(current.lastBitrate);
         FW_TRACE("Last used format:%d", current.lastFormat);
@@ -143,10 +143,10 @@ void Gui::adoptOutput(const FileSaveDialog& dialog) {
             ::MessageBoxA(mainWindowHandle(), text.c_str(), "Sonotape", MB_OK | MB_ICONERROR);
         return;
     }
-    GuiSettings copy = GetConfig();
+    SntConfig copy = GetConfig();
     copy.lastBitrate = dialog.getBitrate();
     copy.lastFormat = dialog.getFormat();
-    copy.storageFolder = dialog.getFolder();
+    copy.storageDir = dialog.getFolder().c_str();
     storeSettings(copy);
     openFolderCommand = gui_rules::openFolderCommand(dialog.getFolder());
     enter(RecordingState::Recording);

@@ -63,7 +63,7 @@ void Gui::showMainWindow(int state) {
     FW_TRACE("Showing main window");
     HWND window = mainWindow->getHandle();
     if (state != SW_HIDE) {
-        const GuiSettings& current = GetConfig();
+        const SntConfig& current = GetConfig();
         gui_rules::Position at = onNearestMonitor(window, current.xPos, current.yPos);
         ::SetWindowPos(window, nullptr, at.x, at.y, 0, 0, SWP_NOZORDER | SWP_NOSIZE);
         trayIcon->hide();
@@ -141,7 +141,7 @@ void Gui::menuCommand(UINT id) {
     switch (id) {
     case IDM_OPEN_STORAGE: {
         HWND owner = mainWindowHandle();
-        gui_platform::shellOpen(owner, GetConfig().storageFolder.c_str(), SW_SHOWNORMAL);
+        gui_platform::shellOpen(owner, GetConfig().storageDir.c_str(), SW_SHOWNORMAL);
         break;
     }
     case IDM_TRAY_OR_RESTORE:
@@ -154,7 +154,7 @@ void Gui::menuCommand(UINT id) {
     case IDM_REMIND_30MIN:
     case IDM_OUT_OF_SPACE:
     case IDM_START_WITH_WINDOWS: {
-        GuiSettings copy = GetConfig();
+        SntConfig copy = GetConfig();
         bool& setting = id == IDM_REMIND_30MIN   ? copy.remind30min
                         : id == IDM_OUT_OF_SPACE ? copy.remindOutOfSpace
                                                  : copy.startWithWindows;

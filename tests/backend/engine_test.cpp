@@ -220,35 +220,42 @@ TEST(Engine, FinishingWithoutOutputDoesNotWaitForever) {
     EXPECT_FALSE(backend::isRecording());
 }
 
-TEST(Engine, LoadConfigOnAFirstRunAnswersFalseAndLeavesTheRecordAlone) {
+TEST(Engine, LoadConfigOnAFirstRunAnswersFalseAndGivesTheDefaultsItStored) {
     ::RegDeleteTreeA(HKEY_CURRENT_USER, SntConfig::kKeyPath);
-    backend::EngineSettings settings;
+    SntConfig settings;
     settings.volumeLevel = 4242;
-    EXPECT_FALSE(backend::loadConfig(&settings));
-    EXPECT_EQ(settings.volumeLevel, 4242);
-    EXPECT_EQ(settings.storageFolder, nullptr);
-    ASSERT_TRUE(backend::loadConfig(&settings));  // the defaults are stored now
+    EXPECT_FALSE(backend::loadConfig(settings));
     EXPECT_EQ(settings.volumeLevel, 32767);
-    delete[] settings.storageFolder;
+    EXPECT_EQ(settingsKey().readUnsigned("VolumeLevel"), 32767u);
+    EXPECT_TRUE(backend::loadConfig(settings));
 }
 
-TEST(Engine, WriteConfigCopiesTheRecordAndTheRunEntry) {
-    backend::EngineSettings settings;
-    ASSERT_TRUE(backend::loadConfig(&settings) || backend::loadConfig(&settings));
-    delete[] settings.storageFolder;
-    char folder[] = "D:\\recordings";
-    settings.storageFolder = folder;
+TEST(Engine, WriteConfigMakesTheRecordTheEnginesAndSetsTheRunEntry) {
+    SntConfig settings;
+    backend::loadConfig(settings);
+    settings.storageDir = "D:\\recordings";
     settings.lastBitrate = 256;
     settings.remind30min = true;
     settings.startWithWindows = true;
-    backend::writeConfig(&settings);
+    backend::writeConfig(settings);
     EXPECT_EQ(settingsKey().readString("StorageDir"), "D:\\recordings");
     EXPECT_EQ(settingsKey().readUnsigned("lastBitrate"), 256u);
     EXPECT_EQ(settingsKey().readUnsigned("Remind30min"), 1u);
+    EXPECT_EQ(backend::currentSettings().lastBitrate, 256);
+    EXPECT_TRUE(backend::currentSettings().startWithWindows);
     EXPECT_TRUE(backend::engineConfig().isAutostartEnabled());
+
     settings.startWithWindows = false;
-    backend::writeConfig(&settings);
+    backend::writeConfig(settings);
     EXPECT_FALSE(backend::engineConfig().isAutostartEnabled());
+    EventsFile events;
+    backend::writeConfig(settings);  // as after every recording: no entry to remove
+    EXPECT_THAT(events.added(), ::testing::Not(HasSubstr("WARN")));
+
+    SntConfig read;
+    ASSERT_TRUE(backend::loadConfig(read));
+    EXPECT_EQ(read.lastBitrate, 256);
+    EXPECT_FALSE(read.startWithWindows);
 }
 
 // ---- the capture device scripted -----------------------------------------------------------

@@ -43,9 +43,9 @@ TEST_F(ConfigTest, TheFirstRunWritesAllThirteenDefaults) {
     EXPECT_EQ(key.readUnsigned("needCalibration"), 1u);
     EXPECT_EQ(key.readUnsigned("startUpDialog"), 1u);
     EXPECT_EQ(key.readUnsigned("lastBitrate"), 128u);
-    EXPECT_EQ(key.readUnsigned("LastFormat"), 1u);
-    EXPECT_EQ(key.readUnsigned("Xpos"), 20u);
-    EXPECT_EQ(key.readUnsigned("Ypos"), 20u);
+    EXPECT_EQ(key.readUnsigned("LastFormat"), 3u) << "WAV";
+    EXPECT_EQ(key.readUnsigned("Xpos"), 10u);
+    EXPECT_EQ(key.readUnsigned("Ypos"), 10u);
     EXPECT_EQ(key.readUnsigned("Line"), 0u);
     EXPECT_EQ(key.readUnsigned("Remind30min"), 0u);
     EXPECT_EQ(key.readUnsigned("CaptureSource"), 0u) << "the recording line";
@@ -66,7 +66,7 @@ TEST_F(ConfigTest, APartialKeyKeepsWhatIsStoredAndGivesEveryMissingValueItsDefau
     EXPECT_TRUE(config.load());
     EXPECT_EQ(config.line, 3);
     EXPECT_EQ(config.storageDir, "D:\\rec");
-    EXPECT_EQ(config.lastFormat, 1);
+    EXPECT_EQ(config.lastFormat, 3);
     EXPECT_EQ(config.lastBitrate, 128);
     EXPECT_TRUE(config.needCalibration);
     kit::RegKey key = programKey();
@@ -90,7 +90,7 @@ void storeCalibratedSettings() {
     config.volumeCoeff = 1.5;
     config.xPos = 300;
     config.yPos = 200;
-    config.lastFormat = 3;
+    config.lastFormat = 1;
     config.save();
 }
 
@@ -101,21 +101,21 @@ TEST_F(ConfigTest, OneValueOfTheWrongTypeTakesItsOwnDefaultAlone) {
     testsupport::EventsFile events;
     SntConfig config;
     EXPECT_TRUE(config.load());
-    EXPECT_EQ(config.yPos, 20);
+    EXPECT_EQ(config.yPos, 10);
     EXPECT_EQ(config.xPos, 300);
     EXPECT_EQ(config.volumeLevel, 16383);
     EXPECT_DOUBLE_EQ(config.volumeCoeff, 1.5);
     EXPECT_EQ(config.line, 5);
-    EXPECT_EQ(config.lastFormat, 3);
+    EXPECT_EQ(config.lastFormat, 1);
     EXPECT_FALSE(config.needCalibration) << "no calibration value was lost";
     kit::RegKey key = programKey();
-    EXPECT_EQ(key.readUnsigned("Ypos"), 20u);
+    EXPECT_EQ(key.readUnsigned("Ypos"), 10u);
     EXPECT_EQ(key.readString("VolumeCoeff"), "1.500000");
     EXPECT_EQ(key.readUnsigned("VolumeLevel"), 16383u);
     EXPECT_EQ(key.readUnsigned("needCalibration"), 0u);
     std::string text = events.added();
     EXPECT_THAT(text, HasSubstr("WARN       #SettingUnusable"));
-    EXPECT_THAT(text, HasSubstr("\"Ypos\" holds binary data, which cannot be used; its default 20 is used"));
+    EXPECT_THAT(text, HasSubstr("\"Ypos\" holds binary data, which cannot be used; its default 10 is used"));
     EXPECT_THAT(text, ::testing::Not(HasSubstr("CalibrationLost")));
 }
 
@@ -294,14 +294,12 @@ TEST_F(ConfigTest, TheRunEntryIsSetClearedAndQueried) {
     EXPECT_TRUE(config.isAutostartEnabled());  // the command is not compared
 }
 
-TEST_F(ConfigTest, DisablingWithoutAnEntryOnlyLogsAWarning) {
+TEST_F(ConfigTest, DisablingWithoutAnEntryIsNoFailure) {
     testsupport::EventsFile events;
     SntConfig config;
     config.disableAutostart();
     EXPECT_FALSE(config.isAutostartEnabled());
-    std::string text = events.added();
-    EXPECT_THAT(text, HasSubstr("WARN       #CaughtKitException"));
-    EXPECT_THAT(text, HasSubstr("RegDeleteValue failed"));
+    EXPECT_THAT(events.added(), ::testing::Not(HasSubstr("WARN")));
 }
 
 TEST(AutostartCommand, QuotesAPathWithABlank) {

@@ -87,13 +87,18 @@ TEST_F(RegKeyTest, DeleteValueAndItsFailure) {
     key.writeUnsigned("gone", 1);
     key.deleteValue("gone");
     EXPECT_THROW(key.readUnsigned("gone"), kit::RegNoValueError);
+    EXPECT_NO_THROW(key.deleteValue("gone")) << "a value that is not there is gone already";
+
+    key.writeUnsigned("kept", 1);
+    kit::RegKey readOnly(HKEY_CURRENT_USER, kScratch, false);
     try {
-        key.deleteValue("gone");
+        readOnly.deleteValue("kept");
         FAIL();
     } catch (kit::WindowsSpecError& e) {
-        EXPECT_EQ(e.errorCode(), static_cast<uint32_t>(ERROR_FILE_NOT_FOUND));
+        EXPECT_EQ(e.errorCode(), static_cast<uint32_t>(ERROR_ACCESS_DENIED));
         EXPECT_THAT(e.message().str(), ::testing::HasSubstr("RegDeleteValue failed"));
     }
+    EXPECT_EQ(key.readUnsigned("kept"), 1u);
 }
 
 TEST_F(RegKeyTest, CopiesShareTheHandle) {

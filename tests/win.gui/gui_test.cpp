@@ -672,9 +672,9 @@ TEST_F(GuiTest, AWindowStoredOffScreenComesOntoTheNearestWorkArea) {
 }
 
 // A folder on a drive that is gone and a format code that names nothing: the
-// music folder and MP3 128 are offered. Typed names are stored as their
-// folder alone: slashes become backslashes, a name without a folder goes into
-// the folder offered.
+// music folder and the default format, WAV, are offered. Typed names are
+// stored as their folder alone: slashes become backslashes, a name without a
+// folder goes into the folder offered.
 TEST_F(GuiTest, SettingsThatPointNowhereOfferTheMusicFolderAndTheFolderAloneIsStored) {
     char gone = 0;
     for (char c = 'z'; c > 'd' && !gone; --c)
@@ -686,15 +686,15 @@ TEST_F(GuiTest, SettingsThatPointNowhereOfferTheMusicFolderAndTheFolderAloneIsSt
     std::string slashed = dir.path();
     std::replace(slashed.begin(), slashed.end(), '\\', '/');
     std::string offered;
-    bool mp3Offered = false;
+    bool wavOffered = false;
     record([&](HWND options) {
         offered = driver::itemText(options, IDC_PATH);
-        mp3Offered = driver::isChecked(options, IDC_FORMAT_MP3_128);
+        wavOffered = driver::isChecked(options, IDC_FORMAT_WAV);
         wavTo(options, slashed + "/fwd");
         driver::clickItem(options, IDOK);
     });
     EXPECT_THAT(offered, ::testing::StartsWith(music + "\\SNT_"));
-    EXPECT_TRUE(mp3Offered);
+    EXPECT_TRUE(wavOffered);
     ASSERT_TRUE(backend::isRecording());
     EXPECT_EQ(settingsKey().readString("StorageDir"), dir.path() + "\\");
     gui->toggleRecording();

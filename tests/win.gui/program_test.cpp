@@ -145,8 +145,11 @@ TEST_F(ProgramTest, AFirstStartStoresTheDefaultsAndCancelSkipsCalibrationAndWelc
     EXPECT_EQ(key.readUnsigned("Remind30min"), 0u);
     EXPECT_EQ(key.readUnsigned("RemindOutOfSpace"), 0u);
     EXPECT_EQ(key.readUnsigned("StartInTray"), 0u);
-    for (const char* name : {"Line", "LastFormat", "lastBitrate", "Xpos", "Ypos"})
-        EXPECT_NO_THROW(key.readUnsigned(name));
+    EXPECT_EQ(key.readUnsigned("LastFormat"), static_cast<uint32_t>(backend::FORMAT_WAV));
+    EXPECT_EQ(key.readUnsigned("lastBitrate"), 128u);
+    EXPECT_EQ(key.readUnsigned("Xpos"), 10u);
+    EXPECT_EQ(key.readUnsigned("Ypos"), 10u);
+    EXPECT_NO_THROW(key.readUnsigned("Line"));
     EXPECT_FALSE(key.readString("StorageDir").empty());
 
     driver::clickItem(prompt, IDCANCEL);
