@@ -12,7 +12,7 @@ constexpr const char* kTraceSource = "encoding.common/sound_encoding";
 constexpr DWORD kPassSleepMs = 15;
 }  // namespace
 
-SoundEncodingThread::SoundEncodingThread(smartptr<ISoundEncoder> encoder) : encoder(std::move(encoder)) {}
+SoundEncodingThread::SoundEncodingThread(smartptr<ISoundEncoder> encoder_) : encoder(std::move(encoder_)) {}
 
 SoundEncodingThread::~SoundEncodingThread() {
     FW_TRACE("~SoundEncodingThread()");

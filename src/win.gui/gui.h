@@ -34,7 +34,7 @@ class Gui;
 // Carries the tray icon's notifications to the Gui.
 class TrayIconHandler : public kit::refcounted {
 public:
-    explicit TrayIconHandler(Gui* gui) noexcept : gui(gui) {}
+    explicit TrayIconHandler(Gui* gui_) noexcept : gui(gui_) {}
 
     void leftButtonUp(kit::TrayIconEvent event);     // toggles the recording
     void rightButtonDown(kit::TrayIconEvent event);  // the context menu

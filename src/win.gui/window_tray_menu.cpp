@@ -55,11 +55,11 @@ void Gui::createMainWindow() {
     mainWindow->setMessageHandler(WM_COMMAND, this);
 }
 
-void Gui::showMainWindow(int state) {
+void Gui::showMainWindow(int show) {
     if (!mainWindow) createMainWindow();
     FW_TRACE("Showing main window");
     HWND window = mainWindow->getHandle();
-    if (state != SW_HIDE) {
+    if (show != SW_HIDE) {
         const GuiSettings& current = GetConfig();
         gui_rules::Position at = onNearestMonitor(window, current.xPos, current.yPos);
         ::SetWindowPos(window, nullptr, at.x, at.y, 0, 0, SWP_NOZORDER | SWP_NOSIZE);
@@ -74,7 +74,7 @@ void Gui::showMainWindow(int state) {
             notification->show();
         }
     }
-    ::ShowWindow(window, state);
+    ::ShowWindow(window, show);
     ::UpdateWindow(window);
 }
 
