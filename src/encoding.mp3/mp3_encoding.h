@@ -83,6 +83,7 @@ public:
     ~Mp3SoundEncoder() override;
 
     void encodeChunk(const Chunk& chunk) override;
+    // cppcheck-suppress virtualCallInConstructor ; the constructor means this class's own init()
     void init() override;
     void close() override;
 
