@@ -5,6 +5,8 @@
 #   make test             the x64 suite, and the x86 suite where this machine can run 32-bit programs
 #   make test ARCH=x86    one target's suite only (also: run, bench)
 #   make dist             the zips and the installers of both targets
+#   make check            the house checks alone: format, cppcheck, warnings (tools/check.sh);
+#                         `make test` runs them first
 BUILD_ROOT ?= build
 JOBS  ?= $(shell nproc 2>/dev/null || echo 2)
 ARCH  ?=
@@ -13,7 +15,7 @@ TEST_ARCHES := $(or $(ARCH),x64 x86)
 BUILD := $(BUILD_ROOT)/$(RUN_ARCH)
 export JOBS BUILD_ROOT
 
-.PHONY: all setup configure build test run bench dist clean
+.PHONY: all setup configure build check test run bench dist clean
 
 all: build
 
@@ -25,6 +27,9 @@ configure: setup
 
 build: configure
 	@cmake --build $(BUILD) -j $(JOBS)
+
+check: setup
+	@bash tools/check.sh $(BUILD_ROOT)
 
 test: setup
 	@bash tools/test-all.sh $(BUILD_ROOT) $(TEST_ARCHES)

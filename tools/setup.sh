@@ -19,6 +19,7 @@ packages=(
   pulseaudio pulseaudio-utils
   googletest
   dpkg-dev
+  clang-format-14 cppcheck
   mpg123 madplay lame ffmpeg
   zip nsis
   debootstrap

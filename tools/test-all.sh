@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Builds and tests the given targets, one after the other, and closes with one
-# line for CI: "N passed, N failed" over every suite that ran.
+# line for CI: "N passed, N failed" over every suite that ran. Before them, the
+# house checks (tools/check.sh: format, cppcheck, warnings of both targets)
+# count as one more step that passes or fails.
 #
 #   tools/test-all.sh BUILD_ROOT ARCH...      ARCH: x64, x86
 #
@@ -18,6 +20,14 @@ bed() { bash "$here/bed-root.sh" run -- "$@"; }
 wine_version=$(bed /usr/lib/wine/wine64 --version 2>/dev/null | tr -d '\r')
 bed_root=$(bash "$here/bed-root.sh" path)
 echo "== tests run under ${wine_version:-no Wine}${bed_root:+ (Debian 13 root $bed_root)}"
+# The house checks (tools/check.sh) first, counted as one step: a finding fails
+# the run, and the suites still run after it.
+echo "== checks"
+if bash "$here/check.sh" "$root"; then
+  passed=$((passed + 1))
+else
+  failed=$((failed + 1)); rc=1
+fi
 for arch in "$@"; do
   build="$root/$arch"
   echo "== $arch: build"

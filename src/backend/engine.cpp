@@ -25,6 +25,7 @@ struct OwnedMp3Format {
 };
 class Mp3EncoderWithFormat : private OwnedMp3Format, public kit::Mp3SoundEncoder {
 public:
+    // cppcheck-suppress uninitDerivedMemberVar ; OwnedMp3Format{...} initialises ownedFormat
     Mp3EncoderWithFormat(const char* path, int bitrate)
         : OwnedMp3Format{{bitrate, 44100, false}}, Mp3SoundEncoder(path, &ownedFormat) {}
 };

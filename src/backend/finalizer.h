@@ -18,7 +18,7 @@ struct EngineState;
 
 class MyFinalizer : public kit::Thread {
 public:
-    MyFinalizer(EngineState& engine, FinishNotifier notifier) : engine(engine), notifier(notifier) {}
+    MyFinalizer(EngineState& engine_, FinishNotifier notifier_) : engine(engine_), notifier(notifier_) {}
 
     // Finishes the engine's recording on a new run of the thread, which calls
     // `n` at its end. The previous run's thread, which may still be returning

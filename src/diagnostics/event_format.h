@@ -37,7 +37,7 @@ ElapsedValue elapsedValue(uint32_t ms) noexcept;
 // a piece that does not fit is left out entirely and reported as failed.
 class OutputBuffer {
 public:
-    OutputBuffer(char* storage, std::size_t capacity) noexcept : data(storage), capacity(capacity) {}
+    OutputBuffer(char* storage, std::size_t capacity_) noexcept : data(storage), capacity(capacity_) {}
     void clear() noexcept { used = 0; }
     bool append(const char* fmt, ...) noexcept __attribute__((format(gnu_printf, 2, 3)));
     const char* begin() const noexcept { return data; }

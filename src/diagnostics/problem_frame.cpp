@@ -25,7 +25,7 @@ public:
 
 private:
     friend class WindowObject<ProblemFrame>;
-    explicit ProblemFrame(HWND hwnd) : hwnd(hwnd) {}
+    explicit ProblemFrame(HWND hwnd_) : hwnd(hwnd_) {}
 
     LRESULT handle(UINT message, WPARAM wParam, LPARAM lParam);
     void onCreate(const CREATESTRUCTA& create);

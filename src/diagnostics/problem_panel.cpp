@@ -29,7 +29,7 @@ private:
         int y = 0;
     };
 
-    explicit ProblemPanel(HWND hwnd) : hwnd(hwnd) {}
+    explicit ProblemPanel(HWND hwnd_) : hwnd(hwnd_) {}
 
     LRESULT handle(UINT message, WPARAM wParam, LPARAM lParam);
     void onCreate(const CREATESTRUCTA& create);

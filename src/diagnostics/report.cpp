@@ -29,6 +29,7 @@ void reportCurrentException(const char* file, int line, int level) noexcept {
     };
     try {
         try {
+            // cppcheck-suppress rethrowNoCurrentException ; called only from within a catch handler
             throw;
         } catch (FwException& e) {
             prepare();

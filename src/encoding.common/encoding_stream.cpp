@@ -12,8 +12,8 @@ constexpr const char* kTraceSource = "encoding.common/sound_encoding";
 constexpr DWORD kPassSleepMs = 15;
 }  // namespace
 
-SoundEncodingThread::SoundEncodingThread(smartptr<ISoundEncoder> encoder)
-    : encoder(std::move(encoder)), wake(::CreateEventA(nullptr, FALSE, FALSE, nullptr)) {}
+SoundEncodingThread::SoundEncodingThread(smartptr<ISoundEncoder> encoder_)
+    : encoder(std::move(encoder_)), wake(::CreateEventA(nullptr, FALSE, FALSE, nullptr)) {}
 
 SoundEncodingThread::~SoundEncodingThread() {
     FW_TRACE("~SoundEncodingThread()");

@@ -35,8 +35,9 @@ OutputFault outputFault(uint32_t windowsError) noexcept {
     }
 }
 
-OutputFile::OutputFile(const std::string& path, Open how, const char* failure, const char* source, const char* function)
-    : name(path), source(source), function(function) {
+OutputFile::OutputFile(const std::string& path, Open how, const char* failure, const char* source_,
+                       const char* function_)
+    : name(path), source(source_), function(function_) {
     DWORD disposition = how == Open::replace ? CREATE_ALWAYS : how == Open::keep ? OPEN_ALWAYS : CREATE_NEW;
     handle.reset(::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, disposition,
                                FILE_ATTRIBUTE_NORMAL, nullptr));

@@ -34,8 +34,8 @@ OutputFault outputFault(uint32_t windowsError) noexcept;
 // A failure of an output: the fault, the platform's error code and the path.
 class OutputError : public ARuntimeError {
 public:
-    OutputError(shared_string text, OutputFault fault, uint32_t code, shared_string path)
-        : ARuntimeError(std::move(text)), fault(fault), code(code), path(std::move(path)) {}
+    OutputError(shared_string text_, OutputFault fault_, uint32_t code_, shared_string path_)
+        : ARuntimeError(std::move(text_)), fault(fault_), code(code_), path(std::move(path_)) {}
 
     OutputFault fault;
     uint32_t code;

@@ -70,8 +70,8 @@ uint32_t mp3FrameBytes(const uint8_t h[4]) noexcept {
     return perFrame * kbps * 1000 / rate + ((h[2] >> 1) & 1);
 }
 
-Mp3SoundEncoder::Mp3SoundEncoder(shared_string fileName, const Mp3Format* format)
-    : fileName(std::move(fileName)), format(format) {
+Mp3SoundEncoder::Mp3SoundEncoder(shared_string fileName_, const Mp3Format* format_)
+    : fileName(std::move(fileName_)), format(format_) {
     FW_TRACE("Mp3SoundEncoder()");
     init();
 }

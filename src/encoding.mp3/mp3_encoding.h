@@ -48,7 +48,7 @@ uint32_t mp3PieceSamples(uint32_t remainingBytes, uint32_t samplesPerCall);
 class LameStream {
 public:
     LameStream() noexcept = default;
-    LameStream(lame::Stream stream, lame::CloseStreamFn closeFn) noexcept : stream(stream), closeFn(closeFn) {}
+    LameStream(lame::Stream stream_, lame::CloseStreamFn closeFn_) noexcept : stream(stream_), closeFn(closeFn_) {}
     LameStream(const LameStream&) = delete;
     LameStream& operator=(const LameStream&) = delete;
     LameStream(LameStream&& other) noexcept
@@ -83,6 +83,7 @@ public:
     ~Mp3SoundEncoder() override;
 
     void encodeChunk(const Chunk& chunk) override;
+    // cppcheck-suppress virtualCallInConstructor ; the constructor means this class's own init()
     void init() override;
     void close() override;
 

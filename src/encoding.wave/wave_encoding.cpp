@@ -60,8 +60,8 @@ std::string wavePartName(const std::string& firstPath, uint32_t n) {
     return firstPath.substr(0, dot) + number + firstPath.substr(dot);
 }
 
-WaveSoundEncoder::WaveSoundEncoder(const shared_string& fileName, const SoundFormat* format, uint32_t partLimit)
-    : fileName(fileName), fmt(*format), partLimit(partLimit) {
+WaveSoundEncoder::WaveSoundEncoder(const shared_string& fileName_, const SoundFormat* format, uint32_t partLimit_)
+    : fileName(fileName_), fmt(*format), partLimit(partLimit_) {
     init();
 }
 

@@ -66,6 +66,7 @@ public:
     ~WaveSoundEncoder() override;
 
     void encodeChunk(const Chunk& chunk) override;
+    // cppcheck-suppress virtualCallInConstructor ; the constructor means this class's own init()
     void init() override;
     void close() override;
     uint32_t fileParts() const noexcept override { return parts; }

@@ -22,7 +22,7 @@ class closure_imp : public base_closure<E> {
 public:
     using Member = void (T::*)(E);
 
-    closure_imp(T* target, Member member) : target(target), member(member) {}
+    closure_imp(T* target_, Member member_) : target(target_), member(member_) {}
 
     void invoke(E event) override { (target->*member)(event); }
 

@@ -42,9 +42,9 @@ OriginatedException::OriginatedException() noexcept {
     o = Origin{};
 }
 
-WindowsError::WindowsError(const char* text) : code(::GetLastError()), text(text) {}
+WindowsError::WindowsError(const char* text_) : code(::GetLastError()), text(text_) {}
 
-WindowsError::WindowsError(shared_string text) : code(::GetLastError()), text(std::move(text)) {}
+WindowsError::WindowsError(shared_string text_) : code(::GetLastError()), text(std::move(text_)) {}
 
 shared_string WindowsError::message() const {
     return shared_string::format("windows err %d (0x%X), message: %s", static_cast<int>(code), code, text.c_str());

@@ -58,14 +58,14 @@ struct SimpleLogicError : LogicError {
 class NullPointerException : public SimpleLogicError {};
 
 struct ARuntimeError : RuntimeError {
-    explicit ARuntimeError(shared_string text) : text(std::move(text)) {}
+    explicit ARuntimeError(shared_string text_) : text(std::move(text_)) {}
     shared_string message() const override { return text; }
     shared_string text;
 };
 
 // Derives from RuntimeError, not LogicError: callers catch it with the runtime errors.
 struct ALogicError : RuntimeError {
-    explicit ALogicError(shared_string text) : text(std::move(text)) {}
+    explicit ALogicError(shared_string text_) : text(std::move(text_)) {}
     shared_string message() const override { return text; }
     shared_string text;
 };
@@ -79,7 +79,7 @@ struct UserError : ARuntimeError {
 // A failing multimedia call: the message is the text; the result code is kept apart.
 class MMError : public ARuntimeError {
 public:
-    MMError(shared_string text, uint32_t code) : ARuntimeError(std::move(text)), code(code) {}
+    MMError(shared_string text_, uint32_t code_) : ARuntimeError(std::move(text_)), code(code_) {}
     uint32_t resultCode() const noexcept { return code; }
 
 private:
@@ -102,7 +102,7 @@ private:
 // A failing platform call whose result code the thrower passes.
 class WindowsSpecError : public RuntimeError {
 public:
-    WindowsSpecError(shared_string text, uint32_t code) : text(std::move(text)), code(code) {}
+    WindowsSpecError(shared_string text_, uint32_t code_) : text(std::move(text_)), code(code_) {}
     shared_string message() const override;
     uint32_t errorCode() const noexcept { return code; }
 

@@ -14,7 +14,7 @@ namespace kit {
 
 class RegKeyData : public refcounted {
 public:
-    explicit RegKeyData(HKEY key) noexcept : key(key) {}
+    explicit RegKeyData(HKEY key_) noexcept : key(key_) {}
     HKEY handle() const noexcept { return key.get(); }
 
 private:

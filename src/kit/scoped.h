@@ -15,7 +15,7 @@ public:
     using Handle = typename Traits::Handle;
 
     Scoped() noexcept = default;
-    explicit Scoped(Handle h) noexcept : h(h) {}
+    explicit Scoped(Handle h_) noexcept : h(h_) {}
     Scoped(const Scoped&) = delete;
     Scoped& operator=(const Scoped&) = delete;
     Scoped(Scoped&& other) noexcept : h(other.detach()) {}
@@ -83,7 +83,7 @@ class ComPtr {
 public:
     ComPtr() noexcept = default;
     // Takes over a reference the caller holds (no AddRef).
-    explicit ComPtr(T* p) noexcept : p(p) {}
+    explicit ComPtr(T* p_) noexcept : p(p_) {}
     ComPtr(const ComPtr&) = delete;
     ComPtr& operator=(const ComPtr&) = delete;
     ComPtr(ComPtr&& other) noexcept : p(other.detach()) {}

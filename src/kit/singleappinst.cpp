@@ -12,7 +12,7 @@ namespace {
 
 class SingleInstanceCookieImp : public SingleInstanceCookie {
 public:
-    explicit SingleInstanceCookieImp(ScopedHandle mutex) noexcept : mutex(std::move(mutex)) {}
+    explicit SingleInstanceCookieImp(ScopedHandle mutex_) noexcept : mutex(std::move(mutex_)) {}
 
 private:
     ScopedHandle mutex;

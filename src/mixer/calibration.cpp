@@ -18,7 +18,7 @@ constexpr const char* kTraceSource = "mixer/kit_mixer";
 // Stops whatever test sound still plays when the calibration leaves early.
 class SoundsPlaying {
 public:
-    explicit SoundsPlaying(ISoundProbe& probe) : probe(probe) {}
+    explicit SoundsPlaying(ISoundProbe& probe_) : probe(probe_) {}
     ~SoundsPlaying() {
         if (wave) probe.stopWave();
         if (midi) probe.stopMidi(midi);

@@ -77,8 +77,8 @@ bool isSingleSelect(DWORD type) {
 
 }  // namespace
 
-Mixer::Mixer(IMixerSystem& mixers, ISoundProbe& probe, ISoundProbe* loopbackProbe)
-    : mixers(mixers), probe(probe), loopbackProbe(loopbackProbe) {}
+Mixer::Mixer(IMixerSystem& mixers_, ISoundProbe& probe_, ISoundProbe* loopbackProbe_)
+    : mixers(mixers_), probe(probe_), loopbackProbe(loopbackProbe_) {}
 
 Mixer::~Mixer() = default;
 

@@ -30,7 +30,7 @@ struct VolumeRecord {
 
     VolumeRecord() = default;
     explicit VolumeRecord(uint32_t level) : left(level), right(level) {}
-    VolumeRecord(uint32_t left, uint32_t right) : left(left), right(right) {}
+    VolumeRecord(uint32_t left_, uint32_t right_) : left(left_), right(right_) {}
 };
 
 // (line identifier, measured volume), in the order of measuring.

@@ -5,7 +5,7 @@ namespace {
 
 class WinMixerDevice final : public IMixerDevice {
 public:
-    explicit WinMixerDevice(ScopedMixer mixer) : mixer(std::move(mixer)) {}
+    explicit WinMixerDevice(ScopedMixer mixer_) : mixer(std::move(mixer_)) {}
 
     MMRESULT getLineInfo(MIXERLINEA& line, DWORD flags) override {
         return ::mixerGetLineInfoA(object(), &line, flags | MIXER_OBJECTF_HMIXER);

@@ -24,8 +24,8 @@ int16_t asVolume(int value) { return static_cast<int16_t>(value > 32767 ? 32767 
 
 }  // namespace
 
-RecordingSoundProbe::RecordingSoundProbe(WaveInDevice& device, DWORD timeLimitMs)
-    : device(device), timeLimitMs(timeLimitMs) {}
+RecordingSoundProbe::RecordingSoundProbe(WaveInDevice& device_, DWORD timeLimitMs_)
+    : device(device_), timeLimitMs(timeLimitMs_) {}
 
 template <class Meter>
 int16_t RecordingSoundProbe::measure() {

@@ -17,6 +17,7 @@ shared_string findTestSound(const char* name) {
     char path[MAX_PATH];
     DWORD n = ::GetModuleFileNameA(nullptr, path, MAX_PATH);
     if (n > 0 && n < MAX_PATH) {
+        // cppcheck-suppress uninitvar ; GetModuleFileNameA() filled path (n > 0)
         char* slash = std::strrchr(path, '\\');
         if (slash) {
             std::string beside = std::string(path, slash + 1) + name;

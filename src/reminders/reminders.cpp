@@ -17,8 +17,8 @@ constexpr const char* kTraceSource = "reminders/reminders";
 
 // ---- PeriodicReminder -------------------------------------------------------------
 
-PeriodicReminder::PeriodicReminder(Proc proc, int periodSeconds)
-    : Reminder(false), proc(proc), periodSeconds(periodSeconds) {}
+PeriodicReminder::PeriodicReminder(Proc proc_, int periodSeconds_)
+    : Reminder(false), proc(proc_), periodSeconds(periodSeconds_) {}
 
 void PeriodicReminder::start() {
     FW_TRACE("PeriodicReminder()::start()");
@@ -78,8 +78,8 @@ bool SpaceCrossing::below(bool isBelow, int64_t space, int64_t threshold) noexce
     return space < threshold + kRearmBytes;
 }
 
-OutOfSpaceReminder::OutOfSpaceReminder(Proc proc, const char* path, FreeSpaceQuery query)
-    : Reminder(true), path(path), proc(proc), query(query) {}
+OutOfSpaceReminder::OutOfSpaceReminder(Proc proc_, const char* path_, FreeSpaceQuery query_)
+    : Reminder(true), path(path_), proc(proc_), query(query_) {}
 
 void OutOfSpaceReminder::setPath(const char* newPath) { path = shared_string(newPath); }
 

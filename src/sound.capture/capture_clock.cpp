@@ -2,10 +2,10 @@
 
 namespace kit {
 
-CaptureClock::CaptureClock(uint32_t framesPerSecond, uint32_t blockMs, uint32_t windowMs, uint32_t thresholdMs)
+CaptureClock::CaptureClock(uint32_t framesPerSecond, uint32_t blockMs_, uint32_t windowMs_, uint32_t thresholdMs)
     : rate(framesPerSecond),
-      blockMs(blockMs),
-      windowMs(windowMs),
+      blockMs(blockMs_),
+      windowMs(windowMs_),
       threshold(static_cast<int64_t>(thresholdMs) * framesPerSecond / 1000) {}
 
 void CaptureClock::restart() {

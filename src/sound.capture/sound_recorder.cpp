@@ -126,17 +126,17 @@ public:
 
 // ---- SoundRecorder -----------------------------------------------------------------
 
-SoundRecorder::SoundRecorder(smartptr<IAsyncOutStream> stream, const SoundFormat& soundFormat, double volumeCoeff,
-                             unsigned bufferMs, unsigned backlogMs, WaveInDevice& device, TickSource ticks)
-    : stream(std::move(stream)),
-      bufferMs(bufferMs),
-      pendingLimit(backlogBlocks(backlogMs, bufferMs)),
-      volumeCoeff(volumeCoeff),
-      clock(static_cast<uint32_t>(soundFormat.samplesPerSec), bufferMs),
-      api(device),
-      ticks(ticks) {
+SoundRecorder::SoundRecorder(smartptr<IAsyncOutStream> stream_, const SoundFormat& soundFormat, double volumeCoeff_,
+                             unsigned bufferMs_, unsigned backlogMs, WaveInDevice& device_, TickSource ticks_)
+    : stream(std::move(stream_)),
+      bufferMs(bufferMs_),
+      pendingLimit(backlogBlocks(backlogMs, bufferMs_)),
+      volumeCoeff(volumeCoeff_),
+      clock(static_cast<uint32_t>(soundFormat.samplesPerSec), bufferMs_),
+      api(device_),
+      ticks(ticks_) {
     FW_TRACE("SoundRecorder::SoundRecorder (%d ch, %d bits, %d Hz, coeff %g, %u ms, backlog %u blocks)",
-             soundFormat.channels, soundFormat.bitsPerSample, soundFormat.samplesPerSec, volumeCoeff, bufferMs,
+             soundFormat.channels, soundFormat.bitsPerSample, soundFormat.samplesPerSec, volumeCoeff_, bufferMs_,
              static_cast<unsigned>(pendingLimit));
     format = captureFormat(soundFormat);
     link = new CallbackLink;
@@ -151,8 +151,8 @@ SoundRecorder::SoundRecorder(smartptr<IAsyncOutStream> stream, const SoundFormat
     try {
         queue = smartptr<CaptureQueue>(new CaptureQueue);
         this->stream->setCompletionQueue(smartptr<EventQueue>(queue), static_cast<uint32_t>(keyWriteDone));
-        bufferBytes = static_cast<uint32_t>(static_cast<uint64_t>(format.nAvgBytesPerSec) * bufferMs / 1000);
-        thread = smartptr<SoundThread>(new SoundThread(this, volumeCoeff));
+        bufferBytes = static_cast<uint32_t>(static_cast<uint64_t>(format.nAvgBytesPerSec) * bufferMs_ / 1000);
+        thread = smartptr<SoundThread>(new SoundThread(this, volumeCoeff_));
         thread->start();
     } catch (...) {
         closeDevice();
@@ -293,7 +293,8 @@ BlockPtr SoundRecorder::takeFromDevice(const WAVEHDR* header) {
 
 // ---- SoundThread -------------------------------------------------------------------
 
-SoundThread::SoundThread(SoundRecorder* recorder, double volumeCoeff) : recorder(recorder), volumeCoeff(volumeCoeff) {}
+SoundThread::SoundThread(SoundRecorder* recorder_, double volumeCoeff_)
+    : recorder(recorder_), volumeCoeff(volumeCoeff_) {}
 
 uint32_t SoundThread::run() {
     fw::catchAndReportFatal(kTraceSource, __LINE__, [this] {

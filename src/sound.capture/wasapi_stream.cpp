@@ -14,7 +14,7 @@ constexpr const char* kTraceSource = "sound.capture/wasapi_capture";
 // The capture thread: COM for its whole life, the worker inside it.
 class CaptureThread final : public Thread {
 public:
-    explicit CaptureThread(WasapiStream& stream) : stream(stream) {}
+    explicit CaptureThread(WasapiStream& stream_) : stream(stream_) {}
 
 protected:
     uint32_t run() override {

@@ -34,8 +34,8 @@ MMRESULT mmResultFor(HRESULT hr) noexcept {
     }
 }
 
-WasapiWaveIn::WasapiWaveIn(Source source, AudioEndpoints& endpoints, TickSource ticks)
-    : src(source), endpoints(endpoints), ticks(ticks) {}
+WasapiWaveIn::WasapiWaveIn(Source source, AudioEndpoints& endpoints_, TickSource ticks_)
+    : src(source), endpoints(endpoints_), ticks(ticks_) {}
 
 // Streams their users left open are closed with the device.
 WasapiWaveIn::~WasapiWaveIn() = default;

@@ -26,12 +26,12 @@ DWORD streamFlags(bool loopback) {
 
 }  // namespace
 
-CaptureWorker::CaptureWorker(WasapiStream& stream)
-    : stream(stream),
-      setup(stream.setup()),
+CaptureWorker::CaptureWorker(WasapiStream& stream_)
+    : stream(stream_),
+      setup(stream_.setup()),
       changed(::CreateEventA(nullptr, FALSE, FALSE, nullptr)),
-      fill(SilenceFill::Settings{stream.setup().format.nSamplesPerSec, kSlackMs, kBufferMs, kStartMs,
-                                 stream.setup().loopback}) {}
+      fill(SilenceFill::Settings{stream_.setup().format.nSamplesPerSec, kSlackMs, kBufferMs, kStartMs,
+                                 stream_.setup().loopback}) {}
 
 const char* CaptureWorker::kind() const { return setup.loopback ? "playback" : "recording"; }
 

@@ -34,8 +34,8 @@ void CustomDialogWindow::detach(HWND hwnd) noexcept {
     if (hDlg == hwnd) hDlg = nullptr;
 }
 
-DialogWindow::DialogWindow(HINSTANCE instance, int templateId, HWND owner)
-    : templateId(templateId), instance(instance), owner(owner ? owner : ::GetDesktopWindow()) {
+DialogWindow::DialogWindow(HINSTANCE instance_, int templateId_, HWND owner_)
+    : templateId(templateId_), instance(instance_), owner(owner_ ? owner_ : ::GetDesktopWindow()) {
     setDefaultHandler(this);
 }
 

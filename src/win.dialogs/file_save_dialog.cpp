@@ -60,8 +60,8 @@ BOOL CALLBACK endOwnedMessageBox(HWND window, LPARAM dialog) {
 }
 }  // namespace
 
-FileSaveDialog::FileSaveDialog(HINSTANCE instance)
-    : DialogWindow(instance, IDD_FILE_SAVE, nullptr), folder(withBackslash(defaultStorageFolder().str())) {
+FileSaveDialog::FileSaveDialog(HINSTANCE instance_)
+    : DialogWindow(instance_, IDD_FILE_SAVE, nullptr), folder(withBackslash(defaultStorageFolder().str())) {
     unicodeWindows = true;
     ensureCommonControls();
     std::unique_ptr<char[]> proposed(backend::makeFileName());

@@ -10,7 +10,7 @@ constexpr const char* kTraceSource = "win.dialogs/small_dialogs";
 
 // ---- WaitDialog ---------------------------------------------------------------------------
 
-WaitDialog::WaitDialog(HINSTANCE instance, int templateId) : DialogWindow(instance, templateId, nullptr) {}
+WaitDialog::WaitDialog(HINSTANCE instance_, int templateId_) : DialogWindow(instance_, templateId_, nullptr) {}
 
 WaitDialog::~WaitDialog() { FW_TRACE("~WaitDialog"); }
 
@@ -47,7 +47,7 @@ void WaitDialog::hide() {
 
 // ---- StartUpDialog ------------------------------------------------------------------------
 
-StartUpDialog::StartUpDialog(HINSTANCE instance) : DialogWindow(instance, IDD_STARTUP, nullptr) {}
+StartUpDialog::StartUpDialog(HINSTANCE instance_) : DialogWindow(instance_, IDD_STARTUP, nullptr) {}
 
 void StartUpDialog::handleMessage(UINT message, WPARAM wParam, LPARAM, LRESULT& result, bool&) {
     if (message == WM_INITDIALOG) {
@@ -64,7 +64,7 @@ void StartUpDialog::handleMessage(UINT message, WPARAM wParam, LPARAM, LRESULT& 
 
 // ---- VarTextDialog ------------------------------------------------------------------------
 
-VarTextDialog::VarTextDialog(HINSTANCE instance) : DialogWindow(instance, IDD_VAR_TEXT, nullptr) {}
+VarTextDialog::VarTextDialog(HINSTANCE instance_) : DialogWindow(instance_, IDD_VAR_TEXT, nullptr) {}
 
 void VarTextDialog::setText(const kit::shared_string& newText) {
     text = newText;
@@ -83,7 +83,8 @@ void VarTextDialog::handleMessage(UINT message, WPARAM wParam, LPARAM, LRESULT& 
 
 // ---- AboutDialog --------------------------------------------------------------------------
 
-AboutDialog::AboutDialog(HINSTANCE instance, int templateId, HWND owner) : DialogWindow(instance, templateId, owner) {}
+AboutDialog::AboutDialog(HINSTANCE instance_, int templateId_, HWND owner_)
+    : DialogWindow(instance_, templateId_, owner_) {}
 
 void AboutDialog::handleMessage(UINT message, WPARAM wParam, LPARAM, LRESULT& result, bool&) {
     if (message == WM_INITDIALOG) result = TRUE;

@@ -40,7 +40,7 @@ BOOL WINAPI endSessionOnConsoleEvent(DWORD event);
 // Carries the tray icon's notifications to the Gui.
 class TrayIconHandler : public kit::refcounted {
 public:
-    explicit TrayIconHandler(Gui* gui) noexcept : gui(gui) {}
+    explicit TrayIconHandler(Gui* gui_) noexcept : gui(gui_) {}
 
     void leftButtonUp(kit::TrayIconEvent event);     // toggles the recording
     void rightButtonDown(kit::TrayIconEvent event);  // the context menu

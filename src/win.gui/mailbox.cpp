@@ -17,7 +17,7 @@ Mailbox* openMailbox = nullptr;
 
 }  // namespace
 
-Mailbox::Mailbox(HINSTANCE instance, LetterReceiver& receiver) : receiver(receiver) {
+Mailbox::Mailbox(HINSTANCE instance, LetterReceiver& receiver_) : receiver(receiver_) {
     WNDCLASSEXA wc{};
     wc.cbSize = sizeof wc;
     wc.lpfnWndProc = &fw::windowProcedure<Mailbox>;

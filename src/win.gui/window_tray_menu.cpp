@@ -58,11 +58,11 @@ void Gui::createMainWindow() {
     noteSessionWindow(mainWindow->getHandle());
 }
 
-void Gui::showMainWindow(int state) {
+void Gui::showMainWindow(int show) {
     if (!mainWindow) createMainWindow();
     FW_TRACE("Showing main window");
     HWND window = mainWindow->getHandle();
-    if (state != SW_HIDE) {
+    if (show != SW_HIDE) {
         const SntConfig& current = GetConfig();
         gui_rules::Position at = onNearestMonitor(window, current.xPos, current.yPos);
         ::SetWindowPos(window, nullptr, at.x, at.y, 0, 0, SWP_NOZORDER | SWP_NOSIZE);
@@ -77,7 +77,7 @@ void Gui::showMainWindow(int state) {
             notification->show();
         }
     }
-    ::ShowWindow(window, state);
+    ::ShowWindow(window, show);
     ::UpdateWindow(window);
 }
 

@@ -27,7 +27,7 @@ int32_t countLogLines(const char* data, std::size_t size) noexcept {
     return count;
 }
 
-WinLog::WinLog(const char* fileName, int32_t maxLines) : maxLines(maxLines < 0 ? 0 : maxLines) {
+WinLog::WinLog(const char* fileName, int32_t maxLines_) : maxLines(maxLines_ < 0 ? 0 : maxLines_) {
     ready = open(fileName);
     FW_TRACE("WinLog init:%s", ready ? "Ok." : "Err.");
 }

@@ -22,7 +22,7 @@ void TextWindow::unfreezeText() { frozen = false; }
 
 // ---- CustomWindow -----------------------------------------------------------------------
 
-CustomWindow::CustomWindow(shared_string name) : name(std::move(name)) {}
+CustomWindow::CustomWindow(shared_string name_) : name(std::move(name_)) {}
 
 CustomWindow::~CustomWindow() {
     FW_TRACE("Destroying hWnd = %p", static_cast<void*>(hWnd));

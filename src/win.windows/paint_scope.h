@@ -9,7 +9,7 @@ namespace kit {
 
 class PaintScope {
 public:
-    explicit PaintScope(HWND hwnd) : hwnd(hwnd), dc(::BeginPaint(hwnd, &ps)) {}
+    explicit PaintScope(HWND hwnd_) : hwnd(hwnd_), dc(::BeginPaint(hwnd_, &ps)) {}
     ~PaintScope() { ::EndPaint(hwnd, &ps); }
     PaintScope(const PaintScope&) = delete;
     PaintScope& operator=(const PaintScope&) = delete;
@@ -24,7 +24,7 @@ private:
 // The window's client-area device context (GetDC), released on scope exit.
 class WindowDC {
 public:
-    explicit WindowDC(HWND hwnd) : hwnd(hwnd), dc(::GetDC(hwnd)) {}
+    explicit WindowDC(HWND hwnd_) : hwnd(hwnd_), dc(::GetDC(hwnd_)) {}
     ~WindowDC() {
         if (dc) ::ReleaseDC(hwnd, dc);
     }
@@ -39,7 +39,7 @@ private:
 
 class SelectedObject {
 public:
-    SelectedObject(HDC dc, HGDIOBJ object) : dc(dc), old(object ? ::SelectObject(dc, object) : nullptr) {}
+    SelectedObject(HDC dc_, HGDIOBJ object) : dc(dc_), old(object ? ::SelectObject(dc_, object) : nullptr) {}
     ~SelectedObject() {
         if (old) ::SelectObject(dc, old);
     }

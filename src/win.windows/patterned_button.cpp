@@ -10,8 +10,8 @@ namespace {
 constexpr const char* kTraceSource = "kit_window";
 }  // namespace
 
-ButtonWrapper::ButtonWrapper(PatternedButton* button) : button(button) {
-    FW_TRACE("ButtonWrapper() : (HWND)button = %p", static_cast<void*>(button->getHandle()));
+ButtonWrapper::ButtonWrapper(PatternedButton* button_) : button(button_) {
+    FW_TRACE("ButtonWrapper() : (HWND)button = %p", static_cast<void*>(button_->getHandle()));
 }
 
 void ButtonWrapper::handleMessage(UINT message, WPARAM, LPARAM lParam, LRESULT& result, bool& handled) {
@@ -23,11 +23,11 @@ void ButtonWrapper::handleMessage(UINT message, WPARAM, LPARAM lParam, LRESULT& 
     handled = true;
 }
 
-PatternedButton::PatternedButton(HINSTANCE instance, HWND parent, HBITMAP normal, HBITMAP alternate, int x, int y)
-    : CustomWindow("CustomWindow"), normal(normal), alternate(alternate), x(x), y(y), parent(parent) {
-    FW_TRACE("PatternedButton() : parent = %p", static_cast<void*>(parent));
-    hWnd = ::CreateWindowExA(0, "BUTTON", "", WS_CHILD | WS_VISIBLE | BS_OWNERDRAW, x, y, bitmapWidth(normal),
-                             bitmapHeight(normal), parent, nullptr, instance, static_cast<CustomWindow*>(this));
+PatternedButton::PatternedButton(HINSTANCE instance, HWND parent_, HBITMAP normal_, HBITMAP alternate_, int x_, int y_)
+    : CustomWindow("CustomWindow"), normal(normal_), alternate(alternate_), x(x_), y(y_), parent(parent_) {
+    FW_TRACE("PatternedButton() : parent = %p", static_cast<void*>(parent_));
+    hWnd = ::CreateWindowExA(0, "BUTTON", "", WS_CHILD | WS_VISIBLE | BS_OWNERDRAW, x_, y_, bitmapWidth(normal_),
+                             bitmapHeight(normal_), parent_, nullptr, instance, static_cast<CustomWindow*>(this));
     if (!hWnd) {
         FW_TRACE("CreateWindow() failed");
         setOrigin(origins::kButtonCreate, "kit::PatternedButton::PatternedButton");
@@ -37,7 +37,7 @@ PatternedButton::PatternedButton(HINSTANCE instance, HWND parent, HBITMAP normal
     // parent outside its ellipse.
     setRegion();
     wrapper = new ButtonWrapper(this);
-    if (CustomWindow* owner = CustomWindow::fromHandle(parent)) owner->setMessageHandler(WM_DRAWITEM, wrapper);
+    if (CustomWindow* owner = CustomWindow::fromHandle(parent_)) owner->setMessageHandler(WM_DRAWITEM, wrapper);
     FW_TRACE("Button created, hWnd = %p", static_cast<void*>(hWnd));
 }
 

@@ -36,8 +36,8 @@ HFONT createVerdana(HDC dc, int points, int weight, bool underline) {
                          DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, "Verdana");
 }
 
-PatternedWindow::PatternedWindow(HINSTANCE instance, shared_string name, HBITMAP skin, HBITMAP overlay)
-    : CustomWindow(std::move(name)), skin(skin), overlay(overlay), height(0), width(0) {
+PatternedWindow::PatternedWindow(HINSTANCE instance, shared_string name_, HBITMAP skin_, HBITMAP overlay_)
+    : CustomWindow(std::move(name_)), skin(skin_), overlay(overlay_), height(0), width(0) {
     FW_TRACE("PatternedWindow()");
     WNDCLASSEXA wc{};
     wc.cbSize = sizeof wc;
@@ -52,7 +52,7 @@ PatternedWindow::PatternedWindow(HINSTANCE instance, shared_string name, HBITMAP
     FW_TRACE("wnd class registered");
     FW_TRACE("creating the window: class = %s", kClassName);
 
-    int w = bitmapWidth(skin), h = bitmapHeight(skin);
+    int w = bitmapWidth(skin_), h = bitmapHeight(skin_);
     HWND created =
         ::CreateWindowExA(WS_EX_LAYERED | WS_EX_TOOLWINDOW | WS_EX_TOPMOST, kClassName, getName().c_str(), WS_POPUP, 20,
                           20, w, h, nullptr, nullptr, instance, static_cast<CustomWindow*>(this));
@@ -65,7 +65,7 @@ PatternedWindow::PatternedWindow(HINSTANCE instance, shared_string name, HBITMAP
     height = h;
     setDefaultHandler(this);
 
-    if (!::SetLayeredWindowAttributes(hWnd, pixelAt(skin, 0, 0), kAlpha, LWA_COLORKEY | LWA_ALPHA)) {
+    if (!::SetLayeredWindowAttributes(hWnd, pixelAt(skin_, 0, 0), kAlpha, LWA_COLORKEY | LWA_ALPHA)) {
         DWORD error = ::GetLastError();
         FW_TRACE("SetLayeredWindowAttributes() failed. GetLastError() says:%lx", error);
         ::SetLastError(error);

@@ -23,7 +23,7 @@ std::string formatElapsed(uint32_t seconds);
 
 class Timer : public refcounted {
 public:
-    explicit Timer(TickSource ticks = systemTicks) noexcept : ticks(ticks) {}
+    explicit Timer(TickSource ticks_ = systemTicks) noexcept : ticks(ticks_) {}
 
     void start() noexcept;
     void stop() noexcept;

@@ -45,7 +45,8 @@ TEST(Bed, APlayedSignalComesBackBitForBit) {
     DWORD started = ::GetTickCount();
     ASSERT_TRUE(playIntoSink(wav));
     ::Sleep(500);
-    std::vector<int16_t> captured = captureSeconds(1.0);
+    // Two seconds: paplay may take a while to start on a busy machine.
+    std::vector<int16_t> captured = captureSeconds(2.0);
     waitForPlaybackEnd(started, 3.0);
     SignalMatch m = matchCapture(captured, played);
     ASSERT_GE(m.capturedOffset, 0) << "the played signal was not found in the capture";
