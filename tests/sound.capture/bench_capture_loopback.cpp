@@ -127,7 +127,7 @@ int main() {
         // The first seconds hold the stream's late start, which silence fills.
         if (s > 5) {
             at.push_back(s);
-            frames.push_back(static_cast<double>(st.deviceFrames + st.silenceFrames - st.withdrawnFrames));
+            frames.push_back(static_cast<double>(st.deviceFrames + st.silenceFrames));  // what is in the file
         }
         if (!unplugged && s > longSeconds / 2.0) unplugged = changeBedSound("unplug");
         if (s >= longSeconds) break;
