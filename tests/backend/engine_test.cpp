@@ -472,40 +472,6 @@ TEST(EngineOnTheBed, AnMp3RecordingHasTheRightLength) {
     EXPECT_NEAR(seconds, recorded, 0.150) << "decoded " << seconds << " s of " << recorded << " s recorded";
 }
 
-// (Last of the bed's cases: the devices it takes away and brings back leave
-// this process's wave input slow to start.)
-// A recording through loopback that begins while no playback device is
-// there: it starts without an error, records silence while it says that it
-// has nothing to record from, and goes on with the device plugged in.
-TEST(EngineOnTheBed, ALoopbackRecordingBegunWithoutPlaybackDeviceWaitsForOne) {
-    TempDir dir;
-    uncalibratedSettings();
-    ASSERT_TRUE(changeBedSound("line-silent"));
-    ASSERT_TRUE(changeBedSound("no-sink"));
-    struct Reset {
-        ~Reset() {
-            changeBedSound("reset");
-            backend::engineConfig().captureSource = SntConfig::kSourceRecordingLine;
-        }
-    } reset;
-    backend::engineConfig().captureSource = SntConfig::kSourceLoopback;
-
-    EventsFile events;
-    ASSERT_EQ(backend::startRecording(), backend::SE_NO_ERROR);
-    DWORD started = ::GetTickCount();
-    ASSERT_TRUE(backend::setOutputFile(dir.file("take.wav").c_str(), backend::FORMAT_WAV, 0));
-    EXPECT_TRUE(waitUntil([] { return backend::isCaptureSearching(); }, 5000)) << "it says it has no device";
-    ASSERT_TRUE(changeBedSound("plug"));
-    EXPECT_TRUE(waitUntil([] { return !backend::isCaptureSearching(); }, 5000)) << "it takes the device plugged in";
-    ASSERT_TRUE(finishAndWait());
-    DWORD ms = ::GetTickCount() - started;
-
-    EXPECT_THAT(events.added(), ::testing::Not(HasSubstr("ERR        #")));
-    WavFile wav = readWav(dir.file("take.wav"));
-    ASSERT_TRUE(wav.valid);
-    EXPECT_NEAR(wav.samples.size() / 2.0 / kRate * 1000, ms, 300.0) << "silence for as long as it lasted";
-}
-
 // ---- failures -----------------------------------------------------------------------------
 
 namespace failures {
