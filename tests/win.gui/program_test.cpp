@@ -233,8 +233,13 @@ TEST_F(ProgramTest, OkOnTheFirstStartCalibratesToLoopbackWelcomesOnceAndRecordsW
     EXPECT_LT(m.capturedOffset, 2 * kRate);
     EXPECT_TRUE(
         std::all_of(wav.samples.begin(), wav.samples.begin() + m.capturedOffset * 2, [](int16_t v) { return v == 0; }));
-    EXPECT_EQ(m.capturedOffset + m.matchedFrames, wav.samples.size() / 2)
-        << "from there on every frame is the played one";
+    // From there on every frame is the played one, up to the end but for what
+    // the stream had not yet passed on when the recording ended: the silence
+    // the end puts in for it, at most a block and a half.
+    std::size_t heard = static_cast<std::size_t>(m.capturedOffset) + m.matchedFrames;
+    EXPECT_LE(wav.samples.size() / 2 - heard, static_cast<std::size_t>(kRate) * 15 / 100);
+    EXPECT_TRUE(std::all_of(wav.samples.begin() + static_cast<std::ptrdiff_t>(heard * 2), wav.samples.end(),
+                            [](int16_t v) { return v == 0; }));
 
     driver::click(button);
     options = p.dialog("File save...");
