@@ -74,6 +74,12 @@ uint64_t SilenceFill::packet(uint32_t tick, uint64_t position, uint32_t frames, 
         uint64_t clock = due();
         uint64_t room = clock > committed ? clock - committed : 0;
         provisional = std::max(provisional, std::min(owed, room));
+        if (!heardAny && s.silentBeforeFirstPacket) {
+            // What loopback hears ends about now, and the stream may hand on
+            // at once what it buffered before: the silence never reaches
+            // beyond where the packet begins.
+            provisional = std::min(provisional, room > frames ? room - frames : 0);
+        }
         before = commit(provisional);
     } else if (!heardAny) {
         // The recording's first packet: the device has only just started.

@@ -25,9 +25,10 @@
 // what it did not record before its start is silence, and from its first
 // packet on the clock counts from where the recording then stands. Loopback
 // is different (silentBeforeFirstPacket): what played before its first packet
-// was never heard, so the silence stays, and the recording keeps the clock. A
-// stop during a quiet hands on silence up to the clock itself: a recording
-// that ends in silence is as long as it lasted.
+// was never heard, so the silence stays (but never beyond where that packet
+// begins: it ends about now, however much the stream had buffered), and the
+// recording keeps the clock. A stop during a quiet hands on silence up to the clock
+// itself: a recording that ends in silence is as long as it lasted.
 //
 // Ticks are milliseconds of a wrapping 32-bit clock; the arithmetic is
 // wrap-safe between calls.

@@ -123,6 +123,14 @@ TEST(SilenceFill, BeforeLoopbacksFirstPacketEverythingIsSilence) {
         EXPECT_EQ(fill.stop(2000), loopback ? 580u : 590u) << "a quiet up to the clock";
         EXPECT_EQ(fill.recorded(), loopback ? 2000u : 1800u);
     }
+    // A first packet that hands on what the stream buffered before it begins
+    // that much earlier: the recording is not longer than it lasted.
+    SilenceFill fill(SilenceFill::Settings{1000, 100, 2000, 1000, true});
+    fill.start(0);
+    EXPECT_EQ(fill.quiet(500, 300), 0u);
+    EXPECT_EQ(fill.packet(1500, 0, 1400, false), 100u);
+    EXPECT_EQ(fill.packet(1600, 1400, 100, false), 0u);
+    EXPECT_EQ(fill.recorded(), 1600u);
 }
 
 // Without a device nothing can come late: the recording keeps up with the
