@@ -8,7 +8,10 @@
 //   drift_ppm                 over a long loopback recording (10 minutes, or
 //                             SONOTAPE_BENCH_LOOPBACK_S seconds): audio the
 //                             capture delivered against the wall clock, as
-//                             the slope of one against the other
+//                             the slope of one against the other, fitted on
+//                             each side of the device change and averaged
+//                             (what the change itself costs is a step, given
+//                             as switch_step_ms in the detail line)
 //   lost_ms                   sound the recorder reported lost in that recording
 //   switch_gap_ms             in its middle the playing device goes away: time
 //                             from losing it to capturing the new default
@@ -117,7 +120,7 @@ int main() {
     Recording r(longLoopback, dir.file("long.wav"));
     LARGE_INTEGER t0, now;
     ::QueryPerformanceCounter(&t0);
-    std::vector<double> at, frames;
+    std::vector<double> at[2], frames[2];
     bool unplugged = false;
     for (;;) {
         ::Sleep(1000);
@@ -126,8 +129,8 @@ int main() {
         kit::WasapiWaveIn::Stats st = longLoopback.stats();
         // The first seconds hold the stream's late start, which silence fills.
         if (s > 5) {
-            at.push_back(s);
-            frames.push_back(static_cast<double>(st.deviceFrames + st.silenceFrames));  // what is in the file
+            at[unplugged].push_back(s);
+            frames[unplugged].push_back(static_cast<double>(st.deviceFrames + st.silenceFrames));  // in the file
         }
         if (!unplugged && s > longSeconds / 2.0) unplugged = changeBedSound("unplug");
         if (s >= longSeconds) break;
@@ -137,16 +140,26 @@ int main() {
     kit::WasapiWaveIn::Stats st = longLoopback.stats();
     uint64_t lostMs = r.recorder->lostMs();
     changeBedSound("reset");
-    double drift = (slope(at, frames) / kRate - 1.0) * 1e6;
+    double slopes[2] = {slope(at[0], frames[0]), slope(at[1], frames[1])};
+    double drift = ((slopes[0] + slopes[1]) / 2 / kRate - 1.0) * 1e6;
+    // The step at the change: where the recording after it stands against
+    // where the recording before it would have gone on.
+    double stepMs = 0;
+    if (!at[0].empty() && !at[1].empty()) {
+        double x = at[1].front();
+        double before = frames[0].back() + slopes[0] * (x - at[0].back());
+        stepMs = (frames[1].front() - before) * 1000.0 / kRate;
+    }
     double fileS = w.valid ? w.dataSize / 176400.0 : 0;
 
     std::printf(
         "capture_loopback detail: loopback_signal_exact=%d wavein_signal_exact=%d long_s=%.1f file_s=%.3f "
-        "device_frames=%llu silence_frames=%llu withdrawn_frames=%llu dropped_frames=%llu device_changes=%u\n",
+        "device_frames=%llu silence_frames=%llu withdrawn_frames=%llu dropped_frames=%llu device_changes=%u "
+        "drift_before_ppm=%.1f drift_after_ppm=%.1f switch_step_ms=%.1f\n",
         loopbackExact ? 1 : 0, waveInExact ? 1 : 0, seconds(t0, now), fileS,
         static_cast<unsigned long long>(st.deviceFrames), static_cast<unsigned long long>(st.silenceFrames),
         static_cast<unsigned long long>(st.withdrawnFrames), static_cast<unsigned long long>(st.droppedFrames),
-        st.deviceChanges);
+        st.deviceChanges, (slopes[0] / kRate - 1.0) * 1e6, (slopes[1] / kRate - 1.0) * 1e6, stepMs);
     std::printf(
         "bench capture_loopback: arch=%s cpu_ms_per_audio_s=%.2f wavein_cpu_ms_per_audio_s=%.2f drift_ppm=%.1f "
         "lost_ms=%llu switch_gap_ms=%s\n",
