@@ -59,7 +59,7 @@ void dropOutput(EngineState& e, kit::smartptr<kit::ISoundEncoder>& encoder, cons
 // is stopped through the user interface's forced stop, with the reason.
 void outputStopped(const kit::OutputError& error) {
     std::string text = outputStoppedText(error.fault, error.code);
-    if (kit::RecCrashFunc stop = kit::recCrashFunc.load()) stop(text.c_str());
+    if (kit::ForcedStopHandler stop = kit::forcedStopHandler.load()) stop(text.c_str());
 }
 
 constexpr const char* kNoDevice =
@@ -185,7 +185,7 @@ void init() {
     EngineState& e = engineState();
     fw::catchAndReport(kTraceSource, __LINE__, [&] {
         e.mixer = new kit::Mixer();
-        e.finalizer = new MyFinalizer(e, nullptr);
+        e.finalizer = new Finalizer(e, nullptr);
         engineConfig().load();
         e.periodicReminder = new kit::PeriodicReminder(nullptr, 1800);
         e.outOfSpaceReminder = new kit::OutOfSpaceReminder(nullptr, engineConfig().storageDir.c_str());
@@ -196,7 +196,7 @@ void init() {
 }
 
 void setCrashStopReminder(CrashStopProc proc) {
-    kit::recCrashFunc.store(proc);
+    kit::forcedStopHandler.store(proc);
     FW_TRACE("setCrashStopReminder = %p", reinterpret_cast<void*>(proc));
 }
 
@@ -238,7 +238,7 @@ bool calibrate() {
     FW_TRACE("mixer->calibrateLines ()");
     EngineState& e = engineState();
     e.problem.clear();
-    return fw::catchAndReport(kTraceSource, __LINE__, [&] {
+    return !fw::catchAndReport(kTraceSource, __LINE__, [&] {
         kit::CalibrationResult result;
         notingProblem(e, [&] { result = e.mixer->calibrate(500); });
         SntConfig& cfg = engineConfig();

@@ -71,7 +71,7 @@ bool loadConfig(SntConfig& settings);
 // is set or removed as startWithWindows says.
 void writeConfig(const SntConfig& settings);
 
-// True when the calibration failed (the failure has been reported).
+// True when the calibration succeeded; a failure has been reported (lastProblem).
 bool calibrate();
 
 int startRecording();

@@ -21,7 +21,7 @@
 
 namespace backend {
 
-class MyFinalizer;
+class Finalizer;
 
 struct EngineState {
     std::atomic<bool> started{false};
@@ -33,7 +33,7 @@ struct EngineState {
     kit::Mixer* mixer = nullptr;
     kit::PeriodicReminder* periodicReminder = nullptr;
     kit::OutOfSpaceReminder* outOfSpaceReminder = nullptr;
-    MyFinalizer* finalizer = nullptr;
+    Finalizer* finalizer = nullptr;
     std::string outputFailure;           // what to tell about the last failed setOutputFile
     std::atomic<uint32_t> lastParts{0};  // files of the last finished recording
 

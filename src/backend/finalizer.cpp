@@ -9,7 +9,7 @@ namespace {
 constexpr const char* kTraceSource = "backend/finalizer";
 }
 
-void MyFinalizer::finishRecording() {
+void Finalizer::finishRecording() {
     FW_TRACE("recorder->finish ();");
     if (engine.recorder) {
         engine.recorder->finish(abandon);
@@ -20,7 +20,7 @@ void MyFinalizer::finishRecording() {
     FW_TRACE("stream->finish () done");
 }
 
-void MyFinalizer::begin(FinishNotifier n, bool abandonRecording) {
+void Finalizer::begin(FinishNotifier n, bool abandonRecording) {
     if (threadHandle()) {
         FW_TRACE("finalizer: waiting for the previous run");
         wait();
@@ -31,7 +31,7 @@ void MyFinalizer::begin(FinishNotifier n, bool abandonRecording) {
 }
 
 // What the user is told once the file is complete.
-void MyFinalizer::keepOutcome(const kit::SoundRecorder& recorder) {
+void Finalizer::keepOutcome(const kit::SoundRecorder& recorder) {
     RecordingOutcome outcome;
     outcome.saved = !abandon;
     outcome.recordedMs = recorder.bytesDelivered() * 1000 / kit::avgBytesPerSec(kCaptureFormat);
@@ -45,7 +45,7 @@ void MyFinalizer::keepOutcome(const kit::SoundRecorder& recorder) {
     engine.outcome = outcome;
 }
 
-uint32_t MyFinalizer::run() {
+uint32_t Finalizer::run() {
     // A failure while finishing is reported; the state is cleared and the
     // notifier called all the same, so that the user interface never waits
     // for a recording that cannot end.

@@ -16,9 +16,9 @@ namespace backend {
 
 struct EngineState;
 
-class MyFinalizer : public kit::Thread {
+class Finalizer : public kit::Thread {
 public:
-    MyFinalizer(EngineState& engine_, FinishNotifier notifier_) : engine(engine_), notifier(notifier_) {}
+    Finalizer(EngineState& engine_, FinishNotifier notifier_) : engine(engine_), notifier(notifier_) {}
 
     // Finishes the engine's recording on a new run of the thread, which calls
     // `n` at its end. The previous run's thread, which may still be returning

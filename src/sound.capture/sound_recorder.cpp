@@ -14,8 +14,8 @@ namespace {
 constexpr const char* kTraceSource = "sound.capture/sound_capture";
 
 constexpr const char* kTooSlowMessage =
-    "Sonotape doesn\x92t have enough memory to continue recording. It is possible that your trying to save the file "
-    "on a low-speed disk. Try to select a lower quality or save the file on another drive.";
+    "Sonotape can\x92t write the recording as fast as the sound comes in, so the recording was stopped. The disk "
+    "may be too slow: select a lower quality or save the file on another drive.";
 
 // The cookie of one write: laid out like the platform's OVERLAPPED record (its
 // Offset holds the bytes written before this block), followed by the block,
@@ -32,7 +32,7 @@ struct WriteCookie {
 
 }  // namespace
 
-std::atomic<RecCrashFunc> recCrashFunc{nullptr};
+std::atomic<ForcedStopHandler> forcedStopHandler{nullptr};
 
 WAVEFORMATEX captureFormat(const SoundFormat& f) noexcept {
     WAVEFORMATEX w{};
@@ -444,11 +444,12 @@ void SoundThread::handleData(WAVEHDR* header) {
 }
 
 // A returned block is written at once, waits in pending behind the write in
-// progress, or is dropped from a full pending list (counted as lost).
+// progress, or is dropped from a full pending list (counted as lost). A block
+// that holds nothing (the device returns its blocks so at the end) goes back.
 void SoundThread::keepOrDrop(BlockPtr block) {
     SoundRecorder& r = *recorder;
     DWORD bytes = block->header.dwBytesRecorded;
-    if (abortRequested.load()) {
+    if (abortRequested.load() || bytes == 0) {
         toSpare(std::move(block));  // in abort mode nothing more is written
     } else if (r.beingWritten) {
         if (r.pending.size() < r.pendingLimit) {
@@ -463,10 +464,8 @@ void SoundThread::keepOrDrop(BlockPtr block) {
                    "pending list full (%u blocks): block of %lu bytes dropped, %u so far",
                    static_cast<unsigned>(r.pending.size()), static_cast<unsigned long>(bytes), dropped);
         }
-    } else if (bytes) {
-        writeBlock(std::move(block));
     } else {
-        toSpare(std::move(block));  // nothing recorded: nothing to write
+        writeBlock(std::move(block));
     }
 }
 
@@ -496,10 +495,10 @@ void SoundThread::watchSpeed() {
         ++slowCount;
         if (slowCount > SoundRecorder::kSlowLimit) {
             FW_LOG(fw::LEVEL_WARN, "TooSlowDevice", "%s", "TOO SLOW DEVICE -- crashing");
-            if (RecCrashFunc crash = recCrashFunc.load()) {
+            if (ForcedStopHandler crash = forcedStopHandler.load()) {
                 crash(kTooSlowMessage);
             } else {
-                FW_LOG(fw::LEVEL_WARN, "NoCrashFunc", "%s", "recCrashFunc = 0!!!");
+                FW_LOG(fw::LEVEL_WARN, "NoCrashFunc", "%s", "no forced-stop handler");
             }
         }
     } else {
@@ -523,14 +522,10 @@ void SoundThread::handleWriteDone(uint32_t count, void* pointer) {
     r.bytesWritten += static_cast<int32_t>(count);
     r.counters.bytes.fetch_add(count);
 
-    while (!r.pending.empty() && !abortRequested.load()) {
-        BlockPtr block = std::move(r.pending.front());
+    if (!r.pending.empty() && !abortRequested.load()) {
+        BlockPtr block = std::move(r.pending.front());  // pending holds only blocks with sound
         r.pending.pop_front();
-        if (block->header.dwBytesRecorded) {
-            writeBlock(std::move(block));
-            break;
-        }
-        toSpare(std::move(block));
+        writeBlock(std::move(block));
     }
     checkStop();
 }

@@ -71,8 +71,8 @@ namespace kit {
 
 // Called on the capture thread when the output has been too slow for six write
 // completions in a row (and on each further slow one). Installed by the engine.
-using RecCrashFunc = void (*)(const char* message);
-extern std::atomic<RecCrashFunc> recCrashFunc;
+using ForcedStopHandler = void (*)(const char* message);
+extern std::atomic<ForcedStopHandler> forcedStopHandler;
 
 // The capture format for a format record: PCM, channels and bits as 16-bit values.
 WAVEFORMATEX captureFormat(const SoundFormat& format) noexcept;
@@ -155,7 +155,7 @@ public:
     // path held up for up to 0.9 s loses nothing.
     static constexpr std::size_t kDeviceBlocks = 10;
     static constexpr uint32_t kSlowMs = 150;
-    static constexpr uint32_t kSlowLimit = 5;  // the sixth slow completion in a row calls recCrashFunc
+    static constexpr uint32_t kSlowLimit = 5;  // the sixth slow completion in a row calls forcedStopHandler
     // The capture thread looks at the device whenever its queue has been
     // quiet this long; a device that has returned no block for
     // kSilentDeviceMs (kFirstBlockMs before its first block: a device may be
@@ -232,13 +232,13 @@ private:
     TickSource ticks;
     std::atomic<bool> lost{false};
     struct Counters {
-        std::atomic<uint32_t> recorded{0};
-        std::atomic<uint32_t> written{0};
-        std::atomic<uint32_t> dropped{0};
-        std::atomic<uint32_t> pendingPeak{0};
-        std::atomic<uint64_t> bytes{0};
-        std::atomic<uint64_t> droppedFrames{0};
-        std::atomic<uint64_t> missedFrames{0};  // recorded by the device, never returned
+        std::atomic<uint32_t> recorded{0};       // blocks the device returned with sound
+        std::atomic<uint32_t> written{0};        // blocks handed to the stream
+        std::atomic<uint32_t> dropped{0};        // blocks with sound that a full pending list turned away
+        std::atomic<uint32_t> pendingPeak{0};    // most blocks ever waiting behind a write
+        std::atomic<uint64_t> bytes{0};          // bytes the stream has written
+        std::atomic<uint64_t> droppedFrames{0};  // the frames of the dropped blocks
+        std::atomic<uint64_t> missedFrames{0};   // recorded by the device, never returned
     } counters;
 };
 

@@ -60,7 +60,7 @@ void Gui::initialize(const char* line, int32_t show) {
     calibrationWait = new WaitDialog(programInstance, IDD_CALIBRATION_WAIT);
     endWait = new WaitDialog(programInstance, IDD_END_WAIT);
     log = new kit::WinLog(kit::applicationLogPath().c_str(), 1000);
-    notification = new kit::TranparentWindow(programInstance, "Sonotape");
+    notification = new kit::TransparentWindow(programInstance, "Sonotape");
     notification->setMessageHandler(WM_TIMER, this);
     notification->setMessageHandler(WM_NCLBUTTONDBLCLK, this);
     stopwatch = new kit::Timer();
@@ -178,10 +178,10 @@ void Gui::calibrateSoundCard() {
 
 void Gui::finishCalibration() {
     killTimer(mainWindow->getHandle(), kCalibrationStart);
-    bool failed = backend::calibrate();
+    bool calibrated = backend::calibrate();
     calibrationWait->hide();
     if (mainWindow) backToLogo();
-    if (!failed)
+    if (calibrated)
         ::MessageBoxA(nullptr, gui_rules::kCalibrationDone, "Done", MB_ICONINFORMATION);
     else
         showProblem(backend::lastProblem());

@@ -133,7 +133,7 @@ public:
     // For tests that look inside.
     kit::PatternedWindow* getMainWindow() const noexcept { return mainWindow.get(); }
     kit::PatternedButton* getRecordButton() const noexcept { return recordButton.get(); }
-    kit::TranparentWindow* getNotificationWindow() const noexcept { return notification.get(); }
+    kit::TransparentWindow* getNotificationWindow() const noexcept { return notification.get(); }
     kit::TrayIcon* getTrayIcon() const noexcept { return trayIcon.get(); }
     FileSaveDialog* getSaveDialog() const noexcept { return saveDialog.get(); }
     HMENU getContextMenu() const noexcept { return resources.contextMenu; }
@@ -199,7 +199,7 @@ private:
     kit::smartptr<WaitDialog> calibrationWait;
     kit::smartptr<WaitDialog> endWait;
     kit::smartptr<FileSaveDialog> saveDialog;
-    kit::smartptr<kit::TranparentWindow> notification;
+    kit::smartptr<kit::TransparentWindow> notification;
     kit::smartptr<kit::Timer> stopwatch;
     kit::smartptr<kit::WinLog> log;
     bool initialized = false;

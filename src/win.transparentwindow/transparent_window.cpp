@@ -10,7 +10,7 @@
 namespace kit {
 namespace {
 constexpr const char* kTraceSource = "popkit_win_tranparentwindow";
-constexpr const char* kPaintFunction = "kit::TranparentWindow::handleMessage";
+constexpr const char* kPaintFunction = "kit::TransparentWindow::handleMessage";
 constexpr int kProgramIcon = 115;
 
 void measure(HDC dc, std::string_view line, SIZE& extent) {
@@ -42,8 +42,8 @@ RECT keepBottomRight(const RECT& old, int newWidth, int newHeight) noexcept {
     return {left, top, left + newWidth, top + newHeight};
 }
 
-TranparentWindow::TranparentWindow(HINSTANCE instance, shared_string title) : CustomWindow(std::move(title)) {
-    FW_TRACE("TranparentWindow()");
+TransparentWindow::TransparentWindow(HINSTANCE instance, shared_string title) : CustomWindow(std::move(title)) {
+    FW_TRACE("TransparentWindow()");
     WNDCLASSEXA wc{};
     wc.cbSize = sizeof wc;
     wc.style = CS_HREDRAW | CS_VREDRAW;
@@ -77,13 +77,13 @@ TranparentWindow::TranparentWindow(HINSTANCE instance, shared_string title) : Cu
         DWORD error = ::GetLastError();
         FW_TRACE("SetLayeredWindowAttributes() failed. GetLastError() says:%lx", error);
         ::SetLastError(error);
-        setOrigin(kTraceSource, __LINE__, "kit::TranparentWindow::TranparentWindow");
+        setOrigin(kTraceSource, __LINE__, "kit::TransparentWindow::TransparentWindow");
         throw WindowsError("SetLayeredWindowAttributes() failed");
     }
     FW_TRACE("Window created, hWnd = %p", static_cast<void*>(hWnd));
 }
 
-void TranparentWindow::applySize(int newSize) {
+void TransparentWindow::applySize(int newSize) {
     if (newSize == size) return;
     TransparentWindowSize measures;
     if (!transparentWindowSize(newSize, measures)) {
@@ -104,29 +104,29 @@ void TranparentWindow::applySize(int newSize) {
         FW_TRACE("SetWindowPos error! GetLastError=%lu", ::GetLastError());
 }
 
-void TranparentWindow::setSizeAndMode(int newSize, int newMode) {
+void TransparentWindow::setSizeAndMode(int newSize, int newMode) {
     applySize(newSize);
     mode = newMode;
 }
 
-void TranparentWindow::getSizeAndMode(int* sizeOut, int* modeOut) const noexcept {
+void TransparentWindow::getSizeAndMode(int* sizeOut, int* modeOut) const noexcept {
     if (sizeOut) *sizeOut = size;
     if (modeOut) *modeOut = mode;
 }
 
-void TranparentWindow::show() {
+void TransparentWindow::show() {
     ::UpdateWindow(hWnd);
     // A notification must not take the keyboard from what the user is doing.
     ::ShowWindow(hWnd, SW_SHOWNOACTIVATE);
 }
 
-void TranparentWindow::hide() { ::ShowWindow(hWnd, SW_HIDE); }
+void TransparentWindow::hide() { ::ShowWindow(hWnd, SW_HIDE); }
 
-void TranparentWindow::redraw() {
+void TransparentWindow::redraw() {
     if (hWnd) ::InvalidateRect(hWnd, nullptr, TRUE);
 }
 
-void TranparentWindow::timedMessage(const shared_string& message, int newMode, UINT ms, const char* function) {
+void TransparentWindow::timedMessage(const shared_string& message, int newMode, UINT ms, const char* function) {
     freezeText();
     text = message;  // the frozen flag does not apply here
     setSizeAndMode(TWS_LARGE, newMode);
@@ -139,15 +139,15 @@ void TranparentWindow::timedMessage(const shared_string& message, int newMode, U
     }
 }
 
-void TranparentWindow::LinkOn(const shared_string& message) {
-    timedMessage(message, kLinkMode, kLinkMs, "kit::TranparentWindow::LinkOn");
+void TransparentWindow::LinkOn(const shared_string& message) {
+    timedMessage(message, kLinkMode, kLinkMs, "kit::TransparentWindow::LinkOn");
 }
 
-void TranparentWindow::ReminderOn(const shared_string& message) {
-    timedMessage(message, kPlainMode, kReminderMs, "kit::TranparentWindow::ReminderOn");
+void TransparentWindow::ReminderOn(const shared_string& message) {
+    timedMessage(message, kPlainMode, kReminderMs, "kit::TransparentWindow::ReminderOn");
 }
 
-void TranparentWindow::handleMessage(UINT message, WPARAM, LPARAM, LRESULT& result, bool& handled) {
+void TransparentWindow::handleMessage(UINT message, WPARAM, LPARAM, LRESULT& result, bool& handled) {
     switch (message) {
     case WM_DESTROY: FW_TRACE("WM_DESTROY"); break;
     case WM_SIZE: FW_TRACE("WM_SIZE"); break;
@@ -164,7 +164,7 @@ void TranparentWindow::handleMessage(UINT message, WPARAM, LPARAM, LRESULT& resu
     handled = true;
 }
 
-void TranparentWindow::paint() {
+void TransparentWindow::paint() {
     shared_string shown = text;
     PaintScope paint(hWnd);
     HDC dc = paint.get();

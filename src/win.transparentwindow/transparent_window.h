@@ -30,7 +30,7 @@ bool transparentWindowSize(int size, TransparentWindowSize& out) noexcept;
 // The window rectangle after a size change that keeps the bottom-right corner.
 RECT keepBottomRight(const RECT& old, int newWidth, int newHeight) noexcept;
 
-class TranparentWindow : public CustomWindow, public IMessageHandler, public TextWindow {
+class TransparentWindow : public CustomWindow, public IMessageHandler, public TextWindow {
 public:
     static constexpr const char* kClassName = "popkit.win.tranparentwindow.transparent_window_class";
     static constexpr BYTE kAlpha = 208;
@@ -39,7 +39,7 @@ public:
     static constexpr UINT kReminderMs = 5000;
     static constexpr COLORREF kLinkColour = 0xCC0000;
 
-    TranparentWindow(HINSTANCE instance, shared_string title);
+    TransparentWindow(HINSTANCE instance, shared_string title);
 
     void setSizeAndMode(int size, int mode);
     void getSizeAndMode(int* size, int* mode) const noexcept;

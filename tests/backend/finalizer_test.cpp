@@ -21,13 +21,13 @@ public:
 std::atomic<int> notified{0};
 void notify(void*) { ++notified; }
 
-TEST(MyFinalizer, AFailureWhileFinishingIsReportedAndTheRecordingStillEnds) {
+TEST(Finalizer, AFailureWhileFinishingIsReportedAndTheRecordingStillEnds) {
     testsupport::EventsFile events;
     backend::EngineState state;
     state.stream = new FailingStream;
     state.started = true;
     state.outputSelected = true;
-    kit::smartptr<backend::MyFinalizer> finalizer(new backend::MyFinalizer(state, &notify));
+    kit::smartptr<backend::Finalizer> finalizer(new backend::Finalizer(state, &notify));
     finalizer->start();
     ASSERT_TRUE(finalizer->waitFor(10000));
     EXPECT_EQ(notified.load(), 1) << "the user interface is told the recording ended";
@@ -51,10 +51,10 @@ void signal(void*) {
 // The user interface starts the next finish as soon as the notifier has said
 // that the last one is done, while the last run's thread may still be
 // returning from the notifier: no start may be lost.
-TEST(MyFinalizer, AFinishStartedRightAfterTheNotifierIsNotLost) {
+TEST(Finalizer, AFinishStartedRightAfterTheNotifierIsNotLost) {
     doneEvent = ::CreateEventA(nullptr, FALSE, FALSE, nullptr);
     backend::EngineState state;
-    kit::smartptr<backend::MyFinalizer> finalizer(new backend::MyFinalizer(state, nullptr));
+    kit::smartptr<backend::Finalizer> finalizer(new backend::Finalizer(state, nullptr));
     constexpr int kRounds = 200;
     int lost = 0;
     for (int round = 0; round < kRounds && lost == 0; ++round) {

@@ -341,7 +341,7 @@ TEST_F(GuiTest, TheDiskSpaceWarningAndStopArriveFromAnotherThread) {
         wavTo(options, dir.file("space"));
         driver::clickItem(options, IDOK);
     });
-    kit::TranparentWindow* note = gui->getNotificationWindow();
+    kit::TransparentWindow* note = gui->getNotificationWindow();
 
     std::thread([] { spaceReminderProc(nullptr); }).join();
     int size = -1;
@@ -767,7 +767,7 @@ TEST_F(GuiTest, ARecordingFinishedAtTheEndOfTheProgramIsLogged) {
 
 TEST_F(GuiTest, InTheTrayTheLastRecordingsLinkGivesWayToTheNextRecording) {
     startGui("sonotape.exe -t");
-    kit::TranparentWindow* note = gui->getNotificationWindow();
+    kit::TransparentWindow* note = gui->getNotificationWindow();
     record([&](HWND options) {
         wavTo(options, dir.file("one"));
         driver::clickItem(options, IDOK);

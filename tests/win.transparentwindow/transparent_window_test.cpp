@@ -9,7 +9,7 @@
 
 namespace {
 
-using kit::TranparentWindow;
+using kit::TransparentWindow;
 using ::testing::HasSubstr;
 using testsupport::Capture;
 
@@ -57,7 +57,7 @@ TEST(NotificationSizes, SmallShowsTheTimeLargeTheMessages) {
 
 struct Recorder : kit::IMessageHandler {
     void handleMessage(UINT message, WPARAM wParam, LPARAM, LRESULT&, bool&) override {
-        if (message == WM_TIMER && wParam == TranparentWindow::kMessageTimer && !timerAt) timerAt = ::GetTickCount();
+        if (message == WM_TIMER && wParam == TransparentWindow::kMessageTimer && !timerAt) timerAt = ::GetTickCount();
         if (message == WM_NCLBUTTONDBLCLK) ++doubleClicks;
     }
     DWORD timerAt = 0;
@@ -67,7 +67,7 @@ struct Recorder : kit::IMessageHandler {
 class Notification : public ::testing::Test {
 protected:
     void SetUp() override {
-        window = kit::smartptr<TranparentWindow>(new TranparentWindow(::GetModuleHandleA(nullptr), "Sonotape"));
+        window = kit::smartptr<TransparentWindow>(new TransparentWindow(::GetModuleHandleA(nullptr), "Sonotape"));
         hwnd = window->getHandle();
         ASSERT_TRUE(::IsWindow(hwnd));
     }
@@ -93,7 +93,7 @@ protected:
         return m;
     }
 
-    kit::smartptr<TranparentWindow> window;
+    kit::smartptr<TransparentWindow> window;
     HWND hwnd = nullptr;
 };
 
