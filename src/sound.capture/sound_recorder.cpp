@@ -131,7 +131,6 @@ SoundRecorder::SoundRecorder(smartptr<IAsyncOutStream> stream_, const SoundForma
     : stream(std::move(stream_)),
       bufferMs(bufferMs_),
       pendingLimit(backlogBlocks(backlogMs, bufferMs_)),
-      volumeCoeff(volumeCoeff_),
       clock(static_cast<uint32_t>(soundFormat.samplesPerSec), bufferMs_),
       api(device_),
       ticks(ticks_) {
@@ -250,9 +249,7 @@ void SoundRecorder::pause() {
 
 void SoundRecorder::finish(bool abort) {
     FW_TRACE("SoundRecorder::finish (%d)", abort ? 1 : 0);
-    // The flag goes first, so the capture thread handles the finish already in abort mode.
-    if (abort) thread->requestAbort();
-    queue->postEvent(keyFinish, nullptr);
+    queue->postEvent(abort ? 1 : 0, keyFinish, nullptr);
     thread->wait();
     FW_TRACE("SoundRecorder::finish done: %u written, %u dropped, %llu ms lost%s", blocksWritten(), blocksDropped(),
              static_cast<unsigned long long>(lostMs()), deviceLost() ? ", device lost" : "");
@@ -298,8 +295,7 @@ SoundThread::SoundThread(SoundRecorder* recorder_, double volumeCoeff_)
 
 uint32_t SoundThread::run() {
     fw::catchAndReportFatal(kTraceSource, __LINE__, [this] {
-        stop = false;
-        while (!stop) {
+        while (phase != Phase::ended) {
             uint32_t count = 0;
             ULONG_PTR key = 0;
             void* pointer = nullptr;
@@ -320,7 +316,7 @@ void SoundThread::dispatch(ULONG_PTR key, uint32_t count, void* pointer) {
     case SoundRecorder::keyData: handleData(static_cast<WAVEHDR*>(pointer)); break;
     case SoundRecorder::keyStart: handleStart(); break;
     case SoundRecorder::keyPause: handlePause(); break;
-    case SoundRecorder::keyFinish: handleFinish(); break;
+    case SoundRecorder::keyFinish: handleFinish(count != 0); break;
     case SoundRecorder::keyWriteDone: handleWriteDone(count, pointer); break;
     default: break;
     }
@@ -337,7 +333,7 @@ void SoundThread::deviceFailed(const char* call, MMRESULT result) {
 
 // Called whenever the queue has been quiet for a watch period.
 void SoundThread::watchDevice() {
-    if (!recording || recorder->lost.load()) return;
+    if (phase != Phase::recording || recorder->lost.load()) return;
     ++quietWaits;
     uint32_t limit = anyBlock ? SoundRecorder::kSilentDeviceMs : SoundRecorder::kFirstBlockMs;
     if (quietWaits * SoundRecorder::kWatchMs >= limit) deviceFailed("the device returns no sound", 0);
@@ -373,11 +369,11 @@ void SoundThread::addBuffer() {
 
 void SoundThread::handleStart() {
     SoundRecorder& r = *recorder;
-    if (r.finishing) return;  // a start after finish would keep the thread alive
-    r.clock.restart();        // a pause is no loss
+    if (ending() || phase == Phase::recording) return;  // a start after finish would keep the thread alive
+    r.clock.restart();                                  // a pause is no loss
     quietWaits = 0;
     anyBlock = false;
-    recording = true;
+    enter(Phase::recording);
     for (std::size_t i = 0; i < SoundRecorder::kDeviceBlocks; ++i) addBuffer();
     if (r.lost.load()) return;
     MMRESULT res = r.api.start(r.device);
@@ -385,15 +381,20 @@ void SoundThread::handleStart() {
 }
 
 void SoundThread::handlePause() {
-    recording = false;  // a paused device returns nothing, and is not lost for it
+    if (ending()) return;
+    enter(Phase::paused);  // a paused device returns nothing, and is not lost for it
     MMRESULT res = recorder->api.stop(recorder->device);
     if (res != MMSYSERR_NOERROR) deviceFailed("waveInStop() failed", res);
 }
 
-void SoundThread::handleFinish() {
+void SoundThread::handleFinish(bool abort) {
     SoundRecorder& r = *recorder;
-    r.finishing = true;
-    recording = false;
+    if (ending()) {
+        if (abort && phase != Phase::aborting) enter(Phase::aborting);
+        checkStop();
+        return;
+    }
+    enter(abort ? Phase::aborting : Phase::finishing);
     MMRESULT res = r.api.reset(r.device);
     if (res != MMSYSERR_NOERROR) {
         // The device keeps its blocks: the recording ends without them.
@@ -418,7 +419,7 @@ void SoundThread::countMissed(const WAVEHDR& block) {
         clockDeviceChanges = presence.deviceChanges;
         r.clock.restart();
     }
-    uint64_t missed = r.finishing ? r.clock.lastBlockReturned(stamp, frames) : r.clock.blockReturned(stamp, frames);
+    uint64_t missed = ending() ? r.clock.lastBlockReturned(stamp, frames) : r.clock.blockReturned(stamp, frames);
     if (missed == 0) return;
     uint64_t total = r.counters.missedFrames.fetch_add(missed) + missed;
     FW_LOG(fw::LEVEL_WARN, "CaptureSoundLost", "the device never returned %llu ms of sound (%llu ms so far)",
@@ -435,11 +436,11 @@ void SoundThread::handleData(WAVEHDR* header) {
         r.counters.recorded.fetch_add(1);
         quietWaits = 0;
         anyBlock = true;
-        if (!abortRequested.load()) countMissed(h);
+        if (phase != Phase::aborting) countMissed(h);
     }
     scaleSamples(reinterpret_cast<int16_t*>(h.lpData), h.dwBytesRecorded / 2, volumeCoeff);
     keepOrDrop(std::move(block));
-    if (!r.finishing) addBuffer();
+    if (!ending()) addBuffer();
     checkStop();
 }
 
@@ -449,7 +450,7 @@ void SoundThread::handleData(WAVEHDR* header) {
 void SoundThread::keepOrDrop(BlockPtr block) {
     SoundRecorder& r = *recorder;
     DWORD bytes = block->header.dwBytesRecorded;
-    if (abortRequested.load() || bytes == 0) {
+    if (phase == Phase::aborting || bytes == 0) {
         toSpare(std::move(block));  // in abort mode nothing more is written
     } else if (r.beingWritten) {
         if (r.pending.size() < r.pendingLimit) {
@@ -491,7 +492,6 @@ void SoundThread::watchSpeed() {
     }
     uint32_t now = r.ticks();
     if (now - lastWriteTick > SoundRecorder::kSlowMs) {
-        slow = true;
         ++slowCount;
         if (slowCount > SoundRecorder::kSlowLimit) {
             FW_LOG(fw::LEVEL_WARN, "TooSlowDevice", "%s", "TOO SLOW DEVICE -- crashing");
@@ -503,7 +503,6 @@ void SoundThread::watchSpeed() {
         }
     } else {
         slowCount = 0;
-        slow = false;
     }
     lastWriteTick = now;
 }
@@ -522,7 +521,7 @@ void SoundThread::handleWriteDone(uint32_t count, void* pointer) {
     r.bytesWritten += static_cast<int32_t>(count);
     r.counters.bytes.fetch_add(count);
 
-    if (!r.pending.empty() && !abortRequested.load()) {
+    if (!r.pending.empty() && phase != Phase::aborting) {
         BlockPtr block = std::move(r.pending.front());  // pending holds only blocks with sound
         r.pending.pop_front();
         writeBlock(std::move(block));
@@ -535,7 +534,22 @@ void SoundThread::toSpare(BlockPtr block) { recorder->spare.push_back(std::move(
 void SoundThread::checkStop() {
     const SoundRecorder& r = *recorder;
     bool deviceDone = r.inDevice.empty() || r.deviceKeepsBlocks;
-    if (r.finishing && deviceDone && (!r.beingWritten || abortRequested.load())) stop = true;
+    bool writeDone = !r.beingWritten || phase == Phase::aborting;
+    if (ending() && deviceDone && writeDone) enter(Phase::ended);
+}
+
+void SoundThread::enter(Phase next) {
+    bool allowed = false;
+    switch (next) {
+    case Phase::opened: break;
+    case Phase::recording: allowed = phase == Phase::opened || phase == Phase::paused; break;
+    case Phase::paused: allowed = phase == Phase::recording || phase == Phase::opened; break;
+    case Phase::finishing: allowed = !ending() && phase != Phase::ended; break;
+    case Phase::aborting: allowed = phase != Phase::aborting && phase != Phase::ended; break;
+    case Phase::ended: allowed = ending(); break;
+    }
+    if (!allowed) fw::assertionFailed(kTraceSource, __LINE__, "capture phase change not allowed");
+    phase = next;
 }
 
 }  // namespace kit

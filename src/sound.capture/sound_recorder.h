@@ -29,11 +29,12 @@
 //
 // Finishing: finish() resets the device (every block comes back) and the
 // thread ends once no block is left in the device and no write is
-// outstanding. finish(true) sets the abort flag before it posts the finish, so
-// the capture thread handles it in abort mode: from then on no block is
-// written, returned blocks go to the spare list, and the thread ends as soon
-// as the device has given back every block, without waiting for the
-// outstanding write. A finish without start ends the thread at once.
+// outstanding. finish(true) posts the finish as an abort: from then on no
+// block is written, returned blocks go to the spare list, and the thread ends
+// as soon as the device has given back every block, without waiting for the
+// outstanding write (an abort also cuts a finish in progress short). A finish
+// without start ends the thread at once. The phases and their changes:
+// SoundThread::Phase.
 //
 // Memory: every block has one owner at a time: the list of blocks the device
 // holds, the pending list, the spare list, or the cookie of the write that
@@ -109,7 +110,15 @@ class SoundThread : public Thread {
 public:
     SoundThread(SoundRecorder* recorder, double volumeCoeff);
 
-    void requestAbort() noexcept { abortRequested.store(true); }
+    // The recording's life on the capture thread. Every change goes through
+    // enter(), which allows only these:
+    //   opened -> recording (start) <-> paused (pause, start)
+    //   opened, recording, paused -> finishing (finish) or aborting (finish(true))
+    //   finishing -> aborting (an abort cuts a finish short)
+    //   finishing, aborting -> ended (the device has given back its blocks and,
+    //   when finishing, the last write is done; the thread then ends)
+    // Finishing writes every block that came back; aborting writes nothing more.
+    enum class Phase { opened, recording, paused, finishing, aborting, ended };
 
 protected:
     uint32_t run() override;
@@ -119,7 +128,7 @@ private:
     void addBuffer();
     void handleStart();
     void handlePause();
-    void handleFinish();
+    void handleFinish(bool abort);
     void handleData(WAVEHDR* header);
     void keepOrDrop(BlockPtr block);
     void countMissed(const WAVEHDR& block);
@@ -130,16 +139,15 @@ private:
     void writeBlock(BlockPtr block);
     void toSpare(BlockPtr block);
     void checkStop();
+    void enter(Phase next);
+    bool ending() const noexcept { return phase == Phase::finishing || phase == Phase::aborting; }
 
     SoundRecorder* recorder;  // outlives its thread
-    bool stop = false;
-    std::atomic<bool> abortRequested{false};
+    Phase phase = Phase::opened;
     uint32_t lastWriteTick = 0;
     uint32_t clockDeviceChanges = 0;  // the device changes the lost-sound clock has seen
-    uint32_t slowCount = 0;
-    bool slow = false;
+    uint32_t slowCount = 0;           // slow write completions in a row
     double volumeCoeff;
-    bool recording = false;   // started, not finishing
     bool anyBlock = false;    // a block with sound came back since the start
     uint32_t quietWaits = 0;  // watch periods in a row without a block from the device
 };
@@ -222,9 +230,7 @@ private:
     CaptureBlock* beingWritten = nullptr;  // owned by the outstanding write's cookie
     std::deque<BlockPtr> pending;
     std::deque<BlockPtr> spare;
-    bool finishing = false;
     int32_t bytesWritten = 0;
-    double volumeCoeff = 1.0;
     CaptureClock clock;
     CallbackLink* link = nullptr;  // the callback's way to this recorder
 
