@@ -149,12 +149,6 @@ HeldUpRecording HeldUpOnTheBed::recordHeldUp(const std::vector<int16_t>& played,
 }
 
 TEST_F(HeldUpOnTheBed, HalfASecondOfAHeldUpCaptureThreadLosesNothing) {
-    // Wine 10's 32-bit wave input, within a whole suite on a busy machine, has
-    // left out one piece of 10 to 50 ms here (and the clock reported nothing lost);
-    // alone it passes. Not yet understood: skipped there, and said so.
-    if (std::string(testsupport::kTargetArch) == "x86" && std::getenv("SONOTAPE_X86_HELD_UP") == nullptr)
-        GTEST_SKIP() << "x86: Wine 10's wave input held up on a busy machine is not yet reliable here "
-                        "(SONOTAPE_X86_HELD_UP=1 runs it)";
     std::vector<int16_t> played = testsupport::pseudoRandomSignal(44100 * 9, 5151);
     HeldUpRecording r = recordHeldUp(played, 500);
     ASSERT_TRUE(r.wav.valid);
