@@ -246,8 +246,9 @@ TEST(FlacKilled, AKilledRecordingDecodesUpToTheLastTenthOfASecond) {
     EXPECT_TRUE(d.ok);
     EXPECT_TRUE(samePrefix(d.samples, audio));
     EXPECT_GE(d.samples.size(), audio.size() - 4410 * 2);
-    // The host's tools: flac wants to be told that a length of 0 means unknown.
-    auto test = testsupport::runNative(dir.path(), "flac -t --decode-through-errors take.flac", 60000);
+    // The host's tools: the file ends after a whole frame (each goes to the
+    // file in one write), so flac needs no -F; it only warns of the MD5 unset.
+    auto test = testsupport::runNative(dir.path(), "flac -t take.flac", 60000);
     EXPECT_EQ(test.exitCode, 0) << test.output;
     auto raw = testsupport::runNative(dir.path(), "ffmpeg -v error -i take.flac -f s16le -y take.raw", 60000);
     EXPECT_EQ(raw.exitCode, 0) << raw.output;
