@@ -3,7 +3,8 @@
 #
 #   tools/configure.sh BUILD_ROOT ARCH      ARCH: x64 or x86 -> BUILD_ROOT/ARCH
 #
-# Both targets share one download of the LAME source (BUILD_ROOT/lame-source).
+# Both targets share one download of the LAME source (BUILD_ROOT/lame-source)
+# and one of the flac source (BUILD_ROOT/flac-source).
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 root=${1:?build root}
@@ -15,7 +16,8 @@ case "$arch" in
 esac
 build="$root/$arch"
 [ -f "$build/CMakeCache.txt" ] && exit 0
-mkdir -p "$root/lame-source"
+mkdir -p "$root/lame-source" "$root/flac-source"
 cmake -S "$here/.." -B "$build" \
   -DCMAKE_TOOLCHAIN_FILE="$here/../cmake/toolchain-$triple.cmake" \
-  -DSONOTAPE_LAME_SOURCE="$(cd "$root/lame-source" && pwd)" >/dev/null
+  -DSONOTAPE_LAME_SOURCE="$(cd "$root/lame-source" && pwd)" \
+  -DSONOTAPE_FLAC_SOURCE="$(cd "$root/flac-source" && pwd)" >/dev/null

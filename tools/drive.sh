@@ -26,7 +26,7 @@ if [ "${1:-help}" = help ]; then
   key KEY              a key to the open menu or dialog: a letter (the underlined one), up, down, enter, escape
   type TITLE ID TEXT   type into control ID of dialog TITLE (recording options: 1001 is the path)
   press TITLE ID       click control ID of dialog TITLE (1 OK, 2 Cancel, 6 Yes, 7 No;
-                       recording options: 1006 WAV, 1007 MP3 128, 1014 time limit)
+                       recording options: 1006 WAV, 1007 MP3 128, 1016 FLAC, 1014 time limit)
   close                end the program
   screenshot NAME      save the display as build/x64/screenshots/NAME.png
 HELP

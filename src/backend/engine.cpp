@@ -5,6 +5,7 @@
 #include "backend/output_messages.h"
 #include "diagnostics/eventlog.h"
 #include "diagnostics/report.h"
+#include "encoding.flac/flac_encoding.h"
 #include "encoding.wave/wave_encoding.h"
 #include "kit/exceptions.h"
 #include "sound.capture/wasapi_wave_in.h"
@@ -36,13 +37,12 @@ kit::smartptr<kit::ISoundEncoder> makeEncoder(const char* path, int format, int 
     case FORMAT_MP3_96: return new kit::Mp3SoundEncoder(path, &kMp3Medium);
     case FORMAT_WAV: return new kit::WaveSoundEncoder(path, &kCaptureFormat);
     case FORMAT_MP3_BITRATE: return new Mp3EncoderWithFormat(path, bitrate);
+    case FORMAT_FLAC: return new kit::FlacSoundEncoder(path, &kCaptureFormat);
     default: return nullptr;
     }
 }
 
-bool knownFormat(int format) {
-    return format == FORMAT_MP3_128 || format == FORMAT_MP3_96 || format == FORMAT_WAV || format == FORMAT_MP3_BITRATE;
-}
+bool knownFormat(int format) { return format >= FORMAT_MP3_128 && format <= FORMAT_FLAC; }
 
 // An output that could not be attached: the watcher stops, and a file that
 // this attempt created (an encoder that failed after opening it) goes away,

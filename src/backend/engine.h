@@ -43,6 +43,7 @@ constexpr int FORMAT_MP3_128 = 1;
 constexpr int FORMAT_MP3_96 = 2;
 constexpr int FORMAT_WAV = 3;
 constexpr int FORMAT_MP3_BITRATE = 4;  // MP3 at the bitrate given to setOutputFile
+constexpr int FORMAT_FLAC = 5;         // FLAC, compression level 5
 
 using CrashStopProc = void (*)(const char* message);   // capture thread: the output is too slow
 using PeriodicProc = void (*)(int);                    // reminder thread, every 30 minutes

@@ -60,8 +60,9 @@ struct StoredValue {
 const StoredValue kValues[] = {
     {.name = "Line", .member = &SntConfig::line, .calibration = true},
     {.name = "StorageDir", .member = &SntConfig::storageDir},
-    // WAV (backend::FORMAT_WAV); 0, which older versions stored, shows WAV too.
-    {.name = "LastFormat", .member = &SntConfig::lastFormat, .fallback = 3, .low = 0, .high = 4},
+    // WAV (backend::FORMAT_WAV); 0, which older versions stored, shows WAV too;
+    // 5 is FLAC (backend::FORMAT_FLAC).
+    {.name = "LastFormat", .member = &SntConfig::lastFormat, .fallback = 3, .low = 0, .high = 5},
     {.name = "Remind30min", .member = &SntConfig::remind30min},
     {.name = "lastBitrate", .member = &SntConfig::lastBitrate, .fallback = 128, .low = 8, .high = 320},
     {.name = "RemindOutOfSpace", .member = &SntConfig::remindOutOfSpace},

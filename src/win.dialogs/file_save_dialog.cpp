@@ -19,6 +19,9 @@ namespace {
 constexpr const char* kTraceSource = "win.dialogs/file_save_dialog";
 constexpr int kPathChars = 1024;
 
+// The radio button of a format index (FLAC's came later and is numbered apart).
+int formatButton(int index) noexcept { return index == 5 ? IDC_FORMAT_FLAC : IDC_FORMAT_WAV - 1 + index; }
+
 void ensureCommonControls() {
     INITCOMMONCONTROLSEX controls{sizeof controls, ICC_UPDOWN_CLASS | ICC_STANDARD_CLASSES};
     ::InitCommonControlsEx(&controls);
@@ -156,7 +159,7 @@ void FileSaveDialog::initDialog() {
         kit::setOrigin(kTraceSource, __LINE__, "FileSaveDialog::handleMessage");
         throw kit::WindowsError("Invalid file format");
     }
-    ::CheckDlgButton(hDlg, IDC_FORMAT_WAV - 1 + formatIndex, BST_CHECKED);
+    ::CheckDlgButton(hDlg, formatButton(formatIndex), BST_CHECKED);
     updateControls();
     if (fileName.find('.') == std::string::npos) fileName += filesave::extensionFor(formatIndex);
     showPath();
@@ -233,8 +236,9 @@ void FileSaveDialog::command(WORD id, WORD code) {
     case IDC_FORMAT_MP3_128:
     case IDC_FORMAT_MP3_96:
     case IDC_FORMAT_MP3_USER:
+    case IDC_FORMAT_FLAC:
         if (code == BN_CLICKED) {
-            formatIndex = id - IDC_FORMAT_WAV + 1;
+            formatIndex = id == IDC_FORMAT_FLAC ? 5 : id - IDC_FORMAT_WAV + 1;
             updateControls();
         }
         break;
@@ -263,7 +267,7 @@ void FileSaveDialog::browse() {
     OPENFILENAMEA ofn{};
     ofn.lStructSize = sizeof ofn;
     ofn.hwndOwner = nullptr;
-    ofn.lpstrFilter = "MP3\0*.mp3\0WAV\0*.wav\0";
+    ofn.lpstrFilter = "MP3\0*.mp3\0WAV\0*.wav\0FLAC files (*.flac)\0*.flac\0";
     ofn.nFilterIndex = static_cast<DWORD>(filesave::filterFor(formatIndex));
     ofn.lpstrFile = file;
     ofn.nMaxFile = MAX_PATH;
@@ -273,10 +277,10 @@ void FileSaveDialog::browse() {
     if (!::GetSaveFileNameA(&ofn)) return;
 
     path = file;
-    ::CheckDlgButton(hDlg, IDC_FORMAT_WAV - 1 + formatIndex, BST_UNCHECKED);
+    ::CheckDlgButton(hDlg, formatButton(formatIndex), BST_UNCHECKED);
     formatIndex = filesave::indexAfterBrowse(formatIndex, static_cast<int>(ofn.nFilterIndex));
     updatePathVars();
-    ::CheckDlgButton(hDlg, IDC_FORMAT_WAV - 1 + formatIndex, BST_CHECKED);
+    ::CheckDlgButton(hDlg, formatButton(formatIndex), BST_CHECKED);
     updateControls();
 }
 

@@ -10,21 +10,23 @@ namespace filesave {
 
 int indexFromCode(int code) noexcept {
     if (code == 3) return 1;
+    if (code == 5) return 5;
     int index = code + 1;
     return index == 5 ? 4 : index;
 }
 
 int codeFromIndex(int index) noexcept {
     if (index == 1) return 3;
-    if (index == 4) return 4;
+    if (index == 4 || index == 5) return index;
     return index - 1;
 }
 
-bool isValidIndex(int index) noexcept { return index >= 1 && index <= 4; }
+bool isValidIndex(int index) noexcept { return index >= 1 && index <= 5; }
 
 const char* extensionFor(int index) noexcept {
     if (index == 1) return ".wav";
     if (index >= 2 && index <= 4) return ".mp3";
+    if (index == 5) return ".flac";
     return "";
 }
 
@@ -158,11 +160,10 @@ int hoursFrom(const char* text) noexcept { return readNumber(text) % 100; }
 int minutesFrom(const char* text) noexcept { return readNumber(text) % 60; }
 
 int indexAfterBrowse(int index, int filter) noexcept {
-    if (index == 1 && filter != kWavFilter) index = 2;
-    if (index >= 2 && filter != kMp3Filter) index = 1;
-    return index;
+    if (filter == kMp3Filter) return index >= 2 && index <= 4 ? index : 2;
+    return filter == kFlacFilter ? 5 : 1;
 }
 
-int filterFor(int index) noexcept { return index == 1 ? kWavFilter : kMp3Filter; }
+int filterFor(int index) noexcept { return index == 1 ? kWavFilter : index == 5 ? kFlacFilter : kMp3Filter; }
 
 }  // namespace filesave

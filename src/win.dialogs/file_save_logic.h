@@ -8,12 +8,12 @@
 
 namespace filesave {
 
-// Format index (which button): 1 WAV, 2 MP3 128, 3 MP3 96, 4 MP3 with the chosen bit rate.
-// Engine format code: 3 WAV, 1 MP3 128, 2 MP3 96, 4 MP3 at a given bit rate.
+// Format index (which button): 1 WAV, 2 MP3 128, 3 MP3 96, 4 MP3 with the chosen bit rate, 5 FLAC.
+// Engine format code: 3 WAV, 1 MP3 128, 2 MP3 96, 4 MP3 at a given bit rate, 5 FLAC.
 int indexFromCode(int code) noexcept;
 int codeFromIndex(int index) noexcept;
 bool isValidIndex(int index) noexcept;
-// ".wav" for index 1, ".mp3" for 2, 3 and 4, "" otherwise.
+// ".wav" for index 1, ".mp3" for 2, 3 and 4, ".flac" for 5, "" otherwise.
 const char* extensionFor(int index) noexcept;
 
 // An empty name stays empty; a name without "." gets the extension; otherwise
@@ -62,7 +62,10 @@ int minutesFrom(const char* text) noexcept;  // modulo 60
 // Filter indexes of the save-file dialog.
 constexpr int kMp3Filter = 1;
 constexpr int kWavFilter = 2;
-// The format index after the user picked a file with filter `filter`.
+constexpr int kFlacFilter = 3;
+// The format index after the user picked a file with filter `filter`: an
+// MP3 index stays with the MP3 filter (another index becomes MP3 128), the
+// FLAC filter means FLAC, any other filter WAV.
 int indexAfterBrowse(int index, int filter) noexcept;
 int filterFor(int index) noexcept;
 

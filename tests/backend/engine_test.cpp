@@ -134,6 +134,25 @@ TEST(Engine, AChosenBitrateMakesAnMp3AtThatBitrate) {
     EXPECT_EQ(settingsKey().readUnsigned("LastFormat"), 4u);
 }
 
+TEST(Engine, AFlacRecordingIsACompleteFlacFileAndTheFormatIsStored) {
+    TempDir dir;
+    ASSERT_EQ(backend::startRecording(), backend::SE_NO_ERROR);
+    ASSERT_TRUE(backend::setOutputFile(dir.file("take.flac").c_str(), backend::FORMAT_FLAC, 0));
+    ::Sleep(2000);
+    ASSERT_TRUE(finishAndWait());
+    std::string file = readFile(dir.file("take.flac"));
+    ASSERT_GT(file.size(), 42u);
+    EXPECT_EQ(file.substr(0, 4), "fLaC");
+    // STREAMINFO's 36-bit total sample count, written at the end.
+    auto b = reinterpret_cast<const unsigned char*>(file.data());
+    uint64_t total = (static_cast<uint64_t>(b[21] & 0x0F) << 32) | (static_cast<uint64_t>(b[22]) << 24) |
+                     (b[23] << 16) | (b[24] << 8) | b[25];
+    EXPECT_GT(total, 44100u * 3 / 2);
+    NativeResult test = runNative(dir.path(), "flac -t take.flac", 60000);
+    EXPECT_EQ(test.exitCode, 0) << test.output;
+    EXPECT_EQ(settingsKey().readUnsigned("LastFormat"), 5u);
+}
+
 TEST(Engine, AFileThatCannotBeCreatedIsRefusedAndTheRecordingCanBeAborted) {
     ASSERT_EQ(backend::startRecording(), backend::SE_NO_ERROR);
     EXPECT_FALSE(backend::setOutputFile("C:\\no\\such\\folder\\take.wav", backend::FORMAT_WAV, 0));

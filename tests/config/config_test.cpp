@@ -196,7 +196,8 @@ INSTANTIATE_TEST_SUITE_P(
                       StoredCase{"VolumeCoeff", "", false}, StoredCase{"VolumeCoeff", "100", true},
                       StoredCase{"VolumeCoeff", " 0.001 ", true}, StoredCase{"LastFormat", "7", false},
                       StoredCase{"LastFormat", "-1", false}, StoredCase{"LastFormat", "0", true},
-                      StoredCase{"LastFormat", "4", true}, StoredCase{"StorageDir", "rel.wav", false},
+                      StoredCase{"LastFormat", "4", true}, StoredCase{"LastFormat", "5", true},
+                      StoredCase{"LastFormat", "6", false}, StoredCase{"StorageDir", "rel.wav", false},
                       StoredCase{"StorageDir", "", false}, StoredCase{"StorageDir", kLongFolder.c_str(), false},
                       StoredCase{"StorageDir", "D:\\gone\\", true},
                       StoredCase{"StorageDir", "\\\\server\\share", true}));

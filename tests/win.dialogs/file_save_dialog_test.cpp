@@ -94,7 +94,13 @@ TEST_F(OptionsDialog, ATypedPathGetsItsExtensionWhenTheEditBoxIsLeftAndFollowsTh
     run.click(IDC_FORMAT_MP3_USER);
     EXPECT_TRUE(::IsWindowEnabled(run.item(IDC_BITRATE)));
     EXPECT_EQ(dialog->getFormat(), 4);
+    run.click(IDC_FORMAT_FLAC);
+    EXPECT_EQ(run.text(IDC_PATH), "D:\\rec\\take1.flac");
+    EXPECT_EQ(dialog->getFormat(), 5);
+    EXPECT_FALSE(run.checked(IDC_FORMAT_MP3_USER)) << "one group of buttons";
+    EXPECT_FALSE(::IsWindowEnabled(run.item(IDC_BITRATE)));
     run.click(IDC_FORMAT_WAV);
+    EXPECT_FALSE(run.checked(IDC_FORMAT_FLAC));
 
     run.click(IDOK);
     EXPECT_EQ(run.result(), IDOK);
@@ -171,7 +177,7 @@ TEST_P(StoredFormats, CheckTheirButton) {
     dialog->setFormat(GetParam().code);
     ModalRun run(*dialog, kTitle);
     ASSERT_TRUE(run.window());
-    for (int id = IDC_FORMAT_WAV; id <= IDC_FORMAT_MP3_USER; ++id)
+    for (int id : {IDC_FORMAT_WAV, IDC_FORMAT_MP3_128, IDC_FORMAT_MP3_96, IDC_FORMAT_MP3_USER, IDC_FORMAT_FLAC})
         EXPECT_EQ(run.checked(id), id == GetParam().button) << id;
     EXPECT_EQ(::IsWindowEnabled(run.item(IDC_BITRATE)) != FALSE, GetParam().button == IDC_FORMAT_MP3_USER);
     EXPECT_THAT(run.text(IDC_PATH), ::testing::EndsWith(GetParam().extension));
@@ -179,12 +185,11 @@ TEST_P(StoredFormats, CheckTheirButton) {
     EXPECT_EQ(run.result(), IDCANCEL);
 }
 
-INSTANTIATE_TEST_SUITE_P(OptionsDialog, StoredFormats,
-                         ::testing::Values(StoredFormat{0, IDC_FORMAT_WAV, ".wav"},
-                                           StoredFormat{3, IDC_FORMAT_WAV, ".wav"},
-                                           StoredFormat{1, IDC_FORMAT_MP3_128, ".mp3"},
-                                           StoredFormat{2, IDC_FORMAT_MP3_96, ".mp3"},
-                                           StoredFormat{4, IDC_FORMAT_MP3_USER, ".mp3"}));
+INSTANTIATE_TEST_SUITE_P(
+    OptionsDialog, StoredFormats,
+    ::testing::Values(StoredFormat{0, IDC_FORMAT_WAV, ".wav"}, StoredFormat{3, IDC_FORMAT_WAV, ".wav"},
+                      StoredFormat{1, IDC_FORMAT_MP3_128, ".mp3"}, StoredFormat{2, IDC_FORMAT_MP3_96, ".mp3"},
+                      StoredFormat{4, IDC_FORMAT_MP3_USER, ".mp3"}, StoredFormat{5, IDC_FORMAT_FLAC, ".flac"}));
 
 TEST_F(OptionsDialog, AStoredBitRateIsKeptWhileTheListShows128) {
     dialog->setFormat(4);

@@ -13,14 +13,17 @@ TEST(FormatNumbers, ButtonsAndEngineCodesMapBothWays) {
     EXPECT_EQ(indexFromCode(1), 2);  // MP3 128
     EXPECT_EQ(indexFromCode(2), 3);  // MP3 96
     EXPECT_EQ(indexFromCode(4), 4);  // MP3 at a chosen bit rate
+    EXPECT_EQ(indexFromCode(5), 5);  // FLAC
     EXPECT_EQ(indexFromCode(0), 1);  // no format stored yet: WAV
+    EXPECT_FALSE(isValidIndex(indexFromCode(6)));
     EXPECT_FALSE(isValidIndex(indexFromCode(7)));
     EXPECT_FALSE(isValidIndex(indexFromCode(-1)));
-    for (int index = 1; index <= 4; ++index) EXPECT_EQ(indexFromCode(codeFromIndex(index)), index);
+    for (int index = 1; index <= 5; ++index) EXPECT_EQ(indexFromCode(codeFromIndex(index)), index);
     EXPECT_EQ(codeFromIndex(1), 3);
     EXPECT_EQ(codeFromIndex(2), 1);
     EXPECT_EQ(codeFromIndex(3), 2);
     EXPECT_EQ(codeFromIndex(4), 4);
+    EXPECT_EQ(codeFromIndex(5), 5);
 }
 
 struct NameCase {
@@ -40,7 +43,9 @@ INSTANTIATE_TEST_SUITE_P(FileSave, Extensions,
                                            NameCase{"take1.mp3", 1, "take1.wav"}, NameCase{"take1.wav", 4, "take1.mp3"},
                                            NameCase{"live.at.home.wav", 3, "live.at.home.mp3"}, NameCase{"", 1, ""},
                                            NameCase{"SNT_07_03_26__09-05-03", 2, "SNT_07_03_26__09-05-03.mp3"},
-                                           NameCase{"notes.txt", 1, "notes.wav"}));
+                                           NameCase{"notes.txt", 1, "notes.wav"}, NameCase{"take1", 5, "take1.flac"},
+                                           NameCase{"take1.wav", 5, "take1.flac"},
+                                           NameCase{"take1.flac", 2, "take1.mp3"}));
 
 struct PathCase {
     const char* path;
@@ -133,6 +138,13 @@ TEST(Browse, TheChosenFilterDecidesBetweenWavAndMp3) {
     EXPECT_EQ(indexAfterBrowse(3, kWavFilter), 1);  // an MP3 format, WAV filter: WAV
     EXPECT_EQ(indexAfterBrowse(3, kMp3Filter), 3);
     EXPECT_EQ(indexAfterBrowse(4, kMp3Filter), 4);
+    EXPECT_EQ(filterFor(5), kFlacFilter);
+    EXPECT_EQ(indexAfterBrowse(1, kFlacFilter), 5);  // WAV chosen, FLAC filter: FLAC
+    EXPECT_EQ(indexAfterBrowse(3, kFlacFilter), 5);
+    EXPECT_EQ(indexAfterBrowse(5, kMp3Filter), 2);  // FLAC chosen, MP3 filter: MP3 128
+    EXPECT_EQ(indexAfterBrowse(5, kWavFilter), 1);
+    EXPECT_EQ(indexAfterBrowse(5, kFlacFilter), 5);
+    EXPECT_EQ(indexAfterBrowse(3, 0), 1);  // no filter of ours: WAV
 }
 
 }  // namespace

@@ -1,0 +1,83 @@
+#!/usr/bin/env bash
+# Builds libFLAC, the FLAC encoder library linked into Sonotape, as a static
+# library for one Windows target from Debian's flac source package.
+#
+#   tools/build-flac.sh CACHE_DIR C_COMPILER [SOURCE_DIR]
+#
+# The library lands in CACHE_DIR/lib/libFLAC.a, its headers in
+# CACHE_DIR/include/FLAC. A second run finds them there and only refreshes the
+# library's time stamp; they are rebuilt when the recipe below changes. The
+# source comes through `apt-get source` with the machine's own deb-src entries
+# (tools/setup.sh writes them) into SOURCE_DIR (default CACHE_DIR/download);
+# the builds of both targets share one download.
+set -euo pipefail
+
+cache=$(mkdir -p "${1:?cache dir}" && cd "$1" && pwd)
+cc=${2:?C compiler}
+dl=$(mkdir -p "${3:-$cache/download}" && cd "${3:-$cache/download}" && pwd)
+out="$cache/lib/libFLAC.a"
+
+# Debian builds its flac with -O2; the 32-bit library also keeps its floating
+# point on SSE2 rather than the x87 unit (the encoder's LPC analysis is float).
+cflags="-O2 -msse -msse2 -mfpmath=sse"
+recipe="flac 1.4 libFLAC; $cc; $cflags; configure --disable-shared --disable-ogg --disable-programs --disable-examples --disable-doxygen-docs --disable-cpplibs --disable-stack-smash-protection --disable-fortify-source"
+
+if [ -f "$out" ] && [ -f "$cache/recipe" ] && [ "$(cat "$cache/recipe")" = "$recipe" ]; then
+  touch "$out"
+  exit 0
+fi
+
+exec 9> "$cache/.lock"
+flock 9
+
+log="$cache/build.log"
+: > "$log"
+fail() {
+  echo "build-flac: $*" >&2
+  tail -n 30 "$log" >&2
+  exit 1
+}
+
+# --- the source ---------------------------------------------------------------
+exec 8> "$dl/.lock"
+flock 8
+dsc=$(ls "$dl"/flac_1.4.*.dsc 2>/dev/null | sort -V | tail -n1 || true)
+if [ -z "$dsc" ]; then
+  if ! (cd "$dl" && apt-get source --download-only flac) >>"$log" 2>&1; then
+    # The source indexes may be missing although the entries exist.
+    SUDO=""
+    [ "$(id -u)" != 0 ] && SUDO="sudo"
+    $SUDO apt-get update -qq >>"$log" 2>&1 || true
+    (cd "$dl" && apt-get source --download-only flac) >>"$log" 2>&1 ||
+      fail "apt-get source flac failed (are deb-src entries configured? run tools/setup.sh)"
+  fi
+  dsc=$(ls "$dl"/flac_1.4.*.dsc 2>/dev/null | sort -V | tail -n1 || true)
+  [ -n "$dsc" ] || fail "the flac source package is not version 1.4: $(ls "$dl")"
+fi
+exec 8>&-
+
+work="$cache/work"
+rm -rf "$work"
+mkdir -p "$work"
+dpkg-source --no-check -x "$dsc" "$work/src" >>"$log" 2>&1 || fail "dpkg-source -x failed"
+src="$work/src"
+[ -f "$src/include/FLAC/stream_encoder.h" ] || fail "no include/FLAC/stream_encoder.h in the flac source"
+
+# --- the library (static) -------------------------------------------------------
+host=$("$cc" -dumpmachine)
+(cd "$src" && ./configure --host="$host" CC="$cc" CFLAGS="$cflags" \
+   --disable-shared --enable-static --disable-ogg --disable-programs --disable-examples \
+   --disable-doxygen-docs --disable-cpplibs --disable-stack-smash-protection --disable-fortify-source \
+   --disable-version-from-git) >>"$log" 2>&1 || fail "configure failed"
+make -C "$src/src/libFLAC" -j1 >>"$log" 2>&1 || fail "make libFLAC failed"
+[ -f "$src/src/libFLAC/.libs/libFLAC.a" ] || fail "no libFLAC.a after the build"
+
+rm -rf "$cache/include" "$cache/lib.tmp"
+mkdir -p "$cache/include/FLAC" "$cache/lib.tmp"
+cp "$src"/include/FLAC/*.h "$cache/include/FLAC/"
+cp "$src/src/libFLAC/.libs/libFLAC.a" "$cache/lib.tmp/libFLAC.a"
+rm -rf "$cache/lib"
+mv "$cache/lib.tmp" "$cache/lib"
+echo "$recipe" > "$cache/recipe"
+rm -rf "$work"
+echo "build-flac: $(basename "$dsc" .dsc) -> $out"
