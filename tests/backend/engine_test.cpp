@@ -95,12 +95,12 @@ TEST(Engine, ASecondOutputFileIsRefusedAndTheFirstStays) {
 TEST(Engine, AnUnknownFormatIsRefusedAndTheRecordingGoesOn) {
     TempDir dir;
     ASSERT_EQ(backend::startRecording(), backend::SE_NO_ERROR);
-    EXPECT_FALSE(backend::setOutputFile(dir.file("five.wav").c_str(), 5, 0));
+    EXPECT_FALSE(backend::setOutputFile(dir.file("six.wav").c_str(), 6, 0));
     EXPECT_TRUE(backend::isRecording());
     EXPECT_FALSE(backend::engineState().outputSelected);
     EXPECT_TRUE(backend::setOutputFile(dir.file("after.wav").c_str(), backend::FORMAT_WAV, 0));
     EXPECT_EQ(backend::abortRecording(), backend::FE_NO_ERROR);
-    EXPECT_FALSE(fileExists(dir.file("five.wav")));
+    EXPECT_FALSE(fileExists(dir.file("six.wav")));
 }
 
 // The bitrates of the MPEG-1 Layer III frames of a file, walked frame by
