@@ -8,19 +8,10 @@ constexpr int LEVEL_ASSERT = -3;  // failed assertion; storing it throws FwAsser
 constexpr int LEVEL_FATAL = -2;   // fatal error; storing it throws FwException
 constexpr int LEVEL_ERR = -1;     // error; storing it raises the problem notice
 constexpr int LEVEL_USER = 1;
-constexpr int LEVEL_UI = 2;
-constexpr int LEVEL_ACTION = 3;
-constexpr int LEVEL_NOTIFY = 4;
-constexpr int LEVEL_ENV = 5;
-constexpr int LEVEL_REAR = 6;
-constexpr int LEVEL_INTEREST = 7;
-constexpr int LEVEL_SUSPIC = 8;
-constexpr int LEVEL_STATE = 9;
-constexpr int LEVEL_ACTIVITY = 10;
-constexpr int LEVEL_REQUEST = 11;
+constexpr int LEVEL_NOTIFY = 4;  // something the user should know happened (the session ends)
+constexpr int LEVEL_ENV = 5;     // the settings and the machine, at the start
 constexpr int LEVEL_VERBOSE = 100;
 constexpr int LEVEL_TRACE = 101;
-constexpr int LEVEL_DETAIL = 102;
 
 // Levels of VERBOSE and above go to the verbose buffer, the rest to the base buffer.
 constexpr bool isVerboseLevel(int level) { return level >= LEVEL_VERBOSE; }

@@ -56,7 +56,8 @@ TEST(LevelNames, EveryLevelHasItsPrintedName) {
     EXPECT_STREQ(fw::levelName(fw::LEVEL_FATAL), "F_ERR");
     EXPECT_STREQ(fw::levelName(fw::LEVEL_ERR), "ERR");
     EXPECT_STREQ(fw::levelName(fw::LEVEL_ENV), "ENV");
-    EXPECT_STREQ(fw::levelName(fw::LEVEL_REQUEST), "REQUEST");
+    EXPECT_STREQ(fw::levelName(fw::LEVEL_NOTIFY), "NOTIFY");
+    EXPECT_STREQ(fw::levelName(7), "????") << "a level nothing uses";
     EXPECT_STREQ(fw::levelName(fw::LEVEL_TRACE), "TRACE");
     EXPECT_STREQ(fw::levelName(110), "-->");
     EXPECT_STREQ(fw::levelName(111), "<--");
