@@ -46,6 +46,17 @@ bool finishAndWait() {
     return waitUntil([&] { return notified > before; }, 20000);
 }
 
+// Waits until the recording has taken `blocks` blocks of sound (100 ms each)
+// from the device: time alone says nothing on a busy machine.
+bool recorded(uint32_t blocks) {
+    return waitUntil(
+        [&] {
+            const kit::SoundRecorder* r = backend::engineState().recorder.get();
+            return r != nullptr && r->blocksRecorded() >= blocks;
+        },
+        20000);
+}
+
 kit::RegKey settingsKey() { return kit::RegKey(HKEY_CURRENT_USER, SntConfig::kKeyPath, true); }
 
 TEST(Engine, FinishAndAbortBeforeAnyStartAnswerNotStarted) {
@@ -67,7 +78,7 @@ TEST(Engine, ASecondStartAnswersAlreadyStartedAndChangesNothing) {
 TEST(Engine, AbortWithoutOutputWritesNothingAndReturnsToIdle) {
     TempDir dir;
     ASSERT_EQ(backend::startRecording(), backend::SE_NO_ERROR);
-    ::Sleep(600);
+    ASSERT_TRUE(recorded(3));
     kit::SoundRecorder* recorder = backend::engineState().recorder.get();
     ASSERT_NE(recorder, nullptr);
     EXPECT_EQ(backend::abortRecording(), backend::FE_NO_ERROR);
@@ -82,7 +93,7 @@ TEST(Engine, ASecondOutputFileIsRefusedAndTheFirstStays) {
     ASSERT_EQ(backend::startRecording(), backend::SE_NO_ERROR);
     ASSERT_TRUE(backend::setOutputFile(dir.file("first.wav").c_str(), backend::FORMAT_WAV, 0));
     EXPECT_FALSE(backend::setOutputFile(dir.file("second.wav").c_str(), backend::FORMAT_WAV, 0));
-    ::Sleep(2000);
+    ASSERT_TRUE(recorded(10));
     ASSERT_TRUE(finishAndWait());
     EXPECT_FALSE(backend::isRecording());
     WavFile first = readWav(dir.file("first.wav"));
@@ -124,7 +135,7 @@ TEST(Engine, AChosenBitrateMakesAnMp3AtThatBitrate) {
     TempDir dir;
     ASSERT_EQ(backend::startRecording(), backend::SE_NO_ERROR);
     ASSERT_TRUE(backend::setOutputFile(dir.file("low.mp3").c_str(), backend::FORMAT_MP3_BITRATE, 64));
-    ::Sleep(2000);
+    ASSERT_TRUE(recorded(10));
     ASSERT_TRUE(finishAndWait());
     std::vector<int> rates = frameBitrates(readFile(dir.file("low.mp3")));
     ASSERT_GT(rates.size(), 10u);
@@ -138,7 +149,7 @@ TEST(Engine, AFlacRecordingIsACompleteFlacFileAndTheFormatIsStored) {
     TempDir dir;
     ASSERT_EQ(backend::startRecording(), backend::SE_NO_ERROR);
     ASSERT_TRUE(backend::setOutputFile(dir.file("take.flac").c_str(), backend::FORMAT_FLAC, 0));
-    ::Sleep(2000);
+    ASSERT_TRUE(recorded(20));
     ASSERT_TRUE(finishAndWait());
     std::string file = readFile(dir.file("take.flac"));
     ASSERT_GT(file.size(), 42u);
@@ -234,7 +245,7 @@ TEST(EngineOnTheBed, AFullDiskStopsTheRecordingWithItsReasonAndAConsistentFile) 
 
 TEST(Engine, FinishingWithoutOutputDoesNotWaitForever) {
     ASSERT_EQ(backend::startRecording(), backend::SE_NO_ERROR);
-    ::Sleep(300);
+    ASSERT_TRUE(recorded(1));
     EXPECT_TRUE(finishAndWait());
     EXPECT_FALSE(backend::isRecording());
 }
