@@ -39,22 +39,9 @@ fail() {
 }
 
 # --- the source ---------------------------------------------------------------
-exec 8> "$dl/.lock"
-flock 8
-dsc=$(ls "$dl"/flac_1.4.*.dsc 2>/dev/null | sort -V | tail -n1 || true)
-if [ -z "$dsc" ]; then
-  if ! (cd "$dl" && apt-get source --download-only flac) >>"$log" 2>&1; then
-    # The source indexes may be missing although the entries exist.
-    SUDO=""
-    [ "$(id -u)" != 0 ] && SUDO="sudo"
-    $SUDO apt-get update -qq >>"$log" 2>&1 || true
-    (cd "$dl" && apt-get source --download-only flac) >>"$log" 2>&1 ||
-      fail "apt-get source flac failed (are deb-src entries configured? run tools/setup.sh)"
-  fi
-  dsc=$(ls "$dl"/flac_1.4.*.dsc 2>/dev/null | sort -V | tail -n1 || true)
-  [ -n "$dsc" ] || fail "the flac source package is not version 1.4: $(ls "$dl")"
-fi
-exec 8>&-
+. "$(dirname "$0")/debian-source.sh"
+dsc=$(debian_source "$dl" flac "flac_1.4.*" "$log") ||
+  fail "no flac 1.4 source from apt-get source (are deb-src entries configured? run tools/setup.sh): $(ls "$dl")"
 
 work="$cache/work"
 rm -rf "$work"

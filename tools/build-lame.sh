@@ -38,22 +38,9 @@ fail() {
 }
 
 # --- the source ---------------------------------------------------------------
-exec 8> "$dl/.lock"
-flock 8
-dsc=$(ls "$dl"/lame_3.100-*.dsc 2>/dev/null | sort -V | tail -n1 || true)
-if [ -z "$dsc" ]; then
-  if ! (cd "$dl" && apt-get source --download-only lame) >>"$log" 2>&1; then
-    # The source indexes may be missing although the entries exist.
-    SUDO=""
-    [ "$(id -u)" != 0 ] && SUDO="sudo"
-    $SUDO apt-get update -qq >>"$log" 2>&1 || true
-    (cd "$dl" && apt-get source --download-only lame) >>"$log" 2>&1 ||
-      fail "apt-get source lame failed (are deb-src entries configured? run tools/setup.sh)"
-  fi
-  dsc=$(ls "$dl"/lame_3.100-*.dsc 2>/dev/null | sort -V | tail -n1 || true)
-  [ -n "$dsc" ] || fail "the lame source package is not version 3.100: $(ls "$dl")"
-fi
-exec 8>&-
+. "$(dirname "$0")/debian-source.sh"
+dsc=$(debian_source "$dl" lame "lame_3.100-*" "$log") ||
+  fail "no lame 3.100 source from apt-get source (are deb-src entries configured? run tools/setup.sh): $(ls "$dl")"
 
 work="$cache/work"
 rm -rf "$work"
