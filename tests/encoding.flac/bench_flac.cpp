@@ -23,40 +23,16 @@ constexpr double kSeconds = 600.0;
 constexpr uint32_t kBlockBytes = 17640;  // 100 ms, as the capture delivers
 constexpr int kRuns = 3;                 // the best of three, for both
 
-// Something like music: three tones whose levels drift, over a little noise.
-std::vector<int16_t> programme() {
-    std::size_t frames = static_cast<std::size_t>(kSeconds * kRate);
-    std::vector<int16_t> noise = pseudoRandomSignal(frames, 77, 1500);
-    std::vector<int16_t> s(frames * kChannels);
-    const double pi = 3.14159265358979323846;
-    for (std::size_t i = 0; i < frames; ++i) {
-        double t = static_cast<double>(i) / kRate;
-        double a = 0.5 + 0.5 * std::sin(2 * pi * 0.2 * t);
-        double left = 6000 * a * std::sin(2 * pi * 220 * t) + 3000 * std::sin(2 * pi * 659.3 * t);
-        double right = 6000 * (1 - a) * std::sin(2 * pi * 329.6 * t) + 3000 * std::sin(2 * pi * 659.3 * t);
-        s[2 * i] = static_cast<int16_t>(std::lround(left) + noise[2 * i]);
-        s[2 * i + 1] = static_cast<int16_t>(std::lround(right) + noise[2 * i + 1]);
-    }
-    return s;
-}
-
-double now() {
-    LARGE_INTEGER c, f;
-    ::QueryPerformanceCounter(&c);
-    ::QueryPerformanceFrequency(&f);
-    return static_cast<double>(c.QuadPart) / static_cast<double>(f.QuadPart);
-}
-
 double encoderSeconds(const std::string& path, const std::vector<int16_t>& pcm) {
     kit::SoundFormat format = kit::kRecordingFormat;
-    double start = now();
+    double start = secondsNow();
     kit::smartptr<kit::FlacSoundEncoder> encoder = new kit::FlacSoundEncoder(path, &format);
     auto data = reinterpret_cast<const uint8_t*>(pcm.data());
     uint32_t total = static_cast<uint32_t>(pcm.size() * 2);
     for (uint32_t at = 0; at < total; at += kBlockBytes)
         encoder->encodeChunk(kit::Chunk{data + at, std::min(kBlockBytes, total - at), nullptr});
     encoder->close();
-    return now() - start;
+    return secondsNow() - start;
 }
 
 // The host's flac at level 5, timed by the host; -1 when it is not there.
@@ -82,7 +58,7 @@ double cliSeconds(const std::string& folder, std::string& version) {
 
 int main() {
     TempDir dir;
-    std::vector<int16_t> pcm = programme();
+    std::vector<int16_t> pcm = musicLikeSignal(kSeconds);
     writeWav(dir.file("in.wav"), pcm);
     double encoder = 1e9;
     try {

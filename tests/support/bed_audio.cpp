@@ -37,6 +37,22 @@ std::vector<int16_t> toneSignal(double frequency, double seconds, int amplitude)
     return s;
 }
 
+std::vector<int16_t> musicLikeSignal(double seconds) {
+    std::size_t frames = static_cast<std::size_t>(seconds * kRate);
+    std::vector<int16_t> noise = pseudoRandomSignal(frames, 77, 1500);
+    std::vector<int16_t> s(frames * kChannels);
+    const double pi = 3.14159265358979323846;
+    for (std::size_t i = 0; i < frames; ++i) {
+        double t = static_cast<double>(i) / kRate;
+        double a = 0.5 + 0.5 * std::sin(2 * pi * 0.2 * t);
+        double left = 6000 * a * std::sin(2 * pi * 220 * t) + 3000 * std::sin(2 * pi * 659.3 * t);
+        double right = 6000 * (1 - a) * std::sin(2 * pi * 329.6 * t) + 3000 * std::sin(2 * pi * 659.3 * t);
+        s[2 * i] = static_cast<int16_t>(std::lround(left) + noise[2 * i]);
+        s[2 * i + 1] = static_cast<int16_t>(std::lround(right) + noise[2 * i + 1]);
+    }
+    return s;
+}
+
 namespace {
 void put32(std::string& s, uint32_t v) { s.append(reinterpret_cast<const char*>(&v), 4); }
 void put16(std::string& s, uint16_t v) { s.append(reinterpret_cast<const char*>(&v), 2); }

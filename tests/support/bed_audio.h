@@ -17,6 +17,9 @@ constexpr int kChannels = 2;
 std::vector<int16_t> pseudoRandomSignal(std::size_t frames, uint32_t seed, int amplitude = 12000);
 // A sine tone on both channels.
 std::vector<int16_t> toneSignal(double frequency, double seconds, int amplitude);
+// Something like music, for the encoders' benchmarks: three tones whose
+// levels drift, over a little noise.
+std::vector<int16_t> musicLikeSignal(double seconds);
 
 // Writes a PCM WAV file (16-bit).
 void writeWav(const std::string& path, const std::vector<int16_t>& samples, int channels = kChannels, int rate = kRate);

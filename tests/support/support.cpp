@@ -126,6 +126,13 @@ std::string programFolder() {
     return path.substr(0, path.find_last_of("\\/"));
 }
 
+double secondsNow() {
+    LARGE_INTEGER c, f;
+    ::QueryPerformanceCounter(&c);
+    ::QueryPerformanceFrequency(&f);
+    return static_cast<double>(c.QuadPart) / static_cast<double>(f.QuadPart);
+}
+
 double processCpuMs() {
     FILETIME created, exited, kernel, user;
     ::GetProcessTimes(::GetCurrentProcess(), &created, &exited, &kernel, &user);

@@ -86,4 +86,7 @@ std::string programFolder();
 // CPU time of this process so far (every thread, kernel and user), in ms.
 double processCpuMs();
 
+// The performance counter, in seconds.
+double secondsNow();
+
 }  // namespace testsupport
