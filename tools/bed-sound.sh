@@ -18,7 +18,11 @@
 #   tools/bed-sound.sh no-sink RUN_DIR       every playback device goes away
 #   tools/bed-sound.sh plug RUN_DIR          "bed_sink" is there again, and the default
 #   tools/bed-sound.sh reset RUN_DIR         as after start: "bed_sink" the default of the two
-#                                            sinks, its monitor the default source
+#                                            sinks at 44 100 Hz, its monitor the default source
+#   tools/bed-sound.sh rate-HZ RUN_DIR       both sinks made again at HZ (48000, 96000...), as a
+#                                            sound card set to that rate; "bed_sink" the default
+#
+# SONOTAPE_BED_RATE (default 44100) is the sinks' rate from start on.
 #
 # tools/bed.sh starts it and stops it on exit. A test stops it to take the
 # recording device away as an unplugged one goes, and starts it again.
@@ -44,11 +48,14 @@ stop_pid() {
   kill -9 "$pid" 2>/dev/null
 }
 
+bed_rate=${SONOTAPE_BED_RATE:-44100}
+rate_now() { cat "$dir/rate" 2>/dev/null || echo "$bed_rate"; }
+
 # A null sink at the bed's rate, with a reader that keeps it ticking (see start).
 make_sink() {
   local name=$1 description=$2
   pactl list short sinks | grep -q $'\t'"$name"$'\t' && return 0
-  pactl load-module module-null-sink sink_name="$name" rate=44100 channels=2 \
+  pactl load-module module-null-sink sink_name="$name" rate="$(rate_now)" channels=2 \
     sink_properties=device.description="$description" >/dev/null
   parec --latency-msec=${SONOTAPE_KEEPER_MS:-50} -d "$name.monitor" </dev/null >/dev/null 2>&1 &
   echo $! > "$dir/keeper-$name.pid"
@@ -66,10 +73,11 @@ unload_sink() {
 case "$cmd" in
   start)
     rm -f "$dir/state"
+    echo "$bed_rate" > "$dir/rate"
     cat > "$dir/default.pa" <<PA
 load-module module-native-protocol-unix auth-anonymous=1 socket=$dir/native
-load-module module-null-sink sink_name=bed_sink rate=44100 channels=2 sink_properties=device.description=BedSink
-load-module module-null-sink sink_name=bed_speakers rate=44100 channels=2 sink_properties=device.description=BedSpeakers
+load-module module-null-sink sink_name=bed_sink rate=$bed_rate channels=2 sink_properties=device.description=BedSink
+load-module module-null-sink sink_name=bed_speakers rate=$bed_rate channels=2 sink_properties=device.description=BedSpeakers
 set-default-sink bed_sink
 set-default-source bed_sink.monitor
 PA
@@ -113,6 +121,11 @@ PA
     pactl set-default-sink bed_sink
     ;;
   reset)
+    if [ "$(rate_now)" != "$bed_rate" ]; then
+      unload_sink bed_sink
+      unload_sink bed_speakers
+      echo "$bed_rate" > "$dir/rate"
+    fi
     make_sink bed_sink BedSink
     make_sink bed_speakers BedSpeakers
     pactl set-default-sink bed_sink
@@ -121,5 +134,14 @@ PA
     done
     pactl set-default-source bed_sink.monitor
     ;;
-  *) echo "bed-sound: start, stop, line-silent, unplug, no-sink, plug or reset" >&2; exit 2 ;;
+  rate-[0-9]*)
+    unload_sink bed_sink
+    unload_sink bed_speakers
+    echo "${cmd#rate-}" > "$dir/rate"
+    make_sink bed_sink BedSink
+    make_sink bed_speakers BedSpeakers
+    pactl set-default-sink bed_sink
+    pactl set-default-source bed_sink.monitor
+    ;;
+  *) echo "bed-sound: start, stop, line-silent, unplug, no-sink, plug, reset or rate-HZ" >&2; exit 2 ;;
 esac

@@ -16,28 +16,28 @@ namespace {
 // The events file has always named this source so.
 constexpr const char* kTraceSource = "backend/snt_dll";
 
-const kit::Mp3Format kMp3High{128, 44100, false};
-const kit::Mp3Format kMp3Medium{96, 44100, false};
-
-// An MP3 encoder that owns the format it was made for (any bitrate), so the
-// format lives exactly as long as the encoder that points at it.
+// An MP3 encoder that owns the format it was made for (any bitrate, the
+// recording's rate), so the format lives exactly as long as the encoder that
+// points at it.
 struct OwnedMp3Format {
     kit::Mp3Format ownedFormat;
 };
 class Mp3EncoderWithFormat : private OwnedMp3Format, public kit::Mp3SoundEncoder {
 public:
     // cppcheck-suppress uninitDerivedMemberVar ; OwnedMp3Format{...} initialises ownedFormat
-    Mp3EncoderWithFormat(const char* path, int bitrate)
-        : OwnedMp3Format{{bitrate, 44100, false}}, Mp3SoundEncoder(path, &ownedFormat) {}
+    Mp3EncoderWithFormat(const char* path, int bitrate, int32_t rate)
+        : OwnedMp3Format{{bitrate, rate, false}}, Mp3SoundEncoder(path, &ownedFormat) {}
 };
 
-kit::smartptr<kit::ISoundEncoder> makeEncoder(const char* path, int format, int bitrate) {
+// The file takes the recording's format: its rate is the capture's.
+kit::smartptr<kit::ISoundEncoder> makeEncoder(const char* path, int format, int bitrate,
+                                              const kit::SoundFormat& recording) {
     switch (format) {
-    case FORMAT_MP3_128: return new kit::Mp3SoundEncoder(path, &kMp3High);
-    case FORMAT_MP3_96: return new kit::Mp3SoundEncoder(path, &kMp3Medium);
-    case FORMAT_WAV: return new kit::WaveSoundEncoder(path, &kCaptureFormat);
-    case FORMAT_MP3_BITRATE: return new Mp3EncoderWithFormat(path, bitrate);
-    case FORMAT_FLAC: return new kit::FlacSoundEncoder(path, &kCaptureFormat);
+    case FORMAT_MP3_128: return new Mp3EncoderWithFormat(path, 128, recording.samplesPerSec);
+    case FORMAT_MP3_96: return new Mp3EncoderWithFormat(path, 96, recording.samplesPerSec);
+    case FORMAT_WAV: return new kit::WaveSoundEncoder(path, &recording);
+    case FORMAT_MP3_BITRATE: return new Mp3EncoderWithFormat(path, bitrate, recording.samplesPerSec);
+    case FORMAT_FLAC: return new kit::FlacSoundEncoder(path, &recording);
     default: return nullptr;
     }
 }
@@ -117,8 +117,14 @@ kit::smartptr<kit::SoundRecorder> makeRecorder(EngineState& e, const SntConfig& 
         try {
             FW_TRACE("new SoundRecorder (loopback): stream = %p, volumeCoeff = %lf", static_cast<void*>(e.stream.get()),
                      cfg.volumeCoeff);
-            return new kit::SoundRecorder(e.stream, kCaptureFormat, cfg.volumeCoeff, kBlockMs, kBacklogMs,
-                                          kit::wasapiLoopback());
+            // At the playback device's own rate where it tells one (see wasapi_wave_in.h).
+            uint32_t rate = kit::wasapiLoopback().mixRate();
+            kit::SoundFormat format{2, 16, rate ? static_cast<int32_t>(rate) : kCaptureFormat.samplesPerSec};
+            FW_TRACE("loopback at %u Hz", static_cast<unsigned>(format.samplesPerSec));
+            kit::smartptr<kit::SoundRecorder> recorder =
+                new kit::SoundRecorder(e.stream, format, cfg.volumeCoeff, kBlockMs, kBacklogMs, kit::wasapiLoopback());
+            e.format = format;
+            return recorder;
         } catch (const kit::MMError& error) {
             FW_TRACE("loopback capture not available (%s): recording from the line", error.message().c_str());
         }
@@ -132,6 +138,7 @@ kit::smartptr<kit::SoundRecorder> makeRecorder(EngineState& e, const SntConfig& 
     notingProblem(e, [&] {
         recorder =
             new kit::SoundRecorder(e.stream, kCaptureFormat, cfg.volumeCoeff, kBlockMs, kBacklogMs, captureDevice(e));
+        e.format = kCaptureFormat;
     });
     return recorder;
 }
@@ -315,7 +322,7 @@ bool setOutputFile(const char* path, int format, int bitrate) {
             e.outOfSpaceReminder->start();
         }
         try {
-            encoder = makeEncoder(path, format, bitrate);
+            encoder = makeEncoder(path, format, bitrate, e.format);
         } catch (const kit::OutputError& error) {
             // The user's choice, not a fault of the program: said in words, no problem report.
             FW_LOG(fw::LEVEL_WARN, "OutputNotMade", "%s (error %u): %s", error.message().c_str(), error.code, path);

@@ -36,6 +36,9 @@ struct EngineState {
     Finalizer* finalizer = nullptr;
     std::string outputFailure;           // what to tell about the last failed setOutputFile
     std::atomic<uint32_t> lastParts{0};  // files of the last finished recording
+    // The running recording's format (engine calls only): the line's is
+    // kCaptureFormat, loopback's has the playback device's rate.
+    kit::SoundFormat format{};
 
     // The capture device; tests put a scripted one here (null: the platform's).
     kit::WaveInDevice* captureDevice = nullptr;
@@ -47,6 +50,7 @@ struct EngineState {
 EngineState& engineState();
 SntConfig& engineConfig();
 
+// The recording line's format, and loopback's where the device tells no rate.
 constexpr kit::SoundFormat kCaptureFormat{2, 16, 44100};
 constexpr unsigned kBlockMs = 100;
 

@@ -34,7 +34,7 @@ void Finalizer::begin(FinishNotifier n, bool abandonRecording) {
 void Finalizer::keepOutcome(const kit::SoundRecorder& recorder) {
     RecordingOutcome outcome;
     outcome.saved = !abandon;
-    outcome.recordedMs = recorder.bytesDelivered() * 1000 / kit::avgBytesPerSec(kCaptureFormat);
+    outcome.recordedMs = recorder.bytesDelivered() * 1000 / recorder.bytesPerSecond();
     outcome.lostMs = recorder.lostMs();
     outcome.deviceLost = recorder.deviceLost();
     outcome.deviceChanges = recorder.devicePresence().deviceChanges;

@@ -13,7 +13,8 @@ struct SoundFormat {
     int32_t samplesPerSec;
 };
 
-// What the program records everywhere: 2 x 16 bit x 44100 Hz.
+// The recording line's format, 2 x 16 bit x 44100 Hz (a loopback recording
+// has the playback device's rate instead).
 constexpr SoundFormat kRecordingFormat{2, 16, 44100};
 
 // Bytes per frame: channels x bits / 8 (integer division).

@@ -34,7 +34,7 @@ lame::Config mp3Config(const Mp3Format& format) {
     c.dwStructVersion = 1;
     c.dwStructSize = lame::kConfigSize;
     c.dwSampleRate = static_cast<uint32_t>(format.sampleRate);
-    c.dwReSampleRate = 0;
+    c.dwReSampleRate = mp3ResampleRate(static_cast<uint32_t>(format.sampleRate));
     c.nMode = lame::kModeJointStereo;
     c.dwBitrate = static_cast<uint32_t>(format.bitrate);
     c.dwMaxBitrate = format.vbr ? 320 : static_cast<uint32_t>(format.bitrate);
@@ -48,6 +48,11 @@ lame::Config mp3Config(const Mp3Format& format) {
     c.bEnableVBR = format.vbr ? 1 : 0;
     c.bNoRes = 1;
     return c;
+}
+
+uint32_t mp3ResampleRate(uint32_t inputRate) noexcept {
+    if (inputRate <= 48000) return 0;
+    return inputRate % 11025 == 0 ? 44100 : 48000;
 }
 
 uint32_t mp3PieceSamples(uint32_t remainingBytes, uint32_t samplesPerCall) {

@@ -32,6 +32,12 @@ struct Mp3Format {
 // silence, which the library encodes in smaller frames than the music.
 lame::Config mp3Config(const Mp3Format& format);
 
+// The rate the library is told to resample to (0: none asked, the library
+// keeps the input's rate, as MPEG audio has rates up to 48 000 Hz): above
+// 48 000 Hz, 44 100 for multiples of 11 025 (88 200, 176 400, 352 800) and
+// 48 000 for all others.
+uint32_t mp3ResampleRate(uint32_t inputRate) noexcept;
+
 // Bytes of the MPEG audio frame whose 4-byte header is given (MPEG-1, 2 or
 // 2.5, Layer III); 0 when the bytes are no such header.
 uint32_t mp3FrameBytes(const uint8_t header[4]) noexcept;

@@ -189,6 +189,7 @@ public:
     void finish(bool abort = false);
 
     uint32_t blockBytes() const noexcept { return bufferBytes; }
+    uint32_t bytesPerSecond() const noexcept { return format.nAvgBytesPerSec; }  // of the recording's format
     std::size_t backlogLimit() const noexcept { return pendingLimit; }
     DWORD captureThreadId() const noexcept { return thread ? thread->threadId() : 0; }
 

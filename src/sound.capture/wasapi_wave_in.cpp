@@ -3,6 +3,8 @@
 #include <memory>
 
 #include "diagnostics/eventlog.h"
+#include "kit/scoped.h"
+#include "sound.capture/sample_convert.h"
 #include "sound.capture/wasapi_stream.h"
 
 namespace kit {
@@ -32,6 +34,17 @@ MMRESULT mmResultFor(HRESULT hr) noexcept {
     case REGDB_E_CLASSNOTREG: return MMSYSERR_NOTSUPPORTED;
     default: return MMSYSERR_ERROR;
     }
+}
+
+uint32_t WasapiWaveIn::mixRate() const {
+    ComApartment com;  // where this thread has none (an apartment it has already is used as it is)
+    EndpointClient endpoint;
+    if (FAILED(endpoints.activateDefault(src == Source::loopback ? eRender : eCapture, endpoint))) return 0;
+    CoTaskMem<WAVEFORMATEX> mix;
+    SampleLayout layout;
+    if (FAILED(endpoint.client->GetMixFormat(mix.receive())) || !mix.get() || !describeMixFormat(*mix.get(), layout))
+        return 0;
+    return layout.rate;
 }
 
 WasapiWaveIn::WasapiWaveIn(Source source, AudioEndpoints& endpoints_, TickSource ticks_)

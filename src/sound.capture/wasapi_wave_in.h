@@ -3,10 +3,14 @@
 // its pending list and the encoding stream stay as they are.
 //
 // Source: the default playback endpoint in loopback mode (what the computer
-// plays), or the default recording endpoint. The stream asks for the format
-// that open() is given (44.1 kHz, 16-bit stereo for a recording) with the
-// platform's conversion (AUTOCONVERTPCM | SRC_DEFAULT_QUALITY), so that what
-// reaches the blocks is exactly that format whatever the endpoint's mix format.
+// plays), or the default recording endpoint. What reaches the blocks is
+// exactly the format that open() is given (16-bit stereo for a recording). A
+// loopback stream at the rate of the endpoint's mix format takes that mix
+// format as it is and converts its samples (sample_convert.h), never the
+// rate; any other stream asks for the format with the platform's conversion
+// (AUTOCONVERTPCM | SRC_DEFAULT_QUALITY). So a device that replaces the
+// endpoint during a recording at another rate is resampled by the platform to
+// the recording's rate: a file never holds samples at a rate it does not say.
 //
 // Each open device has a capture thread of its own. It initialises COM
 // (multithreaded), activates the endpoint, reads the packets about every
@@ -86,6 +90,11 @@ public:
 
     Source source() const noexcept { return src; }
     HRESULT lastOpenResult() const noexcept { return openResult.load(); }
+    // The rate of the default endpoint's mix format, where it is one the
+    // capture converts (sample_convert.h); 0 when there is no such endpoint.
+    // A loopback recording asks for this rate, so that only the samples are
+    // converted. Callable from any thread.
+    uint32_t mixRate() const;
     // The open stream's figures as the capture thread last published them
     // (the newest one when several are open), else the last closed stream's.
     Stats stats() const;

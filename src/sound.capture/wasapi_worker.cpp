@@ -73,10 +73,8 @@ HRESULT CaptureWorker::connectTo(Activate activate, std::wstring& failedId) {
     HRESULT hr = activate(next->endpoint);
     const char* step = "activating the endpoint";
     if (SUCCEEDED(hr)) {
-        WAVEFORMATEX format = setup.format;
         step = "Initialize";
-        hr = next->endpoint.client->Initialize(AUDCLNT_SHAREMODE_SHARED, streamFlags(setup.loopback),
-                                               kBufferMs * kHnsPerMs, 0, &format, nullptr);
+        hr = initialize(*next);
     }
     if (SUCCEEDED(hr)) {
         step = "GetService (IAudioCaptureClient)";
@@ -92,6 +90,37 @@ HRESULT CaptureWorker::connectTo(Activate activate, std::wstring& failedId) {
     FW_TRACE("wasapi %s capture of \"%s\"%s", kind(), next->endpoint.name.c_str(), setup.loopback ? " (loopback)" : "");
     session = std::move(next);
     return S_OK;
+}
+
+// Loopback takes the playback device's mix format as it is when it runs at
+// the recording's rate: the samples are converted here (sample_convert.h) and
+// the platform resamples nothing. At another rate, or in a coding that is not
+// converted, the platform converts to the recording's format.
+HRESULT CaptureWorker::initialize(Session& next) {
+    IAudioClient* client = next.endpoint.client.get();
+    bool stereo16 = setup.format.nChannels == 2 && setup.format.wBitsPerSample == 16;
+    if (setup.loopback && stereo16) {
+        CoTaskMem<WAVEFORMATEX> mix;
+        HRESULT got = client->GetMixFormat(mix.receive());
+        if (SUCCEEDED(got) && mix.get() && describeMixFormat(*mix.get(), next.mix) &&
+            next.mix.rate == setup.format.nSamplesPerSec) {
+            HRESULT hr = client->Initialize(AUDCLNT_SHAREMODE_SHARED, AUDCLNT_STREAMFLAGS_LOOPBACK,
+                                            kBufferMs * kHnsPerMs, 0, mix.get(), nullptr);
+            next.converts = SUCCEEDED(hr);
+            FW_TRACE("wasapi loopback at the mix format (%u channels, %u-bit %s, %u Hz): 0x%08lx",
+                     unsigned{next.mix.channels}, unsigned{next.mix.containerBits},
+                     next.mix.isFloat ? "float" : "integer", static_cast<unsigned>(next.mix.rate),
+                     static_cast<unsigned long>(hr));
+            if (hr != AUDCLNT_E_UNSUPPORTED_FORMAT) return hr;
+        } else if (SUCCEEDED(got) && mix.get()) {
+            FW_TRACE("wasapi loopback: mix format %u Hz, tag 0x%04x, %u-bit; the platform converts",
+                     static_cast<unsigned>(mix.get()->nSamplesPerSec), unsigned{mix.get()->wFormatTag},
+                     unsigned{mix.get()->wBitsPerSample});
+        }
+    }
+    WAVEFORMATEX format = setup.format;
+    return client->Initialize(AUDCLNT_SHAREMODE_SHARED, streamFlags(setup.loopback), kBufferMs * kHnsPerMs, 0, &format,
+                              nullptr);
 }
 
 void CaptureWorker::loop() {
@@ -211,7 +240,15 @@ bool CaptureWorker::readPackets(uint32_t now) {
         }
         if (changing) changeHeld();
         append(nullptr, fill.packet(now, position, frames, (flags & AUDCLNT_BUFFERFLAGS_DATA_DISCONTINUITY) != 0));
-        append((flags & AUDCLNT_BUFFERFLAGS_SILENT) ? nullptr : data, frames);
+        if ((flags & AUDCLNT_BUFFERFLAGS_SILENT) || !data) {
+            append(nullptr, frames);
+        } else if (session->converts) {
+            converted.resize(std::size_t{frames} * 2);
+            convertTo16Stereo(session->mix, data, frames, converted.data());
+            append(reinterpret_cast<const BYTE*>(converted.data()), frames);
+        } else {
+            append(data, frames);
+        }
         stream.counters.deviceFrames.fetch_add(frames);
         hr = session->capture->ReleaseBuffer(frames);
         if (FAILED(hr)) {

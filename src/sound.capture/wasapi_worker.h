@@ -21,6 +21,7 @@
 
 #include "kit/scoped.h"
 #include "sound.capture/audio_endpoints.h"
+#include "sound.capture/sample_convert.h"
 #include "sound.capture/silence_fill.h"
 #include "sound.capture/wasapi_stream.h"
 
@@ -54,10 +55,14 @@ private:
     struct Session {
         EndpointClient endpoint;
         ComPtr<IAudioCaptureClient> capture;
+        // Loopback at the mix format: its samples become the recording's here.
+        bool converts = false;
+        SampleLayout mix;
     };
 
     template <typename Activate>
     HRESULT connectTo(Activate activate, std::wstring& failedId);
+    HRESULT initialize(Session& next);
     void enter(State next);
     void serve(WasapiStream::Command command);
     void start();
@@ -84,6 +89,7 @@ private:
     SilenceFill fill;
     std::vector<char> staging;  // frames waiting for a queued block, from `head` on
     std::size_t head = 0;
+    std::vector<int16_t> converted;  // one packet in the recording's format
     State state = State::stopped;
     uint32_t lastAttempt = 0;
     uint32_t lostAt = 0;    // when the endpoint was lost

@@ -45,6 +45,7 @@ std::vector<uint8_t> expectedRecord(const kit::Mp3Format& f, uint32_t maxBitrate
     put(4, 1);
     put(8, 331);
     put(12, static_cast<uint32_t>(f.sampleRate));
+    put(16, kit::mp3ResampleRate(static_cast<uint32_t>(f.sampleRate)));
     put(20, 1);
     put(24, static_cast<uint32_t>(f.bitrate));
     put(28, maxBitrate);
@@ -74,7 +75,16 @@ INSTANTIATE_TEST_SUITE_P(Formats, Mp3ConfigRecord,
                                            ConfigCase{{96, 44100, false}, 96},    // format 2
                                            ConfigCase{{64, 44100, false}, 64},    // format 4 at 64
                                            ConfigCase{{320, 44100, false}, 320}, ConfigCase{{128, 44100, true}, 320},
-                                           ConfigCase{{160, 48000, false}, 160}));
+                                           ConfigCase{{160, 48000, false}, 160}, ConfigCase{{128, 96000, false}, 128},
+                                           ConfigCase{{128, 88200, false}, 128}));
+
+// Rates MPEG audio has stay; higher ones go to the nearest family's 44 100 or 48 000.
+TEST(Mp3ResampleRate, AboveMpegRatesOnly) {
+    const uint32_t cases[][2] = {{8000, 0},       {22050, 0},      {44100, 0},      {48000, 0},
+                                 {48001, 48000},  {88200, 44100},  {96000, 48000},  {176400, 44100},
+                                 {192000, 48000}, {352800, 44100}, {384000, 48000}, {64000, 48000}};
+    for (const auto& c : cases) EXPECT_EQ(kit::mp3ResampleRate(c[0]), c[1]) << c[0];
+}
 
 // ---- cutting a block into library calls ------------------------------------------------
 

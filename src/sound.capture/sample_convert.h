@@ -1,0 +1,47 @@
+// The samples of a device's mix format as the recording's 2 x 16-bit PCM, at
+// the same rate: only the samples change, never their number.
+//
+//   32-bit float  -> x 32768, rounded half to even, saturated to
+//                    [-32768, 32767]; NaN -> 0; no dither. A 16-bit signal
+//                    carried as float comes out bit for bit.
+//   16/24/32-bit  -> the top 16 bits of each sample (an arithmetic shift: the
+//   integer PCM      bits below are dropped, so the value rounds towards minus
+//                    infinity; 16-bit samples are copied as they are).
+//   1 channel     -> the same sample on both channels.
+//   2 channels    -> as they are.
+//   3 or more     -> the first two channels only, the rest are dropped. In
+//                    the platform's channel order these are front left and
+//                    front right whenever the layout has them (every usual
+//                    layout: 2.1, quad, 5.1, 7.1); a centre or surround channel
+//                    is not mixed in, so nothing can clip that did not.
+#pragma once
+
+#include <windows.h>
+#include <mmreg.h>
+
+#include <cstddef>
+#include <cstdint>
+
+namespace kit {
+
+struct SampleLayout {
+    uint16_t channels = 0;
+    uint16_t containerBits = 0;  // bits each sample takes in a frame
+    bool isFloat = false;
+    uint32_t rate = 0;
+    uint32_t frameBytes() const noexcept { return uint32_t{channels} * containerBits / 8; }
+};
+
+// The layout of a mix format (WAVE_FORMAT_PCM, WAVE_FORMAT_IEEE_FLOAT or
+// WAVE_FORMAT_EXTENSIBLE with either subformat). False where the samples are
+// of a kind that is not converted (8-bit, 64-bit float, other codings, a
+// rate outside 8 000 - 384 000 Hz, no channel).
+bool describeMixFormat(const WAVEFORMATEX& format, SampleLayout& layout);
+
+int16_t floatTo16(float sample) noexcept;
+
+// `frames` frames of `layout` from `in` to 2 x 16-bit frames at `out`
+// (frames * 4 bytes).
+void convertTo16Stereo(const SampleLayout& layout, const BYTE* in, std::size_t frames, int16_t* out) noexcept;
+
+}  // namespace kit
