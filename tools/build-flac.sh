@@ -22,33 +22,9 @@ out="$cache/lib/libFLAC.a"
 cflags="-O2 -msse -msse2 -mfpmath=sse"
 recipe="flac 1.4 libFLAC; $cc; $cflags; configure --disable-shared --disable-ogg --disable-programs --disable-examples --disable-doxygen-docs --disable-cpplibs --disable-stack-smash-protection --disable-fortify-source"
 
-if [ -f "$out" ] && [ -f "$cache/recipe" ] && [ "$(cat "$cache/recipe")" = "$recipe" ]; then
-  touch "$out"
-  exit 0
-fi
-
-exec 9> "$cache/.lock"
-flock 9
-
-log="$cache/build.log"
-: > "$log"
-fail() {
-  echo "build-flac: $*" >&2
-  tail -n 30 "$log" >&2
-  exit 1
-}
-
-# --- the source ---------------------------------------------------------------
-. "$(dirname "$0")/debian-source.sh"
-dsc=$(debian_source "$dl" flac "flac_1.4.*" "$log") ||
-  fail "no flac 1.4 source from apt-get source (are deb-src entries configured? run tools/setup.sh): $(ls "$dl")"
-
-work="$cache/work"
-rm -rf "$work"
-mkdir -p "$work"
-dpkg-source --no-check -x "$dsc" "$work/src" >>"$log" 2>&1 || fail "dpkg-source -x failed"
-src="$work/src"
-[ -f "$src/include/FLAC/stream_encoder.h" ] || fail "no include/FLAC/stream_encoder.h in the flac source"
+. "$(dirname "$0")/debian-library.sh"
+library_begin build-flac "$cache" "$out" "$recipe"
+library_source "$dl" flac "flac_1.4.*" include/FLAC/stream_encoder.h
 
 # --- the library (static) -------------------------------------------------------
 host=$("$cc" -dumpmachine)
@@ -65,6 +41,4 @@ cp "$src"/include/FLAC/*.h "$cache/include/FLAC/"
 cp "$src/src/libFLAC/.libs/libFLAC.a" "$cache/lib.tmp/libFLAC.a"
 rm -rf "$cache/lib"
 mv "$cache/lib.tmp" "$cache/lib"
-echo "$recipe" > "$cache/recipe"
-rm -rf "$work"
-echo "build-flac: $(basename "$dsc" .dsc) -> $out"
+library_end "$recipe"

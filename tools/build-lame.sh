@@ -21,33 +21,9 @@ out="$cache/lame_enc.dll"
 cflags="-O2 -msse -msse2 -mfpmath=sse"
 recipe="lame 3.100 Dll; $cc; $cflags; configure --disable-shared --disable-frontend --disable-decoder"
 
-if [ -f "$out" ] && [ -f "$cache/recipe" ] && [ "$(cat "$cache/recipe")" = "$recipe" ]; then
-  touch "$out"
-  exit 0
-fi
-
-exec 9> "$cache/.lock"
-flock 9
-
-log="$cache/build.log"
-: > "$log"
-fail() {
-  echo "build-lame: $*" >&2
-  tail -n 30 "$log" >&2
-  exit 1
-}
-
-# --- the source ---------------------------------------------------------------
-. "$(dirname "$0")/debian-source.sh"
-dsc=$(debian_source "$dl" lame "lame_3.100-*" "$log") ||
-  fail "no lame 3.100 source from apt-get source (are deb-src entries configured? run tools/setup.sh): $(ls "$dl")"
-
-work="$cache/work"
-rm -rf "$work"
-mkdir -p "$work"
-dpkg-source --no-check -x "$dsc" "$work/src" >>"$log" 2>&1 || fail "dpkg-source -x failed"
-src="$work/src"
-[ -f "$src/Dll/BladeMP3EncDLL.c" ] || fail "no Dll/BladeMP3EncDLL.c in the lame source"
+. "$(dirname "$0")/debian-library.sh"
+library_begin build-lame "$cache" "$out" "$recipe"
+library_source "$dl" lame "lame_3.100-*" Dll/BladeMP3EncDLL.c
 
 # --- the encoder library (static) -------------------------------------------------
 host=$("$cc" -dumpmachine)
@@ -69,6 +45,4 @@ echo '#include <windef.h>' > "$work/shim/Windef.h"
 
 mv -f "$work/lame_enc.dll" "$out.tmp"
 mv -f "$out.tmp" "$out"
-echo "$recipe" > "$cache/recipe"
-rm -rf "$work"
-echo "build-lame: $(basename "$dsc" .dsc) -> $out"
+library_end "$recipe"
