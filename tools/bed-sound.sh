@@ -57,7 +57,8 @@ make_sink() {
   pactl list short sinks | grep -q $'\t'"$name"$'\t' && return 0
   pactl load-module module-null-sink sink_name="$name" rate="$(rate_now)" channels=2 \
     sink_properties=device.description="$description" >/dev/null
-  parec --latency-msec=${SONOTAPE_KEEPER_MS:-50} -d "$name.monitor" </dev/null >/dev/null 2>&1 &
+  parec --latency-msec=${SONOTAPE_KEEPER_MS:-50} --rate="$(rate_now)" --channels=2 -d "$name.monitor" \
+    </dev/null >/dev/null 2>&1 &
   echo $! > "$dir/keeper-$name.pid"
 }
 
@@ -90,9 +91,12 @@ PA
     # A null sink renders in blocks of up to two seconds unless a client asks
     # for less, so a new recording would start up to two seconds late. A
     # low-latency reader of the monitor keeps the sink ticking like a real
-    # sound card (it only reads; what is played is not changed).
+    # sound card (it only reads; what is played is not changed). It reads at
+    # the sink's rate: a reader at another rate could make the sound server
+    # switch an idle sink to its own rate.
     for sink in bed_sink bed_speakers; do
-      parec --latency-msec=${SONOTAPE_KEEPER_MS:-50} -d $sink.monitor </dev/null >/dev/null 2>&1 &
+      parec --latency-msec=${SONOTAPE_KEEPER_MS:-50} --rate="$bed_rate" --channels=2 -d $sink.monitor \
+        </dev/null >/dev/null 2>&1 &
       echo $! > "$dir/keeper-$sink.pid"
     done
     echo running > "$dir/state"
@@ -133,6 +137,8 @@ PA
       case "$s" in bed_sink | bed_speakers) ;; *) unload_sink "$s" ;; esac
     done
     pactl set-default-source bed_sink.monitor
+    quiet=$(pactl list short modules | awk '$2 == "module-null-source" && /source_name=bed_quiet/ {print $1}')
+    if [ -n "$quiet" ]; then pactl unload-module "$quiet"; fi
     ;;
   rate-[0-9]*)
     unload_sink bed_sink
