@@ -186,9 +186,13 @@ public:
         std::lock_guard<std::mutex> g(m);
         gateOpen = false;
     }
+    // Releases a held write: from here on it counts as held no longer, also
+    // before its thread runs again (a test that waits for the capture thread
+    // to refill the device must not take it for still held).
     void openGate() {
         std::lock_guard<std::mutex> g(m);
         gateOpen = true;
+        held = false;
         gateChanged.notify_all();
     }
     bool isHeld() {
