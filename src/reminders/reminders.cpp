@@ -18,7 +18,7 @@ constexpr const char* kTraceSource = "reminders/reminders";
 // ---- PeriodicReminder -------------------------------------------------------------
 
 PeriodicReminder::PeriodicReminder(Proc proc_, int periodSeconds_)
-    : Reminder(false), proc(proc_), periodSeconds(periodSeconds_) {}
+    : Reminder(false), proc(std::move(proc_)), periodSeconds(periodSeconds_) {}
 
 void PeriodicReminder::start() {
     FW_TRACE("PeriodicReminder()::start()");
@@ -40,11 +40,11 @@ void PeriodicReminder::loop() {
             elapsed = static_cast<long long>(std::time(nullptr) - noted);
         }
         if (!running) break;
-        if (Proc p = proc.load()) {
+        if (proc) {
             try {
-                p(0);
+                proc(0);
             } catch (...) {
-                FW_TRACE("Caught an exception in proc = %p", reinterpret_cast<void*>(p));
+                FW_TRACE("Caught an exception in the periodic reminder's handler");
             }
         } else {
             FW_TRACE("There is no handler proc for PeriodicReminder.");
@@ -79,7 +79,7 @@ bool SpaceCrossing::below(bool isBelow, int64_t space, int64_t threshold) noexce
 }
 
 OutOfSpaceReminder::OutOfSpaceReminder(Proc proc_, const char* path_, FreeSpaceQuery query_)
-    : Reminder(true), path(path_), proc(proc_), query(query_) {}
+    : Reminder(true), path(path_), proc(std::move(proc_)), query(query_) {}
 
 void OutOfSpaceReminder::setPath(const char* newPath) { path = shared_string(newPath); }
 
@@ -107,7 +107,7 @@ uint32_t OutOfSpaceReminder::run() {
             if (folder.empty() || !query(folder.c_str(), &available)) {
                 FW_TRACE("SHGetDiskFreeSpace() call failed, check path. (path = %s)", folder.c_str());
             } else {
-                Proc p = proc.load();
+                const Proc& p = proc;
                 auto space = static_cast<int64_t>(available);
                 bool stopNow = SpaceCrossing::below(belowStop, space, kMustStopBytes);
                 bool warnNow = SpaceCrossing::below(belowWarning, space, kWarningBytes);

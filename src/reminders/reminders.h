@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 
 #include "kit/shared_string.h"
 #include "kit/threads.h"
@@ -44,7 +45,7 @@ protected:
 // period after start).
 class PeriodicReminder : public Reminder {
 public:
-    using Proc = void (*)(int);
+    using Proc = std::function<void(int)>;  // on the reminder's thread
 
     PeriodicReminder(Proc proc, int periodSeconds);
     ~PeriodicReminder() override { haltThread(); }
@@ -52,7 +53,6 @@ public:
     void start();
     // Returns within one sleep step plus a running handler call.
     void stop();
-    void setProc(Proc p) noexcept { proc.store(p); }
 
     // For tests: the length of one sleep step (300 ms).
     void setSleepStep(unsigned milliseconds) noexcept { sleepStep = milliseconds; }
@@ -63,7 +63,7 @@ protected:
 private:
     void loop();
 
-    std::atomic<Proc> proc;
+    const Proc proc;
     int periodSeconds;
     unsigned sleepStep = 300;
 };
@@ -94,7 +94,7 @@ struct SpaceCrossing {
 // from its creation: a stop before any start is traced as a failed wait.
 class OutOfSpaceReminder : public Reminder {
 public:
-    using Proc = void (*)(uint64_t*);
+    using Proc = std::function<void(uint64_t*)>;  // on the watcher's thread
 
     static constexpr int64_t kMustStopBytes = 10485760;
     static constexpr int64_t kWarningBytes = 20971520;
@@ -105,7 +105,6 @@ public:
     void setPath(const char* newPath);
     void start();
     void stop();
-    void setProc(Proc p) noexcept { proc.store(p); }
 
     // For tests: the pause between two queries (100 ms).
     void setPollInterval(unsigned milliseconds) noexcept { pollInterval = milliseconds; }
@@ -115,7 +114,7 @@ protected:
 
 private:
     shared_string path;
-    std::atomic<Proc> proc;
+    const Proc proc;
     FreeSpaceQuery query;
     unsigned pollInterval = 100;
 };

@@ -32,8 +32,6 @@ struct WriteCookie {
 
 }  // namespace
 
-std::atomic<ForcedStopHandler> forcedStopHandler{nullptr};
-
 WAVEFORMATEX captureFormat(const SoundFormat& f) noexcept {
     WAVEFORMATEX w{};
     w.wFormatTag = WAVE_FORMAT_PCM;
@@ -495,8 +493,8 @@ void SoundThread::watchSpeed() {
         ++slowCount;
         if (slowCount > SoundRecorder::kSlowLimit) {
             FW_LOG(fw::LEVEL_WARN, "TooSlowDevice", "%s", "TOO SLOW DEVICE -- crashing");
-            if (ForcedStopHandler crash = forcedStopHandler.load()) {
-                crash(kTooSlowMessage);
+            if (r.tooSlow) {
+                r.tooSlow(kTooSlowMessage);
             } else {
                 FW_LOG(fw::LEVEL_WARN, "NoCrashFunc", "%s", "no forced-stop handler");
             }

@@ -57,6 +57,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -71,9 +72,8 @@
 namespace kit {
 
 // Called on the capture thread when the output has been too slow for six write
-// completions in a row (and on each further slow one). Installed by the engine.
-using ForcedStopHandler = void (*)(const char* message);
-extern std::atomic<ForcedStopHandler> forcedStopHandler;
+// completions in a row (and on each further slow one).
+using TooSlowHandler = std::function<void(const char* message)>;
 
 // The capture format for a format record: PCM, channels and bits as 16-bit values.
 WAVEFORMATEX captureFormat(const SoundFormat& format) noexcept;
@@ -163,7 +163,7 @@ public:
     // path held up for up to 0.9 s loses nothing.
     static constexpr std::size_t kDeviceBlocks = 10;
     static constexpr uint32_t kSlowMs = 150;
-    static constexpr uint32_t kSlowLimit = 5;  // the sixth slow completion in a row calls forcedStopHandler
+    static constexpr uint32_t kSlowLimit = 5;  // the sixth slow completion in a row calls the too-slow handler
     // The capture thread looks at the device whenever its queue has been
     // quiet this long; a device that has returned no block for
     // kSilentDeviceMs (kFirstBlockMs before its first block: a device may be
@@ -181,6 +181,8 @@ public:
     SoundRecorder(const SoundRecorder&) = delete;
     SoundRecorder& operator=(const SoundRecorder&) = delete;
 
+    // Before start: who is told that the output is too slow (nobody: traced only).
+    void setTooSlowHandler(TooSlowHandler handler) { tooSlow = std::move(handler); }
     void start();
     void pause();
     // Ends the recording and waits until the capture thread has ended. Normal:
@@ -237,6 +239,7 @@ private:
 
     WaveInDevice& api;
     TickSource ticks;
+    TooSlowHandler tooSlow;
     std::atomic<bool> lost{false};
     struct Counters {
         std::atomic<uint32_t> recorded{0};       // blocks the device returned with sound

@@ -6,8 +6,8 @@
 #include <cstdio>
 #include <memory>
 
-#include "backend/engine.h"
-#include "config/snt_config.h"
+#include "engine/engine.h"
+#include "config/settings.h"
 #include "diagnostics/eventlog.h"
 #include "kit/exceptions.h"
 #include "kit/scoped.h"
@@ -67,8 +67,7 @@ FileSaveDialog::FileSaveDialog(HINSTANCE instance_)
     : DialogWindow(instance_, IDD_FILE_SAVE, nullptr), folder(withBackslash(defaultStorageFolder().str())) {
     unicodeWindows = true;
     ensureCommonControls();
-    std::unique_ptr<char[]> proposed(backend::makeFileName());
-    fileName = proposed.get();
+    fileName = engine::proposedFileName();
     proposedName = fileName;
     FW_TRACE("New file name is:%s", fileName.c_str());
 }
@@ -89,7 +88,7 @@ void FileSaveDialog::setFolder(const char* text) {
 
 void FileSaveDialog::setFormat(int code) noexcept {
     int index = filesave::indexFromCode(code);
-    formatIndex = filesave::isValidIndex(index) ? index : filesave::indexFromCode(backend::FORMAT_MP3_128);
+    formatIndex = filesave::isValidIndex(index) ? index : filesave::indexFromCode(engine::FORMAT_MP3_128);
 }
 
 void FileSaveDialog::setBitrate(int value) noexcept {

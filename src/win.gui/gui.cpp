@@ -25,7 +25,7 @@ std::atomic<HWND> sessionWindow{nullptr};
 
 }  // namespace
 
-Gui::Gui(HINSTANCE instance) : programInstance(instance) {}
+Gui::Gui(HINSTANCE instance, engine::EngineSeams seams) : programInstance(instance), engineSeams(seams) {}
 
 void Gui::noteSessionWindow(HWND window) noexcept { sessionWindow.store(window); }
 
@@ -37,7 +37,7 @@ Gui::~Gui() {
         fw::catchAndReport(kTraceSource, __LINE__, [this] { saveWindowPosition(); });
     }
     keepAwake(false);
-    if (engineStarted) backend::destroy();  // a failure there is reported and ends the program
+    recordingEngine.reset();  // a failure there is reported and ends the program
     mailbox.reset();
 }
 
@@ -50,9 +50,7 @@ void Gui::initialize(const char* line, int32_t show) {
 
     mailbox = std::make_unique<Mailbox>(programInstance, *this);
 
-    backend::init();
-    engineStarted = true;
-    backend::setCrashStopReminder(&CrashStop_Reminder_Func);
+    recordingEngine = std::make_unique<engine::Engine>(engineEvents, engineSeams);
 
     loadResources();
     initTray();
@@ -69,7 +67,7 @@ void Gui::initialize(const char* line, int32_t show) {
     state = RecordingState::Idle;
     stopRequested = false;
 
-    if (GetConfig().needCalibration) {
+    if (currentSettings().needCalibration) {
         if (::MessageBoxA(nullptr, gui_rules::kCalibrationPrompt, gui_rules::kCalibrationCaption,
                           MB_OKCANCEL | MB_ICONQUESTION) == IDOK)
             calibrateSoundCard();
@@ -78,7 +76,7 @@ void Gui::initialize(const char* line, int32_t show) {
     }
 
     FW_TRACE("Cmdline:%s", commandLine.c_str());
-    if (!gui_rules::startsInTray(commandLine) && !GetConfig().startInTray) showMainWindow(showState);
+    if (!gui_rules::startsInTray(commandLine) && !currentSettings().startInTray) showMainWindow(showState);
     if (!isMainWindowVisible()) updateTrayIcon();
 }
 
@@ -130,22 +128,20 @@ void Gui::loadIconsAndMenu() {
 // The settings the engine read at its start (on the first run, the defaults
 // it stored): the menu's check marks and the reminders follow them.
 void Gui::applySettings() {
-    const SntConfig& settings = GetConfig();
+    const Settings& settings = currentSettings();
     if (resources.contextMenu) {
         setMenuItemState(IDM_REMIND_30MIN, settings.remind30min);
         setMenuItemState(IDM_OUT_OF_SPACE, settings.remindOutOfSpace);
         setMenuItemState(IDM_START_WITH_WINDOWS, settings.startWithWindows);
     }
-
-    backend::setOutOfSpaceReminderProc(&spaceReminderProc);
-    backend::setPeriodicReminderProc(settings.remind30min ? &timeReminderProc : nullptr);
+    recordingEngine->setHalfHourReminder(settings.remind30min);
 }
 
-void Gui::storeSettings(const SntConfig& changed) { backend::writeConfig(changed); }
+void Gui::storeSettings(const Settings& changed) { recordingEngine->storeSettings(changed); }
 
 void Gui::saveWindowPosition() {
     if (!mainWindow) return;
-    SntConfig copy = GetConfig();
+    Settings copy = currentSettings();
     WINDOWINFO info{};
     info.cbSize = sizeof info;
     if (!::GetWindowInfo(mainWindow->getHandle(), &info)) return;
@@ -178,24 +174,24 @@ void Gui::calibrateSoundCard() {
 
 void Gui::finishCalibration() {
     killTimer(mainWindow->getHandle(), kCalibrationStart);
-    bool calibrated = backend::calibrate();
+    bool calibrated = recordingEngine->calibrate();
     calibrationWait->hide();
     if (mainWindow) backToLogo();
     if (calibrated)
         ::MessageBoxA(nullptr, gui_rules::kCalibrationDone, "Done", MB_ICONINFORMATION);
     else
-        showProblem(backend::lastProblem());
-    FW_TRACE("coefffff = %lf", GetConfig().volumeCoeff);
+        showProblem(recordingEngine->lastProblem().c_str());
+    FW_TRACE("coefffff = %lf", currentSettings().volumeCoeff);
     showStartUpDialog();
 }
 
 void Gui::showStartUpDialog() {
     if (startUpDialogOffered) return;
     startUpDialogOffered = true;
-    if (!GetConfig().startUpDialog) return;
+    if (!currentSettings().startUpDialog) return;
     kit::smartptr<StartUpDialog> dialog(new StartUpDialog(programInstance));
     dialog->ShowDialog();
-    SntConfig copy = GetConfig();
+    Settings copy = currentSettings();
     copy.startUpDialog = dialog->showOnStartup();
     FW_TRACE("PLACE: writeConfig() call");
     storeSettings(copy);

@@ -14,7 +14,7 @@
 #include <memory>
 #include <string>
 
-#include "backend/engine.h"
+#include "engine/engine.h"
 #include "kit/refcounted.h"
 #include "kit/scoped.h"
 #include "kit/shared_string.h"
@@ -75,7 +75,8 @@ public:
     static constexpr UINT_PTR kHintEnd = 13;            // main window, once, 6 s
     static constexpr UINT kCompletionPauseMs = 1500;
 
-    explicit Gui(HINSTANCE instance = ::GetModuleHandleA(nullptr));
+    // `seams`: what tests put in place of the platform's capture device and mixer.
+    explicit Gui(HINSTANCE instance = ::GetModuleHandleA(nullptr), engine::EngineSeams seams = {});
     ~Gui() override;
     Gui(const Gui&) = delete;
     Gui& operator=(const Gui&) = delete;
@@ -105,7 +106,8 @@ public:
     void calibrateSoundCard();
     // The settings: the engine's record, read from the store once at the
     // start; a change goes through storeSettings. Reads no registry.
-    const SntConfig& GetConfig() const { return backend::currentSettings(); }
+    // Valid once initialize has made the engine.
+    const Settings& currentSettings() const { return recordingEngine->settings(); }
     void saveWindowPosition();
 
     // What the worker threads report, on this thread.
@@ -145,6 +147,7 @@ public:
         return state == RecordingState::Completing || state == RecordingState::Completed;
     }
     const std::string& getOpenFolderCommand() const noexcept { return openFolderCommand; }
+    engine::Engine& engineForTests() noexcept { return *recordingEngine; }
 
 private:
     struct Resources {
@@ -191,7 +194,7 @@ private:
     void keepAwake(bool awake);
     void killTimer(HWND window, UINT_PTR id);
     void setTimerOrThrow(HWND window, UINT_PTR id, UINT ms, const char* function);
-    void storeSettings(const SntConfig& changed);
+    void storeSettings(const Settings& changed);
 
     Resources resources;  // before the windows that show them: they go after them
     kit::smartptr<kit::PatternedWindow> mainWindow;
@@ -217,6 +220,8 @@ private:
 
     HINSTANCE programInstance;
     std::unique_ptr<Mailbox> mailbox;  // what the worker threads report
-    bool engineStarted = false;
-    bool keepingAwake = false;  // the system is asked not to sleep
+    MailboxEngineEvents engineEvents;
+    engine::EngineSeams engineSeams;
+    std::unique_ptr<engine::Engine> recordingEngine;  // after the mailbox: it ends first
+    bool keepingAwake = false;                        // the system is asked not to sleep
 };

@@ -80,9 +80,9 @@ void Gui::beginRecord() {
     dropFolderLink();
     FW_TRACE("Begin record!");
     stopwatch->reset();
-    if (backend::startRecording() != backend::SE_NO_ERROR) {
+    if (recordingEngine->start() != engine::StartResult::started) {
         FW_TRACE("Smt error with startRecording()");  // the engine has reported why
-        showProblem(backend::lastProblem());
+        showProblem(recordingEngine->lastProblem().c_str());
         return;
     }
     saveDialog = new FileSaveDialog(programInstance);
@@ -107,7 +107,7 @@ void Gui::beginRecord() {
 void Gui::chooseOutput() {
     kit::smartptr<FileSaveDialog> dialog = saveDialog;  // it may be released while it is shown
     {
-        const SntConfig& current = GetConfig();
+        const Settings& current = currentSettings();
         dialog->setFolder(current.storageDir.c_str());
         dialog->setFormat(current.lastFormat);
         dialog->setBitrate(current.lastBitrate);
@@ -132,18 +132,18 @@ void Gui::chooseOutput() {
 void Gui::adoptOutput(const FileSaveDialog& dialog) {
     std::string path = dialog.getPath();
     FW_TRACE("Used format:%d", dialog.getFormat());
-    if (!backend::setOutputFile(path.c_str(), dialog.getFormat(), dialog.getBitrate())) {
+    if (!recordingEngine->setOutputFile(path, dialog.getFormat(), dialog.getBitrate())) {
         // No file: the recording would run for nothing.
         FW_TRACE("setOutputFile() failed: the recording is aborted");
         abortRecord();
-        std::string text = backend::outputFailureText();
+        std::string text = recordingEngine->outputFailureText();
         if (quiet())
             FW_TRACE("Not shown while the program or the session ends: %s", text.c_str());
         else
             ::MessageBoxA(mainWindowHandle(), text.c_str(), "Sonotape", MB_OK | MB_ICONERROR);
         return;
     }
-    SntConfig copy = GetConfig();
+    Settings copy = currentSettings();
     copy.lastBitrate = dialog.getBitrate();
     copy.lastFormat = dialog.getFormat();
     copy.storageDir = dialog.getFolder().c_str();
@@ -185,9 +185,8 @@ void Gui::endRecord() {
         else
             showText(gui_rules::kEndingWait);
     }
-    int finished = backend::finishRecording(&finishNotifier);
-    if (finished == backend::FE_DELAYED) return;            // the finalizer's letter comes
-    if (backend::isRecording()) backend::abortRecording();  // it could not be finished: the file is closed
+    if (recordingEngine->finish() == engine::EndResult::finishing) return;  // the finalizer's letter comes
+    if (recordingEngine->isRecording()) recordingEngine->abort();  // it could not be finished: the file is closed
     recordingFinished();
 }
 
@@ -205,9 +204,9 @@ void Gui::completeRecording() {
     if (state != RecordingState::Completed && state != RecordingState::Completing) return;
     FW_TRACE("End of end record");
     std::string path = saveDialog->getPath();
-    uint32_t parts = backend::lastRecordingParts();
+    engine::RecordingOutcome outcome = recordingEngine->lastRecordingOutcome();
+    uint32_t parts = outcome.parts;
     bool logged = log->add("%s", gui_rules::recordedLine(path, stopwatch->toString().c_str(), parts).c_str());
-    backend::RecordingOutcome outcome = backend::lastRecordingOutcome();
     std::string notice = gui_rules::recordingNotice(outcome, path);
     if (saveDialog->isShutdownWanted() && !stopRequested && !outcome.deviceLost && !sessionEnding) {
         // A failed shutdown is reported; the program goes on.
@@ -242,7 +241,7 @@ void Gui::offerFolderLink(const std::string& partsText) {
 
 void Gui::abortRecord() {
     if (!recordingUnderWay()) return;
-    backend::abortRecording();
+    recordingEngine->abort();
     if (saveDialog && saveDialog->isShown()) saveDialog->close();
     saveDialog.reset();
     enter(RecordingState::Completing);
@@ -310,7 +309,7 @@ void Gui::endSession(bool ending) {
 void Gui::recordingTick() {
     if (!recordingUnderWay()) return;
     kit::shared_string time = stopwatch->toString();
-    if (backend::isCaptureSearching()) time = gui_rules::kNoPlaybackDevice;
+    if (recordingEngine->isCaptureSearching()) time = gui_rules::kNoPlaybackDevice;
     showText(time.c_str());
     notification->setText(time);
     recordButton->setAlternate(!recordButton->isAlternate());
@@ -327,7 +326,7 @@ void Gui::recordingTick() {
     }
     // A device lost while the options dialog is open ends the recording once
     // it has its file (after OK); what was recorded is saved and the user told.
-    if (state == RecordingState::Recording && backend::isCaptureDeviceLost()) {
+    if (state == RecordingState::Recording && recordingEngine->isCaptureDeviceLost()) {
         FW_TRACE("The recording device is lost: the recording ends");
         endRecord();
     }
@@ -398,7 +397,7 @@ void Gui::SpaceReminder(bool stop) {
             ::ShowWindow(mainWindow->getHandle(), SW_HIDE);
             ::UpdateWindow(mainWindow->getHandle());
         }
-    } else if (GetConfig().remindOutOfSpace) {
+    } else if (currentSettings().remindOutOfSpace) {
         notification->ReminderOn(gui_rules::kLowSpace);
     }
 }

@@ -83,15 +83,15 @@ void Mailbox::handleMessage(UINT message, WPARAM, LPARAM, LRESULT& result, bool&
 
 // ---- the engine's callbacks ---------------------------------------------------------------
 
-void CrashStop_Reminder_Func(const char* message) {
+void MailboxEngineEvents::mustStop(const std::string& reason) {
     FW_TRACE("CrashStop_Reminder_Func()");
-    Mailbox::post({Letter::CrashStop, message ? message : ""});
+    Mailbox::post({Letter::CrashStop, reason.c_str()});
 }
 
-void finishNotifier(void*) { Mailbox::post({Letter::RecordingDone, {}}); }
+void MailboxEngineEvents::recordingFinished() { Mailbox::post({Letter::RecordingDone, {}}); }
 
-void timeReminderProc(int) { Mailbox::post({Letter::TimeReminder, {}}); }
+void MailboxEngineEvents::halfHourRecorded() { Mailbox::post({Letter::TimeReminder, {}}); }
 
-void spaceReminderProc(uint64_t* freeBytes) {
-    Mailbox::post({freeBytes ? Letter::SpaceStop : Letter::SpaceWarning, {}});
+void MailboxEngineEvents::diskSpaceLow(bool mustStop) {
+    Mailbox::post({mustStop ? Letter::SpaceStop : Letter::SpaceWarning, {}});
 }

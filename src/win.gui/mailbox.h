@@ -19,6 +19,7 @@
 #include <string>
 
 #include "diagnostics/window_procedure.h"
+#include "engine/engine.h"
 #include "kit/threads.h"
 
 // What a worker thread reports.
@@ -83,8 +84,11 @@ private:
     HWND hWnd = nullptr;
 };
 
-// The engine's callbacks (they run on worker threads).
-void CrashStop_Reminder_Func(const char* message);
-void finishNotifier(void* unused);
-void timeReminderProc(int unused);
-void spaceReminderProc(uint64_t* freeBytes);
+// What the engine's worker threads report, each as a letter to the mailbox.
+class MailboxEngineEvents : public engine::EngineEvents {
+public:
+    void mustStop(const std::string& reason) override;
+    void halfHourRecorded() override;
+    void diskSpaceLow(bool mustStop) override;
+    void recordingFinished() override;
+};

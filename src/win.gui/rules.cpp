@@ -16,7 +16,7 @@ bool timeLimitReached(const kit::ElapsedTime& elapsed, int hours, int minutes) n
 
 bool saveDialogExpired(const kit::ElapsedTime& elapsed) noexcept {
     int64_t seconds = static_cast<int64_t>(elapsed.hours) * 3600 + elapsed.minutes * 60 + elapsed.seconds;
-    return seconds * 1000 >= backend::kOutputChoiceMs;
+    return seconds * 1000 >= engine::kOutputChoiceMs;
 }
 
 namespace {
@@ -34,7 +34,7 @@ std::string durationText(uint64_t ms) {
     return count(seconds / 3600, "hour") + " " + count(seconds / 60 % 60, "minute");
 }
 
-std::string recordingNotice(const backend::RecordingOutcome& outcome, const std::string& path) {
+std::string recordingNotice(const engine::RecordingOutcome& outcome, const std::string& path) {
     if (!outcome.saved || (!outcome.deviceLost && outcome.lostMs == 0 && outcome.deviceChanges == 0)) return "";
     std::string lost = "About " + durationText(outcome.lostMs) + " of sound could not be recorded";
     if (!outcome.deviceLost && outcome.lostMs == 0)

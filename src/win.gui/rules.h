@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "backend/engine.h"
+#include "engine/engine.h"
 #include "win.windows/timer.h"
 
 namespace gui_rules {
@@ -44,7 +44,7 @@ std::string durationText(uint64_t ms);
 
 // What the user is told after a recording to `path` that lost its device or
 // some of its sound; "" when nothing was lost.
-std::string recordingNotice(const backend::RecordingOutcome& outcome, const std::string& path);
+std::string recordingNotice(const engine::RecordingOutcome& outcome, const std::string& path);
 
 // Text of the context menu's tray item.
 const char* trayItemText(bool mainWindowVisible) noexcept;

@@ -63,7 +63,7 @@ void Gui::showMainWindow(int show) {
     FW_TRACE("Showing main window");
     HWND window = mainWindow->getHandle();
     if (show != SW_HIDE) {
-        const SntConfig& current = GetConfig();
+        const Settings& current = currentSettings();
         gui_rules::Position at = onNearestMonitor(window, current.xPos, current.yPos);
         ::SetWindowPos(window, nullptr, at.x, at.y, 0, 0, SWP_NOZORDER | SWP_NOSIZE);
         trayIcon->hide();
@@ -141,7 +141,7 @@ void Gui::menuCommand(UINT id) {
     switch (id) {
     case IDM_OPEN_STORAGE: {
         HWND owner = mainWindowHandle();
-        gui_platform::shellOpen(owner, GetConfig().storageDir.c_str(), SW_SHOWNORMAL);
+        gui_platform::shellOpen(owner, currentSettings().storageDir.c_str(), SW_SHOWNORMAL);
         break;
     }
     case IDM_TRAY_OR_RESTORE:
@@ -154,14 +154,14 @@ void Gui::menuCommand(UINT id) {
     case IDM_REMIND_30MIN:
     case IDM_OUT_OF_SPACE:
     case IDM_START_WITH_WINDOWS: {
-        SntConfig copy = GetConfig();
+        Settings copy = currentSettings();
         bool& setting = id == IDM_REMIND_30MIN   ? copy.remind30min
                         : id == IDM_OUT_OF_SPACE ? copy.remindOutOfSpace
                                                  : copy.startWithWindows;
         setting = !setting;
         setMenuItemState(id, setting);
         storeSettings(copy);
-        if (id == IDM_REMIND_30MIN) backend::setPeriodicReminderProc(setting ? &timeReminderProc : nullptr);
+        if (id == IDM_REMIND_30MIN) recordingEngine->setHalfHourReminder(setting);
         break;
     }
     case IDM_HELP: {

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "config/snt_config.h"
+#include "config/settings.h"
 #include "diagnostics/eventlog.h"
 #include "kit/exceptions.h"
 #include "kit/regkey.h"
@@ -14,15 +14,15 @@ namespace {
 
 using ::testing::HasSubstr;
 
-kit::RegKey programKey() { return kit::RegKey(HKEY_CURRENT_USER, SntConfig::kKeyPath, true); }
-kit::RegKey runKey() { return kit::RegKey(HKEY_CURRENT_USER, SntConfig::kRunKeyPath, true); }
+kit::RegKey programKey() { return kit::RegKey(HKEY_CURRENT_USER, Settings::kKeyPath, true); }
+kit::RegKey runKey() { return kit::RegKey(HKEY_CURRENT_USER, Settings::kRunKeyPath, true); }
 
-void removeRunValue() { ::RegDeleteKeyValueA(HKEY_CURRENT_USER, SntConfig::kRunKeyPath, SntConfig::kRunValue); }
+void removeRunValue() { ::RegDeleteKeyValueA(HKEY_CURRENT_USER, Settings::kRunKeyPath, Settings::kRunValue); }
 
 class ConfigTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        ::RegDeleteTreeA(HKEY_CURRENT_USER, SntConfig::kKeyPath);
+        ::RegDeleteTreeA(HKEY_CURRENT_USER, Settings::kKeyPath);
         removeRunValue();
     }
     void TearDown() override { removeRunValue(); }
@@ -33,7 +33,7 @@ constexpr const char* kNumbers[] = {"Line",        "LastFormat",      "Remind30m
                                     "VolumeLevel"};
 
 TEST_F(ConfigTest, TheFirstRunWritesAllThirteenDefaults) {
-    SntConfig config;
+    Settings config;
     EXPECT_FALSE(config.load());
     kit::RegKey key = programKey();
     for (const char* name : kNumbers) EXPECT_NO_THROW(key.readUnsigned(name)) << name;
@@ -50,7 +50,7 @@ TEST_F(ConfigTest, TheFirstRunWritesAllThirteenDefaults) {
     EXPECT_EQ(key.readUnsigned("Remind30min"), 0u);
     EXPECT_EQ(key.readUnsigned("CaptureSource"), 0u) << "the recording line";
 
-    SntConfig again;
+    Settings again;
     EXPECT_TRUE(again.load());
 }
 
@@ -61,7 +61,7 @@ TEST_F(ConfigTest, APartialKeyKeepsWhatIsStoredAndGivesEveryMissingValueItsDefau
         key.writeString("StorageDir", "D:\\rec");
     }
     testsupport::EventsFile events;
-    SntConfig config;
+    Settings config;
     config.lastBitrate = 64;  // missing: its default, not what the member held
     EXPECT_TRUE(config.load());
     EXPECT_EQ(config.line, 3);
@@ -82,7 +82,7 @@ TEST_F(ConfigTest, APartialKeyKeepsWhatIsStoredAndGivesEveryMissingValueItsDefau
 
 // A configuration after a calibration, stored by the program itself.
 void storeCalibratedSettings() {
-    SntConfig config;
+    Settings config;
     config.load();
     config.needCalibration = false;
     config.line = 5;
@@ -99,7 +99,7 @@ TEST_F(ConfigTest, OneValueOfTheWrongTypeTakesItsOwnDefaultAlone) {
     const unsigned char blob[] = {1, 2, 3, 4, 5, 6};
     ASSERT_EQ(::RegSetValueExA(programKey().handle(), "Ypos", 0, REG_BINARY, blob, sizeof blob), ERROR_SUCCESS);
     testsupport::EventsFile events;
-    SntConfig config;
+    Settings config;
     EXPECT_TRUE(config.load());
     EXPECT_EQ(config.yPos, 10);
     EXPECT_EQ(config.xPos, 300);
@@ -125,7 +125,7 @@ TEST_F(ConfigTest, ALostCalibrationValueAsksForCalibrationAgain) {
         ASSERT_EQ(::RegSetValueExA(programKey().handle(), name, 0, REG_BINARY, reinterpret_cast<const BYTE*>("xy"), 2),
                   ERROR_SUCCESS);
         testsupport::EventsFile events;
-        SntConfig config;
+        Settings config;
         EXPECT_TRUE(config.load());
         EXPECT_TRUE(config.needCalibration) << name;
         EXPECT_EQ(programKey().readUnsigned("needCalibration"), 1u) << name;
@@ -149,14 +149,14 @@ class StoredValues : public ConfigTest, public ::testing::WithParamInterface<Sto
 TEST_P(StoredValues, AreTakenOnlyWhenUsable) {
     storeCalibratedSettings();
     const StoredCase& c = GetParam();
-    SntConfig defaults;
+    Settings defaults;
     std::string name = c.name;
     if (name == "LastFormat")
         programKey().writeUnsigned(c.name, static_cast<uint32_t>(std::stol(c.text)));
     else
         programKey().writeString(c.name, c.text);
     testsupport::EventsFile events;
-    SntConfig config;
+    Settings config;
     EXPECT_TRUE(config.load());
     std::string text = events.added();
     kit::RegKey key = programKey();
@@ -214,7 +214,7 @@ class PositionCorrection : public ConfigTest, public ::testing::WithParamInterfa
 TEST_P(PositionCorrection, APositionOutsideTheScreenIsSavedAs10) {
     int width = ::GetSystemMetrics(SM_CXSCREEN), height = ::GetSystemMetrics(SM_CYSCREEN);
     const PositionCase& c = GetParam();
-    SntConfig config;
+    Settings config;
     config.xPos = c.offsetFromScreen == kUseRaw ? c.raw : width + c.offsetFromScreen;
     config.yPos = c.offsetFromScreen == kUseRaw ? c.raw : height + c.offsetFromScreen;
     int wantedX = c.resetTo10 ? 10 : config.xPos, wantedY = c.resetTo10 ? 10 : config.yPos;
@@ -229,7 +229,7 @@ INSTANTIATE_TEST_SUITE_P(Table, PositionCorrection,
                                            PositionCase{kUseRaw, -3, true}, PositionCase{kUseRaw, 0, false}));
 
 TEST_F(ConfigTest, TheCoefficientIsStoredAsText) {
-    SntConfig config;
+    Settings config;
     config.load();
     programKey().writeString("VolumeCoeff", "0.75");
     ASSERT_TRUE(config.load());
@@ -239,19 +239,19 @@ TEST_F(ConfigTest, TheCoefficientIsStoredAsText) {
 }
 
 TEST_F(ConfigTest, TheCaptureSourceIsStoredBesideTheOtherValues) {
-    SntConfig config;
+    Settings config;
     config.load();
-    config.captureSource = SntConfig::kSourceLoopback;
+    config.captureSource = Settings::kSourceLoopback;
     config.save();
     EXPECT_EQ(programKey().readUnsigned("CaptureSource"), 1u);
-    SntConfig again;
+    Settings again;
     ASSERT_TRUE(again.load());
-    EXPECT_EQ(again.captureSource, SntConfig::kSourceLoopback);
+    EXPECT_EQ(again.captureSource, Settings::kSourceLoopback);
 
     testsupport::EventsFile events;
     programKey().writeUnsigned("CaptureSource", 7);  // no such source: the recording line
     ASSERT_TRUE(again.load());
-    EXPECT_EQ(again.captureSource, SntConfig::kSourceRecordingLine);
+    EXPECT_EQ(again.captureSource, Settings::kSourceRecordingLine);
     EXPECT_THAT(events.added(), HasSubstr("\"CaptureSource\" holds 7, which cannot be used; its default 0 is used"));
 }
 
@@ -261,10 +261,10 @@ TEST_F(ConfigTest, AKeyWrittenBeforeTheCaptureSourceExistedRecordsFromTheLineAsB
     storeCalibratedSettings();
     programKey().deleteValue("CaptureSource");
     testsupport::EventsFile events;
-    SntConfig config;
-    config.captureSource = SntConfig::kSourceLoopback;
+    Settings config;
+    config.captureSource = Settings::kSourceLoopback;
     EXPECT_TRUE(config.load());
-    EXPECT_EQ(config.captureSource, SntConfig::kSourceRecordingLine);
+    EXPECT_EQ(config.captureSource, Settings::kSourceRecordingLine);
     EXPECT_FALSE(config.needCalibration) << "the stored calibration stays";
     EXPECT_EQ(config.line, 5);
     EXPECT_DOUBLE_EQ(config.volumeCoeff, 1.5);
@@ -273,7 +273,7 @@ TEST_F(ConfigTest, AKeyWrittenBeforeTheCaptureSourceExistedRecordsFromTheLineAsB
 }
 
 TEST_F(ConfigTest, AnyNonZeroNumberIsTrueAndIsSavedAsOne) {
-    SntConfig config;
+    Settings config;
     config.load();
     programKey().writeUnsigned("StartInTray", 7);
     ASSERT_TRUE(config.load());
@@ -283,21 +283,21 @@ TEST_F(ConfigTest, AnyNonZeroNumberIsTrueAndIsSavedAsOne) {
 }
 
 TEST_F(ConfigTest, TheRunEntryIsSetClearedAndQueried) {
-    SntConfig config;
+    Settings config;
     EXPECT_FALSE(config.isAutostartEnabled());
     config.enableAutostart();
     EXPECT_TRUE(config.isAutostartEnabled());
-    EXPECT_THAT(runKey().readString(SntConfig::kRunValue).str(), ::testing::EndsWith("config_tests.exe --tray_run"));
+    EXPECT_THAT(runKey().readString(Settings::kRunValue).str(), ::testing::EndsWith("config_tests.exe --tray_run"));
     config.disableAutostart();
     EXPECT_FALSE(config.isAutostartEnabled());
 
-    runKey().writeString(SntConfig::kRunValue, "C:\\other\\program.exe");
+    runKey().writeString(Settings::kRunValue, "C:\\other\\program.exe");
     EXPECT_TRUE(config.isAutostartEnabled());  // the command is not compared
 }
 
 TEST_F(ConfigTest, DisablingWithoutAnEntryIsNoFailure) {
     testsupport::EventsFile events;
-    SntConfig config;
+    Settings config;
     config.disableAutostart();
     EXPECT_FALSE(config.isAutostartEnabled());
     EXPECT_THAT(events.added(), ::testing::Not(HasSubstr("WARN")));

@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "backend/engine.h"
-#include "config/snt_config.h"
+#include "engine/engine.h"
+#include "config/settings.h"
 #include "kit/regkey.h"
 #include "resource.h"
 #include "sound.capture/capture_check.h"
@@ -245,13 +245,13 @@ TEST_F(Installer, InstallsForTheUserRecordsAndUninstallsLeavingOnlyTheSettings) 
     EXPECT_FALSE(keyExists(HKEY_LOCAL_MACHINE, kUninstallKey));
 
     // "Start Sonotape when Windows starts": the program's own Run entry.
-    const std::string run = regValue(HKEY_CURRENT_USER, SntConfig::kRunKeyPath, SntConfig::kRunValue);
+    const std::string run = regValue(HKEY_CURRENT_USER, Settings::kRunKeyPath, Settings::kRunValue);
     EXPECT_EQ(run, autostartCommand(exe.c_str()).c_str());
 
     // The installed program, started as the shortcut starts it, records bit for
     // bit and notes the recording in log.txt in its own folder.
-    program::prepareSettings(scratch.path(), backend::FORMAT_WAV);  // (it clears the Run entry)
-    kit::RegKey(HKEY_CURRENT_USER, SntConfig::kRunKeyPath, true).writeString(SntConfig::kRunValue, run.c_str());
+    program::prepareSettings(scratch.path(), engine::FORMAT_WAV);  // (it clears the Run entry)
+    kit::RegKey(HKEY_CURRENT_USER, Settings::kRunKeyPath, true).writeString(Settings::kRunValue, run.c_str());
     {
         program::Program p("", folder, exe);
         recordBitExactly(p, scratch, scratch.file("take"), folder + "\\log.txt");
@@ -274,8 +274,8 @@ TEST_F(Installer, InstallsForTheUserRecordsAndUninstallsLeavingOnlyTheSettings) 
     std::printf("uninstalled in %lu ms\n", static_cast<unsigned long>(::GetTickCount() - t0));
     EXPECT_FALSE(fileExists(link));
     EXPECT_FALSE(keyExists(HKEY_CURRENT_USER, kUninstallKey));
-    EXPECT_EQ(regValue(HKEY_CURRENT_USER, SntConfig::kRunKeyPath, SntConfig::kRunValue), "<none>");
-    EXPECT_EQ(regValue(HKEY_CURRENT_USER, SntConfig::kKeyPath, "StorageDir"), scratch.path() + "\\")
+    EXPECT_EQ(regValue(HKEY_CURRENT_USER, Settings::kRunKeyPath, Settings::kRunValue), "<none>");
+    EXPECT_EQ(regValue(HKEY_CURRENT_USER, Settings::kKeyPath, "StorageDir"), scratch.path() + "\\")
         << "the settings are kept";
     EXPECT_TRUE(fileExists(scratch.file("take.wav"))) << "recordings are never touched";
 }
@@ -289,7 +289,7 @@ TEST_F(Installer, ForAllUsersInstallsInProgramFilesWithAMachineWideEntry) {
     EXPECT_EQ(regValue(HKEY_LOCAL_MACHINE, kUninstallKey, "InstallLocation"), folder);
     EXPECT_EQ(regValue(HKEY_LOCAL_MACHINE, kUninstallKey, "DisplayVersion"), SONOTAPE_VERSION);
     EXPECT_FALSE(keyExists(HKEY_CURRENT_USER, kUninstallKey));
-    EXPECT_EQ(regValue(HKEY_CURRENT_USER, SntConfig::kRunKeyPath, SntConfig::kRunValue),
+    EXPECT_EQ(regValue(HKEY_CURRENT_USER, Settings::kRunKeyPath, Settings::kRunValue),
               autostartCommand(exe.c_str()).c_str())
         << "quoted as the program quotes a path with a blank";
 
@@ -297,7 +297,7 @@ TEST_F(Installer, ForAllUsersInstallsInProgramFilesWithAMachineWideEntry) {
     EXPECT_TRUE(waitUntil([&] { return !folderExists(folder); }, 30000));
     EXPECT_FALSE(fileExists(specialFolder(CSIDL_COMMON_PROGRAMS) + "\\Sonotape.lnk"));
     EXPECT_FALSE(keyExists(HKEY_LOCAL_MACHINE, kUninstallKey));
-    EXPECT_EQ(regValue(HKEY_CURRENT_USER, SntConfig::kRunKeyPath, SntConfig::kRunValue), "<none>");
+    EXPECT_EQ(regValue(HKEY_CURRENT_USER, Settings::kRunKeyPath, Settings::kRunValue), "<none>");
 }
 
 }  // namespace

@@ -238,7 +238,6 @@ protected:
     void TearDown() override {
         EXPECT_THAT(device.violations(), ::testing::IsEmpty());
         EXPECT_EQ(device.prepared(), 0u) << "every block left the device unprepared";
-        kit::forcedStopHandler = nullptr;
     }
     smartptr<SoundRecorder> make(double coeff = 1.0, unsigned ms = 100, unsigned backlogMs = 60000) {
         return smartptr<SoundRecorder>(
@@ -427,10 +426,10 @@ TEST_F(Recorder, WithTheBacklogFullANewBlockIsDroppedCountedAsLostAndRecordingGo
 }
 
 TEST_F(Recorder, TheSlowOutputWatchFiresOnTheSixthSlowCompletionInARow) {
-    kit::forcedStopHandler = &countCrash;
     crashCalls = 0;
     device.setSource(numberedBlocks(40, 88));
     smartptr<SoundRecorder> r = make(1.0, 1);
+    r->setTooSlowHandler(&countCrash);
     r->start();
     for (int i = 0; i < 30; ++i) ASSERT_TRUE(device.deliverFull());
     ASSERT_TRUE(stream->waitCount(1));

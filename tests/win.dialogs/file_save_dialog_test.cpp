@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <string>
 
-#include "config/snt_config.h"
+#include "config/settings.h"
 #include "dialog_driver.h"
 #include "diagnostics/problem_windows.h"
 #include "reminders/reminders.h"

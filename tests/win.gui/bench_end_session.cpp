@@ -14,8 +14,7 @@
 #include <string>
 #include <thread>
 
-#include "backend/engine.h"
-#include "backend/engine_state.h"
+#include "engine/engine.h"
 #include "driver.h"
 #include "program.h"
 #include "resource.h"
@@ -46,10 +45,9 @@ Run endWithBacklog(const TempDir& dir, int format, const char* name) {
     program::prepareSettings(dir.path(), format);
     ScriptedWaveIn device;
     device.setSource(pseudoRandomSignal(static_cast<std::size_t>(kRate) * 61, 2024));
-    backend::engineState().captureDevice = &device;
     Run run;
     {
-        Gui gui;
+        Gui gui(::GetModuleHandleA(nullptr), {&device});
         gui.initialize("sonotape.exe", SW_SHOWNORMAL);
         HWND main = gui.getMainWindow()->getHandle();
         std::atomic<bool> done{false};
@@ -73,7 +71,6 @@ Run endWithBacklog(const TempDir& dir, int format, const char* name) {
         waitUntil([&] { return done.load(); }, 120000);
         user.join();
     }
-    backend::engineState().captureDevice = nullptr;
     return run;
 }
 
@@ -84,8 +81,8 @@ int main() {
     char cwd[MAX_PATH] = {};
     ::GetCurrentDirectoryA(MAX_PATH, cwd);
     ::SetCurrentDirectoryA(dir.path().c_str());  // log.txt goes there
-    Run wav = endWithBacklog(dir, backend::FORMAT_WAV, "backlog.wav");
-    Run mp3 = endWithBacklog(dir, backend::FORMAT_MP3_128, "backlog.mp3");
+    Run wav = endWithBacklog(dir, engine::FORMAT_WAV, "backlog.wav");
+    Run mp3 = endWithBacklog(dir, engine::FORMAT_MP3_128, "backlog.mp3");
     WavFile file = readWav(dir.file("backlog.wav"));
     bool whole = file.valid && file.dataSize >= kBacklogBlocks * 17640u && file.riffSize == file.dataSize + 36;
     int64_t mp3Bytes = fileSize(dir.file("backlog.mp3"));

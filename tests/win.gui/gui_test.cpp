@@ -18,12 +18,12 @@
 #include <thread>
 #include <vector>
 
-#include "backend/engine.h"
-#include "config/snt_config.h"
+#include "engine/engine.h"
+#include "sound.capture/sound_recorder.h"
+#include "config/settings.h"
 #include "driver.h"
 #include "kit/regkey.h"
 #include "program.h"
-#include "backend/engine_state.h"
 #include "resource.h"
 #include "support/bed_audio.h"
 #include "support/native_tools.h"
@@ -116,7 +116,7 @@ std::string staticText(HWND dialog, int id) {
 class GuiTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        program::prepareSettings(dir.path(), backend::FORMAT_WAV);
+        program::prepareSettings(dir.path(), engine::FORMAT_WAV);
         char cwd[MAX_PATH] = {};
         ::GetCurrentDirectoryA(MAX_PATH, cwd);
         oldDirectory = cwd;
@@ -135,7 +135,7 @@ protected:
     }
 
     void TearDown() override {
-        if (gui && backend::isRecording()) gui->abortRecord();
+        if (gui && gui->engineForTests().isRecording()) gui->abortRecord();
         gui.reset();
         pumpFor(200);  // the quit message the main window's end posts is taken here
         ::SetCurrentDirectoryA(oldDirectory.c_str());
@@ -148,7 +148,7 @@ protected:
     }
 
     void startGui(const char* commandLine = "sonotape.exe") {
-        gui = std::make_unique<Gui>();
+        gui = std::make_unique<Gui>(::GetModuleHandleA(nullptr), seams);
         gui->initialize(commandLine, SW_SHOWNORMAL);
     }
 
@@ -180,6 +180,7 @@ protected:
 
     TempDir dir;
     std::string oldDirectory;
+    engine::EngineSeams seams;  // before the Gui, which records through them
     std::unique_ptr<Gui> gui;
 };
 
@@ -200,7 +201,7 @@ TEST_F(GuiTest, ARecordingShowsTheTimeTheWaitTextAndTheHintThatOpensTheFolder) {
         driver::clickItem(options, IDOK);
     });
     EXPECT_TRUE(greyedWhileChoosing);
-    ASSERT_TRUE(backend::isRecording());
+    ASSERT_TRUE(gui->engineForTests().isRecording());
     EXPECT_EQ(awakeCalls.size(), 1u);
     EXPECT_TRUE(calibrationGreyed());
     EXPECT_FALSE(main->isOverlayVisible());
@@ -244,12 +245,12 @@ TEST_F(GuiTest, WithNoPlaybackDeviceTheWindowSaysThatNothingCanBeHeard) {
         ~Reset() { changeBedSound("reset"); }
     } reset;
     startGui();
-    backend::engineConfig().captureSource = SntConfig::kSourceLoopback;  // for this process only
+    gui->engineForTests().useSourceForTests(Settings::kSourceLoopback);
     record([&](HWND options) {
         wavTo(options, dir.file("unplugged"));
         driver::clickItem(options, IDOK);
     });
-    ASSERT_TRUE(backend::isRecording());
+    ASSERT_TRUE(gui->engineForTests().isRecording());
     ASSERT_TRUE(changeBedSound("no-sink"));
     EXPECT_TRUE(waitUntil([&] { return mainText() == gui_rules::kNoPlaybackDevice; }, 5000)) << mainText();
     ASSERT_TRUE(changeBedSound("plug"));
@@ -298,7 +299,7 @@ TEST_F(GuiTest, ShutdownTickedWithoutTheTimeLimitDoesNotShutDown) {
         driver::clickItem(options, IDOK);
     });
     pumpFor(1200);
-    ASSERT_TRUE(backend::isRecording()) << "no limit";
+    ASSERT_TRUE(gui->engineForTests().isRecording()) << "no limit";
     gui->toggleRecording();
     ASSERT_TRUE(waitForLogLine());
     pumpFor(200);
@@ -308,17 +309,17 @@ TEST_F(GuiTest, ShutdownTickedWithoutTheTimeLimitDoesNotShutDown) {
 TEST_F(GuiTest, AForcedStopIsIgnoredWhileChoosingAndCarriedOutAtTheNextTickAfter) {
     startGui();
     record([&](HWND options) {
-        std::thread([] { CrashStop_Reminder_Func("too slow while choosing"); }).join();
+        std::thread([] { MailboxEngineEvents().mustStop("too slow while choosing"); }).join();
         ::Sleep(1300);  // the Gui takes it meanwhile, and ticks
         wavTo(options, dir.file("forced"));
         driver::clickItem(options, IDOK);
     });
     pumpFor(1200);
-    ASSERT_TRUE(backend::isRecording()) << "the stop asked for while the dialog was open is ignored";
+    ASSERT_TRUE(gui->engineForTests().isRecording()) << "the stop asked for while the dialog was open is ignored";
 
     std::string shown;
     User user([&] {
-        std::thread([] { CrashStop_Reminder_Func("The recording device is too slow."); }).join();
+        std::thread([] { MailboxEngineEvents().mustStop("The recording device is too slow."); }).join();
         HWND message = waitDialog("Sonotape");
         if (!message) return;
         shown = staticText(message, IDC_MESSAGE_TEXT);
@@ -327,13 +328,13 @@ TEST_F(GuiTest, AForcedStopIsIgnoredWhileChoosingAndCarriedOutAtTheNextTickAfter
     ASSERT_TRUE(user.finished());
     EXPECT_EQ(shown, "The recording device is too slow.");
     ASSERT_TRUE(waitForLogLine());
-    EXPECT_FALSE(backend::isRecording());
+    EXPECT_FALSE(gui->engineForTests().isRecording());
     expectAwakeThenReleased();
 }
 
 TEST_F(GuiTest, TheDiskSpaceWarningAndStopArriveFromAnotherThread) {
     {
-        kit::RegKey key(HKEY_CURRENT_USER, SntConfig::kKeyPath, true);
+        kit::RegKey key(HKEY_CURRENT_USER, Settings::kKeyPath, true);
         key.writeUnsigned("RemindOutOfSpace", 1);
     }
     startGui();
@@ -343,7 +344,7 @@ TEST_F(GuiTest, TheDiskSpaceWarningAndStopArriveFromAnotherThread) {
     });
     kit::TransparentWindow* note = gui->getNotificationWindow();
 
-    std::thread([] { spaceReminderProc(nullptr); }).join();
+    std::thread([] { MailboxEngineEvents().diskSpaceLow(false); }).join();
     int size = -1;
     note->getSizeAndMode(&size, nullptr);
     EXPECT_EQ(size, kit::TWS_SMALL) << "nothing happens on the watcher's thread";
@@ -355,10 +356,7 @@ TEST_F(GuiTest, TheDiskSpaceWarningAndStopArriveFromAnotherThread) {
 
     std::string shown;
     User user([&] {
-        std::thread([] {
-            uint64_t left = 5u << 20;
-            spaceReminderProc(&left);
-        }).join();
+        std::thread([] { MailboxEngineEvents().diskSpaceLow(true); }).join();
         HWND message = waitDialog("Sonotape");
         if (!message) return;
         shown = staticText(message, IDC_MESSAGE_TEXT);
@@ -386,7 +384,7 @@ TEST_F(GuiTest, AFolderOnAVolumeInsideDriveCThatFillsUpStopsTheRecording) {
         wavTo(options, folder + "\\take");
         driver::clickItem(options, IDOK);
     });
-    ASSERT_TRUE(backend::isRecording());
+    ASSERT_TRUE(gui->engineForTests().isRecording());
     std::string shown;
     User user([&] {
         NativeResult filled = runNative(folder, "head -c 19922944 /dev/zero > filler", 30000);
@@ -399,7 +397,7 @@ TEST_F(GuiTest, AFolderOnAVolumeInsideDriveCThatFillsUpStopsTheRecording) {
     ASSERT_TRUE(user.finished(40000));
     EXPECT_EQ(shown, gui_rules::kNoSpace);
     ASSERT_TRUE(waitForLogLine());
-    EXPECT_FALSE(backend::isRecording());
+    EXPECT_FALSE(gui->engineForTests().isRecording());
     WavFile wav = readWav(folder + "\\take.wav");
     ASSERT_TRUE(wav.valid);
     EXPECT_EQ(wav.fileSize, 44u + wav.dataSize);
@@ -409,7 +407,7 @@ TEST_F(GuiTest, AFolderOnAVolumeInsideDriveCThatFillsUpStopsTheRecording) {
 
 TEST_F(GuiTest, TheThirtyMinuteReminderSaysTheRecordingGoesOn) {
     startGui();
-    std::thread([] { timeReminderProc(0); }).join();
+    std::thread([] { MailboxEngineEvents().halfHourRecorded(); }).join();
     pumpFor(300);
     EXPECT_EQ(waitDialog("Sonotape", 0), nullptr) << "not while nothing records";
     record([&](HWND options) {
@@ -418,7 +416,7 @@ TEST_F(GuiTest, TheThirtyMinuteReminderSaysTheRecordingGoesOn) {
     });
     std::string shown;
     User user([&] {
-        std::thread([] { timeReminderProc(0); }).join();
+        std::thread([] { MailboxEngineEvents().halfHourRecorded(); }).join();
         HWND message = waitDialog("Sonotape");
         if (!message) return;
         shown = staticText(message, IDC_MESSAGE_TEXT);
@@ -426,7 +424,7 @@ TEST_F(GuiTest, TheThirtyMinuteReminderSaysTheRecordingGoesOn) {
     });
     ASSERT_TRUE(user.finished());
     EXPECT_EQ(shown, gui_rules::kStillRecording);
-    EXPECT_TRUE(backend::isRecording());
+    EXPECT_TRUE(gui->engineForTests().isRecording());
     gui->toggleRecording();
     ASSERT_TRUE(waitForLogLine());
 }
@@ -438,11 +436,10 @@ class GuiWithScriptedDevice : public GuiTest {
 protected:
     void SetUp() override {
         GuiTest::SetUp();
-        backend::engineState().captureDevice = &device;
+        seams.captureDevice = &device;
     }
     void TearDown() override {
         GuiTest::TearDown();  // ends a recording still under way
-        backend::engineState().captureDevice = nullptr;
         EXPECT_THAT(device.violations(), ::testing::IsEmpty());
     }
     testsupport::ScriptedWaveIn device;
@@ -457,14 +454,14 @@ TEST_F(GuiWithScriptedDevice, ADeviceLostWhileChoosingEndsTheRecordingAfterOkWit
             device.deliverFull();
         }
         device.goAway();
-        waitUntil([] { return backend::isCaptureDeviceLost(); }, 8000);
+        waitUntil([&] { return gui->engineForTests().isCaptureDeviceLost(); }, 8000);
         ::Sleep(1200);  // a tick passes with the dialog open
         if (!::IsWindowVisible(options)) return;
         wavTo(options, dir.file("gone"));
         driver::clickItem(options, IDOK);
     });
     ASSERT_TRUE(waitForLogLine(5000)) << "ended at the next tick";
-    EXPECT_FALSE(backend::isRecording());
+    EXPECT_FALSE(gui->engineForTests().isRecording());
     ASSERT_TRUE(waitUntil([] { return !notices.empty(); }, 2000));
     EXPECT_THAT(notices[0], HasSubstr("The recording device was lost"));
     EXPECT_THAT(notices[0], HasSubstr("0.8 seconds of sound are in"));
@@ -476,7 +473,7 @@ TEST_F(GuiWithScriptedDevice, ADeviceLostWhileChoosingEndsTheRecordingAfterOkWit
 TEST_F(GuiTest, CancelInTheOptionsDialogAbortsWithoutFileOrLine) {
     startGui();
     record([&](HWND options) { driver::clickItem(options, IDCANCEL); });
-    EXPECT_FALSE(backend::isRecording());
+    EXPECT_FALSE(gui->engineForTests().isRecording());
     EXPECT_FALSE(gui->isEndingRecord());
     EXPECT_TRUE(gui->getMainWindow()->isOverlayVisible());
     EXPECT_FALSE(calibrationGreyed());
@@ -493,7 +490,7 @@ TEST_F(GuiTest, ASecondClickWhileChoosingClosesTheDialogAndDropsTheRecording) {
         driver::click(button);  // real mouse input, taken by the dialog's loop on the Gui's thread
         driver::waitGone(options, 5000);
     });
-    EXPECT_FALSE(backend::isRecording());
+    EXPECT_FALSE(gui->engineForTests().isRecording());
     EXPECT_EQ(gui->getSaveDialog(), nullptr);
     EXPECT_TRUE(gui->getMainWindow()->isOverlayVisible());
     EXPECT_FALSE(calibrationGreyed());
@@ -507,7 +504,7 @@ TEST_F(GuiTest, TheProgramEndingDuringARecordingReleasesTheAwakeRequest) {
         wavTo(options, dir.file("ending"));
         driver::clickItem(options, IDOK);
     });
-    ASSERT_TRUE(backend::isRecording());
+    ASSERT_TRUE(gui->engineForTests().isRecording());
     gui.reset();
     expectAwakeThenReleased();
     WavFile wav = readWav(dir.file("ending.wav"));
@@ -542,7 +539,7 @@ TEST_F(GuiTest, TheConsolesCloseDuringTheOptionsDialogCompletesTheRecordingBefor
     EXPECT_EQ(wavOnReturn.riffSize, wavOnReturn.dataSize + 36);
     EXPECT_GT(wavOnReturn.dataSize, 176400u) << "more than the second the dialog was open";
     EXPECT_EQ(readFile(dir.file("kept.wav")), "kept");
-    EXPECT_FALSE(backend::isRecording());
+    EXPECT_FALSE(gui->engineForTests().isRecording());
     EXPECT_EQ(gui->recordingState(), RecordingState::Idle);
     EXPECT_EQ(driver::findWindow(self, "#32770", "Sonotape"), nullptr) << "no message box";
 }
@@ -563,7 +560,7 @@ TEST_F(GuiTest, ExitWhileTheRecordingIsFinishingIsIgnored) {
 
 TEST_F(GuiTest, TheMenuFollowsTheWindowAndTheSettings) {
     {
-        kit::RegKey key(HKEY_CURRENT_USER, SntConfig::kKeyPath, true);
+        kit::RegKey key(HKEY_CURRENT_USER, Settings::kKeyPath, true);
         key.writeUnsigned("Remind30min", 1);
     }
     startGui("\"C:\\Program Files\\Sonotape\\sonotape.exe\" --tray_run");
@@ -599,10 +596,10 @@ TEST_F(GuiTest, TheMenuFollowsTheWindowAndTheSettings) {
 
     gui->menuCommand(IDM_REMIND_30MIN);
     EXPECT_FALSE(checked(IDM_REMIND_30MIN));
-    EXPECT_EQ(kit::RegKey(HKEY_CURRENT_USER, SntConfig::kKeyPath, false).readUnsigned("Remind30min"), 0u);
+    EXPECT_EQ(kit::RegKey(HKEY_CURRENT_USER, Settings::kKeyPath, false).readUnsigned("Remind30min"), 0u);
     gui->menuCommand(IDM_OUT_OF_SPACE);
     EXPECT_TRUE(checked(IDM_OUT_OF_SPACE));
-    EXPECT_EQ(kit::RegKey(HKEY_CURRENT_USER, SntConfig::kKeyPath, false).readUnsigned("RemindOutOfSpace"), 1u);
+    EXPECT_EQ(kit::RegKey(HKEY_CURRENT_USER, Settings::kKeyPath, false).readUnsigned("RemindOutOfSpace"), 1u);
 
     gui->menuCommand(IDM_START_WITH_WINDOWS);
     EXPECT_TRUE(checked(IDM_START_WITH_WINDOWS));
@@ -645,14 +642,14 @@ TEST_F(GuiTest, TheTrayIconComesBackWhenTheShellRestarts) {
 
 // ---- settings that point nowhere ----------------------------------------------------------
 
-kit::RegKey settingsKey() { return kit::RegKey(HKEY_CURRENT_USER, SntConfig::kKeyPath, true); }
+kit::RegKey settingsKey() { return kit::RegKey(HKEY_CURRENT_USER, Settings::kKeyPath, true); }
 
 TEST_F(GuiTest, AWindowStoredOffScreenComesOntoTheNearestWorkArea) {
     struct Stored {
         int x, y;
     };
     for (Stored stored : {Stored{100000, 100000}, Stored{-500, -500}, Stored{100000, -500}}) {
-        program::prepareSettings(dir.path(), backend::FORMAT_WAV);
+        program::prepareSettings(dir.path(), engine::FORMAT_WAV);
         settingsKey().writeUnsigned("Xpos", static_cast<uint32_t>(stored.x));
         settingsKey().writeUnsigned("Ypos", static_cast<uint32_t>(stored.y));
         startGui();
@@ -695,7 +692,7 @@ TEST_F(GuiTest, SettingsThatPointNowhereOfferTheMusicFolderAndTheFolderAloneIsSt
     });
     EXPECT_THAT(offered, ::testing::StartsWith(music + "\\SNT_"));
     EXPECT_TRUE(wavOffered);
-    ASSERT_TRUE(backend::isRecording());
+    ASSERT_TRUE(gui->engineForTests().isRecording());
     EXPECT_EQ(settingsKey().readString("StorageDir"), dir.path() + "\\");
     gui->toggleRecording();
     ASSERT_TRUE(waitForLogLine());
@@ -737,7 +734,7 @@ TEST_F(GuiTest, ClicksWhileARecordingIsCompletedAreNotActedOnLater) {
     ASSERT_TRUE(waitForLogLine());
     ASSERT_TRUE(user.finished(10000));
     EXPECT_FALSE(optionsShown) << "the click was acted on after the completion";
-    EXPECT_FALSE(backend::isRecording());
+    EXPECT_FALSE(gui->engineForTests().isRecording());
     EXPECT_EQ(gui->recordingState(), RecordingState::Idle);
 }
 
@@ -799,10 +796,8 @@ TEST_F(GuiTest, InTheTrayTheLastRecordingsLinkGivesWayToTheNextRecording) {
 TEST_F(GuiTest, TheEndWaitBoxNeverStaysAfterARecordingWithoutFile) {
     startGui("sonotape.exe -t");
     record([&](HWND options) {
-        std::thread([] {
-            uint64_t left = 5u << 20;
-            spaceReminderProc(&left);  // a disk-space stop with no file to watch
-        }).join();
+        // a disk-space stop with no file to watch
+        std::thread([] { MailboxEngineEvents().diskSpaceLow(true); }).join();
         ::Sleep(1500);
         HWND box = waitDialog("Sonotape", 0);
         if (box) driver::clickItem(box, IDOK);
@@ -811,7 +806,7 @@ TEST_F(GuiTest, TheEndWaitBoxNeverStaysAfterARecordingWithoutFile) {
     pumpFor(1500);
     HWND wait = gui->getEndWait()->getHandle();
     EXPECT_FALSE(wait && ::IsWindowVisible(wait));
-    EXPECT_FALSE(backend::isRecording());
+    EXPECT_FALSE(gui->engineForTests().isRecording());
     EXPECT_EQ(gui->recordingState(), RecordingState::Idle);
 }
 

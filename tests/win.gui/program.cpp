@@ -4,7 +4,7 @@
 
 #include <stdexcept>
 
-#include "config/snt_config.h"
+#include "config/settings.h"
 #include "driver.h"
 #include "kit/regkey.h"
 #include "support/support.h"
@@ -89,22 +89,22 @@ bool Events::waitFor(const std::string& text, DWORD timeoutMs) const {
 }
 
 void removeSettings() {
-    ::RegDeleteTreeA(HKEY_CURRENT_USER, SntConfig::kKeyPath);
-    ::RegDeleteKeyA(HKEY_CURRENT_USER, SntConfig::kKeyPath);
+    ::RegDeleteTreeA(HKEY_CURRENT_USER, Settings::kKeyPath);
+    ::RegDeleteKeyA(HKEY_CURRENT_USER, Settings::kKeyPath);
     removeRunEntry();
 }
 
 void removeRunEntry() {
     HKEY run = nullptr;
-    if (::RegOpenKeyExA(HKEY_CURRENT_USER, SntConfig::kRunKeyPath, 0, KEY_SET_VALUE, &run) == ERROR_SUCCESS) {
-        ::RegDeleteValueA(run, SntConfig::kRunValue);
+    if (::RegOpenKeyExA(HKEY_CURRENT_USER, Settings::kRunKeyPath, 0, KEY_SET_VALUE, &run) == ERROR_SUCCESS) {
+        ::RegDeleteValueA(run, Settings::kRunValue);
         ::RegCloseKey(run);
     }
 }
 
 void prepareSettings(const std::string& storageFolder, int lastFormat) {
     removeSettings();
-    SntConfig cfg;
+    Settings cfg;
     cfg.storageDir = storageFolder.c_str();
     cfg.lastFormat = lastFormat;
     cfg.lastBitrate = 128;
@@ -120,9 +120,9 @@ void prepareSettings(const std::string& storageFolder, int lastFormat) {
 
 bool runEntryExists() {
     HKEY run = nullptr;
-    if (::RegOpenKeyExA(HKEY_CURRENT_USER, SntConfig::kRunKeyPath, 0, KEY_QUERY_VALUE, &run) != ERROR_SUCCESS)
+    if (::RegOpenKeyExA(HKEY_CURRENT_USER, Settings::kRunKeyPath, 0, KEY_QUERY_VALUE, &run) != ERROR_SUCCESS)
         return false;
-    bool exists = ::RegQueryValueExA(run, SntConfig::kRunValue, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
+    bool exists = ::RegQueryValueExA(run, Settings::kRunValue, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
     ::RegCloseKey(run);
     return exists;
 }

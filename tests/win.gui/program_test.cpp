@@ -15,8 +15,8 @@
 #include <thread>
 #include <vector>
 
-#include "backend/engine.h"
-#include "config/snt_config.h"
+#include "engine/engine.h"
+#include "config/settings.h"
 #include "driver.h"
 #include "encoding.mp3/mp3_encoding.h"
 #include "kit/regkey.h"
@@ -37,7 +37,7 @@ using program::Program;
 using ::testing::HasSubstr;
 using ::testing::Not;
 
-kit::RegKey settingsKey() { return kit::RegKey(HKEY_CURRENT_USER, SntConfig::kKeyPath, true); }
+kit::RegKey settingsKey() { return kit::RegKey(HKEY_CURRENT_USER, Settings::kKeyPath, true); }
 
 // The text box of the main window, in window coordinates.
 constexpr RECT kTextBox{118, 11, 339, 76};
@@ -145,7 +145,7 @@ TEST_F(ProgramTest, AFirstStartStoresTheDefaultsAndCancelSkipsCalibrationAndWelc
     EXPECT_EQ(key.readUnsigned("Remind30min"), 0u);
     EXPECT_EQ(key.readUnsigned("RemindOutOfSpace"), 0u);
     EXPECT_EQ(key.readUnsigned("StartInTray"), 0u);
-    EXPECT_EQ(key.readUnsigned("LastFormat"), static_cast<uint32_t>(backend::FORMAT_WAV));
+    EXPECT_EQ(key.readUnsigned("LastFormat"), static_cast<uint32_t>(engine::FORMAT_WAV));
     EXPECT_EQ(key.readUnsigned("lastBitrate"), 128u);
     EXPECT_EQ(key.readUnsigned("Xpos"), 10u);
     EXPECT_EQ(key.readUnsigned("Ypos"), 10u);
@@ -264,7 +264,7 @@ TEST_F(ProgramTest, OkOnTheFirstStartCalibratesToLoopbackWelcomesOnceAndRecordsW
 // ---- recordings ---------------------------------------------------------------------------
 
 TEST_F(ProgramTest, AWavRecordingHoldsThePlayedSignalBitForBitFromTheClickOn) {
-    program::prepareSettings(dir.path(), backend::FORMAT_MP3_128);
+    program::prepareSettings(dir.path(), engine::FORMAT_MP3_128);
     Program& p = start();
     HWND button = p.recordButton();
     ASSERT_NE(button, nullptr);
@@ -342,7 +342,7 @@ TEST_F(ProgramTest, AWavRecordingHoldsThePlayedSignalBitForBitFromTheClickOn) {
 }
 
 TEST_F(ProgramTest, AnMp3RecordingIsAValidFileOfTheRecordedLength) {
-    program::prepareSettings(dir.path(), backend::FORMAT_WAV);
+    program::prepareSettings(dir.path(), engine::FORMAT_WAV);
     Program& p = start();
     HWND button = p.recordButton();
     ASSERT_NE(button, nullptr);
@@ -364,7 +364,7 @@ TEST_F(ProgramTest, AnMp3RecordingIsAValidFileOfTheRecordedLength) {
     LogLine line = logLines(dir)[0];
     EXPECT_EQ(line.path, path + ".mp3");
     EXPECT_NEAR(line.seconds, 5, 1);
-    EXPECT_EQ(settingsKey().readUnsigned("LastFormat"), static_cast<uint32_t>(backend::FORMAT_MP3_128));
+    EXPECT_EQ(settingsKey().readUnsigned("LastFormat"), static_cast<uint32_t>(engine::FORMAT_MP3_128));
     EXPECT_EQ(settingsKey().readString("StorageDir"), dir.path() + "\\");
 
     std::string decoded = dir.file("decoded.wav");
@@ -390,7 +390,7 @@ TEST_F(ProgramTest, AnMp3RecordingIsAValidFileOfTheRecordedLength) {
 }
 
 TEST_F(ProgramTest, ATimeLimitOfNothingEndsTheRecordingAtTheFirstTickAfterOk) {
-    program::prepareSettings(dir.path(), backend::FORMAT_WAV);
+    program::prepareSettings(dir.path(), engine::FORMAT_WAV);
     Program& p = start();
     HWND button = p.recordButton();
     ASSERT_NE(button, nullptr);
@@ -418,7 +418,7 @@ TEST_F(ProgramTest, ATimeLimitOfNothingEndsTheRecordingAtTheFirstTickAfterOk) {
 }
 
 TEST_F(ProgramTest, AnOptionsDialogLeftOpenForAMinuteAbortsTheRecording) {
-    program::prepareSettings(dir.path(), backend::FORMAT_WAV);
+    program::prepareSettings(dir.path(), engine::FORMAT_WAV);
     Program& p = start();
     HWND button = p.recordButton();
     ASSERT_NE(button, nullptr);
@@ -488,7 +488,7 @@ std::string refusedOutput(Program& p, const std::string& path, int format, const
 }
 
 TEST_F(ProgramTest, AFileThatCannotBeCreatedIsNamedWithItsReasonAndTheRecordingStops) {
-    program::prepareSettings(dir.path(), backend::FORMAT_WAV);
+    program::prepareSettings(dir.path(), engine::FORMAT_WAV);
     Program& p = start();
     std::string folder = dir.file("no such folder") + "\\recordings of the evening concerts\\second part";
     std::string text = refusedOutput(p, folder + "\\take", IDC_FORMAT_WAV, "message-folder-missing");
@@ -512,7 +512,7 @@ TEST_F(ProgramTest, AFileThatCannotBeCreatedIsNamedWithItsReasonAndTheRecordingS
 TEST_F(ProgramTest, WithoutTheMp3LibraryAnExistingFileIsKeptAndTheLibraryNamed) {
     TempDir copy;
     ASSERT_TRUE(::CopyFileA((programFolder() + "\\sonotape.exe").c_str(), copy.file("sonotape.exe").c_str(), FALSE));
-    program::prepareSettings(dir.path(), backend::FORMAT_WAV);
+    program::prepareSettings(dir.path(), engine::FORMAT_WAV);
     std::string keep = std::string(66772, 'k');
     writeFile(dir.file("keep.mp3"), keep);
     running = std::make_unique<Program>("", dir.path(), copy.path() + "\\sonotape.exe");
@@ -527,7 +527,7 @@ TEST_F(ProgramTest, WithoutTheMp3LibraryAnExistingFileIsKeptAndTheLibraryNamed) 
 }
 
 TEST_F(ProgramTest, ClosingTheWindowDuringARecordingCompletesTheFile) {
-    program::prepareSettings(dir.path(), backend::FORMAT_WAV);
+    program::prepareSettings(dir.path(), engine::FORMAT_WAV);
     Program& p = start();
     HWND button = p.recordButton();
     ASSERT_NE(button, nullptr);
@@ -604,7 +604,7 @@ Mp3Frames mp3Frames(const std::string& file) {
 }
 
 TEST_F(ProgramTest, TheEndOfTheSessionDuringAWavRecordingCompletesTheFileBeforeTheProgramIsEnded) {
-    program::prepareSettings(dir.path(), backend::FORMAT_WAV);
+    program::prepareSettings(dir.path(), engine::FORMAT_WAV);
     Program& p = start();
     HWND button = p.recordButton();
     ASSERT_NE(button, nullptr);
@@ -649,7 +649,7 @@ TEST_F(ProgramTest, TheEndOfTheSessionDuringAWavRecordingCompletesTheFileBeforeT
 }
 
 TEST_F(ProgramTest, TheEndOfTheSessionDuringTheOptionsDialogSavesWhatItShowsAsACompleteMp3) {
-    program::prepareSettings(dir.path(), backend::FORMAT_WAV);
+    program::prepareSettings(dir.path(), engine::FORMAT_WAV);
     Program& p = start();
     HWND button = p.recordButton();
     ASSERT_NE(button, nullptr);
@@ -674,12 +674,12 @@ TEST_F(ProgramTest, TheEndOfTheSessionDuringTheOptionsDialogSavesWhatItShowsAsAC
     std::vector<LogLine> lines = logLines(dir);
     ASSERT_EQ(lines.size(), 1u) << "no line in log.txt";
     EXPECT_EQ(lines[0].path, path + ".mp3");
-    EXPECT_EQ(settingsKey().readUnsigned("LastFormat"), static_cast<uint32_t>(backend::FORMAT_MP3_128));
+    EXPECT_EQ(settingsKey().readUnsigned("LastFormat"), static_cast<uint32_t>(engine::FORMAT_MP3_128));
     EXPECT_THAT(events.added(), HasSubstr("SessionEnded"));
 }
 
 TEST_F(ProgramTest, ACancelledEndOfTheSessionLeavesTheRecordingRunning) {
-    program::prepareSettings(dir.path(), backend::FORMAT_WAV);
+    program::prepareSettings(dir.path(), engine::FORMAT_WAV);
     Program& p = start();
     HWND button = p.recordButton();
     ASSERT_NE(button, nullptr);
@@ -767,7 +767,7 @@ long pester(const std::vector<HWND>& windows, const std::atomic<bool>& stop) {
 }
 
 TEST_F(ProgramTest, NoOtherProgramCanCrashOrSteerIt) {
-    program::prepareSettings(dir.path(), backend::FORMAT_WAV);
+    program::prepareSettings(dir.path(), engine::FORMAT_WAV);
     Program& p = start();
     HWND button = p.recordButton();
     ASSERT_NE(button, nullptr);
@@ -838,7 +838,7 @@ TEST_F(ProgramTest, NoOtherProgramCanCrashOrSteerIt) {
 // ---- the log of recordings ----------------------------------------------------------------
 
 TEST_F(ProgramTest, ALogThatCannotBeWrittenIsWarnedAboutOnceAndTheRecordingsAreKept) {
-    program::prepareSettings(dir.path(), backend::FORMAT_WAV);
+    program::prepareSettings(dir.path(), engine::FORMAT_WAV);
     ASSERT_TRUE(::CreateDirectoryA(dir.file("log.txt").c_str(), nullptr));  // a folder of that name
     Program& p = start();
     HWND button = p.recordButton();
@@ -864,7 +864,7 @@ TEST_F(ProgramTest, ALogThatCannotBeWrittenIsWarnedAboutOnceAndTheRecordingsAreK
 }
 
 TEST_F(ProgramTest, StartedFromAFolderItCannotWriteItKeepsItsLogInItsDataFolder) {
-    program::prepareSettings(dir.path(), backend::FORMAT_WAV);
+    program::prepareSettings(dir.path(), engine::FORMAT_WAV);
     char appData[MAX_PATH] = {};
     ASSERT_TRUE(::SHGetSpecialFolderPathA(nullptr, appData, CSIDL_APPDATA, TRUE));
     const std::string dataLog = std::string(appData) + "\\Korvel\\Sonotape\\log.txt";
@@ -893,9 +893,9 @@ std::vector<int16_t> scaledCopy(const std::vector<int16_t>& played, double coeff
 }
 
 TEST_F(ProgramTest, ALoudRecordingIsScaledSampleBySampleAndClipsInsteadOfWrappingAround) {
-    program::prepareSettings(dir.path(), backend::FORMAT_WAV);
+    program::prepareSettings(dir.path(), engine::FORMAT_WAV);
     {
-        SntConfig cfg;
+        Settings cfg;
         cfg.load();
         cfg.volumeCoeff = 1.7;  // as a calibration of a quiet input finds
         cfg.save();
@@ -937,7 +937,7 @@ TEST_F(ProgramTest, ALoudRecordingIsScaledSampleBySampleAndClipsInsteadOfWrappin
 // ---- the recording device ---------------------------------------------------------------
 
 TEST_F(ProgramTest, ARecordingDeviceLostMidRecordingEndsItWithTheFileTheLineAndAWord) {
-    program::prepareSettings(dir.path(), backend::FORMAT_WAV);
+    program::prepareSettings(dir.path(), engine::FORMAT_WAV);
     Program& p = start();
     HWND button = p.recordButton();
     ASSERT_NE(button, nullptr);
@@ -982,7 +982,7 @@ TEST_F(ProgramTest, ARecordingDeviceLostMidRecordingEndsItWithTheFileTheLineAndA
 }
 
 TEST_F(ProgramTest, WithoutARecordingDeviceAClickSaysSo) {
-    program::prepareSettings(dir.path(), backend::FORMAT_WAV);
+    program::prepareSettings(dir.path(), engine::FORMAT_WAV);
     SoundServerStopped noDevice;
     ASSERT_TRUE(noDevice.ok()) << "the bed's sound server cannot be stopped";
     Program& p = start();
@@ -1000,7 +1000,7 @@ TEST_F(ProgramTest, WithoutARecordingDeviceAClickSaysSo) {
 }
 
 TEST_F(ProgramTest, ACalibrationWhoseTestSoundsAreMissingSaysWhichAtOnce) {
-    program::prepareSettings(dir.path(), backend::FORMAT_WAV);
+    program::prepareSettings(dir.path(), engine::FORMAT_WAV);
     settingsKey().writeUnsigned("needCalibration", 1);
     TempDir bare;  // the program without its test sounds
     ASSERT_TRUE(::CopyFileA((programFolder() + "\\sonotape.exe").c_str(), bare.file("sonotape.exe").c_str(), FALSE));
@@ -1023,7 +1023,7 @@ TEST_F(ProgramTest, ACalibrationWhoseTestSoundsAreMissingSaysWhichAtOnce) {
 // ---- one copy at a time -------------------------------------------------------------------
 
 TEST_F(ProgramTest, ASecondCopySaysSoAndEndsWithCodeOneWithoutAWindow) {
-    program::prepareSettings(dir.path(), backend::FORMAT_WAV);
+    program::prepareSettings(dir.path(), engine::FORMAT_WAV);
     Program& first = start();
     ASSERT_NE(first.mainWindow(), nullptr);
 
@@ -1043,7 +1043,7 @@ TEST_F(ProgramTest, ASecondCopySaysSoAndEndsWithCodeOneWithoutAWindow) {
 // ---- tray and menu ------------------------------------------------------------------------
 
 TEST_F(ProgramTest, TheTrayTheMenuAndExitDuringARecording) {
-    program::prepareSettings(dir.path(), backend::FORMAT_WAV);
+    program::prepareSettings(dir.path(), engine::FORMAT_WAV);
     std::size_t iconsBefore = driver::trayIconWindows().size();
     Program& p = start("-t");
     ASSERT_TRUE(waitUntil([&] { return driver::trayIconWindows().size() == iconsBefore + 1; }, 10000))

@@ -60,7 +60,7 @@ TEST(SaveDialogTimeOut, AfterOneMinuteTheTimeTheEngineKeepsTheRecordingFor) {
     EXPECT_TRUE(gui_rules::saveDialogExpired({0, 1, 0}));
     EXPECT_TRUE(gui_rules::saveDialogExpired({0, 3, 10}));
     EXPECT_TRUE(gui_rules::saveDialogExpired({1, 0, 30})) << "an hour with no minutes is past a minute too";
-    EXPECT_GT(backend::kBacklogMs, backend::kOutputChoiceMs + 1000) << "the last tick's second is kept";
+    EXPECT_GT(engine::kBacklogMs, engine::kOutputChoiceMs + 1000) << "the last tick's second is kept";
 }
 
 TEST(Texts, DurationsInWords) {
@@ -77,9 +77,9 @@ TEST(Texts, DurationsInWords) {
 }
 
 TEST(Texts, TheNoticeAfterARecordingSaysWhatWasLost) {
-    backend::RecordingOutcome fine{true, 5000, 0, false};
+    engine::RecordingOutcome fine{true, 5000, 0, false};
     EXPECT_EQ(gui_rules::recordingNotice(fine, "D:\\take.wav"), "");
-    backend::RecordingOutcome aborted{false, 0, 700, true};
+    engine::RecordingOutcome aborted{false, 0, 700, true};
     EXPECT_EQ(gui_rules::recordingNotice(aborted, "D:\\take.wav"), "") << "no file, nothing to say";
 
     std::string lossy = gui_rules::recordingNotice({true, 30000, 1500, false}, "D:\\take.wav");

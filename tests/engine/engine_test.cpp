@@ -1,5 +1,5 @@
-// The engine's operations on the real devices of the bed, one engine for the
-// whole test program (the engine is process-wide).
+// The engine's operations on the real devices of the bed, a new engine for
+// each test.
 #include <gmock/gmock.h>
 #include <windows.h>
 
@@ -7,13 +7,13 @@
 #include <string>
 #include <vector>
 
-#include "backend/engine_state.h"
-#include "backend/finalizer.h"
-#include "backend/output_messages.h"
+#include "engine/finalizer.h"
+#include "engine/output_messages.h"
+#include "mixer/kit_mixer.h"
 #include "diagnostics/shell_open.h"
 #include "mixer/recording_sound_probe.h"
-#include "backend/engine.h"
-#include "config/snt_config.h"
+#include "engine/engine.h"
+#include "config/settings.h"
 #include "kit/regkey.h"
 #include "kit/scoped.h"
 #include "sound.capture/capture_check.h"
@@ -29,73 +29,109 @@ using ::testing::HasSubstr;
 
 class EngineEnvironment : public ::testing::Environment {
 public:
-    void SetUp() override {
-        ::RegDeleteTreeA(HKEY_CURRENT_USER, SntConfig::kKeyPath);
-        backend::init();
-    }
-    void TearDown() override { backend::destroy(); }
+    void SetUp() override { ::RegDeleteTreeA(HKEY_CURRENT_USER, Settings::kKeyPath); }
 };
 ::testing::Environment* const engineEnvironment = ::testing::AddGlobalTestEnvironment(new EngineEnvironment);
 
-std::atomic<int> notified{0};
-void countNotify(void*) { ++notified; }
+// What the engine's threads report, counted.
+class CountedEvents : public engine::EngineEvents {
+public:
+    void mustStop(const std::string& reason) override {
+        std::lock_guard<std::mutex> g(lock);
+        stopText = reason;
+        ++stops;
+    }
+    void halfHourRecorded() override {}
+    void diskSpaceLow(bool) override {}
+    void recordingFinished() override { ++finished; }
+    std::string lastStop() {
+        std::lock_guard<std::mutex> g(lock);
+        return stopText;
+    }
 
-bool finishAndWait() {
-    int before = notified;
-    if (backend::finishRecording(&countNotify) != backend::FE_DELAYED) return false;
-    return waitUntil([&] { return notified > before; }, 20000);
+    std::atomic<int> finished{0};
+    std::atomic<int> stops{0};
+
+private:
+    std::mutex lock;
+    std::string stopText;
+};
+
+// A new engine for each test (seams set by a fixture before SetUp).
+class EngineFixture : public ::testing::Test {
+protected:
+    void SetUp() override { eng = std::make_unique<engine::Engine>(events, seams); }
+    void TearDown() override { eng.reset(); }
+
+    bool finishAndWait() {
+        int before = events.finished;
+        if (eng->finish() != engine::EndResult::finishing) return false;
+        return waitUntil([&] { return events.finished > before; }, 20000);
+    }
+    // Waits until the recording has taken `blocks` blocks of sound (100 ms
+    // each) from the device: time alone says nothing on a busy machine.
+    bool recorded(uint32_t blocks) {
+        return waitUntil(
+            [&] {
+                const kit::SoundRecorder* r = eng->recorderForTests();
+                return r != nullptr && r->blocksRecorded() >= blocks;
+            },
+            20000);
+    }
+    // Changes the stored settings through the engine.
+    template <class Change>
+    void changeSettings(Change&& change) {
+        Settings cfg = eng->settings();
+        change(cfg);
+        eng->storeSettings(cfg);
+    }
+
+    CountedEvents events;
+    engine::EngineSeams seams;
+    std::unique_ptr<engine::Engine> eng;
+};
+using Engine = EngineFixture;
+using EngineOnTheBed = EngineFixture;
+
+kit::RegKey settingsKey() { return kit::RegKey(HKEY_CURRENT_USER, Settings::kKeyPath, true); }
+
+TEST_F(Engine, FinishAndAbortBeforeAnyStartAnswerNotStarted) {
+    EXPECT_EQ(eng->finish(), engine::EndResult::notRecording);
+    EXPECT_EQ(eng->abort(), engine::EndResult::notRecording);
+    EXPECT_FALSE(eng->isRecording());
 }
 
-// Waits until the recording has taken `blocks` blocks of sound (100 ms each)
-// from the device: time alone says nothing on a busy machine.
-bool recorded(uint32_t blocks) {
-    return waitUntil(
-        [&] {
-            const kit::SoundRecorder* r = backend::engineState().recorder.get();
-            return r != nullptr && r->blocksRecorded() >= blocks;
-        },
-        20000);
+TEST_F(Engine, ASecondStartAnswersAlreadyStartedAndChangesNothing) {
+    ASSERT_EQ(eng->start(), engine::StartResult::started);
+    ASSERT_TRUE(eng->isRecording());
+    const kit::SoundRecorder* recorder = eng->recorderForTests();
+    EXPECT_EQ(eng->start(), engine::StartResult::alreadyRecording);
+    EXPECT_EQ(eng->recorderForTests(), recorder);
+    EXPECT_EQ(eng->abort(), engine::EndResult::ended);
+    EXPECT_FALSE(eng->isRecording());
 }
 
-kit::RegKey settingsKey() { return kit::RegKey(HKEY_CURRENT_USER, SntConfig::kKeyPath, true); }
-
-TEST(Engine, FinishAndAbortBeforeAnyStartAnswerNotStarted) {
-    EXPECT_EQ(backend::finishRecording(&countNotify), backend::FE_NOT_STARTED);
-    EXPECT_EQ(backend::abortRecording(), backend::FE_NOT_STARTED);
-    EXPECT_FALSE(backend::isRecording());
-}
-
-TEST(Engine, ASecondStartAnswersAlreadyStartedAndChangesNothing) {
-    ASSERT_EQ(backend::startRecording(), backend::SE_NO_ERROR);
-    ASSERT_TRUE(backend::isRecording());
-    kit::SoundRecorder* recorder = backend::engineState().recorder.get();
-    EXPECT_EQ(backend::startRecording(), backend::SE_ALREADY_START);
-    EXPECT_EQ(backend::engineState().recorder.get(), recorder);
-    EXPECT_EQ(backend::abortRecording(), backend::FE_NO_ERROR);
-    EXPECT_FALSE(backend::isRecording());
-}
-
-TEST(Engine, AbortWithoutOutputWritesNothingAndReturnsToIdle) {
+TEST_F(Engine, AbortWithoutOutputWritesNothingAndReturnsToIdle) {
     TempDir dir;
-    ASSERT_EQ(backend::startRecording(), backend::SE_NO_ERROR);
+    ASSERT_EQ(eng->start(), engine::StartResult::started);
     ASSERT_TRUE(recorded(3));
-    kit::SoundRecorder* recorder = backend::engineState().recorder.get();
+    const kit::SoundRecorder* recorder = eng->recorderForTests();
     ASSERT_NE(recorder, nullptr);
-    EXPECT_EQ(backend::abortRecording(), backend::FE_NO_ERROR);
-    EXPECT_FALSE(backend::isRecording());
-    EXPECT_EQ(backend::engineState().stream.get(), nullptr);
-    EXPECT_FALSE(backend::setOutputFile(dir.file("late.wav").c_str(), backend::FORMAT_WAV, 0));
+    EXPECT_EQ(eng->abort(), engine::EndResult::ended);
+    EXPECT_FALSE(eng->isRecording());
+    EXPECT_EQ(eng->recorderForTests(), nullptr);
+    EXPECT_FALSE(eng->setOutputFile(dir.file("late.wav").c_str(), engine::FORMAT_WAV, 0));
     EXPECT_FALSE(fileExists(dir.file("late.wav")));
 }
 
-TEST(Engine, ASecondOutputFileIsRefusedAndTheFirstStays) {
+TEST_F(Engine, ASecondOutputFileIsRefusedAndTheFirstStays) {
     TempDir dir;
-    ASSERT_EQ(backend::startRecording(), backend::SE_NO_ERROR);
-    ASSERT_TRUE(backend::setOutputFile(dir.file("first.wav").c_str(), backend::FORMAT_WAV, 0));
-    EXPECT_FALSE(backend::setOutputFile(dir.file("second.wav").c_str(), backend::FORMAT_WAV, 0));
+    ASSERT_EQ(eng->start(), engine::StartResult::started);
+    ASSERT_TRUE(eng->setOutputFile(dir.file("first.wav").c_str(), engine::FORMAT_WAV, 0));
+    EXPECT_FALSE(eng->setOutputFile(dir.file("second.wav").c_str(), engine::FORMAT_WAV, 0));
     ASSERT_TRUE(recorded(10));
     ASSERT_TRUE(finishAndWait());
-    EXPECT_FALSE(backend::isRecording());
+    EXPECT_FALSE(eng->isRecording());
     WavFile first = readWav(dir.file("first.wav"));
     EXPECT_TRUE(first.valid);
     EXPECT_GT(first.dataSize, 0u);
@@ -103,14 +139,14 @@ TEST(Engine, ASecondOutputFileIsRefusedAndTheFirstStays) {
     EXPECT_EQ(settingsKey().readUnsigned("LastFormat"), 3u);
 }
 
-TEST(Engine, AnUnknownFormatIsRefusedAndTheRecordingGoesOn) {
+TEST_F(Engine, AnUnknownFormatIsRefusedAndTheRecordingGoesOn) {
     TempDir dir;
-    ASSERT_EQ(backend::startRecording(), backend::SE_NO_ERROR);
-    EXPECT_FALSE(backend::setOutputFile(dir.file("six.wav").c_str(), 6, 0));
-    EXPECT_TRUE(backend::isRecording());
-    EXPECT_FALSE(backend::engineState().outputSelected);
-    EXPECT_TRUE(backend::setOutputFile(dir.file("after.wav").c_str(), backend::FORMAT_WAV, 0));
-    EXPECT_EQ(backend::abortRecording(), backend::FE_NO_ERROR);
+    ASSERT_EQ(eng->start(), engine::StartResult::started);
+    EXPECT_FALSE(eng->setOutputFile(dir.file("six.wav").c_str(), 6, 0));
+    EXPECT_TRUE(eng->isRecording());
+    EXPECT_FALSE(eng->hasOutput());
+    EXPECT_TRUE(eng->setOutputFile(dir.file("after.wav").c_str(), engine::FORMAT_WAV, 0));
+    EXPECT_EQ(eng->abort(), engine::EndResult::ended);
     EXPECT_FALSE(fileExists(dir.file("six.wav")));
 }
 
@@ -131,10 +167,10 @@ std::vector<int> frameBitrates(const std::string& data) {
     return rates;
 }
 
-TEST(Engine, AChosenBitrateMakesAnMp3AtThatBitrate) {
+TEST_F(Engine, AChosenBitrateMakesAnMp3AtThatBitrate) {
     TempDir dir;
-    ASSERT_EQ(backend::startRecording(), backend::SE_NO_ERROR);
-    ASSERT_TRUE(backend::setOutputFile(dir.file("low.mp3").c_str(), backend::FORMAT_MP3_BITRATE, 64));
+    ASSERT_EQ(eng->start(), engine::StartResult::started);
+    ASSERT_TRUE(eng->setOutputFile(dir.file("low.mp3").c_str(), engine::FORMAT_MP3_BITRATE, 64));
     ASSERT_TRUE(recorded(10));
     ASSERT_TRUE(finishAndWait());
     std::vector<int> rates = frameBitrates(readFile(dir.file("low.mp3")));
@@ -145,10 +181,10 @@ TEST(Engine, AChosenBitrateMakesAnMp3AtThatBitrate) {
     EXPECT_EQ(settingsKey().readUnsigned("LastFormat"), 4u);
 }
 
-TEST(Engine, AFlacRecordingIsACompleteFlacFileAndTheFormatIsStored) {
+TEST_F(Engine, AFlacRecordingIsACompleteFlacFileAndTheFormatIsStored) {
     TempDir dir;
-    ASSERT_EQ(backend::startRecording(), backend::SE_NO_ERROR);
-    ASSERT_TRUE(backend::setOutputFile(dir.file("take.flac").c_str(), backend::FORMAT_FLAC, 0));
+    ASSERT_EQ(eng->start(), engine::StartResult::started);
+    ASSERT_TRUE(eng->setOutputFile(dir.file("take.flac").c_str(), engine::FORMAT_FLAC, 0));
     ASSERT_TRUE(recorded(20));
     ASSERT_TRUE(finishAndWait());
     std::string file = readFile(dir.file("take.flac"));
@@ -164,16 +200,16 @@ TEST(Engine, AFlacRecordingIsACompleteFlacFileAndTheFormatIsStored) {
     EXPECT_EQ(settingsKey().readUnsigned("LastFormat"), 5u);
 }
 
-TEST(Engine, AFileThatCannotBeCreatedIsRefusedAndTheRecordingCanBeAborted) {
-    ASSERT_EQ(backend::startRecording(), backend::SE_NO_ERROR);
-    EXPECT_FALSE(backend::setOutputFile("C:\\no\\such\\folder\\take.wav", backend::FORMAT_WAV, 0));
-    EXPECT_FALSE(backend::engineState().outputSelected);
-    EXPECT_EQ(backend::abortRecording(), backend::FE_NO_ERROR);
+TEST_F(Engine, AFileThatCannotBeCreatedIsRefusedAndTheRecordingCanBeAborted) {
+    ASSERT_EQ(eng->start(), engine::StartResult::started);
+    EXPECT_FALSE(eng->setOutputFile("C:\\no\\such\\folder\\take.wav", engine::FORMAT_WAV, 0));
+    EXPECT_FALSE(eng->hasOutput());
+    EXPECT_EQ(eng->abort(), engine::EndResult::ended);
 }
 
 // Every way an output can fail to be made gets its own reason, a path laid
 // out for a message box, and no word of the MP3 library for a WAV file.
-TEST(Engine, AnOutputThatCannotBeMadeSaysWhy) {
+TEST_F(Engine, AnOutputThatCannotBeMadeSaysWhy) {
     TempDir dir;
     std::string locked = dir.file("locked.wav");
     writeFile(locked, "an earlier take");
@@ -194,47 +230,39 @@ TEST(Engine, AnOutputThatCannotBeMadeSaysWhy) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.path);
-        ASSERT_EQ(backend::startRecording(), backend::SE_NO_ERROR);
-        EXPECT_FALSE(backend::setOutputFile(c.path.c_str(), backend::FORMAT_WAV, 0));
-        std::string text = backend::outputFailureText();
+        ASSERT_EQ(eng->start(), engine::StartResult::started);
+        EXPECT_FALSE(eng->setOutputFile(c.path.c_str(), engine::FORMAT_WAV, 0));
+        std::string text = eng->outputFailureText();
         EXPECT_THAT(text, HasSubstr(c.says));
         EXPECT_THAT(text, ::testing::Not(HasSubstr("lame_enc.dll")));
         if (!c.path.empty()) {
-            EXPECT_THAT(text, HasSubstr("\n" + backend::fitPath(c.path) + "\n"));
+            EXPECT_THAT(text, HasSubstr("\n" + engine::fitPath(c.path) + "\n"));
         }
-        EXPECT_EQ(backend::abortRecording(), backend::FE_NO_ERROR);
+        EXPECT_EQ(eng->abort(), engine::EndResult::ended);
     }
     inUse.reset();
     EXPECT_EQ(readFile(locked), "an earlier take");
 }
 
 std::atomic<int> stops{0};
-std::string stopText;  // written before `stops` counts it
-void recordStop(const char* message) {
-    stopText = message;
-    ++stops;
-}
 
 // A disk that fills up during the recording: the recording is stopped with
 // the reason, and the file holds, and says it holds, what reached the disk.
-TEST(EngineOnTheBed, AFullDiskStopsTheRecordingWithItsReasonAndAConsistentFile) {
+TEST_F(EngineOnTheBed, AFullDiskStopsTheRecordingWithItsReasonAndAConsistentFile) {
     TempDir dir;
     std::string folder = dir.file("small");
     ASSERT_TRUE(::CreateDirectoryA(folder.c_str(), nullptr));
     testsupport::SmallDisk disk(folder, 512 << 10);
     ASSERT_TRUE(disk.mounted()) << "mounting a tmpfs needs root";
-    stops = 0;
-    backend::setCrashStopReminder(&recordStop);
-    ASSERT_EQ(backend::startRecording(), backend::SE_NO_ERROR);
+    ASSERT_EQ(eng->start(), engine::StartResult::started);
     std::string path = folder + "\\take.wav";
-    ASSERT_TRUE(backend::setOutputFile(path.c_str(), backend::FORMAT_WAV, 0));
-    bool stopped = waitUntil([] { return stops > 0; }, 15000);
+    ASSERT_TRUE(eng->setOutputFile(path.c_str(), engine::FORMAT_WAV, 0));
+    bool stopped = waitUntil([&] { return events.stops > 0; }, 15000);
     ASSERT_TRUE(finishAndWait());
-    backend::setCrashStopReminder(nullptr);
     ASSERT_TRUE(stopped) << "the full disk was not reported";
-    EXPECT_EQ(stops.load(), 1);
-    EXPECT_THAT(stopText, HasSubstr("The disk is full."));
-    EXPECT_THAT(stopText, HasSubstr("The recording was stopped"));
+    EXPECT_EQ(events.stops.load(), 1);
+    EXPECT_THAT(events.lastStop(), HasSubstr("The disk is full."));
+    EXPECT_THAT(events.lastStop(), HasSubstr("The recording was stopped"));
     WavFile wav = readWav(path);
     ASSERT_TRUE(wav.valid);
     EXPECT_GT(wav.dataSize, 400000u);
@@ -243,47 +271,47 @@ TEST(EngineOnTheBed, AFullDiskStopsTheRecordingWithItsReasonAndAConsistentFile) 
     EXPECT_EQ(wav.riffSize, wav.dataSize + 36);
 }
 
-TEST(Engine, FinishingWithoutOutputDoesNotWaitForever) {
-    ASSERT_EQ(backend::startRecording(), backend::SE_NO_ERROR);
+TEST_F(Engine, FinishingWithoutOutputDoesNotWaitForever) {
+    ASSERT_EQ(eng->start(), engine::StartResult::started);
     ASSERT_TRUE(recorded(1));
     EXPECT_TRUE(finishAndWait());
-    EXPECT_FALSE(backend::isRecording());
+    EXPECT_FALSE(eng->isRecording());
 }
 
-TEST(Engine, LoadConfigOnAFirstRunAnswersFalseAndGivesTheDefaultsItStored) {
-    ::RegDeleteTreeA(HKEY_CURRENT_USER, SntConfig::kKeyPath);
-    SntConfig settings;
-    settings.volumeLevel = 4242;
-    EXPECT_FALSE(backend::loadConfig(settings));
-    EXPECT_EQ(settings.volumeLevel, 32767);
+TEST_F(Engine, AFirstRunStoresTheDefaultsAndTheNextEngineReadsThem) {
+    eng.reset();
+    ::RegDeleteTreeA(HKEY_CURRENT_USER, Settings::kKeyPath);
+    eng = std::make_unique<engine::Engine>(events);
+    EXPECT_FALSE(eng->settingsWereStored());
+    EXPECT_EQ(eng->settings().volumeLevel, 32767);
     EXPECT_EQ(settingsKey().readUnsigned("VolumeLevel"), 32767u);
-    EXPECT_TRUE(backend::loadConfig(settings));
+    eng = std::make_unique<engine::Engine>(events);
+    EXPECT_TRUE(eng->settingsWereStored());
 }
 
-TEST(Engine, WriteConfigMakesTheRecordTheEnginesAndSetsTheRunEntry) {
-    SntConfig settings;
-    backend::loadConfig(settings);
+TEST_F(Engine, StoredSettingsBecomeTheEnginesAndSetTheRunEntry) {
+    Settings settings = eng->settings();
     settings.storageDir = "D:\\recordings";
     settings.lastBitrate = 256;
     settings.remind30min = true;
     settings.startWithWindows = true;
-    backend::writeConfig(settings);
+    eng->storeSettings(settings);
     EXPECT_EQ(settingsKey().readString("StorageDir"), "D:\\recordings");
     EXPECT_EQ(settingsKey().readUnsigned("lastBitrate"), 256u);
     EXPECT_EQ(settingsKey().readUnsigned("Remind30min"), 1u);
-    EXPECT_EQ(backend::currentSettings().lastBitrate, 256);
-    EXPECT_TRUE(backend::currentSettings().startWithWindows);
-    EXPECT_TRUE(backend::engineConfig().isAutostartEnabled());
+    EXPECT_EQ(eng->settings().lastBitrate, 256);
+    EXPECT_TRUE(eng->settings().startWithWindows);
+    EXPECT_TRUE(Settings().isAutostartEnabled());
 
     settings.startWithWindows = false;
-    backend::writeConfig(settings);
-    EXPECT_FALSE(backend::engineConfig().isAutostartEnabled());
-    EventsFile events;
-    backend::writeConfig(settings);  // as after every recording: no entry to remove
-    EXPECT_THAT(events.added(), ::testing::Not(HasSubstr("WARN")));
+    eng->storeSettings(settings);
+    EXPECT_FALSE(Settings().isAutostartEnabled());
+    EventsFile file;
+    eng->storeSettings(settings);  // as after every recording: no entry to remove
+    EXPECT_THAT(file.added(), ::testing::Not(HasSubstr("WARN")));
 
-    SntConfig read;
-    ASSERT_TRUE(backend::loadConfig(read));
+    Settings read;
+    ASSERT_TRUE(read.load());
     EXPECT_EQ(read.lastBitrate, 256);
     EXPECT_FALSE(read.startWithWindows);
 }
@@ -291,21 +319,17 @@ TEST(Engine, WriteConfigMakesTheRecordTheEnginesAndSetsTheRunEntry) {
 // ---- the capture device scripted -----------------------------------------------------------
 
 // The engine records from a scripted device, whose blocks the test returns.
-class ScriptedCapture : public ::testing::Test {
+class ScriptedCapture : public EngineFixture {
 protected:
     void SetUp() override {
-        uncalibrated();
-        backend::engineState().captureDevice = &device;
+        seams.captureDevice = &device;
+        EngineFixture::SetUp();
+        changeSettings([](Settings& cfg) { cfg.volumeCoeff = 1.0; });
     }
     void TearDown() override {
-        if (backend::isRecording()) backend::abortRecording();
-        backend::engineState().captureDevice = nullptr;
+        if (eng->isRecording()) eng->abort();
+        EngineFixture::TearDown();
         EXPECT_THAT(device.violations(), ::testing::IsEmpty());
-    }
-    static void uncalibrated() {
-        SntConfig& cfg = backend::engineConfig();
-        cfg.volumeCoeff = 1.0;
-        cfg.save();
     }
     // `blocks` full blocks of 100 ms, each once the device holds all it should.
     void record(int blocks) {
@@ -322,12 +346,12 @@ protected:
 // The recording options dialog closes itself after a minute; OK just before
 // that (and even at the first tick after it) still gives the whole recording.
 TEST_F(ScriptedCapture, OkAtTheEndOfTheOptionsDialogsMinuteGivesTheWholeRecording) {
-    constexpr int kBefore = (backend::kOutputChoiceMs + 1000) / 100;  // the dialog's last tick
+    constexpr int kBefore = (engine::kOutputChoiceMs + 1000) / 100;  // the dialog's last tick
     std::vector<int16_t> source = pseudoRandomSignal(static_cast<std::size_t>(kRate) * 63, 59);
     device.setSource(source);
-    ASSERT_EQ(backend::startRecording(), backend::SE_NO_ERROR);
+    ASSERT_EQ(eng->start(), engine::StartResult::started);
     record(kBefore);
-    ASSERT_TRUE(backend::setOutputFile(dir.file("late.wav").c_str(), backend::FORMAT_WAV, 0));
+    ASSERT_TRUE(eng->setOutputFile(dir.file("late.wav").c_str(), engine::FORMAT_WAV, 0));
     record(10);
     ASSERT_TRUE(finishAndWait());
 
@@ -335,7 +359,7 @@ TEST_F(ScriptedCapture, OkAtTheEndOfTheOptionsDialogsMinuteGivesTheWholeRecordin
     ASSERT_TRUE(wav.valid);
     ASSERT_EQ(wav.samples.size(), static_cast<std::size_t>(kBefore + 10) * 8820);
     EXPECT_TRUE(std::equal(wav.samples.begin(), wav.samples.end(), source.begin())) << "bit for bit, no gap";
-    backend::RecordingOutcome outcome = backend::lastRecordingOutcome();
+    engine::RecordingOutcome outcome = eng->lastRecordingOutcome();
     EXPECT_TRUE(outcome.saved);
     EXPECT_EQ(outcome.recordedMs, static_cast<uint64_t>(kBefore + 10) * 100);
     EXPECT_EQ(outcome.lostMs, 0u);
@@ -347,19 +371,19 @@ TEST_F(ScriptedCapture, OkAtTheEndOfTheOptionsDialogsMinuteGivesTheWholeRecordin
 TEST_F(ScriptedCapture, ALostDeviceEndsWithTheFileOfWhatCameBefore) {
     std::vector<int16_t> source = pseudoRandomSignal(static_cast<std::size_t>(kRate) * 3, 15);
     device.setSource(source);
-    ASSERT_EQ(backend::startRecording(), backend::SE_NO_ERROR);
+    ASSERT_EQ(eng->start(), engine::StartResult::started);
     record(12);
     device.goAway();
-    ASSERT_TRUE(waitUntil([] { return backend::isCaptureDeviceLost(); }, 8000));
-    EXPECT_TRUE(backend::isRecording()) << "the user interface ends it";
-    ASSERT_TRUE(backend::setOutputFile(dir.file("lost.wav").c_str(), backend::FORMAT_WAV, 0));
+    ASSERT_TRUE(waitUntil([&] { return eng->isCaptureDeviceLost(); }, 8000));
+    EXPECT_TRUE(eng->isRecording()) << "the user interface ends it";
+    ASSERT_TRUE(eng->setOutputFile(dir.file("lost.wav").c_str(), engine::FORMAT_WAV, 0));
     ASSERT_TRUE(finishAndWait());
     WavFile wav = readWav(dir.file("lost.wav"));
     ASSERT_TRUE(wav.valid);
     EXPECT_EQ(wav.riffSize, wav.dataSize + 36);
     ASSERT_EQ(wav.samples.size(), 12u * 8820);
     EXPECT_TRUE(std::equal(wav.samples.begin(), wav.samples.end(), source.begin()));
-    backend::RecordingOutcome outcome = backend::lastRecordingOutcome();
+    engine::RecordingOutcome outcome = eng->lastRecordingOutcome();
     EXPECT_TRUE(outcome.saved);
     EXPECT_TRUE(outcome.deviceLost);
     EXPECT_EQ(outcome.recordedMs, 1200u);
@@ -367,27 +391,27 @@ TEST_F(ScriptedCapture, ALostDeviceEndsWithTheFileOfWhatCameBefore) {
 }
 
 TEST_F(ScriptedCapture, CancelAfterTheDeviceWasLostAbortsCleanly) {
-    ASSERT_EQ(backend::startRecording(), backend::SE_NO_ERROR);
+    ASSERT_EQ(eng->start(), engine::StartResult::started);
     record(5);
     device.goAway();
-    ASSERT_TRUE(waitUntil([] { return backend::isCaptureDeviceLost(); }, 8000));
+    ASSERT_TRUE(waitUntil([&] { return eng->isCaptureDeviceLost(); }, 8000));
     DWORD t0 = ::GetTickCount();
-    EXPECT_EQ(backend::abortRecording(), backend::FE_NO_ERROR);
+    EXPECT_EQ(eng->abort(), engine::EndResult::ended);
     EXPECT_LT(::GetTickCount() - t0, 1000u);
-    EXPECT_FALSE(backend::isRecording());
+    EXPECT_FALSE(eng->isRecording());
     EXPECT_EQ(device.prepared(), 0u);
 }
 
 TEST_F(ScriptedCapture, NoRecordingDeviceIsSaidInWords) {
     device.failNext(testsupport::ScriptedWaveIn::Call::open, MMSYSERR_BADDEVICEID);
-    backend::startRecording();
-    EXPECT_FALSE(backend::isRecording());
-    EXPECT_THAT(backend::lastProblem(), HasSubstr("No recording device was found"));
+    eng->start();
+    EXPECT_FALSE(eng->isRecording());
+    EXPECT_THAT(eng->lastProblem(), HasSubstr("No recording device was found"));
 
     device.failNext(testsupport::ScriptedWaveIn::Call::open, MMSYSERR_ALLOCATED);
-    backend::startRecording();
-    EXPECT_FALSE(backend::isRecording());
-    EXPECT_STREQ(backend::lastProblem(), "") << "no words beyond the problem report";
+    eng->start();
+    EXPECT_FALSE(eng->isRecording());
+    EXPECT_EQ(eng->lastProblem(), "") << "no words beyond the problem report";
 }
 
 // Mutes the bed's sink: what is played then does not reach the recording input.
@@ -396,16 +420,16 @@ void setSinkMuted(bool muted) {
     ::Sleep(800);
 }
 
-TEST(Engine, AFailingCalibrationKeepsTheSettingsAndASuccessfulOneStoresThem) {
-    SntConfig& cfg = backend::engineConfig();
-    cfg.line = 7;
-    cfg.volumeLevel = 1234;
-    cfg.volumeCoeff = 3.5;
-    cfg.needCalibration = true;
-    cfg.save();
+TEST_F(Engine, AFailingCalibrationKeepsTheSettingsAndASuccessfulOneStoresThem) {
+    changeSettings([](Settings& cfg) {
+        cfg.line = 7;
+        cfg.volumeLevel = 1234;
+        cfg.volumeCoeff = 3.5;
+        cfg.needCalibration = true;
+    });
 
     setSinkMuted(true);
-    bool calibrated = backend::calibrate();
+    bool calibrated = eng->calibrate();
     setSinkMuted(false);
     EXPECT_FALSE(calibrated);
     EXPECT_EQ(settingsKey().readString("VolumeCoeff"), "3.500000");
@@ -413,40 +437,38 @@ TEST(Engine, AFailingCalibrationKeepsTheSettingsAndASuccessfulOneStoresThem) {
     EXPECT_EQ(settingsKey().readUnsigned("Line"), 7u);
 
     ASSERT_TRUE(waitForSilentSink(10000));
-    EventsFile events;
-    EXPECT_TRUE(backend::calibrate());
+    EventsFile file;
+    EXPECT_TRUE(eng->calibrate());
     EXPECT_EQ(settingsKey().readUnsigned("needCalibration"), 0u);
     // Loopback hears the test sound: it is chosen at its own level, no line is
     // measured, and nobody is told of an error.
     EXPECT_EQ(settingsKey().readUnsigned("CaptureSource"), 1u);
-    std::string log = events.added();
+    std::string log = file.added();
     EXPECT_THAT(log, HasSubstr("loopback capture chosen"));
     EXPECT_THAT(log, ::testing::Not(HasSubstr("loudest device")));
     EXPECT_THAT(log, ::testing::Not(HasSubstr("ERR        #")));
     EXPECT_EQ(settingsKey().readString("VolumeCoeff"), "1.000000");
     // The other cases record from the line.
-    cfg.captureSource = SntConfig::kSourceRecordingLine;
-    cfg.save();
+    changeSettings([](Settings& cfg) { cfg.captureSource = Settings::kSourceRecordingLine; });
 }
 
 // ---- a whole recording on the bed ---------------------------------------------------------
 
-// Plays a pseudo-random signal, records it with the output chosen two seconds
-// late, and checks the file: the signal from the first captured frame on,
-// bit for bit, no gap, no duplicate.
 // The settings of a program that was never calibrated: the line's volume
 // in the middle of its range and no scaling of the samples.
-void uncalibratedSettings() {
-    SntConfig& cfg = backend::engineConfig();
+void uncalibrated(Settings& cfg) {
     cfg.line = 0;
     cfg.volumeLevel = 32767;
     cfg.volumeCoeff = 1.0;
-    cfg.save();
 }
 
-TEST(EngineOnTheBed, TheWavHoldsThePlayedSignalFromTheFirstCapturedBlock) {
+// Plays a pseudo-random signal, records it with the output chosen two seconds
+// late, and checks the file: the signal from the first captured frame on,
+// bit for bit, no gap, no duplicate.
+
+TEST_F(EngineOnTheBed, TheWavHoldsThePlayedSignalFromTheFirstCapturedBlock) {
     TempDir dir;
-    uncalibratedSettings();
+    changeSettings(uncalibrated);
     ASSERT_TRUE(waitForSilentSink(10000));
     std::vector<int16_t> played = pseudoRandomSignal(static_cast<std::size_t>(kRate) * 9, 77);
     writeWav(dir.file("signal.wav"), played);
@@ -454,9 +476,9 @@ TEST(EngineOnTheBed, TheWavHoldsThePlayedSignalFromTheFirstCapturedBlock) {
     ASSERT_TRUE(playIntoSink(dir.file("signal.wav")));
     ::Sleep(1000);  // the signal is under way before the recording starts
 
-    ASSERT_EQ(backend::startRecording(), backend::SE_NO_ERROR);
+    ASSERT_EQ(eng->start(), engine::StartResult::started);
     ::Sleep(2000);
-    ASSERT_TRUE(backend::setOutputFile(dir.file("take.wav").c_str(), backend::FORMAT_WAV, 0));
+    ASSERT_TRUE(eng->setOutputFile(dir.file("take.wav").c_str(), engine::FORMAT_WAV, 0));
     ::Sleep(3000);
     ASSERT_TRUE(finishAndWait());
 
@@ -472,15 +494,14 @@ TEST(EngineOnTheBed, TheWavHoldsThePlayedSignalFromTheFirstCapturedBlock) {
     ::Sleep(std::max<int>(0, 9500 - static_cast<int>(::GetTickCount() - playing)));
 }
 
-TEST(EngineOnTheBed, AnMp3RecordingHasTheRightLength) {
+TEST_F(EngineOnTheBed, AnMp3RecordingHasTheRightLength) {
     TempDir dir;
-    ASSERT_EQ(backend::startRecording(), backend::SE_NO_ERROR);
-    kit::smartptr<kit::SoundRecorder> recorder = backend::engineState().recorder;  // read after the finish
+    ASSERT_EQ(eng->start(), engine::StartResult::started);
     ::Sleep(1000);
-    ASSERT_TRUE(backend::setOutputFile(dir.file("take.mp3").c_str(), backend::FORMAT_MP3_128, 0));
+    ASSERT_TRUE(eng->setOutputFile(dir.file("take.mp3").c_str(), engine::FORMAT_MP3_128, 0));
     ::Sleep(2000);
     ASSERT_TRUE(finishAndWait());
-    double recorded = static_cast<double>(recorder->bytesDelivered()) / (kRate * 4);
+    double recorded = eng->lastRecordingOutcome().recordedMs / 1000.0;
 
     std::string decoded = dir.file("decoded.wav");
     ASSERT_TRUE(
@@ -516,38 +537,37 @@ public:
     std::unique_ptr<kit::IMixerDevice> open(unsigned) override { return nullptr; }
 };
 
-TEST(Engine, AFailedStartAnswersStartErrorAndNothingRecords) {
+TEST_F(Engine, AFailedStartAnswersStartErrorAndNothingRecords) {
     BrokenMixers broken;
     kit::RecordingSoundProbe probe;
-    kit::Mixer* working = backend::engineState().mixer;
     kit::Mixer failing(broken, probe);
-    backend::engineState().mixer = &failing;
-    int answer = backend::startRecording();
-    backend::engineState().mixer = working;
-    EXPECT_EQ(answer, backend::SE_ERROR);
-    EXPECT_FALSE(backend::isRecording());
-    EXPECT_EQ(backend::finishRecording(&countNotify), backend::FE_NOT_STARTED);
+    engine::Engine failingEngine(events, {nullptr, &failing});
+    failingEngine.useSourceForTests(Settings::kSourceRecordingLine);
+    EXPECT_EQ(failingEngine.start(), engine::StartResult::failed);
+    EXPECT_FALSE(failingEngine.isRecording());
+    EXPECT_EQ(failingEngine.finish(), engine::EndResult::notRecording);
 }
 
 // In a copy of this program beside a LAME that cannot open a stream: the MP3
 // encoder fails after it has made the file.
 int outputThatFails(const std::vector<std::string>& args) {
     fw::setShellOpen([](const char*) {});
-    backend::init();
+    CountedEvents events;
+    engine::Engine eng(events);
+    eng.useSourceForTests(Settings::kSourceRecordingLine);
     int code = 0;
-    if (backend::startRecording() != backend::SE_NO_ERROR)
+    if (eng.start() != engine::StartResult::started)
         code = 3;
-    else if (backend::setOutputFile(args[0].c_str(), backend::FORMAT_MP3_128, 0))
+    else if (eng.setOutputFile(args[0], engine::FORMAT_MP3_128, 0))
         code = 1;
     else if (::GetFileAttributesA(args[0].c_str()) != INVALID_FILE_ATTRIBUTES)
         code = 2;
-    backend::abortRecording();
-    backend::destroy();
+    eng.abort();
     return code;
 }
 testsupport::ChildMain outputChild("output-fails", &outputThatFails);
 
-TEST(Engine, AnOutputThatFailsAfterItsFileWasMadeLeavesNoFile) {
+TEST_F(Engine, AnOutputThatFailsAfterItsFileWasMadeLeavesNoFile) {
     TempDir dir;
     char exe[MAX_PATH];
     ::GetModuleFileNameA(nullptr, exe, MAX_PATH);
@@ -578,22 +598,24 @@ TEST(Engine, AnOutputThatFailsAfterItsFileWasMadeLeavesNoFile) {
 // destructor (std::terminate).
 int destroyWithBrokenWait(const std::vector<std::string>&) {
     fw::setShellOpen([](const char*) {});
-    backend::init();
-    backend::Finalizer* finalizer = backend::engineState().finalizer;
-    finalizer->begin(nullptr, true);
-    finalizer->wait();
-    ::CloseHandle(finalizer->threadHandle());  // the next wait on it fails
-    backend::destroy();
+    CountedEvents events;
+    {
+        engine::Engine eng(events);
+        engine::Finalizer& finalizer = eng.finalizerForTests();
+        finalizer.begin(nullptr, true);
+        finalizer.wait();
+        ::CloseHandle(finalizer.threadHandle());  // the next wait on it fails
+    }
     return 0;
 }
 testsupport::ChildMain destroyChild("destroy-broken-wait", &destroyWithBrokenWait);
 
-TEST(Engine, AFailedWaitAtTheEndIsReportedAndEndsWithTheFatalCode) {
-    testsupport::EventsFile events;
+TEST_F(Engine, AFailedWaitAtTheEndIsReportedAndEndsWithTheFatalCode) {
+    testsupport::EventsFile file;
     testsupport::ChildProcess child("destroy-broken-wait");
     ASSERT_TRUE(child.wait(60000));
     EXPECT_EQ(child.exitCode(), 13u);
-    EXPECT_THAT(events.added(), HasSubstr("WaitForSingleObject failed"));
+    EXPECT_THAT(file.added(), HasSubstr("WaitForSingleObject failed"));
 }
 
 }  // namespace failures

@@ -8,7 +8,7 @@
 
 #include "encoding.common/output_file.h"
 
-namespace backend {
+namespace engine {
 
 // The path in lines of at most `width` characters, broken after a backslash
 // where possible (a longer piece is cut where it must). A path that needs more
@@ -24,4 +24,4 @@ std::string outputFailedText(const std::string& path, kit::OutputFault fault, ui
 // The answer when the output stops taking the recording (said after it was stopped).
 std::string outputStoppedText(kit::OutputFault fault, uint32_t code);
 
-}  // namespace backend
+}  // namespace engine

@@ -1,10 +1,10 @@
-#include "backend/file_name.h"
+#include "engine/file_name.h"
 
 #include <ctime>
 
-#include "backend/engine.h"
+#include "engine/engine.h"
 
-namespace backend {
+namespace engine {
 
 void formatFileName(const SYSTEMTIME& time, char* out, std::size_t size) {
     if (size == 0) return;
@@ -19,12 +19,12 @@ void formatFileName(const SYSTEMTIME& time, char* out, std::size_t size) {
     if (std::strftime(out, size, "SNT_%d_%m_%y__%H-%M-%S", &t) == 0) out[0] = '\0';
 }
 
-char* makeFileName() {
+std::string proposedFileName() {
     SYSTEMTIME now;
     ::GetLocalTime(&now);
-    char* name = new char[backend::kFileNameBytes];
-    backend::formatFileName(now, name, backend::kFileNameBytes);
+    char name[kFileNameBytes];
+    formatFileName(now, name, sizeof name);
     return name;
 }
 
-}  // namespace backend
+}  // namespace engine

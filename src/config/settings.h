@@ -6,7 +6,7 @@
 
 #include "kit/shared_string.h"
 
-class SntConfig {
+class Settings {
 public:
     static constexpr const char* kKeyPath = "Software\\Korvel\\Sonotape";
     static constexpr const char* kRunKeyPath = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
@@ -17,7 +17,7 @@ public:
     static constexpr int32_t kSourceRecordingLine = 0;
     static constexpr int32_t kSourceLoopback = 1;
 
-    SntConfig();  // the defaults
+    Settings();  // the defaults
 
     // Reads every value on its own. A value that is missing, of the wrong
     // type or unusable (a format that does not exist, an absurd level
@@ -37,7 +37,7 @@ public:
     void disableAutostart();
     bool isAutostartEnabled();
 
-    // Every stored value is one line of the table in snt_config.cpp (name,
+    // Every stored value is one line of the table in settings.cpp (name,
     // member, default, accepted range): a new setting is a member here and a
     // line there.
     int32_t line;

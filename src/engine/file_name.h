@@ -1,11 +1,11 @@
-// How the engine names a recording (for makeFileName and its tests).
+// How the engine names a recording (for proposedFileName and its tests).
 #pragma once
 
 #include <windows.h>
 
 #include <cstddef>
 
-namespace backend {
+namespace engine {
 
 constexpr std::size_t kFileNameBytes = 255;
 
@@ -13,4 +13,4 @@ constexpr std::size_t kFileNameBytes = 255;
 // (at most `size` bytes, terminator included).
 void formatFileName(const SYSTEMTIME& time, char* out, std::size_t size);
 
-}  // namespace backend
+}  // namespace engine

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "backend/output_messages.h"
+#include "engine/output_messages.h"
 
 namespace {
 
@@ -26,7 +26,7 @@ struct FitCase {
 };
 class FitPath : public ::testing::TestWithParam<FitCase> {};
 TEST_P(FitPath, BreaksAfterBackslashesAndLeavesOutTheMiddle) {
-    EXPECT_EQ(backend::fitPath(GetParam().path, GetParam().width, GetParam().maxLines), GetParam().fitted);
+    EXPECT_EQ(engine::fitPath(GetParam().path, GetParam().width, GetParam().maxLines), GetParam().fitted);
 }
 INSTANTIATE_TEST_SUITE_P(Table, FitPath,
                          ::testing::Values(FitCase{"C:\\rec\\take.wav", 60, 4, "C:\\rec\\take.wav"},
@@ -39,7 +39,7 @@ TEST(FitPath, AnyPathFitsTheLinesAndKeepsItsName) {
     std::string deep = "D:\\";
     for (int i = 0; i < 40; ++i) deep += "folder number " + std::to_string(i) + "\\";
     deep += std::string(150, 'n') + ".wav";
-    std::string fitted = backend::fitPath(deep);
+    std::string fitted = engine::fitPath(deep);
     std::vector<std::string> lines = linesOf(fitted);
     EXPECT_LE(lines.size(), 4u);
     for (const std::string& line : lines) EXPECT_LE(line.size(), 44u) << line;
@@ -54,7 +54,7 @@ struct ReasonCase {
 };
 class OutputFailed : public ::testing::TestWithParam<ReasonCase> {};
 TEST_P(OutputFailed, SaysTheReasonAndNamesTheLibraryOnlyForItsOwnFaults) {
-    std::string text = backend::outputFailedText("D:\\rec\\take.wav", GetParam().fault, GetParam().code);
+    std::string text = engine::outputFailedText("D:\\rec\\take.wav", GetParam().fault, GetParam().code);
     EXPECT_THAT(text, HasSubstr("\nD:\\rec\\take.wav\n"));
     EXPECT_THAT(text, HasSubstr(GetParam().says));
     EXPECT_THAT(text, HasSubstr("The recording is stopped; nothing has been saved."));
@@ -75,7 +75,7 @@ INSTANTIATE_TEST_SUITE_P(
                       ReasonCase{OutputFault::none, 0, "The file cannot be created."}));
 
 TEST(OutputFailed, AnEmptyPathIsNamedAsSuchNotLeftAsAnEmptyLine) {
-    std::string text = backend::outputFailedText("", OutputFault::invalidName, 123);
+    std::string text = engine::outputFailedText("", OutputFault::invalidName, 123);
     EXPECT_THAT(text, HasSubstr("No file name was given."));
     EXPECT_THAT(text, Not(HasSubstr("\n\n\n")));
     EXPECT_NE(text.front(), '\n');

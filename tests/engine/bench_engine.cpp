@@ -8,8 +8,8 @@
 #include <cstdio>
 #include <vector>
 
-#include "backend/engine_state.h"
-#include "backend/engine.h"
+#include "engine/engine.h"
+#include "sound.capture/sound_recorder.h"
 #include "sound.capture/capture_check.h"
 #include "support/bed_audio.h"
 #include "support/support.h"
@@ -18,8 +18,14 @@ using namespace testsupport;
 
 namespace {
 
-std::atomic<bool> notified{false};
-void onFinished(void*) { notified = true; }
+class FinishEvents : public engine::EngineEvents {
+public:
+    void mustStop(const std::string&) override {}
+    void halfHourRecorded() override {}
+    void diskSpaceLow(bool) override {}
+    void recordingFinished() override { finished = true; }
+    std::atomic<bool> finished{false};
+};
 
 double median(std::vector<double> v) {
     std::sort(v.begin(), v.end());
@@ -38,7 +44,8 @@ double msSince(const LARGE_INTEGER& start) {
 int main() {
     constexpr int kRuns = 10;
     TempDir dir;
-    backend::init();
+    FinishEvents events;
+    engine::Engine eng(events);
 
     std::vector<int16_t> played = pseudoRandomSignal(static_cast<std::size_t>(kRate) * 60, 4711);
     writeWav(dir.file("signal.wav"), played);
@@ -48,28 +55,27 @@ int main() {
 
     std::vector<double> starts, finishes;
     long lostSamples = 0;
-    unsigned dropped = 0;
+    uint64_t lostMs = 0;
     for (int run = 0; run < kRuns; ++run) {
         std::string path = dir.file("take" + std::to_string(run) + ".wav");
         LARGE_INTEGER t0;
         ::QueryPerformanceCounter(&t0);
-        if (backend::startRecording() != backend::SE_NO_ERROR || !backend::isRecording()) {
+        if (eng.start() != engine::StartResult::started || !eng.isRecording()) {
             std::printf("run %d: the recording did not start\n", run);
             return 1;
         }
-        kit::smartptr<kit::SoundRecorder> recorder = backend::engineState().recorder;
-        while (recorder->blocksRecorded() == 0 && msSince(t0) < 10000) ::Sleep(1);
+        while (eng.recorderForTests()->blocksRecorded() == 0 && msSince(t0) < 10000) ::Sleep(1);
         starts.push_back(msSince(t0));
-        backend::setOutputFile(path.c_str(), backend::FORMAT_WAV, 0);
+        eng.setOutputFile(path, engine::FORMAT_WAV, 0);
         while (msSince(t0) < 3000) ::Sleep(5);
 
-        notified = false;
+        events.finished = false;
         LARGE_INTEGER t1;
         ::QueryPerformanceCounter(&t1);
-        backend::finishRecording(&onFinished);
-        while (!notified && msSince(t1) < 20000) ::Sleep(1);
+        eng.finish();
+        while (!events.finished && msSince(t1) < 20000) ::Sleep(1);
         finishes.push_back(msSince(t1));
-        dropped += recorder->blocksDropped();
+        lostMs += eng.lastRecordingOutcome().lostMs;
 
         WavFile wav = readWav(path);
         Coverage c = playedSignalInside(wav.samples, played);
@@ -80,8 +86,8 @@ int main() {
         std::printf("run %d: start %.0f ms, finish %.0f ms, %.2f s recorded\n", run, starts.back(), finishes.back(),
                     frames / static_cast<double>(kRate));
     }
-    backend::destroy();
-    std::printf("bench engine: arch=%s start_ms=%.0f finish_ms=%.0f lost_samples=%ld dropped_blocks=%u runs=%d\n",
-                testsupport::kTargetArch, median(starts), median(finishes), lostSamples, dropped, kRuns);
+    std::printf("bench engine: arch=%s start_ms=%.0f finish_ms=%.0f lost_samples=%ld lost_ms=%llu runs=%d\n",
+                testsupport::kTargetArch, median(starts), median(finishes), lostSamples,
+                static_cast<unsigned long long>(lostMs), kRuns);
     return 0;
 }

@@ -1,8 +1,8 @@
-#include "backend/output_messages.h"
+#include "engine/output_messages.h"
 
 #include <vector>
 
-namespace backend {
+namespace engine {
 
 std::string fitPath(const std::string& path, std::size_t width, std::size_t maxLines) {
     std::vector<std::string> lines;
@@ -56,4 +56,4 @@ std::string outputStoppedText(kit::OutputFault fault, uint32_t code) {
     return faultReason(fault, code) + " The recording was stopped; the file keeps what was recorded until then.";
 }
 
-}  // namespace backend
+}  // namespace engine

@@ -1,4 +1,4 @@
-#include "config/snt_config.h"
+#include "config/settings.h"
 
 #include <windows.h>
 #include <shlobj.h>
@@ -41,8 +41,7 @@ struct overloaded : Fs... {
 template <class... Fs>
 overloaded(Fs...) -> overloaded<Fs...>;
 
-using Member =
-    std::variant<int32_t SntConfig::*, bool SntConfig::*, kit::shared_string SntConfig::*, double SntConfig::*>;
+using Member = std::variant<int32_t Settings::*, bool Settings::*, kit::shared_string Settings::*, double Settings::*>;
 
 // One stored value: its registry name, the member it fills, the default of a
 // number or flag (the folder and the coefficient have their own), the numbers
@@ -58,45 +57,45 @@ struct StoredValue {
 
 // In the order of reading and writing.
 const StoredValue kValues[] = {
-    {.name = "Line", .member = &SntConfig::line, .calibration = true},
-    {.name = "StorageDir", .member = &SntConfig::storageDir},
-    // WAV (backend::FORMAT_WAV); 0, which older versions stored, shows WAV too;
-    // 5 is FLAC (backend::FORMAT_FLAC).
-    {.name = "LastFormat", .member = &SntConfig::lastFormat, .fallback = 3, .low = 0, .high = 5},
-    {.name = "Remind30min", .member = &SntConfig::remind30min},
-    {.name = "lastBitrate", .member = &SntConfig::lastBitrate, .fallback = 128, .low = 8, .high = 320},
-    {.name = "RemindOutOfSpace", .member = &SntConfig::remindOutOfSpace},
-    {.name = "StartInTray", .member = &SntConfig::startInTray},
-    {.name = "needCalibration", .member = &SntConfig::needCalibration, .fallback = 1},
-    {.name = "Xpos", .member = &SntConfig::xPos, .fallback = 10},
-    {.name = "Ypos", .member = &SntConfig::yPos, .fallback = 10},
-    {.name = "startUpDialog", .member = &SntConfig::startUpDialog, .fallback = 1},
+    {.name = "Line", .member = &Settings::line, .calibration = true},
+    {.name = "StorageDir", .member = &Settings::storageDir},
+    // WAV (engine::FORMAT_WAV); 0, which older versions stored, shows WAV too;
+    // 5 is FLAC (engine::FORMAT_FLAC).
+    {.name = "LastFormat", .member = &Settings::lastFormat, .fallback = 3, .low = 0, .high = 5},
+    {.name = "Remind30min", .member = &Settings::remind30min},
+    {.name = "lastBitrate", .member = &Settings::lastBitrate, .fallback = 128, .low = 8, .high = 320},
+    {.name = "RemindOutOfSpace", .member = &Settings::remindOutOfSpace},
+    {.name = "StartInTray", .member = &Settings::startInTray},
+    {.name = "needCalibration", .member = &Settings::needCalibration, .fallback = 1},
+    {.name = "Xpos", .member = &Settings::xPos, .fallback = 10},
+    {.name = "Ypos", .member = &Settings::yPos, .fallback = 10},
+    {.name = "startUpDialog", .member = &Settings::startUpDialog, .fallback = 1},
     {.name = "VolumeLevel",
-     .member = &SntConfig::volumeLevel,
+     .member = &Settings::volumeLevel,
      .fallback = 32767,
      .low = 0,
      .high = 65535,
      .calibration = true},
-    {.name = "VolumeCoeff", .member = &SntConfig::volumeCoeff, .calibration = true},
+    {.name = "VolumeCoeff", .member = &Settings::volumeCoeff, .calibration = true},
     {.name = "CaptureSource",
-     .member = &SntConfig::captureSource,
-     .fallback = SntConfig::kSourceRecordingLine,
-     .low = SntConfig::kSourceRecordingLine,
-     .high = SntConfig::kSourceLoopback},
+     .member = &Settings::captureSource,
+     .fallback = Settings::kSourceRecordingLine,
+     .low = Settings::kSourceRecordingLine,
+     .high = Settings::kSourceLoopback},
 };
 
 // The default of a number in the table.
-int32_t defaultOf(int32_t SntConfig::*member) {
+int32_t defaultOf(int32_t Settings::*member) {
     for (const StoredValue& v : kValues)
-        if (const auto* m = std::get_if<int32_t SntConfig::*>(&v.member); m && *m == member) return v.fallback;
+        if (const auto* m = std::get_if<int32_t Settings::*>(&v.member); m && *m == member) return v.fallback;
     return 0;
 }
 
-void setDefault(SntConfig& config, const StoredValue& v) {
-    std::visit(overloaded{[&](int32_t SntConfig::*m) { config.*m = v.fallback; },
-                          [&](bool SntConfig::*m) { config.*m = v.fallback != 0; },
-                          [&](kit::shared_string SntConfig::*m) { config.*m = defaultStorageFolder(); },
-                          [&](double SntConfig::*m) { config.*m = 1.0; }},
+void setDefault(Settings& config, const StoredValue& v) {
+    std::visit(overloaded{[&](int32_t Settings::*m) { config.*m = v.fallback; },
+                          [&](bool Settings::*m) { config.*m = v.fallback != 0; },
+                          [&](kit::shared_string Settings::*m) { config.*m = defaultStorageFolder(); },
+                          [&](double Settings::*m) { config.*m = 1.0; }},
                v.member);
 }
 
@@ -107,11 +106,11 @@ std::string coefficientText(double coefficient) {
 }
 
 // The member's value as it is written to the registry.
-std::string describe(const SntConfig& config, const StoredValue& v) {
-    return std::visit(overloaded{[&](int32_t SntConfig::*m) { return std::to_string(config.*m); },
-                                 [&](bool SntConfig::*m) { return std::string(config.*m ? "1" : "0"); },
-                                 [&](kit::shared_string SntConfig::*m) { return "\"" + (config.*m).str() + "\""; },
-                                 [&](double SntConfig::*m) { return coefficientText(config.*m); }},
+std::string describe(const Settings& config, const StoredValue& v) {
+    return std::visit(overloaded{[&](int32_t Settings::*m) { return std::to_string(config.*m); },
+                                 [&](bool Settings::*m) { return std::string(config.*m ? "1" : "0"); },
+                                 [&](kit::shared_string Settings::*m) { return "\"" + (config.*m).str() + "\""; },
+                                 [&](double Settings::*m) { return coefficientText(config.*m); }},
                       v.member);
 }
 
@@ -149,25 +148,25 @@ struct Reading {
 Reading taken() { return {Reading::Taken, {}}; }
 Reading unusable(std::string found) { return {Reading::Unusable, std::move(found)}; }
 
-Reading readValue(const kit::RegKey& key, const StoredValue& v, SntConfig& config) {
+Reading readValue(const kit::RegKey& key, const StoredValue& v, Settings& config) {
     try {
-        return std::visit(overloaded{[&](int32_t SntConfig::*m) {
+        return std::visit(overloaded{[&](int32_t Settings::*m) {
                                          auto number = static_cast<int32_t>(key.readUnsigned(v.name));
                                          if (number < v.low || number > v.high) return unusable(std::to_string(number));
                                          config.*m = number;
                                          return taken();
                                      },
-                                     [&](bool SntConfig::*m) {
+                                     [&](bool Settings::*m) {
                                          config.*m = key.readUnsigned(v.name) != 0;
                                          return taken();
                                      },
-                                     [&](kit::shared_string SntConfig::*m) {
+                                     [&](kit::shared_string Settings::*m) {
                                          kit::shared_string text = key.readString(v.name);
                                          if (!isStorableFolder(text.c_str())) return unusable("\"" + text.str() + "\"");
                                          config.*m = text;
                                          return taken();
                                      },
-                                     [&](double SntConfig::*m) {
+                                     [&](double Settings::*m) {
                                          kit::shared_string text = key.readString(v.name);
                                          std::optional<double> coefficient = parseCoefficient(text.c_str());
                                          if (!coefficient) return unusable("\"" + text.str() + "\"");
@@ -182,7 +181,7 @@ Reading readValue(const kit::RegKey& key, const StoredValue& v, SntConfig& confi
     }
 }
 
-void warnReplaced(const SntConfig& config, const StoredValue& v, const Reading& r) {
+void warnReplaced(const Settings& config, const StoredValue& v, const Reading& r) {
     std::string fallback = describe(config, v);
     if (r.outcome == Reading::Missing)
         FW_LOG(fw::LEVEL_WARN, "SettingMissing", "\"%s\" is missing; its default %s is used", v.name, fallback.c_str());
@@ -217,12 +216,12 @@ kit::shared_string autostartCommand(const char* programPath) {
     return kit::shared_string::format(blank ? "\"%s\" --tray_run" : "%s --tray_run", programPath);
 }
 
-SntConfig::SntConfig() {
+Settings::Settings() {
     for (const StoredValue& v : kValues) setDefault(*this, v);
 }
 
-bool SntConfig::load() {
-    logEnv(__LINE__, "SntConfig::load ()");
+bool Settings::load() {
+    logEnv(__LINE__, "Settings::load ()");
     startWithWindows = isAutostartEnabled();
     std::optional<kit::RegKey> key;
     bool unreadable = fw::catchAndReport(
@@ -259,21 +258,21 @@ bool SntConfig::load() {
     return true;
 }
 
-bool SntConfig::save() {
-    logEnv(__LINE__, "SntConfig::save ()");
+bool Settings::save() {
+    logEnv(__LINE__, "Settings::save ()");
     // A window off the screen goes back to where it first stood.
     if (static_cast<uint32_t>(xPos) > static_cast<uint32_t>(::GetSystemMetrics(SM_CXSCREEN)))
-        xPos = defaultOf(&SntConfig::xPos);
+        xPos = defaultOf(&Settings::xPos);
     if (static_cast<uint32_t>(yPos) > static_cast<uint32_t>(::GetSystemMetrics(SM_CYSCREEN)))
-        yPos = defaultOf(&SntConfig::yPos);
+        yPos = defaultOf(&Settings::yPos);
     fw::catchAndReportFatal(kTraceSource, __LINE__, [this] {
         kit::RegKey key(HKEY_CURRENT_USER, kKeyPath, true);
         for (const StoredValue& v : kValues) {
             std::visit(
-                overloaded{[&](int32_t SntConfig::*m) { key.writeUnsigned(v.name, static_cast<uint32_t>(this->*m)); },
-                           [&](bool SntConfig::*m) { key.writeUnsigned(v.name, this->*m ? 1 : 0); },
-                           [&](kit::shared_string SntConfig::*m) { key.writeString(v.name, (this->*m).c_str()); },
-                           [&](double SntConfig::*m) { key.writeString(v.name, coefficientText(this->*m).c_str()); }},
+                overloaded{[&](int32_t Settings::*m) { key.writeUnsigned(v.name, static_cast<uint32_t>(this->*m)); },
+                           [&](bool Settings::*m) { key.writeUnsigned(v.name, this->*m ? 1 : 0); },
+                           [&](kit::shared_string Settings::*m) { key.writeString(v.name, (this->*m).c_str()); },
+                           [&](double Settings::*m) { key.writeString(v.name, coefficientText(this->*m).c_str()); }},
                 v.member);
         }
     });
@@ -281,7 +280,7 @@ bool SntConfig::save() {
     return true;
 }
 
-void SntConfig::enableAutostart() {
+void Settings::enableAutostart() {
     fw::catchAndReport(
         kTraceSource, __LINE__,
         [] {
@@ -293,7 +292,7 @@ void SntConfig::enableAutostart() {
         fw::LEVEL_WARN);
 }
 
-void SntConfig::disableAutostart() {
+void Settings::disableAutostart() {
     fw::catchAndReport(
         kTraceSource, __LINE__,
         [] {
@@ -303,7 +302,7 @@ void SntConfig::disableAutostart() {
         fw::LEVEL_WARN);
 }
 
-bool SntConfig::isAutostartEnabled() {
+bool Settings::isAutostartEnabled() {
     try {
         kit::RegKey run(HKEY_CURRENT_USER, kRunKeyPath, false);
         run.readString(kRunValue);

@@ -3,8 +3,8 @@
 #include <cstring>
 #include <memory>
 
-#include "backend/file_name.h"
-#include "backend/engine.h"
+#include "engine/file_name.h"
+#include "engine/engine.h"
 
 namespace {
 
@@ -27,8 +27,8 @@ SYSTEMTIME at(WORD year, WORD month, WORD day, WORD hour, WORD minute, WORD seco
 class FileNames : public ::testing::TestWithParam<NameCase> {};
 
 TEST_P(FileNames, NameTheRecordingByDayMonthYearAndTime) {
-    char name[backend::kFileNameBytes];
-    backend::formatFileName(GetParam().time, name, sizeof name);
+    char name[engine::kFileNameBytes];
+    engine::formatFileName(GetParam().time, name, sizeof name);
     EXPECT_STREQ(name, GetParam().name);
 }
 
@@ -38,22 +38,20 @@ INSTANTIATE_TEST_SUITE_P(Engine, FileNames,
                                            NameCase{at(2000, 1, 1, 0, 0, 0), "SNT_01_01_00__00-00-00"},
                                            NameCase{at(2031, 10, 15, 12, 30, 45), "SNT_15_10_31__12-30-45"}));
 
-TEST(FileNames, MakeFileNameGivesANew255ByteArrayWithTheCurrentTime) {
+TEST(FileNames, TheProposedNameHasTheCurrentTime) {
     SYSTEMTIME before;
     ::GetLocalTime(&before);
-    std::unique_ptr<char[]> name(backend::makeFileName());
-    ASSERT_NE(name, nullptr);
-    ASSERT_EQ(std::strlen(name.get()), 22u);
-    EXPECT_THAT(name.get(), ::testing::MatchesRegex("SNT_\\d\\d_\\d\\d_\\d\\d__\\d\\d-\\d\\d-\\d\\d"));
+    std::string name = engine::proposedFileName();
+    ASSERT_EQ(name.size(), 22u);
+    EXPECT_THAT(name, ::testing::MatchesRegex("SNT_\\d\\d_\\d\\d_\\d\\d__\\d\\d-\\d\\d-\\d\\d"));
     char year[3];
     std::snprintf(year, sizeof year, "%02d", before.wYear % 100);
-    EXPECT_EQ(std::string(name.get() + 10, 2), year);
-    name[backend::kFileNameBytes - 1] = 'x';  // the whole array is ours
+    EXPECT_EQ(name.substr(10, 2), year);
 }
 
 TEST(FileNames, ATooSmallBufferGivesAnEmptyName) {
     char name[8] = "garbage";
-    backend::formatFileName(at(2026, 3, 7, 9, 5, 3), name, sizeof name);
+    engine::formatFileName(at(2026, 3, 7, 9, 5, 3), name, sizeof name);
     EXPECT_STREQ(name, "");
 }
 

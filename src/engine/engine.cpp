@@ -1,0 +1,344 @@
+#include "engine/engine.h"
+
+#include "engine/finalizer.h"
+#include "engine/recording.h"
+#include "engine/output_messages.h"
+#include "diagnostics/eventlog.h"
+#include "diagnostics/report.h"
+#include "encoding.flac/flac_encoding.h"
+#include "encoding.mp3/mp3_encoding.h"
+#include "encoding.wave/wave_encoding.h"
+#include "kit/exceptions.h"
+#include "mixer/kit_mixer.h"
+#include "reminders/reminders.h"
+#include "sound.capture/wasapi_wave_in.h"
+
+namespace engine {
+namespace {
+
+// The events file has always named this source so.
+constexpr const char* kTraceSource = "backend/snt_dll";
+
+// The recording line's format, and loopback's where the device tells no rate.
+constexpr kit::SoundFormat kCaptureFormat{2, 16, 44100};
+constexpr unsigned kBlockMs = 100;
+
+// An MP3 encoder that owns the format it was made for (any bitrate, the
+// recording's rate), so the format lives exactly as long as the encoder that
+// points at it.
+struct OwnedMp3Format {
+    kit::Mp3Format ownedFormat;
+};
+class Mp3EncoderWithFormat : private OwnedMp3Format, public kit::Mp3SoundEncoder {
+public:
+    // cppcheck-suppress uninitDerivedMemberVar ; OwnedMp3Format{...} initialises ownedFormat
+    Mp3EncoderWithFormat(const char* path, int bitrate, int32_t rate)
+        : OwnedMp3Format{{bitrate, rate, false}}, Mp3SoundEncoder(path, &ownedFormat) {}
+};
+
+// The file takes the recording's format: its rate is the capture's.
+kit::smartptr<kit::ISoundEncoder> makeEncoder(const char* path, int format, int bitrate,
+                                              const kit::SoundFormat& recording) {
+    switch (format) {
+    case FORMAT_MP3_128: return new Mp3EncoderWithFormat(path, 128, recording.samplesPerSec);
+    case FORMAT_MP3_96: return new Mp3EncoderWithFormat(path, 96, recording.samplesPerSec);
+    case FORMAT_WAV: return new kit::WaveSoundEncoder(path, &recording);
+    case FORMAT_MP3_BITRATE: return new Mp3EncoderWithFormat(path, bitrate, recording.samplesPerSec);
+    case FORMAT_FLAC: return new kit::FlacSoundEncoder(path, &recording);
+    default: return nullptr;
+    }
+}
+
+bool knownFormat(int format) { return format >= FORMAT_MP3_128 && format <= FORMAT_FLAC; }
+
+constexpr const char* kNoDevice =
+    "No recording device was found.\n\nConnect a microphone or another recording device, or enable one in the "
+    "sound settings of Windows, then try again.";
+
+// Runs `work`; a failure the user can act on leaves its words in `problem`
+// before it goes on to the caller's handlers.
+template <class Work>
+void notingProblem(std::string& problem, Work&& work) {
+    try {
+        work();
+    } catch (const kit::UserError& error) {
+        problem = error.message().c_str();
+        throw;
+    } catch (const kit::MMError& error) {
+        if (kit::isMissingDevice(error.resultCode())) problem = kNoDevice;
+        throw;
+    }
+}
+
+// Ends the capture and the stream without saving and releases them with the
+// encoder: a half-made recording after a failed start (quietly), or an
+// aborted one (each step traced).
+enum class DropTrace { quiet, steps };
+
+void dropRecording(std::unique_ptr<Recording>& recording, DropTrace trace) {
+    if (!recording) return;
+    bool traced = trace == DropTrace::steps;
+    if (recording->recorder) {
+        if (traced) FW_TRACE("recorder->finish (true)");
+        recording->recorder->finish(true);
+    }
+    recording->recorder.reset();
+    if (recording->stream) {
+        if (traced) FW_TRACE("stream->finish (true)");
+        recording->stream->finish(true);
+    }
+    recording.reset();
+}
+
+}  // namespace
+
+Engine::Engine(EngineEvents& events, EngineSeams seams)
+    : events_(events), captureDevice_(seams.captureDevice), mixer_(seams.mixer) {
+    FW_TRACE("sntdll: init()");
+    fw::catchAndReport(kTraceSource, __LINE__, [&] {
+        if (!mixer_) {
+            ownMixer_ = std::make_unique<kit::Mixer>();
+            mixer_ = ownMixer_.get();
+        }
+        finalizer_ = std::make_unique<Finalizer>([this](const RecordingOutcome& outcome) { finished(outcome); });
+        settingsStored_ = settings_.load();
+        periodicReminder_ = std::make_unique<kit::PeriodicReminder>(
+            [this](int) {
+                if (halfHourReminder_) events_.halfHourRecorded();
+            },
+            1800);
+        spaceReminder_ = std::make_unique<kit::OutOfSpaceReminder>(
+            [this](uint64_t* freeBytes) { events_.diskSpaceLow(freeBytes != nullptr); }, settings_.storageDir.c_str());
+    });
+    halfHourReminder_ = settings_.remind30min;
+    FW_TRACE("init done");
+}
+
+Engine::~Engine() {
+    FW_TRACE("destroy()");
+    // A wait that fails here (or an object that cannot be stopped) leaves no
+    // way to end cleanly: it is reported and the process ends with the fatal code.
+    fw::catchAndReportFatal(kTraceSource, __LINE__, [this] {
+        if (recording_) dropRecording(recording_, DropTrace::steps);
+        if (finalizer_) finalizer_->waitFor(INFINITE);  // a finish still under way ends first
+        stopReminders();
+        settings_.save();
+    });
+}
+
+void Engine::storeSettings(const Settings& changed) {
+    FW_TRACE("writeConfig()");
+    settings_ = changed;
+    if (settings_.startWithWindows)
+        settings_.enableAutostart();
+    else
+        settings_.disableAutostart();
+    settings_.startWithWindows = settings_.isAutostartEnabled();  // as it is, should the Run key refuse
+    settings_.save();
+}
+
+bool Engine::calibrate() {
+    FW_TRACE("mixer->calibrateLines ()");
+    problem_.clear();
+    return !fw::catchAndReport(kTraceSource, __LINE__, [&] {
+        kit::CalibrationResult result;
+        notingProblem(problem_, [&] { result = mixer_->calibrate(500); });
+        settings_.captureSource = result.loopback ? Settings::kSourceLoopback : Settings::kSourceRecordingLine;
+        if (result.lineChosen) {
+            settings_.line = static_cast<int32_t>(result.line);
+            settings_.volumeLevel = static_cast<int32_t>(result.level);
+        }
+        settings_.volumeCoeff = result.coefficient;
+        settings_.needCalibration = false;
+        settings_.save();
+    });
+}
+
+// The capture the calibration chose: the loopback capture of the playback
+// device, or the recording line, selected, unmuted and at its level. Where the
+// loopback capture cannot open (the platform refuses it, or there is no
+// playback device), the recording line records instead.
+void Engine::makeRecorder(Recording& r) {
+    const Settings& cfg = settings_;
+    if (cfg.captureSource == Settings::kSourceLoopback) {
+        try {
+            FW_TRACE("new SoundRecorder (loopback): stream = %p, volumeCoeff = %lf", static_cast<void*>(r.stream.get()),
+                     cfg.volumeCoeff);
+            // At the playback device's own rate where it tells one (see wasapi_wave_in.h).
+            uint32_t rate = kit::wasapiLoopback().mixRate();
+            kit::SoundFormat format{2, 16, rate ? static_cast<int32_t>(rate) : kCaptureFormat.samplesPerSec};
+            FW_TRACE("loopback at %u Hz", static_cast<unsigned>(format.samplesPerSec));
+            r.recorder =
+                new kit::SoundRecorder(r.stream, format, cfg.volumeCoeff, kBlockMs, kBacklogMs, kit::wasapiLoopback());
+            r.format = format;
+            return;
+        } catch (const kit::MMError& error) {
+            FW_TRACE("loopback capture not available (%s): recording from the line", error.message().c_str());
+        }
+    }
+    kit::VolumeRecord volume(static_cast<uint32_t>(cfg.volumeLevel));
+    FW_TRACE("prepareLine: line = %d, vol = %d", cfg.line, cfg.volumeLevel);
+    mixer_->prepareLine(static_cast<uint32_t>(cfg.line), volume, false);
+    FW_TRACE("new SoundRecorder: stream = %p, volumeCoeff = %lf, line = %d", static_cast<void*>(r.stream.get()),
+             cfg.volumeCoeff, cfg.line);
+    notingProblem(problem_, [&] {
+        kit::WaveInDevice& device = captureDevice_ ? *captureDevice_ : kit::systemWaveIn();
+        r.recorder = new kit::SoundRecorder(r.stream, kCaptureFormat, cfg.volumeCoeff, kBlockMs, kBacklogMs, device);
+        r.format = kCaptureFormat;
+    });
+}
+
+StartResult Engine::start() {
+    FW_TRACE("startRecording()");
+    if (recording_) {
+        FW_TRACE("Already started. Returning SE_ALREADY_START.");
+        return StartResult::alreadyRecording;
+    }
+    problem_.clear();
+    {
+        std::lock_guard<std::mutex> g(outcomeLock_);
+        outcome_ = {};
+    }
+    auto recording = std::make_unique<Recording>();
+    bool failed = fw::catchAndReport(kTraceSource, __LINE__, [&] {
+        recording->stream = new kit::GenericSoundEncodingStream();
+        makeRecorder(*recording);
+        recording->recorder->setTooSlowHandler([this](const char* message) { events_.mustStop(message); });
+        recording->recorder->start();
+        FW_TRACE("remind30min = %d", halfHourReminder_ ? 1 : 0);
+        if (periodicReminder_) periodicReminder_->start();
+    });
+    if (failed) {
+        // Nothing half made stays behind: no running capture, no open device.
+        fw::catchAndReport(kTraceSource, __LINE__, [&] {
+            dropRecording(recording, DropTrace::quiet);
+            if (periodicReminder_) periodicReminder_->stop();
+        });
+        FW_TRACE("Returning SE_ERROR.");
+        return StartResult::failed;
+    }
+    recording_ = std::move(recording);
+    FW_TRACE("Successfully started.");
+    return StartResult::started;
+}
+
+// An output that could not be attached: the watcher stops, and a file that
+// this attempt created (an encoder that failed after opening it) goes away,
+// so that no file exists where the user is told that nothing was saved.
+void Engine::dropOutput(bool existed, const std::string& path) {
+    fw::catchAndReport(kTraceSource, __LINE__, [&] {
+        if (spaceReminder_ && spaceReminder_->isRunning()) spaceReminder_->stop();
+    });
+    if (!existed && ::DeleteFileA(path.c_str())) FW_TRACE("Removed the unfinished file %s", path.c_str());
+}
+
+bool Engine::setOutputFile(const std::string& path, int format, int bitrate) {
+    FW_TRACE("setOutputFile()");
+    outputFailure_ = outputFailedText(path, kit::OutputFault::none, 0);
+    if (!recording_) {  // no recording: no file either
+        FW_TRACE("Not started. Returning 0.");
+        return false;
+    }
+    if (recording_->encoder) {
+        FW_TRACE("Output file is already selected. Returning 0.");
+        return false;
+    }
+    if (!knownFormat(format)) {
+        FW_TRACE("Unknown format. Returning 0.");
+        return false;
+    }
+    bool existed = ::GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+    bool refused = false;
+    bool failed = fw::catchAndReport(kTraceSource, __LINE__, [&] {
+        // Everything that can fail comes before the file is made.
+        if (spaceReminder_) {
+            FW_TRACE("outOfSpaceReminder->setPath (), path = %s", path.c_str());
+            spaceReminder_->setPath(path.c_str());
+            spaceReminder_->start();
+        }
+        kit::smartptr<kit::ISoundEncoder> encoder;
+        try {
+            encoder = makeEncoder(path.c_str(), format, bitrate, recording_->format);
+        } catch (const kit::OutputError& error) {
+            // The user's choice, not a fault of the program: said in words, no problem report.
+            FW_LOG(fw::LEVEL_WARN, "OutputNotMade", "%s (error %u): %s", error.message().c_str(), error.code,
+                   path.c_str());
+            outputFailure_ = outputFailedText(path, error.fault, error.code);
+            refused = true;
+            return;
+        }
+        recording_->stream->setOutputFailureHandler(
+            [this](const kit::OutputError& error) { events_.mustStop(outputStoppedText(error.fault, error.code)); });
+        recording_->stream->setEncoder(encoder);  // (an encoder that fails here closes its file as it goes)
+        recording_->encoder = encoder;
+    });
+    if (failed || refused) {
+        dropOutput(existed, path);
+        return false;
+    }
+    settings_.lastFormat = format;
+    settings_.save();
+    return true;
+}
+
+bool Engine::hasOutput() const noexcept { return recording_ && recording_->encoder; }
+
+void Engine::stopReminders() {
+    if (periodicReminder_ && periodicReminder_->isRunning()) periodicReminder_->stop();
+    if (spaceReminder_ && spaceReminder_->isRunning()) spaceReminder_->stop();
+}
+
+EndResult Engine::finish() {
+    FW_TRACE("finishRecording()");
+    if (!recording_) {
+        FW_TRACE("Not started. Returning FE_NOT_STARTED.");
+        return EndResult::notRecording;
+    }
+    bool abandon = !recording_->encoder;
+    bool failed = fw::catchAndReport(kTraceSource, __LINE__, [&] {
+        stopReminders();
+        finalizer_->begin(std::move(recording_), abandon);
+    });
+    if (failed) {
+        fw::catchAndReport(kTraceSource, __LINE__, [&] { dropRecording(recording_, DropTrace::steps); });
+        return EndResult::failed;
+    }
+    FW_TRACE("Returning FE_DELAYED.");
+    return EndResult::finishing;
+}
+
+void Engine::finished(const RecordingOutcome& outcome) {
+    {
+        std::lock_guard<std::mutex> g(outcomeLock_);
+        outcome_ = outcome;
+    }
+    events_.recordingFinished();
+}
+
+EndResult Engine::abort() {
+    FW_TRACE("abortRecording()");
+    if (!recording_) return EndResult::notRecording;
+    bool failed = fw::catchAndReport(kTraceSource, __LINE__, [&] {
+        dropRecording(recording_, DropTrace::steps);
+        stopReminders();
+    });
+    recording_.reset();
+    if (failed) return EndResult::failed;
+    FW_TRACE("Aborted. Returning FE_NO_ERROR.");
+    return EndResult::ended;
+}
+
+bool Engine::isCaptureDeviceLost() const { return recording_ && recording_->recorder->deviceLost(); }
+
+bool Engine::isCaptureSearching() const { return recording_ && recording_->recorder->devicePresence().searching; }
+
+kit::SoundFormat Engine::recordingFormat() const { return recording_ ? recording_->format : kit::SoundFormat{}; }
+
+RecordingOutcome Engine::lastRecordingOutcome() const {
+    std::lock_guard<std::mutex> g(outcomeLock_);
+    return outcome_;
+}
+
+const kit::SoundRecorder* Engine::recorderForTests() const { return recording_ ? recording_->recorder.get() : nullptr; }
+
+}  // namespace engine
