@@ -295,9 +295,11 @@ EndResult Engine::finish() {
         return EndResult::notRecording;
     }
     bool abandon = !recording_->encoder;
+    // The capture is told first; the reminders' threads (which take up to a
+    // sleep step to end) are stopped while the finalizer finishes.
     bool failed = fw::catchAndReport(kTraceSource, __LINE__, [&] {
-        stopReminders();
         finalizer_->begin(std::move(recording_), abandon);
+        stopReminders();
     });
     if (failed) {
         fw::catchAndReport(kTraceSource, __LINE__, [&] { dropRecording(recording_, DropTrace::steps); });

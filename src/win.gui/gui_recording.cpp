@@ -1,5 +1,6 @@
-// The recording control: the states of a recording and their transitions,
-// the recording tick, and what the worker threads report.
+// The recording's life: the states of a recording and their transitions, the
+// recording tick, the end of the session, and what the worker threads report.
+// Calls what the Gui shows (gui_windows.cpp), never the start-up and input file.
 #include "diagnostics/eventlog.h"
 #include "diagnostics/report.h"
 #include "win.gui/gui.h"
@@ -400,4 +401,14 @@ void Gui::SpaceReminder(bool stop) {
     } else if (currentSettings().remindOutOfSpace) {
         notification->ReminderOn(gui_rules::kLowSpace);
     }
+}
+
+// ---- the computer stays awake --------------------------------------------------------------
+
+// From the start of a recording to its end, whichever way it ends, the
+// computer does not go to sleep under it.
+void Gui::keepAwake(bool awake) {
+    if (awake == keepingAwake) return;
+    keepingAwake = awake;
+    gui_platform::keepSystemAwake(awake);
 }

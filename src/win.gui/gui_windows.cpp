@@ -1,6 +1,9 @@
-// How the Gui shows itself: the skinned main window with its record button,
-// the tray icon, the context menu and its commands, the folder link, exit.
+// What the Gui shows: the skinned main window with its record button, the
+// tray icon and the menu's check marks, messages and the main window's text,
+// the timers; the settings it stores; the console's way to the main window.
+// Calls nothing of the other two Gui files.
 #include <algorithm>
+#include <atomic>
 
 #include "diagnostics/eventlog.h"
 #include "kit/exceptions.h"
@@ -13,6 +16,10 @@
 namespace {
 // The events file has always named this source so.
 constexpr const char* kTraceSource = "win.gui/gui_shell";
+
+// The main window, for the console's handler, which runs on a thread of its own.
+std::atomic<HWND> sessionWindow{nullptr};
+
 // A stored position off every screen (another monitor was there once, or the
 // value was edited) would hide the window for the whole session: it goes onto
 // the work area of the monitor nearest to where it was.
@@ -30,16 +37,6 @@ gui_rules::Position onNearestMonitor(HWND window, int x, int y) {
     return gui_rules::placeInside(x, y, width, height, {work.left, work.top, work.right, work.bottom});
 }
 }  // namespace
-
-// ---- the tray icon's notifications ----------------------------------------------------------
-
-void TrayIconHandler::leftButtonUp(kit::TrayIconEvent) { gui->toggleRecording(); }
-void TrayIconHandler::rightButtonDown(kit::TrayIconEvent) { gui->TrackPopup(); }
-void TrayIconHandler::mouseMove(kit::TrayIconEvent) {}
-void TrayIconHandler::leftButtonDown(kit::TrayIconEvent) {}
-void TrayIconHandler::rightButtonUp(kit::TrayIconEvent) {}
-void TrayIconHandler::contextMenu(kit::TrayIconEvent) {}
-void TrayIconHandler::keySelect(kit::TrayIconEvent) {}
 
 // ---- main window --------------------------------------------------------------------------
 
@@ -114,71 +111,6 @@ void Gui::initTray() {
     FW_TRACE("Tray loaded.");
 }
 
-void Gui::TrackPopup() {
-    POINT at{};
-    ::GetCursorPos(&at);
-    HWND owner = trayIcon->getWindow();  // owns the menu, whichever window was clicked
-    if (!::ModifyMenuA(resources.contextMenu, IDM_TRAY_OR_RESTORE, MF_BYCOMMAND | MF_STRING, IDM_TRAY_OR_RESTORE,
-                       gui_rules::trayItemText(isMainWindowVisible()))) {
-        FW_TRACE("ModifyMenu() failed");
-        kit::setOrigin(kTraceSource, __LINE__, "Gui::TrackPopup");
-        throw kit::WindowsError("ModifyMenu() failed");
-    }
-    ::SetForegroundWindow(owner);
-    UINT command = static_cast<UINT>(
-        ::TrackPopupMenu(resources.contextMenu, TPM_RETURNCMD | TPM_NONOTIFY, at.x, at.y, 0, owner, nullptr));
-    if (command != 0) {
-        ::PostMessageA(owner, WM_NULL, 0, 0);
-        menuCommand(command);
-    } else {
-        DWORD error = ::GetLastError();
-        FW_TRACE("TrackPopupMenu failed, GetLastError = %d (0x%X)", static_cast<int>(error),
-                 static_cast<unsigned>(error));
-    }
-}
-
-void Gui::menuCommand(UINT id) {
-    switch (id) {
-    case IDM_OPEN_STORAGE: {
-        HWND owner = mainWindowHandle();
-        gui_platform::shellOpen(owner, currentSettings().storageDir.c_str(), SW_SHOWNORMAL);
-        break;
-    }
-    case IDM_TRAY_OR_RESTORE:
-        if (isMainWindowVisible())
-            hideMainWindow();
-        else
-            showMainWindow(SW_SHOWNORMAL);
-        break;
-    case IDM_CALIBRATE: calibrateSoundCard(); break;
-    case IDM_REMIND_30MIN:
-    case IDM_OUT_OF_SPACE:
-    case IDM_START_WITH_WINDOWS: {
-        Settings copy = currentSettings();
-        bool& setting = id == IDM_REMIND_30MIN   ? copy.remind30min
-                        : id == IDM_OUT_OF_SPACE ? copy.remindOutOfSpace
-                                                 : copy.startWithWindows;
-        setting = !setting;
-        setMenuItemState(id, setting);
-        storeSettings(copy);
-        if (id == IDM_REMIND_30MIN) recordingEngine->setHalfHourReminder(setting);
-        break;
-    }
-    case IDM_HELP: {
-        HWND owner = mainWindowHandle();
-        gui_platform::shellOpen(owner, gui_rules::kHelpPage, SW_SHOWDEFAULT);
-        break;
-    }
-    case IDM_ABOUT_BOX: {
-        kit::smartptr<AboutDialog> about(new AboutDialog(programInstance, IDD_ABOUT, nullptr));
-        about->ShowDialog();
-        break;
-    }
-    case IDM_EXIT: exit(); break;
-    default: break;
-    }
-}
-
 void Gui::setMenuItemState(UINT id, bool checked) {
     if (::CheckMenuItem(resources.contextMenu, id, MF_BYCOMMAND | (checked ? MF_CHECKED : MF_UNCHECKED)) ==
         static_cast<DWORD>(-1)) {
@@ -187,38 +119,84 @@ void Gui::setMenuItemState(UINT id, bool checked) {
     }
 }
 
-// ---- the folder link and exit -------------------------------------------------------------
+// ---- the settings, timers, messages and the main window's text ------------------------------
 
-void Gui::openFolderLink() {
-    FW_TRACE("WM_NCLBUTTONDBLCLK");
-    if (state != RecordingState::Idle) {
-        // The link belongs to a finished recording; during the next one it is gone.
-    } else if (isMainWindowVisible()) {
-        if (linkPending) {
-            linkPending = false;
-            backToLogo();
-            gui_platform::runCommand(openFolderCommand.c_str(), SW_SHOWNORMAL);
-        }
-    } else {
-        int mode = kit::kPlainMode;
-        notification->getSizeAndMode(nullptr, &mode);
-        if (mode == kit::kLinkMode) {
-            gui_platform::runCommand(openFolderCommand.c_str(), SW_SHOWNORMAL);
-            notification->hide();
-        }
-    }
-    linkPending = false;
+void Gui::noteSessionWindow(HWND window) noexcept { sessionWindow.store(window); }
+
+void Gui::storeSettings(const Settings& changed) { recordingEngine->storeSettings(changed); }
+
+void Gui::saveWindowPosition() {
+    if (!mainWindow) return;
+    Settings copy = currentSettings();
+    WINDOWINFO info{};
+    info.cbSize = sizeof info;
+    if (!::GetWindowInfo(mainWindow->getHandle(), &info)) return;
+    copy.xPos = info.rcWindow.left;
+    copy.yPos = info.rcWindow.top;
+    storeSettings(copy);
 }
 
-void Gui::exit() {
-    FW_TRACE("Exit selected...");
-    if (isEndingRecord()) return;
-    if (recordingUnderWay()) {
-        if (::MessageBoxA(mainWindowHandle(), gui_rules::kExitWhileRecording, "Sonotape",
-                          MB_YESNO | MB_ICONWARNING | MB_TOPMOST) != IDYES)
-            return;
-        if (isEndingRecord()) return;  // the recording ended by itself while the question was open
-        abortRecord();
+void Gui::setTimerOrThrow(HWND window, UINT_PTR id, UINT ms, const char* function) {
+    if (!::SetTimer(window, id, ms, nullptr)) {
+        FW_TRACE("Can't create timer. SetTimer() error.");
+        kit::setOrigin(kTraceSource, __LINE__, function);
+        throw kit::WindowsError("SetTimer() error");
     }
-    ::PostQuitMessage(0);
+}
+
+void Gui::killTimer(HWND window, UINT_PTR id) {
+    if (!::KillTimer(window, id)) FW_TRACE("Can't kill timer. KillTimer() error.");
+}
+
+void Gui::showProblem(const char* text) {
+    if (!text || !*text) return;  // nothing beyond the problem report
+    if (quiet()) {
+        FW_TRACE("Not shown while the program or the session ends: %s", text);
+        return;
+    }
+    ::MessageBoxA(isMainWindowVisible() ? mainWindow->getHandle() : nullptr, text, "Sonotape", MB_OK | MB_ICONERROR);
+}
+
+void Gui::showMessage(const kit::shared_string& text) {
+    if (quiet()) {
+        FW_TRACE("Not shown while the program or the session ends: %s", text.c_str());
+        return;
+    }
+    kit::smartptr<VarTextDialog> dialog(new VarTextDialog(programInstance));
+    dialog->setText(text);
+    dialog->ShowDialog();
+}
+
+void Gui::showText(const char* text) {
+    if (!mainWindow) return;
+    mainWindow->setTextVisible(true);
+    mainWindow->setOverlayVisible(false);
+    mainWindow->setText(text);
+    mainWindow->redraw();
+}
+
+void Gui::backToLogo() {
+    if (!mainWindow) return;
+    mainWindow->setTextVisible(false);
+    mainWindow->setOverlayVisible(true);
+    mainWindow->redraw();
+}
+
+void Gui::enableCalibration(bool enable) {
+    if (resources.contextMenu)
+        ::EnableMenuItem(resources.contextMenu, IDM_CALIBRATE, MF_BYCOMMAND | (enable ? MF_ENABLED : MF_GRAYED));
+}
+
+// ---- the console's events -----------------------------------------------------------------
+
+BOOL WINAPI endSessionOnConsoleEvent(DWORD event) {
+    if (event != CTRL_CLOSE_EVENT && event != CTRL_LOGOFF_EVENT && event != CTRL_SHUTDOWN_EVENT) return FALSE;
+    HWND window = sessionWindow.load();
+    if (!window) return FALSE;  // no window: nothing is recording
+    // Sent, not posted: the user-interface thread handles them (also inside a
+    // dialog's loop) and this thread returns once the recording is complete.
+    LPARAM reason = event == CTRL_LOGOFF_EVENT ? ENDSESSION_LOGOFF : 0;
+    ::SendMessageA(window, WM_QUERYENDSESSION, 0, reason);
+    ::SendMessageA(window, WM_ENDSESSION, TRUE, reason);
+    return TRUE;
 }
