@@ -474,12 +474,12 @@ TEST_F(EngineOnTheBed, TheWavHoldsThePlayedSignalFromTheFirstCapturedBlock) {
     writeWav(dir.file("signal.wav"), played);
     DWORD playing = ::GetTickCount();
     ASSERT_TRUE(playIntoSink(dir.file("signal.wav")));
-    ::Sleep(1000);  // the signal is under way before the recording starts
+    ASSERT_TRUE(waitForSoundInSink(10000));  // the signal is under way before the recording starts
 
     ASSERT_EQ(eng->start(), engine::StartResult::started);
-    ::Sleep(2000);
+    ASSERT_TRUE(recorded(20));
     ASSERT_TRUE(eng->setOutputFile(dir.file("take.wav").c_str(), engine::FORMAT_WAV, 0));
-    ::Sleep(3000);
+    ASSERT_TRUE(recorded(50));
     ASSERT_TRUE(finishAndWait());
 
     WavFile wav = readWav(dir.file("take.wav"));
@@ -491,15 +491,15 @@ TEST_F(EngineOnTheBed, TheWavHoldsThePlayedSignalFromTheFirstCapturedBlock) {
     EXPECT_TRUE(c.ok) << c.why;
     EXPECT_EQ(c.capturedOffset, 0) << "the file begins with the first captured block";
     EXPECT_EQ(c.matchedFrames, wav.samples.size() / 2);
-    ::Sleep(std::max<int>(0, 9500 - static_cast<int>(::GetTickCount() - playing)));
+    waitForSignalEnd(playing, 9500);
 }
 
 TEST_F(EngineOnTheBed, AnMp3RecordingHasTheRightLength) {
     TempDir dir;
     ASSERT_EQ(eng->start(), engine::StartResult::started);
-    ::Sleep(1000);
+    ASSERT_TRUE(recorded(10));
     ASSERT_TRUE(eng->setOutputFile(dir.file("take.mp3").c_str(), engine::FORMAT_MP3_128, 0));
-    ::Sleep(2000);
+    ASSERT_TRUE(recorded(30));
     ASSERT_TRUE(finishAndWait());
     double recorded = eng->lastRecordingOutcome().recordedMs / 1000.0;
 

@@ -156,7 +156,7 @@ void recordBitExactly(program::Program& p, const TempDir& scratch, const std::st
     std::vector<int16_t> played = pseudoRandomSignal(static_cast<std::size_t>(kRate) * 8, 1919);
     writeWav(scratch.file("signal.wav"), played);
     ASSERT_TRUE(playIntoSink(scratch.file("signal.wav")));
-    ::Sleep(1000);  // the signal is under way before the click
+    ASSERT_TRUE(waitForSoundInSink(10000));  // the signal is under way before the click
     driver::click(button);
     DWORD clicked = ::GetTickCount();
     HWND options = p.dialog("File save...");

@@ -71,10 +71,9 @@ inline std::string describe(const Coverage& c) {
            std::to_string(c.playedOffset) + ", " + std::to_string(c.matchedFrames) + " frames matched)";
 }
 
-// Waits until the bed's sink is silent (a 100 ms capture of zeros only), so that
-// what an earlier test left playing does not mix into the next signal. False
-// when it is not silent within the time.
-inline bool waitForSilentSink(DWORD timeoutMs) {
+// Waits until a 100 ms capture of the bed's sink is silent (zeros only) or,
+// with `sound`, holds sound. False when that does not happen within the time.
+inline bool waitForSink(bool sound, DWORD timeoutMs) {
     WAVEFORMATEX f{};
     f.wFormatTag = WAVE_FORMAT_PCM;
     f.nChannels = kChannels;
@@ -90,20 +89,32 @@ inline bool waitForSilentSink(DWORD timeoutMs) {
     h.dwBufferLength = static_cast<DWORD>(samples.size() * 2);
     ::waveInPrepareHeader(device, &h, sizeof h);
     ::waveInStart(device);
-    bool silent = false;
+    bool reached = false;
     DWORD t0 = ::GetTickCount();
-    while (!silent && ::GetTickCount() - t0 < timeoutMs) {
+    while (!reached && ::GetTickCount() - t0 < timeoutMs) {
         h.dwFlags &= ~WHDR_DONE;
         ::waveInAddBuffer(device, &h, sizeof h);
         while (!(h.dwFlags & WHDR_DONE) && ::GetTickCount() - t0 < timeoutMs) ::Sleep(10);
         if (!(h.dwFlags & WHDR_DONE)) break;
-        silent = h.dwBytesRecorded == h.dwBufferLength;
+        bool silent = h.dwBytesRecorded == h.dwBufferLength;
         for (int16_t v : samples) silent = silent && v == 0;
+        reached = sound ? !silent : silent;
     }
     ::waveInReset(device);
     ::waveInUnprepareHeader(device, &h, sizeof h);
     ::waveInClose(device);
-    return silent;
+    return reached;
+}
+
+// So that what an earlier test left playing does not mix into the next signal.
+inline bool waitForSilentSink(DWORD timeoutMs) { return waitForSink(false, timeoutMs); }
+// So that a signal just started is under way before a recording begins.
+inline bool waitForSoundInSink(DWORD timeoutMs) { return waitForSink(true, timeoutMs); }
+// Until a signal of `lengthMs` played from `playStart` (a tick count) has
+// ended, with a margin: the next test begins with a silent sink.
+inline bool waitForSignalEnd(DWORD playStart, DWORD lengthMs) {
+    DWORD gone = ::GetTickCount() - playStart;
+    return waitForSilentSink((gone < lengthMs ? lengthMs - gone : 0) + 3000);
 }
 
 }  // namespace testsupport

@@ -276,7 +276,7 @@ TEST_F(ProgramTest, AWavRecordingHoldsThePlayedSignalBitForBitFromTheClickOn) {
     writeWav(dir.file("signal.wav"), played);
     DWORD playing = ::GetTickCount();
     ASSERT_TRUE(playIntoSink(dir.file("signal.wav")));
-    ::Sleep(1000);  // the signal is under way before the click
+    ASSERT_TRUE(waitForSoundInSink(10000));  // the signal is under way before the click
 
     driver::click(button);
     DWORD clicked = ::GetTickCount();
@@ -338,7 +338,7 @@ TEST_F(ProgramTest, AWavRecordingHoldsThePlayedSignalBitForBitFromTheClickOn) {
     EXPECT_EQ(countPixels(later, kTextBox, isBlueInk), 0);
     EXPECT_GT(countPixels(later, kTextBox, isRedInk), 30) << "the logo is back";
     closeNormally();
-    ::Sleep(std::max<int>(0, 11500 - static_cast<int>(::GetTickCount() - playing)));
+    waitForSignalEnd(playing, 11500);
 }
 
 TEST_F(ProgramTest, AnMp3RecordingIsAValidFileOfTheRecordedLength) {
@@ -613,7 +613,7 @@ TEST_F(ProgramTest, TheEndOfTheSessionDuringAWavRecordingCompletesTheFileBeforeT
     writeWav(dir.file("signal.wav"), played);
     DWORD playing = ::GetTickCount();
     ASSERT_TRUE(playIntoSink(dir.file("signal.wav")));
-    ::Sleep(800);
+    ASSERT_TRUE(waitForSoundInSink(10000));
 
     program::Events events;
     driver::click(button);
@@ -645,7 +645,7 @@ TEST_F(ProgramTest, TheEndOfTheSessionDuringAWavRecordingCompletesTheFileBeforeT
     EXPECT_EQ(lines[0].path, path + ".wav");
     EXPECT_NEAR(lines[0].seconds, seconds, 1.0);
     EXPECT_THAT(events.added(), HasSubstr("SessionEnded")) << "the events file says that the session ended";
-    ::Sleep(std::max<int>(0, 10500 - static_cast<int>(::GetTickCount() - playing)));
+    waitForSignalEnd(playing, 10500);
 }
 
 TEST_F(ProgramTest, TheEndOfTheSessionDuringTheOptionsDialogSavesWhatItShowsAsACompleteMp3) {
@@ -794,7 +794,7 @@ TEST_F(ProgramTest, NoOtherProgramCanCrashOrSteerIt) {
     writeWav(dir.file("signal.wav"), played);
     DWORD playing = ::GetTickCount();
     ASSERT_TRUE(playIntoSink(dir.file("signal.wav")));
-    ::Sleep(1000);
+    ASSERT_TRUE(waitForSoundInSink(10000));
     driver::click(button);
     HWND options = p.dialog("File save...");
     ASSERT_NE(options, nullptr);
@@ -832,7 +832,7 @@ TEST_F(ProgramTest, NoOtherProgramCanCrashOrSteerIt) {
     EXPECT_TRUE(c.ok) << c.why;
     EXPECT_EQ(c.matchedFrames, wav.samples.size() / 2) << "every frame is the played one";
     closeNormally();
-    ::Sleep(std::max<int>(0, 81500 - static_cast<int>(::GetTickCount() - playing)));
+    waitForSignalEnd(playing, 81500);
 }
 
 // ---- the log of recordings ----------------------------------------------------------------
@@ -908,7 +908,7 @@ TEST_F(ProgramTest, ALoudRecordingIsScaledSampleBySampleAndClipsInsteadOfWrappin
     writeWav(dir.file("loud.wav"), played);
     DWORD playing = ::GetTickCount();
     ASSERT_TRUE(playIntoSink(dir.file("loud.wav")));
-    ::Sleep(800);
+    ASSERT_TRUE(waitForSoundInSink(10000));
 
     driver::click(button);
     HWND options = p.dialog("File save...");
@@ -931,7 +931,7 @@ TEST_F(ProgramTest, ALoudRecordingIsScaledSampleBySampleAndClipsInsteadOfWrappin
     for (int16_t v : wav.samples) clipped += v == 32767 || v == -32768;
     EXPECT_GT(clipped, wav.samples.size() / 3) << "a loud signal: many samples clip";
     closeNormally();
-    ::Sleep(std::max<int>(0, 8500 - static_cast<int>(::GetTickCount() - playing)));
+    waitForSignalEnd(playing, 8500);
 }
 
 // ---- the recording device ---------------------------------------------------------------
@@ -945,7 +945,7 @@ TEST_F(ProgramTest, ARecordingDeviceLostMidRecordingEndsItWithTheFileTheLineAndA
     std::vector<int16_t> played = pseudoRandomSignal(static_cast<std::size_t>(kRate) * 10, 404);
     writeWav(dir.file("signal.wav"), played);
     ASSERT_TRUE(playIntoSink(dir.file("signal.wav")));
-    ::Sleep(800);
+    ASSERT_TRUE(waitForSoundInSink(10000));
 
     driver::click(button);
     HWND options = p.dialog("File save...");
