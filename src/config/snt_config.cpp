@@ -211,7 +211,8 @@ bool isStorableFolder(const char* text) noexcept {
     if (!text) return false;
     std::size_t length = std::strlen(text);
     if (length < 3 || kit::platformLength(text) + kFileNameRoom >= MAX_PATH) return false;  // characters, not bytes
-    if (std::strchr(text, '?')) return false;  // no name holds one
+    // No name holds a "?".
+    if (std::strchr(text, '?')) return false;
     auto separator = [](char c) { return c == '\\' || c == '/'; };
     bool onDrive = std::isalpha(static_cast<unsigned char>(text[0])) && text[1] == ':' && separator(text[2]);
     bool onShare = separator(text[0]) && separator(text[1]) && !separator(text[2]);

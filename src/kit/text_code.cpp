@@ -42,8 +42,7 @@ bool writeAllAtStart(HANDLE file, std::string_view content) {
     LARGE_INTEGER start{};
     if (!::SetFilePointerEx(file, start, nullptr, FILE_BEGIN)) return false;
     DWORD put = 0;
-    if (!::WriteFile(file, content.data(), static_cast<DWORD>(content.size()), &put, nullptr) ||
-        put != content.size())
+    if (!::WriteFile(file, content.data(), static_cast<DWORD>(content.size()), &put, nullptr) || put != content.size())
         return false;
     return ::SetEndOfFile(file) != FALSE;
 }
@@ -54,8 +53,7 @@ std::wstring widen(std::string_view text, UINT codePage) {
     if (text.empty()) return {};
     int length = ::MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
     std::wstring wide(static_cast<std::size_t>(length > 0 ? length : 0), L'\0');
-    if (length > 0)
-        ::MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()), wide.data(), length);
+    if (length > 0) ::MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()), wide.data(), length);
     return wide;
 }
 

@@ -71,9 +71,7 @@ void shellOpen(HWND owner, const char* target, int show) {
     shellOpenCall.load()(owner, kit::widen(target).c_str(), show);
 }
 
-void runCommand(const char* commandLine, int show) {
-    runCommandCall.load()(kit::widen(commandLine).c_str(), show);
-}
+void runCommand(const char* commandLine, int show) { runCommandCall.load()(kit::widen(commandLine).c_str(), show); }
 
 void keepSystemAwake(bool awake) {
     EXECUTION_STATE state = ES_CONTINUOUS | (awake ? ES_SYSTEM_REQUIRED : 0);

@@ -152,7 +152,8 @@ bool WinLog::add(const char* format, ...) {
     if (length < 0) length = 0;
     if (static_cast<std::size_t>(length) > kMessageBuffer - 3) {
         // Cut to fit the line end, between two characters.
-        std::string_view formatted(message.data(), std::min<std::size_t>(static_cast<std::size_t>(length), kMessageBuffer - 1));
+        std::string_view formatted(message.data(),
+                                   std::min<std::size_t>(static_cast<std::size_t>(length), kMessageBuffer - 1));
         length = static_cast<int>(headBytes(formatted, kMessageBuffer - 3));
     }
     if (length == 0) {

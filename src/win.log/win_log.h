@@ -55,7 +55,7 @@ private:
     bool ready = false;
     int32_t maxLines;
     bool endsWithLineEnd = true;  // whether the next line starts right at the end of the file
-    DWORD header = 0;  // the bytes of the UTF-8 mark at the start, which no line counts and no cut removes
+    DWORD header = 0;             // the bytes of the UTF-8 mark at the start, which no line counts and no cut removes
 };
 
 // Lines in a text by the log's rule: a line starts at the beginning and after

@@ -207,7 +207,8 @@ INSTANTIATE_TEST_SUITE_P(
                       StoredCase{"LastFormat", "4", true}, StoredCase{"LastFormat", "5", true},
                       StoredCase{"LastFormat", "6", false}, StoredCase{"StorageDir", "rel.wav", false},
                       StoredCase{"StorageDir", "", false}, StoredCase{"StorageDir", kLongFolder.c_str(), false},
-                      StoredCase{"StorageDir", "D:\\gone\\", true}, StoredCase{"StorageDir", kLongCjkFolder.c_str(), true},
+                      StoredCase{"StorageDir", "D:\\gone\\", true},
+                      StoredCase{"StorageDir", kLongCjkFolder.c_str(), true},
                       StoredCase{"StorageDir", "\\\\server\\share", true}));
 
 struct PositionCase {

@@ -52,18 +52,17 @@ TEST_P(HeadBytes, EndsBetweenTwoCharacters) {
     EXPECT_EQ(kit::headBytes(c.text, c.maxBytes, c.codePage), c.head);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    TextCode, HeadBytes,
-    ::testing::Values(HeadCase{"short", 127, CP_UTF8, 5}, HeadCase{"abcdef", 4, CP_UTF8, 4},
-                      HeadCase{kPolishEmoji, 12, CP_UTF8, 12},  // all of it fits
-                      HeadCase{kPolishEmoji, 11, CP_UTF8, 8},   // inside the emoji: before it
-                      HeadCase{kPolishEmoji, 9, CP_UTF8, 8},    // one byte into the emoji
-                      HeadCase{kPolishEmoji, 8, CP_UTF8, 8},    // right before it
-                      HeadCase{kPolishEmoji, 1, CP_UTF8, 0},    // inside the first letter
-                      HeadCase{kPolishEmoji, 3, CP_UTF8, 2},
-                      HeadCase{"\xE9t\xE9t\xE9", 3, 1252, 3},                  // single bytes: anywhere
-                      HeadCase{"a\x82\xA0\x82\xA2", 2, 932, 1},               // Shift JIS: not after a lead byte
-                      HeadCase{"a\x82\xA0\x82\xA2", 3, 932, 3}));
+INSTANTIATE_TEST_SUITE_P(TextCode, HeadBytes,
+                         ::testing::Values(HeadCase{"short", 127, CP_UTF8, 5}, HeadCase{"abcdef", 4, CP_UTF8, 4},
+                                           HeadCase{kPolishEmoji, 12, CP_UTF8, 12},  // all of it fits
+                                           HeadCase{kPolishEmoji, 11, CP_UTF8, 8},   // inside the emoji: before it
+                                           HeadCase{kPolishEmoji, 9, CP_UTF8, 8},    // one byte into the emoji
+                                           HeadCase{kPolishEmoji, 8, CP_UTF8, 8},    // right before it
+                                           HeadCase{kPolishEmoji, 1, CP_UTF8, 0},    // inside the first letter
+                                           HeadCase{kPolishEmoji, 3, CP_UTF8, 2},
+                                           HeadCase{"\xE9t\xE9t\xE9", 3, 1252, 3},    // single bytes: anywhere
+                                           HeadCase{"a\x82\xA0\x82\xA2", 2, 932, 1},  // Shift JIS: never after a lead
+                                           HeadCase{"a\x82\xA0\x82\xA2", 3, 932, 3}));
 
 struct Utf8Case {
     std::string bytes;
@@ -77,12 +76,12 @@ TEST_P(Utf8Check, TellsUtf8FromAnOlderCodePage) { EXPECT_EQ(kit::isUtf8(GetParam
 INSTANTIATE_TEST_SUITE_P(TextCode, Utf8Check,
                          ::testing::Values(Utf8Case{"", true}, Utf8Case{"Recorded: C:\\a.wav 00:00:07\r\n", true},
                                            Utf8Case{kPolishEmoji, true},
-                                           Utf8Case{"C:\\\xE9t\xE9", false},      // "été" in 1252
-                                           Utf8Case{"\xC3", false},               // cut short
-                                           Utf8Case{"\xC0\xAF", false},           // overlong "/"
-                                           Utf8Case{"\xED\xA0\x80", false},       // a surrogate
-                                           Utf8Case{"\xF4\x90\x80\x80", false},   // beyond U+10FFFF
-                                           Utf8Case{"\xE0\x9F\xBF", false}));     // overlong
+                                           Utf8Case{"C:\\\xE9t\xE9", false},     // "été" in 1252
+                                           Utf8Case{"\xC3", false},              // cut short
+                                           Utf8Case{"\xC0\xAF", false},          // overlong "/"
+                                           Utf8Case{"\xED\xA0\x80", false},      // a surrogate
+                                           Utf8Case{"\xF4\x90\x80\x80", false},  // beyond U+10FFFF
+                                           Utf8Case{"\xE0\x9F\xBF", false}));    // overlong
 
 struct FileCase {
     std::string before;
@@ -95,11 +94,16 @@ TEST_P(OldTextFile, BecomesUtf8WithItsMark) {
     EXPECT_EQ(kit::utf8FileContent(GetParam().before, 1252), GetParam().after);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    TextCode, OldTextFile,
-    ::testing::Values(FileCase{"", "\xEF\xBB\xBF"}, FileCase{"a.wav\r\n", "\xEF\xBB\xBF" "a.wav\r\n"},
-                      FileCase{"C:\\\xE9t\xE9.wav\r\n", "\xEF\xBB\xBF" "C:\\\xC3\xA9t\xC3\xA9.wav\r\n"},  // 1252
-                      FileCase{kPolishEmoji, "\xEF\xBB\xBF" + kPolishEmoji},  // UTF-8 already: kept
-                      FileCase{"\xEF\xBB\xBF\xE9", "\xEF\xBB\xBF\xE9"}));     // marked: never touched
+INSTANTIATE_TEST_SUITE_P(TextCode, OldTextFile,
+                         ::testing::Values(FileCase{"", "\xEF\xBB\xBF"},
+                                           FileCase{"a.wav\r\n",
+                                                    "\xEF\xBB\xBF"
+                                                    "a.wav\r\n"},
+                                           FileCase{"C:\\\xE9t\xE9.wav\r\n",
+                                                    "\xEF\xBB\xBF"
+                                                    "C:\\\xC3\xA9t\xC3\xA9.wav\r\n"},  // 1252
+                                           FileCase{kPolishEmoji,
+                                                    "\xEF\xBB\xBF" + kPolishEmoji},             // UTF-8 already: kept
+                                           FileCase{"\xEF\xBB\xBF\xE9", "\xEF\xBB\xBF\xE9"}));  // marked: never touched
 
 }  // namespace

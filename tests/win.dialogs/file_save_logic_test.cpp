@@ -118,8 +118,9 @@ TEST(CodePage, TheCharactersTheWesternCodePageCannotHoldAreFoundEachOnce) {
 }
 
 TEST(CodePage, Utf8HoldsEveryCharacter) {
-    EXPECT_EQ(charactersOutsideCodePage(L"\u0417\u0430\u0437\u0430 \u65e5\u672c\u8a9e \u0142\u00f3d\u017a \U0001F3B5", 65001),
-              L"");
+    EXPECT_EQ(
+        charactersOutsideCodePage(L"\u0417\u0430\u0437\u0430 \u65e5\u672c\u8a9e \u0142\u00f3d\u017a \U0001F3B5", 65001),
+        L"");
 }
 
 TEST(TimeFields, HoursAreTakenModulo100AndMinutesModulo60) {

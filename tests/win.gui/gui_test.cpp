@@ -215,7 +215,8 @@ TEST_F(GuiTest, ARecordingShowsTheTimeTheWaitTextAndTheHintThatOpensTheFolder) {
     EXPECT_EQ(mainText(), gui_rules::kEndingWait);
     EXPECT_TRUE(gui->isEndingRecord());
     EXPECT_FALSE(gui->getRecordButton()->isAlternate());
-    EXPECT_EQ(readFile("log.txt"), kit::kUtf8Mark) << "the file is finished on the finalizer's thread, the line comes after";
+    EXPECT_EQ(readFile("log.txt"), kit::kUtf8Mark)
+        << "the file is finished on the finalizer's thread, the line comes after";
 
     ASSERT_TRUE(waitForLogLine());
     std::string line = withUnixLineEnds(readFile("log.txt"));
@@ -242,7 +243,7 @@ TEST_F(GuiTest, ARecordingShowsTheTimeTheWaitTextAndTheHintThatOpensTheFolder) {
 // the folder link hands the shell exactly that folder.
 TEST_F(GuiTest, TheFolderLinkOpensAFolderNamedInAnyScript) {
     const std::wstring folder = L"C:\\\u0417\u0430\u043f\u0438\u0441\u0438\\\u65e5\u672c\u8a9e";  // C:\Записи\日本語
-    const std::wstring name = L"\u0142\u00f3d\u017a \U0001F3B5";                                     // łódź 🎵
+    const std::wstring name = L"\u0142\u00f3d\u017a \U0001F3B5";                                  // łódź 🎵
     ASSERT_EQ(::SHCreateDirectoryExW(nullptr, folder.c_str(), nullptr), ERROR_SUCCESS);
     startGui();
     record([&](HWND options) {
@@ -568,7 +569,7 @@ TEST_F(GuiTest, TheConsolesCloseDuringTheOptionsDialogCompletesTheRecordingBefor
     gui->toggleRecording();
     ASSERT_TRUE(user.finished());
     EXPECT_TRUE(handled);
-    EXPECT_TRUE(matches(logOnReturn, "Recorded: .*\\\\SNT_[0-9_-]+\\.wav 00:00:0[1-3]\n")) << logOnReturn;
+    EXPECT_TRUE(matches(logOnReturn, "\xEF\xBB\xBFRecorded: .*\\\\SNT_[0-9_-]+\\.wav 00:00:0[1-3]\n")) << logOnReturn;
     EXPECT_TRUE(wavOnReturn.valid);
     EXPECT_EQ(wavOnReturn.riffSize, wavOnReturn.dataSize + 36);
     EXPECT_GT(wavOnReturn.dataSize, 176400u) << "more than the second the dialog was open";
@@ -793,7 +794,8 @@ TEST_F(GuiTest, ARecordingFinishedAtTheEndOfTheProgramIsLogged) {
     pumpFor(1200);
     gui.reset();  // still recording
     log = withUnixLineEnds(readFile("log.txt"));
-    EXPECT_TRUE(matches(log, "Recorded: .*completing\\.wav .*\nRecorded: .*running\\.wav 00:00:0[1-3]\n")) << log;
+    EXPECT_TRUE(matches(log, "\xEF\xBB\xBFRecorded: .*completing\\.wav .*\nRecorded: .*running\\.wav 00:00:0[1-3]\n"))
+        << log;
 }
 
 TEST_F(GuiTest, InTheTrayTheLastRecordingsLinkGivesWayToTheNextRecording) {

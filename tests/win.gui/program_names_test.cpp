@@ -31,12 +31,12 @@ namespace {
 using namespace testsupport;
 using program::Program;
 
-const std::string kUserFolder = "C:\\users\\\u0414\u0430\u0440\u044c\u044f";              // Дарья
-const std::string kMusic = kUserFolder + "\\\u041c\u0443\u0437\u044b\u043a\u0430";        // Музыка
+const std::string kUserFolder = "C:\\users\\\u0414\u0430\u0440\u044c\u044f";        // Дарья
+const std::string kMusic = kUserFolder + "\\\u041c\u0443\u0437\u044b\u043a\u0430";  // Музыка
 const std::string kInstalled = kUserFolder + "\\AppData\\Local\\Programs\\Sonotape";
-const std::string kChosenTop = "C:\\\u0417\u0430\u043f\u0438\u0441\u0438";               // C:\Записи
-const std::string kChosen = kChosenTop + "\\\u65e5\u672c\u8a9e";                          // 日本語
-const std::string kName = "\u0142\u00f3d\u017a \U0001F3B5";                               // łódź 🎵
+const std::string kChosenTop = "C:\\\u0417\u0430\u043f\u0438\u0441\u0438";  // C:\Записи
+const std::string kChosen = kChosenTop + "\\\u65e5\u672c\u8a9e";            // 日本語
+const std::string kName = "\u0142\u00f3d\u017a \U0001F3B5";                 // łódź 🎵
 const std::wstring kWideName = L"\u0142\u00f3d\u017a \U0001F3B5";
 
 constexpr const wchar_t* kShellFolderKeys[] = {
@@ -51,8 +51,8 @@ public:
         for (int i = 0; i < 2; ++i) {
             Saved& s = saved[i];
             DWORD size = sizeof s.data;
-            s.existed = ::RegGetValueW(HKEY_CURRENT_USER, kShellFolderKeys[i], name, RRF_RT_ANY | RRF_NOEXPAND,
-                                       &s.type, s.data, &size) == ERROR_SUCCESS;
+            s.existed = ::RegGetValueW(HKEY_CURRENT_USER, kShellFolderKeys[i], name, RRF_RT_ANY | RRF_NOEXPAND, &s.type,
+                                       s.data, &size) == ERROR_SUCCESS;
             s.size = size;
             std::wstring wide = kit::widen(path);
             ::RegSetKeyValueW(HKEY_CURRENT_USER, kShellFolderKeys[i], name, i == 0 ? REG_EXPAND_SZ : REG_SZ,
@@ -132,6 +132,7 @@ protected:
 
     // The recording options dialog after a click on the record button.
     HWND openOptions(HWND button) {
+        pumpFor(700);  // two clicks in a row on one spot would make a double click
         driver::click(button);
         return running->dialog("File save...");
     }
@@ -178,7 +179,7 @@ TEST_F(ProgramNames, NamesInAnyScriptAreRecordedLoggedAndOfferedAgain) {
     EXPECT_EQ(driver::itemText(options, IDC_PATH).rfind(kMusic + "\\", 0), 0u)
         << driver::itemText(options, IDC_PATH) << ": the user's Music folder is offered";
     {
-        pumpFor(300);
+        pumpFor(1850);  // the time runs meanwhile
         RECT a{}, b{};
         ::GetWindowRect(running->mainWindow(), &a);
         ::GetWindowRect(options, &b);
@@ -188,13 +189,14 @@ TEST_F(ProgramNames, NamesInAnyScriptAreRecordedLoggedAndOfferedAgain) {
     }
     const std::string inMusic = kMusic + "\\" + kName;
     record(options, button, inMusic, IDC_FORMAT_WAV);
-    ASSERT_TRUE(waitUntil([&] { return readWav(inMusic + ".wav").riffSize > 36; }, 15000)) << "no complete WAV";
+    const std::string logPath = kInstalled + "\\log.txt";
+    ASSERT_TRUE(waitUntil([&] { return recordedPaths(readFile(logPath)).size() == 1; }, 15000)) << readFile(logPath);
+    EXPECT_GT(readWav(inMusic + ".wav").riffSize, 36u) << "a complete WAV";
 
     options = openOptions(button);
     ASSERT_NE(options, nullptr);
     const std::string chosen = kChosen + "\\" + kName;
     record(options, button, chosen, IDC_FORMAT_MP3_128);
-    const std::string logPath = kInstalled + "\\log.txt";
     ASSERT_TRUE(waitUntil([&] { return recordedPaths(readFile(logPath)).size() == 2; }, 15000)) << readFile(logPath);
     EXPECT_EQ(driver::findWindow(running->id(), program::kDialogClass, "Sonotape"), nullptr) << "no problem reported";
 

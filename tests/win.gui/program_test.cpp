@@ -865,7 +865,9 @@ TEST_F(ProgramTest, StartedFromAFolderItCannotWriteItKeepsItsLogInItsDataFolder)
     HWND button = running->recordButton();
     ASSERT_NE(button, nullptr);
     recordBriefly(button, dir.file("elsewhere"));
-    EXPECT_TRUE(waitUntil([&] { return readFile(dataLog).find("Recorded: " + dir.file("elsewhere.wav")) == kit::kUtf8Mark.size(); }, 10000))
+    EXPECT_TRUE(waitUntil(
+        [&] { return readFile(dataLog).find("Recorded: " + dir.file("elsewhere.wav")) == kit::kUtf8Mark.size(); },
+        10000))
         << dataLog;
     EXPECT_EQ(driver::findWindow(running->id(), program::kDialogClass, "Sonotape"), nullptr) << "no warning";
     closeNormally();

@@ -168,7 +168,8 @@ TEST(AppLog, ALogOfAnEarlierVersionIsConvertedOnceAndNewLinesAreUtf8) {
         EXPECT_EQ(log->lineCount(), 1);
         log->add("Recorded: %s 00:00:03", "C:\\caf\xE9.wav");
     }
-    const std::string expected = marked("Recorded: C:\\\xC3\xA9t\xC3\xA9.wav 00:00:07\r\nRecorded: C:\\caf\xC3\xA9.wav 00:00:03\r\n");
+    const std::string expected =
+        marked("Recorded: C:\\\xC3\xA9t\xC3\xA9.wav 00:00:07\r\nRecorded: C:\\caf\xC3\xA9.wav 00:00:03\r\n");
     EXPECT_EQ(readFile(path), expected);
     kit::smartptr<kit::WinLog> again(new kit::WinLog(path.c_str(), 10));
     EXPECT_EQ(readFile(path), expected) << "converted once";
