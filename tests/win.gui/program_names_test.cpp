@@ -222,8 +222,19 @@ TEST_F(ProgramNames, NamesInAnyScriptAreRecordedLoggedAndOfferedAgain) {
     ASSERT_NE(options, nullptr);
     EXPECT_EQ(driver::itemText(options, IDC_PATH).rfind(kChosen + "\\", 0), 0u)
         << driver::itemText(options, IDC_PATH) << ": the folder of the last recording is offered again";
-    driver::clickItem(options, IDCANCEL);
-    ASSERT_TRUE(driver::waitGone(options));
+
+    // A folder that is not there: the message names the folder and the file as typed.
+    const std::string absent = kChosen + "\\\u043d\u0435\u0442\\";  // the folder "нет" in it
+    driver::typeInto(options, IDC_PATH, absent + kName);
+    driver::clickItem(options, IDC_FORMAT_WAV);
+    driver::clickItem(options, IDOK);
+    HWND message = running->dialog("Sonotape");
+    ASSERT_NE(message, nullptr) << "the user is not told";
+    std::string text = driver::messageBoxText(message);
+    EXPECT_THAT(text, ::testing::AllOf(::testing::HasSubstr(absent), ::testing::HasSubstr(kName + ".wav"),
+                                       ::testing::HasSubstr("The folder does not exist.")));
+    driver::clickItem(message, IDOK);
+    ASSERT_TRUE(driver::waitGone(message));
     closeNormally();
 }
 
