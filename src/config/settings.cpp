@@ -19,6 +19,7 @@
 #include "kit/level_coefficient.h"
 #include "kit/oslib.h"
 #include "kit/regkey.h"
+#include "kit/text_code.h"
 
 namespace {
 
@@ -162,6 +163,10 @@ Reading readValue(const kit::RegKey& key, const StoredValue& v, Settings& config
                                      },
                                      [&](kit::shared_string Settings::*m) {
                                          kit::shared_string text = key.readString(v.name);
+                                         // An earlier version's folder name that its code page
+                                         // could not hold came back with "?" in place of the
+                                         // characters: the folder is not known.
+                                         if (std::strchr(text.c_str(), '?')) return Reading{Reading::Missing, {}};
                                          if (!isStorableFolder(text.c_str())) return unusable("\"" + text.str() + "\"");
                                          config.*m = text;
                                          return taken();
@@ -204,7 +209,9 @@ kit::shared_string defaultStorageFolder() {
 bool isStorableFolder(const char* text) noexcept {
     if (!text) return false;
     std::size_t length = std::strlen(text);
-    if (length < 3 || length + kFileNameRoom >= MAX_PATH) return false;
+    if (length < 3 || kit::platformLength(text) + kFileNameRoom >= MAX_PATH) return false;  // characters, not bytes
+    // No name holds a "?".
+    if (std::strchr(text, '?')) return false;
     auto separator = [](char c) { return c == '\\' || c == '/'; };
     bool onDrive = std::isalpha(static_cast<unsigned char>(text[0])) && text[1] == ':' && separator(text[2]);
     bool onShare = separator(text[0]) && separator(text[1]) && !separator(text[2]);

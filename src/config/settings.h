@@ -65,8 +65,11 @@ public:
 kit::shared_string defaultStorageFolder();
 
 // Text that can be stored as the storage folder: an absolute path ("X:\..."
-// or "\\server\share...") short enough to leave room for a file name in it.
-// Whether the folder exists now is not asked (a removable drive may be away).
+// or "\\server\share...") short enough to leave room for a file name in it
+// (counted in characters, as MAX_PATH counts them, whatever their script),
+// without "?" (what an earlier version stored for characters its code page
+// could not hold). Whether the folder exists now is not asked (a removable
+// drive may be away).
 bool isStorableFolder(const char* text) noexcept;
 
 // The Run key's command: the program's path (quoted when it holds a blank,

@@ -11,6 +11,7 @@
 #include <cstring>
 #include <mutex>
 #include <new>
+#include <string>
 
 #include "diagnostics/diag_thread.h"
 #include "diagnostics/event_format.h"
@@ -20,6 +21,7 @@
 #include "kit/exceptions.h"
 #include "kit/last_error.h"
 #include "kit/scoped.h"
+#include "kit/text_code.h"
 #include "kit/threads.h"
 
 namespace fw {
@@ -40,7 +42,7 @@ struct Texts {
     char library[251];
     char eventsFile[261];
     char problem[2049];
-    char eventsPath[MAX_PATH + 1];
+    char eventsPath[3 * MAX_PATH + 1];  // UTF-8: up to three bytes a character
 };
 
 // Everything the log needs after initialisation; allocated once and never
@@ -72,12 +74,14 @@ void loadText(UINT id, char* buffer, int size, const char* fallback) {
 }
 
 void loadTexts(Texts& t) {
-    char exe[MAX_PATH] = {};
-    ::GetModuleFileNameA(nullptr, exe, MAX_PATH);
+    wchar_t wideExe[MAX_PATH] = {};
+    ::GetModuleFileNameW(nullptr, wideExe, MAX_PATH);
+    std::string exeName = kit::narrow(wideExe);
+    const char* exe = exeName.c_str();
     const char* base = exe;
     for (const char* p = exe; *p; ++p)
         if (*p == '\\' || *p == '/') base = p + 1;
-    char stem[MAX_PATH];
+    char stem[3 * MAX_PATH];
     std::snprintf(stem, sizeof stem, "%s", base);
     if (char* dot = std::strrchr(stem, '.')) *dot = '\0';
 
@@ -96,11 +100,11 @@ void loadTexts(Texts& t) {
 }
 
 bool findEventsPath(Texts& t) {
-    char folder[MAX_PATH] = {};
-    if (!::SHGetSpecialFolderPathA(nullptr, folder, CSIDL_APPDATA, TRUE)) return false;
-    std::size_t n = std::strlen(folder);
-    const char* slash = n && (folder[n - 1] == '\\' || folder[n - 1] == '/') ? "" : "\\";
-    std::snprintf(t.eventsPath, sizeof t.eventsPath, "%s%s%s", folder, slash, t.eventsFile);
+    wchar_t wideFolder[MAX_PATH] = {};
+    if (!::SHGetSpecialFolderPathW(nullptr, wideFolder, CSIDL_APPDATA, TRUE)) return false;
+    std::string folder = kit::narrow(wideFolder);
+    const char* slash = !folder.empty() && (folder.back() == '\\' || folder.back() == '/') ? "" : "\\";
+    std::snprintf(t.eventsPath, sizeof t.eventsPath, "%s%s%s", folder.c_str(), slash, t.eventsFile);
     return true;
 }
 
@@ -126,7 +130,10 @@ void initialise() {
 
     if (!initialiseProblemWindows()) fatalStop("Field Watch failed to initialize warnings subsystem");
 
-    // Shared for reading and writing: the user may open the file while we run.
+    // UTF-8 with its mark; a file an earlier version wrote in the system's
+    // code page is converted once. Shared for reading and writing: the user
+    // may open the file while we run.
+    kit::makeUtf8TextFile(state->texts.eventsPath);
     state->file = ::_fsopen(state->texts.eventsPath, "a", _SH_DENYNO);
 
     kit::WCondition started;
@@ -208,6 +215,12 @@ void logV(const char* name, int level, const char* format, va_list args) {
 
 void writeOutput(const OutputBuffer& out) {
     if (!g->file || out.size() == 0) return;
+    if (::GetACP() != CP_UTF8) {  // a system older than the UTF-8 code page: the file stays UTF-8
+        std::string text = kit::toUtf8(std::string_view(out.begin(), out.size()));
+        std::fwrite(text.data(), 1, text.size(), g->file);
+        std::fflush(g->file);
+        return;
+    }
     std::fwrite(out.begin(), 1, out.size(), g->file);
     std::fflush(g->file);
 }

@@ -5,10 +5,14 @@
 
 #include <atomic>
 
+#include "kit/text_code.h"
+
 namespace fw {
 namespace {
 
-void platformOpen(const char* path) { ::ShellExecuteA(nullptr, nullptr, path, nullptr, nullptr, SW_SHOWNORMAL); }
+void platformOpen(const char* path) {
+    ::ShellExecuteW(nullptr, nullptr, kit::widen(path).c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+}
 
 std::atomic<ShellOpenFn> opener{&platformOpen};
 

@@ -6,11 +6,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <memory>
 #include <string>
 
 #include "diagnostics/eventlog.h"
 #include "kit/exceptions.h"
+#include "kit/text_code.h"
 
 namespace kit {
 namespace {
@@ -36,21 +38,22 @@ bool isSeparator(char c) { return c == '/' || c == '\\'; }
 }  // namespace
 
 shared_string getCurrentExecutableName() {
-    char name[270];
-    DWORD n = ::GetModuleFileNameA(nullptr, name, sizeof name);
+    wchar_t name[270];
+    DWORD n = ::GetModuleFileNameW(nullptr, name, static_cast<DWORD>(std::size(name)));
     if (n == 0)
         fail(origins::kExecutableName, "kit::getCurrentExecutableName",
              "Cannot get current executable's file name (with ::GetModuleFileName)");
-    if (n >= sizeof name)
+    if (n >= std::size(name))
         fail(origins::kExecutableNameLong, "kit::getCurrentExecutableName", "Out of executable's file name buffer");
-    return shared_string(name, n);
+    return shared_string(narrow(std::wstring_view(name, n)));
 }
 
 shared_string getSpecialDirectory(int csidl) {
-    char path[MAX_PATH + 1] = {};
-    if (!::SHGetSpecialFolderPathA(nullptr, path, csidl, TRUE))
+    // The shell's folders as wide text, converted here.
+    wchar_t path[MAX_PATH + 1] = {};
+    if (!::SHGetSpecialFolderPathW(nullptr, path, csidl, TRUE))
         fail(origins::kSpecialDirectory, "kit::getSpecialDirectory", "::SHGetSpecialFolderPath() failed");
-    return shared_string(path);
+    return shared_string(narrow(path));
 }
 
 shared_string getAppDataDirectory() { return getSpecialDirectory(CSIDL_APPDATA); }
@@ -60,18 +63,18 @@ shared_string getMusicDirectory() { return getSpecialDirectory(CSIDL_MYMUSIC); }
 shared_string getDocumentsDirectory() { return getSpecialDirectory(CSIDL_MYDOCUMENTS); }
 
 shared_string getTempPath() {
-    char path[MAX_PATH + 1] = {};
-    DWORD n = ::GetTempPathA(MAX_PATH, path);
+    wchar_t path[MAX_PATH + 1] = {};
+    DWORD n = ::GetTempPathW(MAX_PATH, path);
     if (n == 0 || n > MAX_PATH) fail(origins::kTempPath, "kit::getTempPath", "::GetTempPath() failed");
-    return shared_string(path, n);
+    return shared_string(narrow(std::wstring_view(path, n)));
 }
 
 shared_string getTempFileName(const char* prefix) {
     shared_string folder = getTempPath();
-    char path[MAX_PATH + 1] = {};
-    if (!::GetTempFileNameA(folder.c_str(), prefix, 0, path))
+    wchar_t path[MAX_PATH + 1] = {};
+    if (!::GetTempFileNameW(widen(folder.view()).c_str(), widen(prefix).c_str(), 0, path))
         fail(origins::kTempFileName, "kit::getTempFileName", "::GetTempFileName() failed");
-    return shared_string(path);
+    return shared_string(narrow(path));
 }
 
 bool fileExists(const char* path) {

@@ -5,6 +5,7 @@
 
 #include "diagnostics/eventlog.h"
 #include "kit/oslib.h"
+#include "kit/text_code.h"
 
 namespace kit {
 namespace {
@@ -14,13 +15,13 @@ constexpr const char* kTraceSource = "mixer/kit_mixer";
 }  // namespace
 
 shared_string findTestSound(const char* name) {
-    char path[MAX_PATH];
-    DWORD n = ::GetModuleFileNameA(nullptr, path, MAX_PATH);
+    wchar_t wide[MAX_PATH] = {};
+    DWORD n = ::GetModuleFileNameW(nullptr, wide, MAX_PATH);
     if (n > 0 && n < MAX_PATH) {
-        // cppcheck-suppress uninitvar ; GetModuleFileNameA() filled path (n > 0)
-        char* slash = std::strrchr(path, '\\');
-        if (slash) {
-            std::string beside = std::string(path, slash + 1) + name;
+        std::string path = kit::narrow(std::wstring_view(wide, n));
+        std::size_t slash = path.rfind('\\');
+        if (slash != std::string::npos) {
+            std::string beside = path.substr(0, slash + 1) + name;
             if (fileExists(beside.c_str())) return shared_string(beside);
         }
     }

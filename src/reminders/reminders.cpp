@@ -8,6 +8,7 @@
 #include <string>
 
 #include "diagnostics/eventlog.h"
+#include "kit/text_code.h"
 #include "diagnostics/report.h"
 
 namespace kit {
@@ -62,7 +63,7 @@ uint32_t PeriodicReminder::run() {
 
 bool platformFreeSpace(const char* root, uint64_t* available) {
     ULARGE_INTEGER free{};
-    if (!::SHGetDiskFreeSpaceExA(root, &free, nullptr, nullptr)) return false;
+    if (!::SHGetDiskFreeSpaceExW(widen(root ? root : "").c_str(), &free, nullptr, nullptr)) return false;
     *available = free.QuadPart;
     return true;
 }

@@ -3,6 +3,7 @@
 #include <commctrl.h>
 #include <commdlg.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 
@@ -11,13 +12,14 @@
 #include "diagnostics/eventlog.h"
 #include "kit/exceptions.h"
 #include "kit/scoped.h"
+#include "kit/text_code.h"
 #include "reminders/reminders.h"
 #include "resource.h"
 #include "win.dialogs/file_save_logic.h"
 
 namespace {
 constexpr const char* kTraceSource = "win.dialogs/file_save_dialog";
-constexpr int kPathChars = 1024;
+constexpr int kPathChars = 1024;  // characters of the path box, not bytes
 
 // The radio button of a format index (FLAC's came later and is numbered apart).
 int formatButton(int index) noexcept { return index == 5 ? IDC_FORMAT_FLAC : IDC_FORMAT_WAV - 1 + index; }
@@ -27,18 +29,28 @@ void ensureCommonControls() {
     ::InitCommonControlsEx(&controls);
 }
 
-std::string dialogText(HWND dialog, int id, int chars) {
-    std::string text(static_cast<std::size_t>(chars) + 1, '\0');
-    int got = ::GetDlgItemTextA(dialog, id, text.data(), chars + 1);
-    text.resize(static_cast<std::size_t>(got < 0 ? 0 : got));
-    return text;
-}
-
 std::wstring wideText(HWND window) {
     std::wstring text(static_cast<std::size_t>(::GetWindowTextLengthW(window)) + 1, L'\0');
     int got = ::GetWindowTextW(window, text.data(), static_cast<int>(text.size()));
     text.resize(static_cast<std::size_t>(got < 0 ? 0 : got));
     return text;
+}
+
+// At most `chars` characters of the control (as the edit box counts them, not
+// bytes), in the program's code page.
+std::string dialogText(HWND dialog, int id, int chars) {
+    std::wstring text = wideText(::GetDlgItem(dialog, id));
+    std::size_t length = std::min(text.size(), static_cast<std::size_t>(chars));
+    if (length > 0 && length < text.size() && IS_HIGH_SURROGATE(text[length - 1])) --length;
+    return kit::narrow(std::wstring_view(text).substr(0, length));
+}
+
+void setDialogText(HWND dialog, int id, const std::string& text) {
+    ::SetDlgItemTextW(dialog, id, kit::widen(text).c_str());
+}
+
+bool outsideCodePage(HWND dialog) {
+    return !filesave::charactersOutsideCodePage(wideText(::GetDlgItem(dialog, IDC_PATH)), ::GetACP()).empty();
 }
 
 std::string withBackslash(std::string folder) {
@@ -48,8 +60,8 @@ std::string withBackslash(std::string folder) {
 
 // The volume that holds a folder, as the user knows it ("D:\", "\\server\share\").
 std::string volumeOf(const std::string& folder) {
-    char volume[MAX_PATH] = {};
-    if (::GetVolumePathNameA(folder.c_str(), volume, MAX_PATH)) return volume;
+    wchar_t volume[MAX_PATH] = {};
+    if (::GetVolumePathNameW(kit::widen(folder).c_str(), volume, MAX_PATH)) return kit::narrow(volume);
     return folder;
 }
 
@@ -120,7 +132,7 @@ void FileSaveDialog::acceptAsShown() {
     endOwnedMessageBoxes();
     // Nothing may hold up the end of the session: where OK would question the
     // name, a new one in the offered folder is used.
-    bool storable = filesave::charactersOutsideCodePage(wideText(::GetDlgItem(hDlg, IDC_PATH))).empty();
+    bool storable = !outsideCodePage(hDlg);
     std::string typed = storable ? dialogText(hDlg, IDC_PATH, kPathChars) : std::string();
     if (!typed.empty()) {
         path = filesave::resolvePath(typed, offeredFolder);
@@ -178,8 +190,7 @@ void FileSaveDialog::showPath() {
     path = folder + fileName;
     // A name with characters the code page cannot hold stays as typed, so
     // that OK can say which ones they are.
-    if (filesave::charactersOutsideCodePage(wideText(::GetDlgItem(hDlg, IDC_PATH))).empty())
-        ::SetDlgItemTextA(hDlg, IDC_PATH, path.c_str());
+    if (!outsideCodePage(hDlg)) setDialogText(hDlg, IDC_PATH, path);
 }
 
 void FileSaveDialog::updateControls() {
@@ -261,21 +272,23 @@ void FileSaveDialog::command(WORD id, WORD code) {
 }
 
 void FileSaveDialog::browse() {
-    char file[MAX_PATH] = {};
-    fileName.copy(file, MAX_PATH - 1);
-    OPENFILENAMEA ofn{};
+    // The save-file dialog takes wide text: names in any script, MAX_PATH characters.
+    wchar_t file[MAX_PATH] = {};
+    std::wstring name = kit::widen(fileName), initialFolder = kit::widen(folder);
+    name.copy(file, MAX_PATH - 1);
+    OPENFILENAMEW ofn{};
     ofn.lStructSize = sizeof ofn;
     ofn.hwndOwner = nullptr;
-    ofn.lpstrFilter = "MP3\0*.mp3\0WAV\0*.wav\0FLAC files (*.flac)\0*.flac\0";
+    ofn.lpstrFilter = L"MP3\0*.mp3\0WAV\0*.wav\0FLAC files (*.flac)\0*.flac\0";
     ofn.nFilterIndex = static_cast<DWORD>(filesave::filterFor(formatIndex));
     ofn.lpstrFile = file;
     ofn.nMaxFile = MAX_PATH;
-    ofn.lpstrTitle = "Save file...";
-    ofn.lpstrInitialDir = folder.c_str();
+    ofn.lpstrTitle = L"Save file...";
+    ofn.lpstrInitialDir = initialFolder.c_str();
     ofn.Flags = OFN_PATHMUSTEXIST | OFN_OVERWRITEPROMPT | OFN_HIDEREADONLY;
-    if (!::GetSaveFileNameA(&ofn)) return;
+    if (!::GetSaveFileNameW(&ofn)) return;
 
-    path = file;
+    path = kit::narrow(file);
     ::CheckDlgButton(hDlg, formatButton(formatIndex), BST_UNCHECKED);
     formatIndex = filesave::indexAfterBrowse(formatIndex, static_cast<int>(ofn.nFilterIndex));
     updatePathVars();
@@ -308,7 +321,7 @@ void FileSaveDialog::focusPath() {
 }
 
 bool FileSaveDialog::storableCharacters() {
-    std::wstring outside = filesave::charactersOutsideCodePage(wideText(::GetDlgItem(hDlg, IDC_PATH)));
+    std::wstring outside = filesave::charactersOutsideCodePage(wideText(::GetDlgItem(hDlg, IDC_PATH)), ::GetACP());
     if (outside.empty()) return true;
     FW_TRACE("the path holds %d characters the code page cannot hold", static_cast<int>(outside.size()));
     ::MessageBoxW(hDlg, filesave::codePageMessage(outside).c_str(), L"Sonotape", MB_OK | MB_ICONWARNING);

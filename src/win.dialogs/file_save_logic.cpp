@@ -88,16 +88,16 @@ std::optional<std::string> reservedComponent(const std::string& path) {
     return std::nullopt;
 }
 
-std::wstring charactersOutsideCodePage(const std::wstring& text) {
+std::wstring charactersOutsideCodePage(const std::wstring& text, unsigned codePage) {
     std::wstring outside;
-    if (::GetACP() == CP_UTF8) return outside;  // it holds every character
+    if (codePage == CP_UTF8) return outside;  // it holds every character
     for (std::size_t i = 0; i < text.size();) {
         std::size_t length = IS_HIGH_SURROGATE(text[i]) && i + 1 < text.size() ? 2 : 1;
         std::wstring character = text.substr(i, length);
         i += length;
         char bytes[16];
         BOOL lost = FALSE;
-        int made = ::WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, character.data(), static_cast<int>(length),
+        int made = ::WideCharToMultiByte(codePage, WC_NO_BEST_FIT_CHARS, character.data(), static_cast<int>(length),
                                          bytes, sizeof bytes, nullptr, &lost);
         if ((made <= 0 || lost) && outside.find(character) == std::wstring::npos) outside += character;
     }

@@ -41,9 +41,11 @@ bool isReservedDeviceName(const std::string& component);
 // The first folder or file name of the path that is such a name.
 std::optional<std::string> reservedComponent(const std::string& path);
 
-// The characters of `text` that the system's code page cannot hold, each once,
-// in the order they first appear.
-std::wstring charactersOutsideCodePage(const std::wstring& text);
+// The characters of `text` that the code page cannot hold, each once, in the
+// order they first appear; none for UTF-8 (65001), the program's code page
+// from Windows 10 version 1903 on. An older system keeps its own (1252 for
+// Western European languages), and what it cannot hold is refused at OK.
+std::wstring charactersOutsideCodePage(const std::wstring& text, unsigned codePage);
 
 // A byte count as people read it: "512 bytes", "900 KB", "2.9 MB", "4.2 GB".
 std::string formatBytes(uint64_t bytes);

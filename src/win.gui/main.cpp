@@ -4,6 +4,7 @@
 #include <shlobj.h>
 
 #include <cstring>
+#include <cwchar>
 #include <memory>
 
 #include "diagnostics/eventlog.h"
@@ -51,13 +52,13 @@ int run(HINSTANCE instance, int showState) {
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showState) {
-    char folder[MAX_PATH + 16] = {};
-    if (!::SHGetSpecialFolderPathA(nullptr, folder, CSIDL_APPDATA, TRUE)) {
+    wchar_t folder[MAX_PATH + 16] = {};
+    if (!::SHGetSpecialFolderPathW(nullptr, folder, CSIDL_APPDATA, TRUE)) {
         ::MessageBoxA(nullptr, gui_rules::kNoAppData, "", MB_OK);
         return 0;
     }
-    std::strcat(folder, "\\Korvel");
-    ::CreateDirectoryA(folder, nullptr);
+    std::wcscat(folder, L"\\Korvel");
+    ::CreateDirectoryW(folder, nullptr);
     fw::ensureDiagnostics();
 
     int code = 0;

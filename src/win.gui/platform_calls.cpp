@@ -3,21 +3,35 @@
 #include <shellapi.h>
 
 #include <atomic>
+#include <string>
 
 #include "diagnostics/eventlog.h"
 #include "kit/exceptions.h"
 #include "kit/scoped.h"
+#include "kit/text_code.h"
 
 namespace gui_platform {
 namespace {
 
 constexpr const char* kTraceSource = "win.gui/platform_calls";
 
-void platformShellOpen(HWND owner, const char* target, int show) {
-    ::ShellExecuteA(owner, nullptr, target, nullptr, nullptr, show);
+void platformShellOpen(HWND owner, const wchar_t* target, int show) {
+    ::ShellExecuteW(owner, nullptr, target, nullptr, nullptr, show);
 }
 
-void platformRunCommand(const char* commandLine, int show) { ::WinExec(commandLine, static_cast<UINT>(show)); }
+void platformRunCommand(const wchar_t* commandLine, int show) {
+    std::wstring line = commandLine;
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESHOWWINDOW;
+    startup.wShowWindow = static_cast<WORD>(show);
+    PROCESS_INFORMATION started{};
+    if (!::CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &started)) {
+        FW_TRACE("cannot start the command, error %lu", static_cast<unsigned long>(::GetLastError()));
+        return;
+    }
+    kit::ScopedHandle process(started.hProcess), thread(started.hThread);
+}
 
 void platformNotice(HWND owner, const char* text) { ::MessageBoxA(owner, text, "Sonotape", MB_OK | MB_ICONWARNING); }
 
@@ -53,9 +67,11 @@ void platformShutdown() {
 
 void shutdownComputer() { shutdownCall.load()(); }
 
-void shellOpen(HWND owner, const char* target, int show) { shellOpenCall.load()(owner, target, show); }
+void shellOpen(HWND owner, const char* target, int show) {
+    shellOpenCall.load()(owner, kit::widen(target).c_str(), show);
+}
 
-void runCommand(const char* commandLine, int show) { runCommandCall.load()(commandLine, show); }
+void runCommand(const char* commandLine, int show) { runCommandCall.load()(kit::widen(commandLine).c_str(), show); }
 
 void keepSystemAwake(bool awake) {
     EXECUTION_STATE state = ES_CONTINUOUS | (awake ? ES_SYSTEM_REQUIRED : 0);

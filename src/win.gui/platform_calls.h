@@ -14,16 +14,18 @@
 namespace gui_platform {
 
 using ShutdownCall = void (*)();
-using ShellOpenCall = void (*)(HWND owner, const char* target, int show);
-using RunCommandCall = void (*)(const char* commandLine, int show);
+// The shell and the command line take wide text: the program's text is
+// converted (kit::widen) before the call.
+using ShellOpenCall = void (*)(HWND owner, const wchar_t* target, int show);
+using RunCommandCall = void (*)(const wchar_t* commandLine, int show);
 using ExecutionStateCall = EXECUTION_STATE(WINAPI*)(EXECUTION_STATE state);
 using NoticeCall = void (*)(HWND owner, const char* text);
 
 // Shuts the computer down through the installed call.
 void shutdownComputer();
-// ShellExecute with no verb, no parameters and no directory.
+// ShellExecuteW with no verb, no parameters and no directory.
 void shellOpen(HWND owner, const char* target, int show);
-// WinExec.
+// A new process of the command line, its window shown as `show` (as WinExec does).
 void runCommand(const char* commandLine, int show);
 // While `awake`, the system does not sleep (the display may still turn off):
 // SetThreadExecutionState(ES_CONTINUOUS | ES_SYSTEM_REQUIRED) on the calling

@@ -4,6 +4,7 @@
 
 #include "diagnostics/eventlog.h"
 #include "kit/scoped.h"
+#include "kit/text_code.h"
 
 namespace kit {
 namespace {
@@ -16,15 +17,15 @@ std::string withSlash(std::string folder) {
 }
 
 std::string currentFolder() {
-    char folder[MAX_PATH + 1] = {};
-    DWORD n = ::GetCurrentDirectoryA(sizeof folder, folder);
-    return n > 0 && n < sizeof folder ? std::string(folder, n) : std::string(".");
+    wchar_t folder[MAX_PATH + 1] = {};
+    DWORD n = ::GetCurrentDirectoryW(MAX_PATH + 1, folder);
+    return n > 0 && n <= MAX_PATH ? narrow(std::wstring_view(folder, n)) : std::string(".");
 }
 
 std::string dataFolder() {
-    char folder[MAX_PATH + 1] = {};
-    if (!::SHGetSpecialFolderPathA(nullptr, folder, CSIDL_APPDATA, TRUE)) return currentFolder();
-    return std::string(folder) + "\\Korvel\\Sonotape";
+    wchar_t folder[MAX_PATH + 1] = {};
+    if (!::SHGetSpecialFolderPathW(nullptr, folder, CSIDL_APPDATA, TRUE)) return currentFolder();
+    return narrow(folder) + "\\Korvel\\Sonotape";
 }
 
 std::string reason(const std::string& path, DWORD error) {

@@ -1,11 +1,14 @@
 #include "win.log/win_log.h"
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <string_view>
 #include <vector>
 
 #include "diagnostics/eventlog.h"
+#include "kit/text_code.h"
 
 namespace kit {
 namespace {
@@ -38,6 +41,9 @@ bool WinLog::open(const char* fileName) {
         ready = false;
     }
     name = fileName;
+    // UTF-8 with its mark; a log an earlier version wrote in the system's code
+    // page is converted once.
+    makeUtf8TextFile(fileName);
     HANDLE h = ::CreateFileA(fileName, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
                              FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
@@ -47,6 +53,9 @@ bool WinLog::open(const char* fileName) {
     }
     file.reset(h);
     ready = true;
+    char head[3] = {};
+    DWORD got = 0;
+    header = ::ReadFile(h, head, sizeof head, &got, nullptr) && std::string_view(head, got) == kUtf8Mark ? got : 0;
     countLines();
     return true;
 }
@@ -59,10 +68,10 @@ void WinLog::seek(int64_t offset, DWORD from) {
 
 int64_t WinLog::findLine(int32_t n) {
     lines = 0;
-    seek(0);
+    seek(header);
     bool lineStart = true;
     char block[kBlock];
-    int64_t blockStart = 0;
+    int64_t blockStart = header;
     DWORD got = 0;
     char last = '\n';
     while (::ReadFile(file.get(), block, kBlock, &got, nullptr) && got > 0) {
@@ -104,7 +113,7 @@ void WinLog::prune() {
         endsWithLineEnd = true;
     }
     FW_TRACE("fileFromPos = %d", static_cast<int>(from));
-    int64_t readAt = from, writeAt = 0;
+    int64_t readAt = from, writeAt = header;  // the mark stays
     char block[kBlock];
     for (;;) {
         DWORD got = 0, put = 0;
@@ -138,17 +147,21 @@ bool WinLog::add(const char* format, ...) {
     std::vector<char> message(kMessageBuffer);
     va_list args;
     va_start(args, format);
-    int length = std::vsnprintf(message.data(), kMessageBuffer - 2, format, args);
+    int length = std::vsnprintf(message.data(), kMessageBuffer, format, args);
     va_end(args);
     if (length < 0) length = 0;
-    if (static_cast<std::size_t>(length) > kMessageBuffer - 3) length = kMessageBuffer - 3;  // cut to fit the line end
+    if (static_cast<std::size_t>(length) > kMessageBuffer - 3) {
+        // Cut to fit the line end, between two characters.
+        std::string_view formatted(message.data(),
+                                   std::min<std::size_t>(static_cast<std::size_t>(length), kMessageBuffer - 1));
+        length = static_cast<int>(headBytes(formatted, kMessageBuffer - 3));
+    }
     if (length == 0) {
         FW_TRACE("Empty string has been try adding to log");
         return true;
     }
     FW_TRACE("Save to log:%s", message.data());
-    std::memcpy(message.data() + length, "\r\n", 2);
-    length += 2;
+    std::string line = toUtf8(std::string_view(message.data(), static_cast<std::size_t>(length))) + "\r\n";
     if (!ready && !open(std::string(name).c_str())) {
         FW_TRACE("Log file not ready!");
         return failed(error);
@@ -162,8 +175,8 @@ bool WinLog::add(const char* format, ...) {
     }
     DWORD written = 0;
     ::SetLastError(ERROR_SUCCESS);
-    if (!::WriteFile(file.get(), message.data(), static_cast<DWORD>(length), &written, nullptr)) written = 0;
-    if (written < static_cast<DWORD>(length)) {
+    if (!::WriteFile(file.get(), line.data(), static_cast<DWORD>(line.size()), &written, nullptr)) written = 0;
+    if (written < static_cast<DWORD>(line.size())) {
         DWORD code = ::GetLastError();
         FW_TRACE("Savelog file error");
         if (written > 0) endsWithLineEnd = false;  // a part of the line: the next one starts on a line of its own

@@ -1,5 +1,5 @@
-// The application log: a small text file with one line per finished
-// recording, kept to at most `maxLines` lines by cutting the oldest lines off
+// The application log: a small UTF-8 text file (with the byte-order mark, so
+// that every Notepad reads it as UTF-8) with one line per finished recording, kept to at most `maxLines` lines by cutting the oldest lines off
 // at the front, in place.
 #pragma once
 
@@ -55,6 +55,7 @@ private:
     bool ready = false;
     int32_t maxLines;
     bool endsWithLineEnd = true;  // whether the next line starts right at the end of the file
+    DWORD header = 0;             // the bytes of the UTF-8 mark at the start, which no line counts and no cut removes
 };
 
 // Lines in a text by the log's rule: a line starts at the beginning and after

@@ -6,13 +6,14 @@
 
 #include "diagnostics/eventlog.h"
 #include "kit/exceptions.h"
+#include "kit/text_code.h"
 
 namespace kit {
 namespace {
 constexpr const char* kTraceSource = "kitlib_cxx_win_trayicon";
 }  // namespace
 
-NOTIFYICONDATAA trayNotifyRecord(HWND window, HICON icon, const shared_string& tip, bool forDelete) {
+NOTIFYICONDATAA trayNotifyRecord(HWND window, HICON icon, const shared_string& tip, bool forDelete, UINT codePage) {
     NOTIFYICONDATAA record{};
     record.cbSize = kNotifyRecordSize;
     record.hWnd = window;
@@ -21,7 +22,7 @@ NOTIFYICONDATAA trayNotifyRecord(HWND window, HICON icon, const shared_string& t
     record.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
     record.uCallbackMessage = kTrayCallbackMessage;
     record.hIcon = icon;
-    std::size_t length = std::min(tip.length(), kTrayTipLimit);
+    std::size_t length = headBytes(tip.view(), kTrayTipLimit, codePage);
     std::memcpy(record.szTip, tip.c_str(), length);
     record.szTip[length] = '\0';
     return record;

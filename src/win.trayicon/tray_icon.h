@@ -35,11 +35,14 @@ struct TrayIconEventEx {
 constexpr DWORD kNotifyRecordSize = NOTIFYICONDATAA_V3_SIZE;
 constexpr UINT kTrayIconId = 1;
 constexpr UINT kTrayCallbackMessage = WM_USER + 234;
-constexpr std::size_t kTrayTipLimit = 127;  // characters of the tip that reach the shell
+constexpr std::size_t kTrayTipLimit = 127;  // bytes of the tip that reach the shell
 
 // The record for NIM_ADD and NIM_MODIFY (message, icon and tip) or, with
-// `forDelete`, for NIM_DELETE (no flags).
-NOTIFYICONDATAA trayNotifyRecord(HWND window, HICON icon, const shared_string& tip, bool forDelete = false);
+// `forDelete`, for NIM_DELETE (no flags). The record keeps its size on both
+// targets: the tip is the code page's text, cut to the limit between two
+// characters (a UTF-8 sequence is never split).
+NOTIFYICONDATAA trayNotifyRecord(HWND window, HICON icon, const shared_string& tip, bool forDelete = false,
+                                 UINT codePage = CP_ACP);
 
 class TrayIcon : public refcounted, public IMessageHandler {
 public:

@@ -8,6 +8,7 @@
 #include "diagnostics/eventlog.h"
 #include "kit/exceptions.h"
 #include "kit/regkey.h"
+#include "kit/text_code.h"
 #include "support/support.h"
 
 namespace {
@@ -186,6 +187,13 @@ TEST_P(StoredValues, AreTakenOnlyWhenUsable) {
 }
 
 const std::string kLongFolder = "C:\\" + std::string(296, 'x');
+// 203 characters but 603 bytes of UTF-8: the room for a file name counts characters.
+std::string repeated(const std::string& text, int times) {
+    std::string all;
+    for (int i = 0; i < times; ++i) all += text;
+    return all;
+}
+const std::string kLongCjkFolder = "C:\\" + repeated("\u65e5", 200);
 
 INSTANTIATE_TEST_SUITE_P(
     Table, StoredValues,
@@ -200,6 +208,7 @@ INSTANTIATE_TEST_SUITE_P(
                       StoredCase{"LastFormat", "6", false}, StoredCase{"StorageDir", "rel.wav", false},
                       StoredCase{"StorageDir", "", false}, StoredCase{"StorageDir", kLongFolder.c_str(), false},
                       StoredCase{"StorageDir", "D:\\gone\\", true},
+                      StoredCase{"StorageDir", kLongCjkFolder.c_str(), true},
                       StoredCase{"StorageDir", "\\\\server\\share", true}));
 
 struct PositionCase {
@@ -227,6 +236,35 @@ INSTANTIATE_TEST_SUITE_P(Table, PositionCorrection,
                          ::testing::Values(PositionCase{4000, 0, true}, PositionCase{1, 0, true},
                                            PositionCase{0, 0, false}, PositionCase{-1, 0, false},
                                            PositionCase{kUseRaw, -3, true}, PositionCase{kUseRaw, 0, false}));
+
+// The registry holds its text as UTF-16 whatever code page wrote it: a folder
+// an earlier version stored from the Western code page (1252) reads as the
+// same name in this program's UTF-8, and a name in another script is kept.
+TEST_F(ConfigTest, AFolderStoredByAnEarlierVersionReadsAsTheSameName) {
+    for (const wchar_t* stored : {L"D:\\\u00e9t\u00e9", L"D:\\\u0417\u0430\u043f\u0438\u0441\u0438 \U0001F3B5"}) {
+        Settings{}.save();
+        std::wstring text = stored;
+        ASSERT_EQ(::RegSetKeyValueW(HKEY_CURRENT_USER, kit::widen(Settings::kKeyPath).c_str(), L"StorageDir", REG_SZ,
+                                    text.c_str(), static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t))),
+                  ERROR_SUCCESS);
+        Settings config;
+        EXPECT_TRUE(config.load());
+        EXPECT_EQ(kit::widen(config.storageDir.c_str(), CP_UTF8), text);
+    }
+}
+
+// "?" stood for each character an earlier version's code page could not hold:
+// such a folder is taken as not stored, and the Music folder is offered.
+TEST_F(ConfigTest, AFolderWithQuestionMarksCountsAsMissing) {
+    Settings{}.save();
+    programKey().writeString("StorageDir", "C:\\users\\?????\\Music");
+    testsupport::EventsFile events;
+    Settings config;
+    EXPECT_TRUE(config.load());
+    EXPECT_EQ(config.storageDir, defaultStorageFolder());
+    EXPECT_EQ(programKey().readString("StorageDir"), defaultStorageFolder());
+    EXPECT_THAT(events.added(), HasSubstr("\"StorageDir\" is missing"));
+}
 
 TEST_F(ConfigTest, TheCoefficientIsStoredAsText) {
     Settings config;

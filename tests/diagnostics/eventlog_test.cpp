@@ -8,6 +8,7 @@
 
 #include "diagnostics/eventlog.h"
 #include "kit/threads.h"
+#include "kit/text_code.h"
 #include "support/support.h"
 
 namespace {
@@ -161,6 +162,16 @@ TEST(EventLog, LoggingKeepsTheCallersLastError) {
     ::SetLastError(1234);
     FW_TRACE("keeps the error");
     EXPECT_EQ(::GetLastError(), 1234u);
+}
+
+// This test program runs in the Western code page (1252), as the program does
+// on a system older than the UTF-8 code page: the file is UTF-8 all the same.
+TEST(EventLog, TheEventsFileIsUtf8WithItsMark) {
+    ASSERT_EQ(::GetACP(), 1252u) << "written for the Western code page";
+    EventsFile file;
+    FW_TRACE("a folder C:\\\xE9t\xE9");  // "été" in the code page
+    EXPECT_THAT(file.added(), HasSubstr("a folder C:\\\xC3\xA9t\xC3\xA9"));
+    EXPECT_EQ(testsupport::readFile(fw::eventsFilePath()).substr(0, 3), kit::kUtf8Mark);
 }
 
 TEST(EventLog, WithoutAStringTableTheNamesComeFromTheProgram) {

@@ -167,8 +167,9 @@ void recordBitExactly(program::Program& p, const TempDir& scratch, const std::st
     ASSERT_TRUE(driver::waitGone(options));
     pumpFor(4000 - std::min<DWORD>(4000, ::GetTickCount() - clicked));
     driver::click(button);
-    // The line in log.txt (in the program's folder, where it was started) comes once the file is complete.
-    ASSERT_TRUE(waitUntil([&] { return readFile(logPath).find("Recorded: " + path + ".wav") == 0; }, 15000))
+    // The line in log.txt (in the program's folder, where it was started, after the file's UTF-8 mark) comes
+    // once the file is complete.
+    ASSERT_TRUE(waitUntil([&] { return readFile(logPath).find("\xEF\xBB\xBFRecorded: " + path + ".wav") == 0; }, 15000))
         << "no line in " << logPath;
 
     WavFile wav = readWav(path + ".wav");

@@ -3,12 +3,14 @@
 #include <shellapi.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <sstream>
 #include <stdexcept>
 
 #include "diagnostics/eventlog.h"
+#include "kit/text_code.h"
 
 namespace testsupport {
 
@@ -37,23 +39,27 @@ TempDir::~TempDir() {
     ::SHFileOperationA(&op);
 }
 
+// Paths are this program's code page (UTF-8 in a test program with the UTF-8
+// manifest); the file streams and calls take them as wide text.
 std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in(std::filesystem::path(kit::widen(path)), std::ios::binary);
     std::ostringstream s;
     s << in.rdbuf();
     return s.str();
 }
 
 void writeFile(const std::string& path, const std::string& content) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    std::ofstream out(std::filesystem::path(kit::widen(path)), std::ios::binary | std::ios::trunc);
     out << content;
 }
 
-bool fileExists(const std::string& path) { return ::GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+bool fileExists(const std::string& path) {
+    return ::GetFileAttributesW(kit::widen(path).c_str()) != INVALID_FILE_ATTRIBUTES;
+}
 
 int64_t fileSize(const std::string& path) {
     WIN32_FILE_ATTRIBUTE_DATA data;
-    if (!::GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) return -1;
+    if (!::GetFileAttributesExW(kit::widen(path).c_str(), GetFileExInfoStandard, &data)) return -1;
     return (static_cast<int64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
 }
 

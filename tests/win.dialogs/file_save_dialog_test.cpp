@@ -392,7 +392,9 @@ TEST_F(OptionsDialog, ReservedDeviceNamesAreRefusedWithTheReason) {
 
 TEST_F(OptionsDialog, NamesTheCodePageCannotHoldAreRefusedNamingTheCharacters) {
     const std::wstring cyrillic = L"\u0417\u0430\u043f\u0438\u0441\u044c", cjk = L"\u9332\u97f3";
-    if (filesave::charactersOutsideCodePage(cyrillic + cjk).size() != 8) GTEST_SKIP() << "the code page holds them";
+    // A system older than the UTF-8 code page (this test program has no UTF-8 manifest).
+    if (filesave::charactersOutsideCodePage(cyrillic + cjk, ::GetACP()).size() != 8)
+        GTEST_SKIP() << "the code page holds them";
     testsupport::TempDir dir;
     dialog->setFolder(dir.path().c_str());
     dialog->setFormat(3);
@@ -571,23 +573,6 @@ TEST_F(OptionsDialog, BrowsingWithTheWavFilterSwitchesAnMp3ChoiceToWav) {
     EXPECT_EQ(run.result(), IDOK);
     EXPECT_EQ(dialog->getPath(), dir.path() + "\\take2.wav");
     EXPECT_EQ(dialog->getFolder(), dir.path() + "\\");
-}
-
-TEST_F(OptionsDialog, Screenshot) {
-    testsupport::TempDir dir;
-    dialog->setFolder("C:\\");
-    dialog->setFormat(1);
-    ModalRun run(*dialog, kTitle);
-    ASSERT_TRUE(run.window());
-    run.click(IDC_TIME_LIMIT);
-    run.type(IDC_HOURS, "1");
-    run.type(IDC_MINUTES, "30");
-    run.focus(IDOK);
-    testsupport::pumpFor(300);
-    testsupport::Capture c = testsupport::screenshotWindow(run.window(), "recording_options_dialog");
-    EXPECT_GT(c.width, 300);
-    run.click(IDCANCEL);
-    EXPECT_EQ(run.result(), IDCANCEL);
 }
 
 }  // namespace

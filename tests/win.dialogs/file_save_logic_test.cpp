@@ -110,11 +110,17 @@ TEST(ByteCounts, AreWrittenAsPeopleReadThem) {
     EXPECT_EQ(formatBytes(4509715660ull), "4.2 GB");
 }
 
-TEST(CodePage, TheCharactersItCannotHoldAreFoundEachOnce) {
-    if (::GetACP() != 1252) GTEST_SKIP() << "written for the Western code page";
-    EXPECT_EQ(charactersOutsideCodePage(L"take \u00e9t\u00e9 1.wav"), L"");  // "été": in the code page
-    EXPECT_EQ(charactersOutsideCodePage(L"\u0417\u0430\u0437\u0430.wav"), L"\u0417\u0430\u0437");
-    EXPECT_EQ(charactersOutsideCodePage(L"a\u9332\u97f3\U0001F3B5"), L"\u9332\u97f3\U0001F3B5");
+TEST(CodePage, TheCharactersTheWesternCodePageCannotHoldAreFoundEachOnce) {
+    EXPECT_EQ(charactersOutsideCodePage(L"take \u00e9t\u00e9 1.wav", 1252), L"");  // "été": in the code page
+    EXPECT_EQ(charactersOutsideCodePage(L"\u0417\u0430\u0437\u0430.wav", 1252), L"\u0417\u0430\u0437");
+    EXPECT_EQ(charactersOutsideCodePage(L"a\u9332\u97f3\U0001F3B5", 1252), L"\u9332\u97f3\U0001F3B5");
+    EXPECT_EQ(charactersOutsideCodePage(L"\u0142\u00f3d\u017a.wav", 1252), L"\u0142\u017a");  // "ó" is in it
+}
+
+TEST(CodePage, Utf8HoldsEveryCharacter) {
+    EXPECT_EQ(
+        charactersOutsideCodePage(L"\u0417\u0430\u0437\u0430 \u65e5\u672c\u8a9e \u0142\u00f3d\u017a \U0001F3B5", 65001),
+        L"");
 }
 
 TEST(TimeFields, HoursAreTakenModulo100AndMinutesModulo60) {

@@ -1,5 +1,9 @@
 #include "driver.h"
 
+#include <iterator>
+
+#include "kit/text_code.h"
+
 #include "support/support.h"
 #include "support/ui.h"
 
@@ -75,10 +79,13 @@ HWND childOf(HWND parent, const char* cls) {
 
 std::string itemText(HWND dialog, int id) {
     // WM_GETTEXT reaches the control itself; GetWindowText would answer the
-    // title kept for a window of another process.
-    char text[2048] = {};
-    send(::GetDlgItem(dialog, id), WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text));
-    return text;
+    // title kept for a window of another process. Wide text, in this
+    // program's code page.
+    wchar_t text[2048] = {};
+    DWORD_PTR result = 0;
+    ::SendMessageTimeoutW(::GetDlgItem(dialog, id), WM_GETTEXT, std::size(text), reinterpret_cast<LPARAM>(text),
+                          SMTO_NORMAL, kSendTimeoutMs, &result);
+    return kit::narrow(text);
 }
 
 bool isChecked(HWND dialog, int id) { return send(::GetDlgItem(dialog, id), BM_GETCHECK) == BST_CHECKED; }
@@ -91,7 +98,12 @@ void typeInto(HWND dialog, int id, const std::string& text) {
     HWND edit = ::GetDlgItem(dialog, id);
     send(dialog, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(edit), TRUE);
     send(edit, EM_SETSEL, 0, -1);
-    for (char c : text) send(edit, WM_CHAR, static_cast<unsigned char>(c), 1);
+    // One character message per UTF-16 unit (a surrogate pair as two), as
+    // the keyboard sends them to a Unicode edit box.
+    for (wchar_t c : kit::widen(text)) {
+        DWORD_PTR result = 0;
+        ::SendMessageTimeoutW(edit, WM_CHAR, c, 1, SMTO_NORMAL, kSendTimeoutMs, &result);
+    }
 }
 
 std::string messageBoxText(HWND box) { return itemText(box, 0xFFFF); }

@@ -8,6 +8,7 @@
 // that the Gui shows on it.
 #include <gmock/gmock.h>
 #include <windows.h>
+#include <shlobj.h>
 
 #include <algorithm>
 #include <atomic>
@@ -23,6 +24,7 @@
 #include "config/settings.h"
 #include "driver.h"
 #include "kit/regkey.h"
+#include "kit/text_code.h"
 #include "program.h"
 #include "resource.h"
 #include "support/bed_audio.h"
@@ -48,14 +50,14 @@ const DWORD self = ::GetCurrentProcessId();
 // What the program's outward calls would have done.
 std::atomic<int> shutdowns{0};
 std::atomic<bool> loggedBeforeShutdown{false};
-std::vector<std::string> commands;  // written on this thread only
-std::vector<std::string> opened;
+std::vector<std::string> commands;  // written on this thread only, as UTF-8
+std::vector<std::string> opened;    // as UTF-8
 
 void recordShutdown() {
     ++shutdowns;
     loggedBeforeShutdown = readFile("log.txt").find("Recorded: ") != std::string::npos;
 }
-void recordCommand(const char* line, int) { commands.push_back(line); }
+void recordCommand(const wchar_t* line, int) { commands.push_back(kit::narrow(line, CP_UTF8)); }
 
 // The requests not to sleep, with the thread that made each.
 std::vector<std::pair<EXECUTION_STATE, DWORD>> awakeCalls;
@@ -76,7 +78,7 @@ void expectAwakeThenReleased() {
     }
     EXPECT_EQ(states, (std::vector<EXECUTION_STATE>{kAwake, kReleased}));
 }
-void recordShellOpen(HWND, const char* target, int) { opened.push_back(target); }
+void recordShellOpen(HWND, const wchar_t* target, int) { opened.push_back(kit::narrow(target, CP_UTF8)); }
 std::vector<std::string> notices;  // the warnings after recordings
 void recordNotice(HWND, const char* text) { notices.push_back(text); }
 
@@ -214,11 +216,12 @@ TEST_F(GuiTest, ARecordingShowsTheTimeTheWaitTextAndTheHintThatOpensTheFolder) {
     EXPECT_EQ(mainText(), gui_rules::kEndingWait);
     EXPECT_TRUE(gui->isEndingRecord());
     EXPECT_FALSE(gui->getRecordButton()->isAlternate());
-    EXPECT_EQ(readFile("log.txt"), "") << "the file is finished on the finalizer's thread, the line comes after";
+    EXPECT_EQ(readFile("log.txt"), kit::kUtf8Mark)
+        << "the file is finished on the finalizer's thread, the line comes after";
 
     ASSERT_TRUE(waitForLogLine());
     std::string line = withUnixLineEnds(readFile("log.txt"));
-    EXPECT_TRUE(matches(line, "Recorded: .*take\\.wav 00:00:0[2-4]\n")) << line;
+    EXPECT_TRUE(matches(line, "\xEF\xBB\xBFRecorded: .*take\\.wav 00:00:0[2-4]\n")) << line;
     EXPECT_EQ(mainText(), gui_rules::kDoneHint);
     EXPECT_TRUE(gui->isLinkPending());
     EXPECT_FALSE(gui->isEndingRecord());
@@ -234,6 +237,35 @@ TEST_F(GuiTest, ARecordingShowsTheTimeTheWaitTextAndTheHintThatOpensTheFolder) {
     EXPECT_TRUE(main->isOverlayVisible());
     ::SendMessageA(main->getHandle(), WM_NCLBUTTONDBLCLK, HTCAPTION, 0);
     EXPECT_EQ(commands.size(), 1u) << "the link is used once";
+}
+
+// A folder and a file named in other scripts (Cyrillic, Japanese, Polish
+// letters and an emoji): the file has that name, log.txt (UTF-8) names it, and
+// the folder link hands the shell exactly that folder.
+TEST_F(GuiTest, TheFolderLinkOpensAFolderNamedInAnyScript) {
+    const std::wstring folder = L"C:\\\u0417\u0430\u043f\u0438\u0441\u0438\\\u65e5\u672c\u8a9e";  // C:\Записи\日本語
+    const std::wstring name = L"\u0142\u00f3d\u017a \U0001F3B5";                                  // łódź 🎵
+    ASSERT_EQ(::SHCreateDirectoryExW(nullptr, folder.c_str(), nullptr), ERROR_SUCCESS);
+    startGui();
+    record([&](HWND options) {
+        wavTo(options, kit::narrow(folder + L"\\" + name));
+        driver::clickItem(options, IDOK);
+    });
+    pumpFor(1200);
+    gui->toggleRecording();
+    ASSERT_TRUE(waitForLogLine());
+    EXPECT_NE(::GetFileAttributesW((folder + L"\\" + name + L".wav").c_str()), INVALID_FILE_ATTRIBUTES);
+    std::string log = readFile("log.txt");
+    EXPECT_EQ(log.substr(0, 3), kit::kUtf8Mark);
+    EXPECT_NE(log.find("Recorded: " + kit::narrow(folder + L"\\" + name + L".wav", CP_UTF8) + " 00:00:0"),
+              std::string::npos)
+        << log;
+    ::SendMessageA(gui->getMainWindow()->getHandle(), WM_NCLBUTTONDBLCLK, HTCAPTION, 0);
+    ASSERT_EQ(commands.size(), 1u);
+    EXPECT_EQ(kit::widen(commands[0], CP_UTF8), L"explorer " + folder + L"\\");
+    ::DeleteFileW((folder + L"\\" + name + L".wav").c_str());
+    ::RemoveDirectoryW(folder.c_str());
+    ::RemoveDirectoryW(folder.substr(0, folder.rfind(L'\\')).c_str());
 }
 
 // Recording what plays with every playback device gone: the window says that
@@ -478,7 +510,7 @@ TEST_F(GuiTest, CancelInTheOptionsDialogAbortsWithoutFileOrLine) {
     EXPECT_TRUE(gui->getMainWindow()->isOverlayVisible());
     EXPECT_FALSE(calibrationGreyed());
     pumpFor(1700);
-    EXPECT_EQ(readFile("log.txt"), "");
+    EXPECT_EQ(readFile("log.txt"), kit::kUtf8Mark) << "no line";
     EXPECT_EQ(gui->getSaveDialog(), nullptr);
     expectAwakeThenReleased();
 }
@@ -495,7 +527,7 @@ TEST_F(GuiTest, ASecondClickWhileChoosingClosesTheDialogAndDropsTheRecording) {
     EXPECT_TRUE(gui->getMainWindow()->isOverlayVisible());
     EXPECT_FALSE(calibrationGreyed());
     pumpFor(300);
-    EXPECT_EQ(readFile("log.txt"), "");
+    EXPECT_EQ(readFile("log.txt"), kit::kUtf8Mark) << "no line";
 }
 
 TEST_F(GuiTest, TheProgramEndingDuringARecordingReleasesTheAwakeRequest) {
@@ -534,7 +566,7 @@ TEST_F(GuiTest, TheConsolesCloseDuringTheOptionsDialogCompletesTheRecordingBefor
     gui->toggleRecording();
     ASSERT_TRUE(user.finished());
     EXPECT_TRUE(handled);
-    EXPECT_TRUE(matches(logOnReturn, "Recorded: .*\\\\SNT_[0-9_-]+\\.wav 00:00:0[1-3]\n")) << logOnReturn;
+    EXPECT_TRUE(matches(logOnReturn, "\xEF\xBB\xBFRecorded: .*\\\\SNT_[0-9_-]+\\.wav 00:00:0[1-3]\n")) << logOnReturn;
     EXPECT_TRUE(wavOnReturn.valid);
     EXPECT_EQ(wavOnReturn.riffSize, wavOnReturn.dataSize + 36);
     EXPECT_GT(wavOnReturn.dataSize, 176400u) << "more than the second the dialog was open";
@@ -749,7 +781,7 @@ TEST_F(GuiTest, ARecordingFinishedAtTheEndOfTheProgramIsLogged) {
     ASSERT_EQ(gui->recordingState(), RecordingState::Completing);
     gui.reset();  // what the end of the message loop does
     std::string log = withUnixLineEnds(readFile("log.txt"));
-    EXPECT_TRUE(matches(log, "Recorded: .*completing\\.wav 00:00:0[1-3]\n")) << log;
+    EXPECT_TRUE(matches(log, "\xEF\xBB\xBFRecorded: .*completing\\.wav 00:00:0[1-3]\n")) << log;
 
     startGui();
     record([&](HWND options) {
@@ -759,7 +791,8 @@ TEST_F(GuiTest, ARecordingFinishedAtTheEndOfTheProgramIsLogged) {
     pumpFor(1200);
     gui.reset();  // still recording
     log = withUnixLineEnds(readFile("log.txt"));
-    EXPECT_TRUE(matches(log, "Recorded: .*completing\\.wav .*\nRecorded: .*running\\.wav 00:00:0[1-3]\n")) << log;
+    EXPECT_TRUE(matches(log, "\xEF\xBB\xBFRecorded: .*completing\\.wav .*\nRecorded: .*running\\.wav 00:00:0[1-3]\n"))
+        << log;
 }
 
 TEST_F(GuiTest, InTheTrayTheLastRecordingsLinkGivesWayToTheNextRecording) {

@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "kit/text_code.h"
 #include "support/support.h"
 #include "win.log/log_place.h"
 #include "win.log/win_log.h"
@@ -19,6 +20,9 @@ std::string numberedLines(int from, int to, const char* end = "\r\n") {
     for (int i = from; i <= to; ++i) text += "Recorded: C:\\take" + std::to_string(i) + ".wav 00:00:07" + end;
     return text;
 }
+
+// The log's content after its UTF-8 mark.
+std::string marked(const std::string& text) { return std::string(kit::kUtf8Mark) + text; }
 
 int32_t linesIn(const std::string& text) { return kit::countLogLines(text.data(), text.size()); }
 
@@ -50,7 +54,7 @@ TEST(AppLog, ANewFileStartsEmptyAndTheFirstAddWritesOneLine) {
     EXPECT_TRUE(testsupport::fileExists(path));
     log->add("Recorded: %s %s", "D:\\rec\\take1.mp3", "00:00:07");
     EXPECT_EQ(log->lineCount(), 1);
-    EXPECT_EQ(readFile(path), "Recorded: D:\\rec\\take1.mp3 00:00:07\r\n");
+    EXPECT_EQ(readFile(path), marked("Recorded: D:\\rec\\take1.mp3 00:00:07\r\n"));
 }
 
 TEST(AppLog, AFileOver1000LinesIsCutToItsLast1000AtOpen) {
@@ -60,7 +64,7 @@ TEST(AppLog, AFileOver1000LinesIsCutToItsLast1000AtOpen) {
     testsupport::EventsFile events;
     kit::smartptr<kit::WinLog> log(new kit::WinLog(path.c_str(), 1000));
     EXPECT_EQ(log->lineCount(), 1000);
-    EXPECT_EQ(readFile(path), numberedLines(6, 1005));
+    EXPECT_EQ(readFile(path), marked(numberedLines(6, 1005)));
     std::string added = events.added();
     EXPECT_THAT(added, HasSubstr("Lines in file: 1005"));
     EXPECT_THAT(added, HasSubstr("Prune 5 lines..."));
@@ -78,7 +82,7 @@ TEST(AppLog, At1000LinesEveryAddRemovesTheOldestLine) {
         std::string content = readFile(path);
         EXPECT_EQ(linesIn(content), 1000);
         EXPECT_EQ(log->lineCount(), 1000);
-        EXPECT_EQ(content, numberedLines(i - 999, i));
+        EXPECT_EQ(content, marked(numberedLines(i - 999, i)));
     }
 }
 
@@ -90,7 +94,7 @@ TEST(AppLog, ALastLineWithoutLineEndCountsAndStaysItsOwnLine) {
     EXPECT_EQ(log->lineCount(), 2);
     log->add("third");
     EXPECT_EQ(log->lineCount(), 3);
-    EXPECT_EQ(readFile(path), "first\r\nsecond\r\nthird\r\n");
+    EXPECT_EQ(readFile(path), marked("first\r\nsecond\r\nthird\r\n"));
 }
 
 TEST(AppLog, EmptyLinesCount) {
@@ -99,7 +103,7 @@ TEST(AppLog, EmptyLinesCount) {
     writeFile(path, "a\n\n\nb\n");
     kit::smartptr<kit::WinLog> log(new kit::WinLog(path.c_str(), 3));
     EXPECT_EQ(log->lineCount(), 3);
-    EXPECT_EQ(readFile(path), "\n\nb\n");  // four lines, the oldest cut
+    EXPECT_EQ(readFile(path), marked("\n\nb\n"));  // four lines, the oldest cut
 }
 
 TEST(AppLog, AnEmptyMessageIsNotWritten) {
@@ -109,7 +113,7 @@ TEST(AppLog, AnEmptyMessageIsNotWritten) {
     kit::smartptr<kit::WinLog> log(new kit::WinLog(path.c_str(), 1000));
     testsupport::EventsFile events;
     log->add("%s", "");
-    EXPECT_EQ(readFile(path), "kept\r\n");
+    EXPECT_EQ(readFile(path), marked("kept\r\n"));
     EXPECT_EQ(log->lineCount(), 1);
     EXPECT_THAT(events.added(), HasSubstr("Empty string has been try adding to log"));
 }
@@ -136,8 +140,8 @@ TEST(AppLog, OpenSwitchesToAnotherFile) {
     EXPECT_TRUE(log->open(second.c_str()));
     EXPECT_EQ(log->lineCount(), 2);
     log->add("into two");
-    EXPECT_EQ(readFile(first), "into one\r\n");
-    EXPECT_EQ(readFile(second), "x\r\ny\r\ninto two\r\n");
+    EXPECT_EQ(readFile(first), marked("into one\r\n"));
+    EXPECT_EQ(readFile(second), marked("x\r\ny\r\ninto two\r\n"));
 }
 
 TEST(AppLog, AnOverlongMessageIsCutAndStillEndsItsLine) {
@@ -147,9 +151,39 @@ TEST(AppLog, AnOverlongMessageIsCutAndStillEndsItsLine) {
     std::string huge(20000, 'x');
     log->add("%s", huge.c_str());
     std::string content = readFile(path);
-    EXPECT_EQ(content.size(), kit::WinLog::kMessageBuffer - 1);
+    EXPECT_EQ(content.size(), kit::kUtf8Mark.size() + kit::WinLog::kMessageBuffer - 1);
     EXPECT_EQ(content.substr(content.size() - 2), "\r\n");
     EXPECT_EQ(linesIn(content), 1);
+}
+
+// This test program runs in the Western code page (1252), as the program did
+// before it ran as UTF-8 and does on a system older than that code page.
+TEST(AppLog, ALogOfAnEarlierVersionIsConvertedOnceAndNewLinesAreUtf8) {
+    ASSERT_EQ(::GetACP(), 1252u) << "written for the Western code page";
+    testsupport::TempDir dir;
+    std::string path = dir.file("log.txt");
+    writeFile(path, "Recorded: C:\\\xE9t\xE9.wav 00:00:07\r\n");  // "été" as the code page wrote it
+    {
+        kit::smartptr<kit::WinLog> log(new kit::WinLog(path.c_str(), 10));
+        EXPECT_EQ(log->lineCount(), 1);
+        log->add("Recorded: %s 00:00:03", "C:\\caf\xE9.wav");
+    }
+    const std::string expected =
+        marked("Recorded: C:\\\xC3\xA9t\xC3\xA9.wav 00:00:07\r\nRecorded: C:\\caf\xC3\xA9.wav 00:00:03\r\n");
+    EXPECT_EQ(readFile(path), expected);
+    kit::smartptr<kit::WinLog> again(new kit::WinLog(path.c_str(), 10));
+    EXPECT_EQ(readFile(path), expected) << "converted once";
+    EXPECT_EQ(again->lineCount(), 2);
+}
+
+TEST(AppLog, CuttingTheOldestLinesKeepsTheMark) {
+    testsupport::TempDir dir;
+    std::string path = dir.file("log.txt");
+    writeFile(path, marked(numberedLines(1, 12)));
+    kit::smartptr<kit::WinLog> log(new kit::WinLog(path.c_str(), 10));
+    EXPECT_EQ(readFile(path), marked(numberedLines(3, 12)));
+    log->add("Recorded: C:\\take13.wav 00:00:07");
+    EXPECT_EQ(readFile(path), marked(numberedLines(4, 13)));
 }
 
 // Pruning in place keeps exactly the newest lines, whatever the line lengths
@@ -179,7 +213,7 @@ TEST_P(Pruning, KeepsTheNewestLinesByteForByte) {
     std::string expected;
     int first = c.lines > c.keep ? c.lines - c.keep : 0;
     for (int i = first; i < c.lines; ++i) expected += lines[static_cast<std::size_t>(i)];
-    EXPECT_EQ(readFile(path), expected);
+    EXPECT_EQ(readFile(path), marked(expected));
     EXPECT_EQ(log->lineCount(), std::min(c.lines, c.keep));
 }
 
@@ -209,7 +243,7 @@ TEST(AppLog, ALineThatCannotBeWrittenIsWarnedAboutOnceAndWrittenWhenTheFileCanBe
 
     ASSERT_TRUE(::RemoveDirectoryA(path.c_str()));
     EXPECT_TRUE(log->add("Recorded: %s", "C:\\three.wav")) << "the file is opened again";
-    EXPECT_EQ(readFile(path), "Recorded: C:\\three.wav\r\n");
+    EXPECT_EQ(readFile(path), marked("Recorded: C:\\three.wav\r\n"));
 }
 
 TEST(AppLog, TheWarningSaysWhyTheFileCannotBeWritten) {

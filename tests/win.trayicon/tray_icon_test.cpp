@@ -83,6 +83,14 @@ TEST(TrayRecord, HasThePlatformSizeWithMessageIconAndTipCutTo127) {
     NOTIFYICONDATAA empty = kit::trayNotifyRecord(window, icon, "");
     EXPECT_STREQ(empty.szTip, "");
 
+    // As UTF-8 the tip keeps the record's size and is cut before a character
+    // that would not fit whole: 42 three-byte characters are 126 bytes.
+    std::string japanese;
+    for (int i = 0; i < 50; ++i) japanese += "\xE6\x97\xA5";  // 日
+    NOTIFYICONDATAA utf8 = kit::trayNotifyRecord(window, icon, japanese.c_str(), false, CP_UTF8);
+    EXPECT_EQ(utf8.cbSize, kRecordSize);
+    EXPECT_EQ(std::string(utf8.szTip), japanese.substr(0, 126));
+
     NOTIFYICONDATAA gone = kit::trayNotifyRecord(window, icon, "Sonotape", true);
     EXPECT_EQ(gone.cbSize, kRecordSize);
     EXPECT_EQ(gone.hWnd, window);
