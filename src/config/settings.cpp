@@ -228,7 +228,7 @@ Settings::Settings() {
 }
 
 bool Settings::load() {
-    logEnv(__LINE__, "Settings::load ()");
+    logEnv(__LINE__, "SntConfig::load ()");  // the events file has always said so
     startWithWindows = isAutostartEnabled();
     std::optional<kit::RegKey> key;
     bool unreadable = fw::catchAndReport(
@@ -266,7 +266,7 @@ bool Settings::load() {
 }
 
 bool Settings::save() {
-    logEnv(__LINE__, "Settings::save ()");
+    logEnv(__LINE__, "SntConfig::save ()");  // the events file has always said so
     // A window off the screen goes back to where it first stood.
     if (static_cast<uint32_t>(xPos) > static_cast<uint32_t>(::GetSystemMetrics(SM_CXSCREEN)))
         xPos = defaultOf(&Settings::xPos);
