@@ -36,6 +36,7 @@ struct RecordingOutcome {
     uint64_t lostMs = 0;         // sound lost on the way: dropped, or never returned by the device
     bool deviceLost = false;     // the recording device failed or went away; the recording ended there
     uint32_t deviceChanges = 0;  // the capture moved on to another device (a playback device went away)
+    uint32_t rateChanges = 0;    // the device's rate changed: the recording went on in another file
 };
 
 // Output formats of setOutputFile (also stored as LastFormat).

@@ -34,13 +34,14 @@ void Finalizer::begin(FinishNotifier n, bool abandonRecording) {
 void Finalizer::keepOutcome(const kit::SoundRecorder& recorder) {
     RecordingOutcome outcome;
     outcome.saved = !abandon;
-    outcome.recordedMs = recorder.bytesDelivered() * 1000 / recorder.bytesPerSecond();
+    outcome.recordedMs = recorder.recordedMs();
     outcome.lostMs = recorder.lostMs();
     outcome.deviceLost = recorder.deviceLost();
     outcome.deviceChanges = recorder.devicePresence().deviceChanges;
-    FW_TRACE("recorded %llu ms, lost %llu ms%s, %u device changes", static_cast<unsigned long long>(outcome.recordedMs),
+    outcome.rateChanges = recorder.rateChanges();
+    FW_TRACE("recorded %llu ms, lost %llu ms%s, %u device changes, %u changes of rate", static_cast<unsigned long long>(outcome.recordedMs),
              static_cast<unsigned long long>(outcome.lostMs), outcome.deviceLost ? ", the device was lost" : "",
-             outcome.deviceChanges);
+             outcome.deviceChanges, outcome.rateChanges);
     std::lock_guard<std::mutex> g(engine.outcomeLock);
     engine.outcome = outcome;
 }

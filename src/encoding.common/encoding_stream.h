@@ -63,6 +63,9 @@ public:
     ~SoundEncodingThread() override;
 
     void addChunk(const void* data, uint32_t length, void* cookie);
+    // The chunks added after it are at `rate`: the encoder is told in order
+    // (ISoundEncoder::changeRate); nothing is completed for it.
+    void addRateChange(uint32_t rate);
     void setCompletionQueue(smartptr<EventQueue> queue, uint32_t key);
     void setEncoder(smartptr<ISoundEncoder> newEncoder);
     void finish(bool force);
@@ -82,6 +85,7 @@ private:
     void clearQueues();
     void logNullChunk();
     void encodeOrSkip(ISoundEncoder& enc, const Chunk& chunk);
+    void enqueue(Chunk* chunk, bool& refused);
     void outputFailure(const OutputError& error);
 
     int32_t completionKey = 0;
@@ -109,6 +113,7 @@ public:
 
     void write(const void* data, uint32_t length, void* cookie) override;
     void setCompletionQueue(smartptr<EventQueue> queue, uint32_t key) override;
+    void newRate(uint32_t samplesPerSec) override;
     void finish() override { finish(false); }
     virtual void finish(bool force);
     void setEncoder(smartptr<ISoundEncoder> encoder);

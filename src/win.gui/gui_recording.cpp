@@ -208,7 +208,7 @@ void Gui::completeRecording() {
     uint32_t parts = backend::lastRecordingParts();
     bool logged = log->add("%s", gui_rules::recordedLine(path, stopwatch->toString().c_str(), parts).c_str());
     backend::RecordingOutcome outcome = backend::lastRecordingOutcome();
-    std::string notice = gui_rules::recordingNotice(outcome, path);
+    std::string notice = gui_rules::recordingNotice(outcome, path, parts);
     if (saveDialog->isShutdownWanted() && !stopRequested && !outcome.deviceLost && !sessionEnding) {
         // A failed shutdown is reported; the program goes on.
         fw::catchAndReport(kTraceSource, __LINE__, [] { gui_platform::shutdownComputer(); });
