@@ -51,9 +51,10 @@ kit::smartptr<kit::ISoundEncoder> makePart(const std::string& path, uint32_t num
 kit::smartptr<kit::ISoundEncoder> makeEncoder(const char* path, int format, int bitrate,
                                               const kit::SoundFormat& recording) {
     if (!knownFormat(format)) return nullptr;
-    return new kit::RatePartsEncoder(path, recording, [=](const std::string& first, uint32_t n, const kit::SoundFormat& f) {
-        return makePart(first, n, format, bitrate, f);
-    });
+    return new kit::RatePartsEncoder(path, recording,
+                                     [=](const std::string& first, uint32_t n, const kit::SoundFormat& f) {
+                                         return makePart(first, n, format, bitrate, f);
+                                     });
 }
 
 // An output that could not be attached: the watcher stops, and a file that

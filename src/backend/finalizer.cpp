@@ -39,9 +39,9 @@ void Finalizer::keepOutcome(const kit::SoundRecorder& recorder) {
     outcome.deviceLost = recorder.deviceLost();
     outcome.deviceChanges = recorder.devicePresence().deviceChanges;
     outcome.rateChanges = recorder.rateChanges();
-    FW_TRACE("recorded %llu ms, lost %llu ms%s, %u device changes, %u changes of rate", static_cast<unsigned long long>(outcome.recordedMs),
-             static_cast<unsigned long long>(outcome.lostMs), outcome.deviceLost ? ", the device was lost" : "",
-             outcome.deviceChanges, outcome.rateChanges);
+    FW_TRACE("recorded %llu ms, lost %llu ms%s, %u device changes, %u changes of rate",
+             static_cast<unsigned long long>(outcome.recordedMs), static_cast<unsigned long long>(outcome.lostMs),
+             outcome.deviceLost ? ", the device was lost" : "", outcome.deviceChanges, outcome.rateChanges);
     std::lock_guard<std::mutex> g(engine.outcomeLock);
     engine.outcome = outcome;
 }

@@ -29,8 +29,8 @@ RatePartsEncoder::RatePartsEncoder(std::string firstPath, const SoundFormat& for
 void RatePartsEncoder::changeRate(uint32_t samplesPerSec) {
     if (static_cast<int32_t>(samplesPerSec) == fmt.samplesPerSec) return;
     uint32_t n = current->lastPartNumber() + 1;
-    for (uint32_t tried = 0; tried < kNamesTried && ::GetFileAttributesA(partFileName(first, n).c_str()) !=
-                                                        INVALID_FILE_ATTRIBUTES;
+    for (uint32_t tried = 0;
+         tried < kNamesTried && ::GetFileAttributesA(partFileName(first, n).c_str()) != INVALID_FILE_ATTRIBUTES;
          ++tried)
         ++n;
     SoundFormat next = fmt;

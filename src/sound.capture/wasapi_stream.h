@@ -86,7 +86,7 @@ public:
         std::atomic<uint64_t> stagedFrames{0};
         std::atomic<uint64_t> polls{0};
         std::atomic<uint32_t> deviceChanges{0};
-        std::atomic<uint32_t> switchMs{0};   // the latest change: from losing the endpoint to capturing again
+        std::atomic<uint32_t> switchMs{0};  // the latest change: from losing the endpoint to capturing again
         std::atomic<uint32_t> rateChanges{0};
         std::atomic<bool> searching{false};  // no endpoint to capture from now
     } counters;

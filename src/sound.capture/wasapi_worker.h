@@ -103,8 +103,8 @@ private:
         uint32_t rate;
     };
     std::deque<RateChange> rateChanges;
-    uint32_t rate;         // of the frames staged last
-    bool started = false;  // the recording has started: a new rate goes into new blocks
+    uint32_t rate;                   // of the frames staged last
+    bool started = false;            // the recording has started: a new rate goes into new blocks
     std::vector<int16_t> converted;  // one packet in the recording's format
     State state = State::stopped;
     uint32_t lastAttempt = 0;
