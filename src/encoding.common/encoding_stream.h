@@ -2,6 +2,10 @@
 // own thread, the encoding thread, gives them one by one, in arrival order, to
 // an encoder, and reports each block done to the producer's event queue.
 //
+// A change of rate (newRate) waits in the same queue as the blocks and
+// reaches the encoder (ISoundEncoder::changeRate) between the blocks it falls
+// between; it has no completion.
+//
 // The stream may be created before its encoder exists: blocks then wait in
 // the queue until setEncoder. finish(false) encodes what is queued, finish(true)
 // drops it (each dropped block still gets its completion); both then close the
