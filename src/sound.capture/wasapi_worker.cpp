@@ -95,8 +95,9 @@ HRESULT CaptureWorker::connectTo(Activate activate, std::wstring& failedId) {
 }
 
 // Loopback takes the playback device's mix format as it is when it runs at
-// the recording's rate, or at any rate once the recording has started (the
-// rate changes with it: switchRate): the samples are converted here
+// the recording's rate, or, once the recording has started, when a device at
+// another rate than the one before takes over (the recording's rate changes
+// with it: switchRate): the samples are converted here
 // (sample_convert.h) and the platform resamples nothing. Before the start at
 // another rate, or in a coding that is not converted, the platform converts
 // to the recording's format.
@@ -106,8 +107,10 @@ HRESULT CaptureWorker::initialize(Session& next) {
     if (setup.loopback && stereo16) {
         CoTaskMem<WAVEFORMATEX> mix;
         HRESULT got = client->GetMixFormat(mix.receive());
+        uint32_t before = deviceRate;
+        if (SUCCEEDED(got) && mix.get()) deviceRate = mix.get()->nSamplesPerSec;
         if (SUCCEEDED(got) && mix.get() && describeMixFormat(*mix.get(), next.mix) &&
-            (next.mix.rate == rate || started)) {
+            (next.mix.rate == rate || (started && before != 0 && next.mix.rate != before))) {
             HRESULT hr = client->Initialize(AUDCLNT_SHAREMODE_SHARED, AUDCLNT_STREAMFLAGS_LOOPBACK,
                                             kBufferMs * kHnsPerMs, 0, mix.get(), nullptr);
             next.converts = SUCCEEDED(hr);

@@ -12,10 +12,11 @@
 //   closed   - the thread ends
 //
 // Rate: a loopback endpoint taken once the recording has started whose mix
-// format runs at another rate is captured at that rate (switchRate): the
-// frames staged before it are delivered at the old rate, the block being
-// filled goes back with them, the recorder is told the new rate
-// (kWimRateChanged), and the frames after it follow in the next blocks.
+// format runs at another rate than the endpoint's before is captured at its
+// own rate (switchRate): the frames staged before it are delivered at the
+// old rate, the block being filled goes back with them, the recorder is told
+// the new rate (kWimRateChanged), and the frames after it follow in the next
+// blocks.
 #pragma once
 
 #include <windows.h>
@@ -105,6 +106,7 @@ private:
     std::deque<RateChange> rateChanges;
     uint32_t rate;                   // of the frames staged last
     bool started = false;            // the recording has started: a new rate goes into new blocks
+    uint32_t deviceRate = 0;         // the mix format's rate of the endpoint set up last
     std::vector<int16_t> converted;  // one packet in the recording's format
     State state = State::stopped;
     uint32_t lastAttempt = 0;
