@@ -409,6 +409,11 @@ int abortRecording() {
 
 bool isRecording() { return engineState().started; }
 
+uint32_t recordingRate() {
+    EngineState& e = engineState();
+    return e.started ? static_cast<uint32_t>(e.format.samplesPerSec) : 0;
+}
+
 bool isCaptureDeviceLost() {
     EngineState& e = engineState();
     return e.started && e.recorder && e.recorder->deviceLost();

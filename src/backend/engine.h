@@ -86,6 +86,9 @@ std::string outputFailureText();
 int finishRecording(FinishNotifier notifier);
 int abortRecording();
 bool isRecording();
+// The rate the recording under way began at (the playback device's for
+// loopback); 0 when none is under way.
+uint32_t recordingRate();
 // Files the last finished recording wrote (a long WAV goes on in continuation
 // files "take (2).wav", ...); 0 when it wrote none.
 uint32_t lastRecordingParts();

@@ -9,6 +9,7 @@
 #include "backend/engine.h"
 #include "config/snt_config.h"
 #include "diagnostics/eventlog.h"
+#include "encoding.mp3/mp3_encoding.h"
 #include "kit/exceptions.h"
 #include "kit/scoped.h"
 #include "reminders/reminders.h"
@@ -147,6 +148,13 @@ void FileSaveDialog::acceptAsShown() {
 
 void FileSaveDialog::initDialog() {
     offeredFolder = folder;
+    // What will be recorded: the rate of the recording under way (the playback
+    // device's for loopback).
+    uint32_t rate = backend::recordingRate();
+    for (int index : {1, 2, 3, 5}) {
+        std::string label = filesave::formatLabel(index, rate, kit::mp3ResampleRate(rate));
+        ::SetDlgItemTextA(hDlg, index == 5 ? IDC_FORMAT_FLAC : IDC_FORMAT_WAV - 1 + index, label.c_str());
+    }
     HWND list = ::GetDlgItem(hDlg, IDC_BITRATE);
     for (int i = 0; i < static_cast<int>(std::size(filesave::kBitrates)); ++i) {
         char item[16];
