@@ -21,6 +21,8 @@
 #                                            sinks at 44 100 Hz, its monitor the default source
 #   tools/bed-sound.sh rate-HZ RUN_DIR       both sinks made again at HZ (48000, 96000...), as a
 #                                            sound card set to that rate; "bed_sink" the default
+#   tools/bed-sound.sh rate-HZ-HZ2 RUN_DIR   the same, with "bed_speakers" at HZ2: two playback
+#                                            devices at different rates
 #
 # SONOTAPE_BED_RATE (default 44100) is the sinks' rate from start on.
 #
@@ -53,11 +55,11 @@ rate_now() { cat "$dir/rate" 2>/dev/null || echo "$bed_rate"; }
 
 # A null sink at the bed's rate, with a reader that keeps it ticking (see start).
 make_sink() {
-  local name=$1 description=$2
+  local name=$1 description=$2 rate=${3:-$(rate_now)}
   pactl list short sinks | grep -q $'\t'"$name"$'\t' && return 0
-  pactl load-module module-null-sink sink_name="$name" rate="$(rate_now)" channels=2 \
+  pactl load-module module-null-sink sink_name="$name" rate="$rate" channels=2 \
     sink_properties=device.description="$description" >/dev/null
-  parec --latency-msec=${SONOTAPE_KEEPER_MS:-50} --rate="$(rate_now)" --channels=2 -d "$name.monitor" \
+  parec --latency-msec=${SONOTAPE_KEEPER_MS:-50} --rate="$rate" --channels=2 -d "$name.monitor" \
     </dev/null >/dev/null 2>&1 &
   echo $! > "$dir/keeper-$name.pid"
 }
@@ -125,10 +127,11 @@ PA
     pactl set-default-sink bed_sink
     ;;
   reset)
-    if [ "$(rate_now)" != "$bed_rate" ]; then
+    if [ "$(rate_now)" != "$bed_rate" ] || [ -e "$dir/speakers-rate" ]; then
       unload_sink bed_sink
       unload_sink bed_speakers
       echo "$bed_rate" > "$dir/rate"
+      rm -f "$dir/speakers-rate"
     fi
     make_sink bed_sink BedSink
     make_sink bed_speakers BedSpeakers
@@ -143,11 +146,14 @@ PA
   rate-[0-9]*)
     unload_sink bed_sink
     unload_sink bed_speakers
-    echo "${cmd#rate-}" > "$dir/rate"
+    rates=${cmd#rate-}
+    echo "${rates%%-*}" > "$dir/rate"
+    rm -f "$dir/speakers-rate"
+    [ "${rates#*-}" != "$rates" ] && echo "${rates#*-}" > "$dir/speakers-rate"
     make_sink bed_sink BedSink
-    make_sink bed_speakers BedSpeakers
+    make_sink bed_speakers BedSpeakers "$(cat "$dir/speakers-rate" 2>/dev/null || rate_now)"
     pactl set-default-sink bed_sink
     pactl set-default-source bed_sink.monitor
     ;;
-  *) echo "bed-sound: start, stop, line-silent, unplug, no-sink, plug, reset or rate-HZ" >&2; exit 2 ;;
+  *) echo "bed-sound: start, stop, line-silent, unplug, no-sink, plug, reset rate-HZ or rate-HZ-HZ2" >&2; exit 2 ;;
 esac

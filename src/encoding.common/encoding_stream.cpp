@@ -45,7 +45,25 @@ void SoundEncodingThread::addChunk(const void* data, uint32_t length, void* cook
     chunk->data = static_cast<const uint8_t*>(data);
     chunk->length = length;
     chunk->cookie = cookie;
+    chunk->newRate = 0;
+    bool refused = false;
+    enqueue(chunk, refused);
+    if (refused) {
+        // Too late for this stream: the producer still gets its block back.
+        Chunk done = *chunk;
+        delete chunk;
+        postCompletion(done);
+    }
+}
 
+void SoundEncodingThread::addRateChange(uint32_t rate) {
+    auto* chunk = new Chunk{nullptr, 0, nullptr, rate};
+    bool refused = false;
+    enqueue(chunk, refused);
+    if (refused) delete chunk;
+}
+
+void SoundEncodingThread::enqueue(Chunk* chunk, bool& refused) {
     int32_t refusedIn = -1;
     {
         std::lock_guard<std::mutex> g(lock);
@@ -57,13 +75,11 @@ void SoundEncodingThread::addChunk(const void* data, uint32_t length, void* cook
             refusedIn = s;
         }
     }
-    if (refusedIn < 0) ::SetEvent(wake.get());
-    if (refusedIn >= 0) {
-        // Too late for this stream: the producer still gets its block back.
+    refused = refusedIn >= 0;
+    if (refused) {
         FW_TRACE("addChunk: WARN state = %d != waiting or active", refusedIn);
-        Chunk done = *chunk;
-        delete chunk;
-        postCompletion(done);
+    } else {
+        ::SetEvent(wake.get());
     }
 }
 
@@ -189,7 +205,7 @@ bool SoundEncodingThread::encodeOne() {
         return true;
     }
     encodeOrSkip(*enc, *chunk);
-    postCompletion(*chunk);
+    if (chunk->newRate == 0) postCompletion(*chunk);
     std::lock_guard<std::mutex> g(lock);
     freeQueue.push_back(chunk);
     return true;
@@ -199,7 +215,10 @@ void SoundEncodingThread::encodeOrSkip(ISoundEncoder& enc, const Chunk& chunk) {
     if (failed.load()) return;  // the file takes nothing more
     fw::catchAndReportFatal(kTraceSource, __LINE__, [&] {
         try {
-            enc.encodeChunk(chunk);
+            if (chunk.newRate)
+                enc.changeRate(chunk.newRate);
+            else
+                enc.encodeChunk(chunk);
         } catch (const OutputError& error) {
             outputFailure(error);
         }
@@ -238,7 +257,7 @@ void SoundEncodingThread::dropQueued() {
         }
         Chunk done = *chunk;
         delete chunk;
-        postCompletion(done);
+        if (done.newRate == 0) postCompletion(done);
     }
     state.store(finished);
 }
@@ -305,6 +324,8 @@ void GenericSoundEncodingStream::write(const void* data, uint32_t length, void* 
 void GenericSoundEncodingStream::setCompletionQueue(smartptr<EventQueue> queue, uint32_t key) {
     thread->setCompletionQueue(std::move(queue), key);
 }
+
+void GenericSoundEncodingStream::newRate(uint32_t samplesPerSec) { thread->addRateChange(samplesPerSec); }
 
 void GenericSoundEncodingStream::finish(bool force) { thread->finish(force); }
 

@@ -2,6 +2,10 @@
 // own thread, the encoding thread, gives them one by one, in arrival order, to
 // an encoder, and reports each block done to the producer's event queue.
 //
+// A change of rate (newRate) waits in the same queue as the blocks and
+// reaches the encoder (ISoundEncoder::changeRate) between the blocks it falls
+// between; it has no completion.
+//
 // The stream may be created before its encoder exists: blocks then wait in
 // the queue until setEncoder. finish(false) encodes what is queued, finish(true)
 // drops it (each dropped block still gets its completion); both then close the
@@ -63,6 +67,9 @@ public:
     ~SoundEncodingThread() override;
 
     void addChunk(const void* data, uint32_t length, void* cookie);
+    // The chunks added after it are at `rate`: the encoder is told in order
+    // (ISoundEncoder::changeRate); nothing is completed for it.
+    void addRateChange(uint32_t rate);
     void setCompletionQueue(smartptr<EventQueue> queue, uint32_t key);
     void setEncoder(smartptr<ISoundEncoder> newEncoder);
     void finish(bool force);
@@ -82,6 +89,7 @@ private:
     void clearQueues();
     void logNullChunk();
     void encodeOrSkip(ISoundEncoder& enc, const Chunk& chunk);
+    void enqueue(Chunk* chunk, bool& refused);
     void outputFailure(const OutputError& error);
 
     int32_t completionKey = 0;
@@ -109,6 +117,7 @@ public:
 
     void write(const void* data, uint32_t length, void* cookie) override;
     void setCompletionQueue(smartptr<EventQueue> queue, uint32_t key) override;
+    void newRate(uint32_t samplesPerSec) override;
     void finish() override { finish(false); }
     virtual void finish(bool force);
     void setEncoder(smartptr<ISoundEncoder> encoder);

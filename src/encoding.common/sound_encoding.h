@@ -15,6 +15,7 @@ struct Chunk {
     const uint8_t* data;
     uint32_t length;
     void* cookie;
+    uint32_t newRate = 0;  // not 0: no block, the rate of the blocks that follow
 };
 
 // Turns blocks of 16-bit signed little-endian PCM (channels interleaved) into a
@@ -27,6 +28,13 @@ public:
     // Files written so far (a long WAV recording goes on in continuation
     // files); 0 for an encoder that writes none.
     virtual uint32_t fileParts() const noexcept { return 0; }
+    // The blocks that follow are at `samplesPerSec` (the device's rate
+    // changed). An encoder that writes files completes the current one and
+    // goes on in a continuation file at that rate; failures are thrown.
+    virtual void changeRate(uint32_t samplesPerSec) { (void)samplesPerSec; }
+    // The number in the name of the file written now: 1 for the name as
+    // given, n for its continuation "name (n).ext".
+    virtual uint32_t lastPartNumber() const noexcept { return 1; }
 };
 
 // A stream that takes blocks without waiting and reports each one done by
@@ -38,6 +46,9 @@ public:
     virtual void write(const void* data, uint32_t length, void* cookie) = 0;
     // Called once, before the first write.
     virtual void setCompletionQueue(smartptr<EventQueue> queue, uint32_t key) = 0;
+    // The blocks written after this call are at `samplesPerSec`; it takes its
+    // place among the writes in the order of the calls, and is not completed.
+    virtual void newRate(uint32_t samplesPerSec) { (void)samplesPerSec; }
 };
 
 class ISoundEncodingStream : public IAsyncOutStream {

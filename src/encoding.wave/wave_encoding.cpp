@@ -51,17 +51,11 @@ uint32_t wavePartLimit(const SoundFormat& format) noexcept {
     return align > 1 ? limit - limit % align : limit;
 }
 
-std::string wavePartName(const std::string& firstPath, uint32_t n) {
-    std::size_t nameAt = firstPath.find_last_of("\\/:");
-    nameAt = nameAt == std::string::npos ? 0 : nameAt + 1;
-    std::size_t dot = firstPath.rfind('.');
-    std::string number = " (" + std::to_string(n) + ")";
-    if (dot == std::string::npos || dot <= nameAt) return firstPath + number;
-    return firstPath.substr(0, dot) + number + firstPath.substr(dot);
-}
+std::string wavePartName(const std::string& firstPath, uint32_t n) { return partFileName(firstPath, n); }
 
-WaveSoundEncoder::WaveSoundEncoder(const shared_string& fileName_, const SoundFormat* format, uint32_t partLimit_)
-    : fileName(fileName_), fmt(*format), partLimit(partLimit_) {
+WaveSoundEncoder::WaveSoundEncoder(const shared_string& fileName_, const SoundFormat* format, uint32_t partLimit_,
+                                   uint32_t firstNumber_)
+    : fileName(fileName_), fmt(*format), partLimit(partLimit_), firstNumber(firstNumber_ ? firstNumber_ : 1) {
     init();
 }
 
@@ -77,11 +71,11 @@ void WaveSoundEncoder::init() {
     if (partLimit >= align) partLimit -= partLimit % align;
     updateEvery = avgBytesPerSec(fmt);
     if (updateEvery == 0) updateEvery = avgBytesPerSec(kRecordingFormat);
-    partPath = fileName.str();
+    partPath = firstNumber > 1 ? wavePartName(fileName.str(), firstNumber) : fileName.str();
     file.emplace(partPath, OutputFile::Open::replace, kCreateFailed, kTraceSource, kInit);
     FW_TRACE("WAV file %s", partPath.c_str());
     parts = 1;
-    lastNumber = 1;
+    lastNumber = firstNumber;
     written = 0;
     sizesWritten = 0;
     auto header = waveHeader(fmt, 0);

@@ -33,6 +33,7 @@
 #include <string>
 
 #include "encoding.common/output_file.h"
+#include "encoding.common/rate_parts.h"
 #include "encoding.common/sound_encoding.h"
 #include "encoding.common/sound_format.h"
 #include "kit/shared_string.h"
@@ -60,8 +61,11 @@ class WaveSoundEncoder : public ISoundEncoder {
 public:
     // Creates the file; a failure is thrown from here (OutputError, with the
     // platform's reason). `format` is read by the constructor only. A part
-    // limit of 0 takes wavePartLimit(format); tests give a small one.
-    WaveSoundEncoder(const shared_string& fileName, const SoundFormat* format, uint32_t partLimit = 0);
+    // limit of 0 takes wavePartLimit(format); tests give a small one. A first
+    // number above 1 makes this file that part of the recording named
+    // `fileName` (its continuations follow that number).
+    WaveSoundEncoder(const shared_string& fileName, const SoundFormat* format, uint32_t partLimit = 0,
+                     uint32_t firstNumber = 1);
     // Closes the file when close() was not called (sizes written, failures traced).
     ~WaveSoundEncoder() override;
 
@@ -70,6 +74,7 @@ public:
     void init() override;
     void close() override;
     uint32_t fileParts() const noexcept override { return parts; }
+    uint32_t lastPartNumber() const noexcept override { return lastNumber; }
 
     // PCM bytes written so far, over all parts.
     uint64_t dataBytes() const noexcept { return earlierParts + written; }
@@ -89,6 +94,7 @@ private:
     SoundFormat fmt{};
     uint32_t partLimit = 0;
     uint32_t parts = 0;
+    uint32_t firstNumber = 1;
     uint32_t lastNumber = 1;  // the number in the current part's name
 
     uint64_t earlierParts = 0;  // PCM bytes in the parts before this one

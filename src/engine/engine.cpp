@@ -5,6 +5,7 @@
 #include "engine/output_messages.h"
 #include "diagnostics/eventlog.h"
 #include "diagnostics/report.h"
+#include "encoding.common/rate_parts.h"
 #include "encoding.flac/flac_encoding.h"
 #include "encoding.mp3/mp3_encoding.h"
 #include "encoding.wave/wave_encoding.h"
@@ -36,20 +37,32 @@ public:
         : OwnedMp3Format{{bitrate, rate, false}}, Mp3SoundEncoder(path, &ownedFormat) {}
 };
 
-// The file takes the recording's format: its rate is the capture's.
-kit::smartptr<kit::ISoundEncoder> makeEncoder(const char* path, int format, int bitrate,
-                                              const kit::SoundFormat& recording) {
+bool knownFormat(int format) { return format >= FORMAT_MP3_128 && format <= FORMAT_FLAC; }
+
+// The file takes the recording's format: its rate is the capture's. Part
+// `number` of the recording (1: the path itself) at `recording`'s rate; a
+// change of rate goes on in the next part (RatePartsEncoder).
+kit::smartptr<kit::ISoundEncoder> makePart(const std::string& path, uint32_t number, int format, int bitrate,
+                                           const kit::SoundFormat& recording) {
+    std::string file = number > 1 ? kit::partFileName(path, number) : path;
     switch (format) {
-    case FORMAT_MP3_128: return new Mp3EncoderWithFormat(path, 128, recording.samplesPerSec);
-    case FORMAT_MP3_96: return new Mp3EncoderWithFormat(path, 96, recording.samplesPerSec);
-    case FORMAT_WAV: return new kit::WaveSoundEncoder(path, &recording);
-    case FORMAT_MP3_BITRATE: return new Mp3EncoderWithFormat(path, bitrate, recording.samplesPerSec);
-    case FORMAT_FLAC: return new kit::FlacSoundEncoder(path, &recording);
+    case FORMAT_MP3_128: return new Mp3EncoderWithFormat(file.c_str(), 128, recording.samplesPerSec);
+    case FORMAT_MP3_96: return new Mp3EncoderWithFormat(file.c_str(), 96, recording.samplesPerSec);
+    case FORMAT_WAV: return new kit::WaveSoundEncoder(path.c_str(), &recording, 0, number);
+    case FORMAT_MP3_BITRATE: return new Mp3EncoderWithFormat(file.c_str(), bitrate, recording.samplesPerSec);
+    case FORMAT_FLAC: return new kit::FlacSoundEncoder(file.c_str(), &recording);
     default: return nullptr;
     }
 }
 
-bool knownFormat(int format) { return format >= FORMAT_MP3_128 && format <= FORMAT_FLAC; }
+kit::smartptr<kit::ISoundEncoder> makeEncoder(const char* path, int format, int bitrate,
+                                              const kit::SoundFormat& recording) {
+    if (!knownFormat(format)) return nullptr;
+    return new kit::RatePartsEncoder(path, recording,
+                                     [=](const std::string& first, uint32_t n, const kit::SoundFormat& f) {
+                                         return makePart(first, n, format, bitrate, f);
+                                     });
+}
 
 constexpr const char* kNoDevice =
     "No recording device was found.\n\nConnect a microphone or another recording device, or enable one in the "
@@ -333,6 +346,10 @@ EndResult Engine::abort() {
 bool Engine::isCaptureDeviceLost() const { return recording_ && recording_->recorder->deviceLost(); }
 
 bool Engine::isCaptureSearching() const { return recording_ && recording_->recorder->devicePresence().searching; }
+
+uint32_t Engine::recordingRate() const noexcept {
+    return recording_ ? static_cast<uint32_t>(recording_->format.samplesPerSec) : 0;
+}
 
 kit::SoundFormat Engine::recordingFormat() const { return recording_ ? recording_->format : kit::SoundFormat{}; }
 

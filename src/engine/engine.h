@@ -44,6 +44,7 @@ struct RecordingOutcome {
     uint64_t lostMs = 0;         // sound lost on the way: dropped, or never returned by the device
     bool deviceLost = false;     // the recording device failed or went away; the recording ended there
     uint32_t deviceChanges = 0;  // the capture moved on to another device (a playback device went away)
+    uint32_t rateChanges = 0;    // the device's rate changed: the recording went on in another file
     uint32_t parts = 0;          // files written (a long WAV goes on in "take (2).wav", ...)
 };
 
@@ -125,6 +126,9 @@ public:
     // The current recording's format (the line's, or loopback's at the
     // playback device's rate).
     kit::SoundFormat recordingFormat() const;
+    // The rate the recording under way began at (the playback device's for
+    // loopback); 0 when none is under way.
+    uint32_t recordingRate() const noexcept;
     // The last recording finished with finish (valid once recordingFinished
     // has been called; any thread).
     RecordingOutcome lastRecordingOutcome() const;

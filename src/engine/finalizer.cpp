@@ -27,13 +27,14 @@ void Finalizer::finishRecording(RecordingOutcome& outcome) {
         FW_TRACE("recorder->finish ();");
         r.recorder->finish(abandon);
         outcome.saved = !abandon;
-        outcome.recordedMs = r.recorder->bytesDelivered() * 1000 / r.recorder->bytesPerSecond();
+        outcome.recordedMs = r.recorder->recordedMs();
         outcome.lostMs = r.recorder->lostMs();
         outcome.deviceLost = r.recorder->deviceLost();
         outcome.deviceChanges = r.recorder->devicePresence().deviceChanges;
-        FW_TRACE("recorded %llu ms, lost %llu ms%s, %u device changes",
+        outcome.rateChanges = r.recorder->rateChanges();
+        FW_TRACE("recorded %llu ms, lost %llu ms%s, %u device changes, %u changes of rate",
                  static_cast<unsigned long long>(outcome.recordedMs), static_cast<unsigned long long>(outcome.lostMs),
-                 outcome.deviceLost ? ", the device was lost" : "", outcome.deviceChanges);
+                 outcome.deviceLost ? ", the device was lost" : "", outcome.deviceChanges, outcome.rateChanges);
     }
     FW_TRACE("stream->finish ();");
     if (r.stream) r.stream->finish(abandon);

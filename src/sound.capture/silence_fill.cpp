@@ -100,6 +100,25 @@ uint64_t SilenceFill::packet(uint32_t tick, uint64_t position, uint32_t frames, 
     return before;
 }
 
+uint64_t SilenceFill::changeRate(uint32_t tick, uint32_t rate) noexcept {
+    advance(tick);
+    uint64_t clock = due();
+    uint64_t owed = 0;
+    if (clock > committed) {
+        provisional = clock - committed;
+        owed = commit(provisional);
+    }
+    s.rate = rate;
+    base = 0;
+    committed = 0;
+    provisional = 0;
+    quietSilence = 0;
+    startLag = 0;
+    elapsedMs = 0;
+    lastTick = tick;
+    return owed;
+}
+
 uint64_t SilenceFill::stop(uint32_t tick) noexcept {
     advance(tick);
     growProvisional();

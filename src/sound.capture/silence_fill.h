@@ -69,11 +69,15 @@ public:
     // No device at all (it went away, none replaces it yet): nothing can come
     // late, so the silence owed is handed on up to the clock itself.
     uint64_t absent(uint32_t tick) noexcept;
+    // The device goes on at another rate from `tick` (a stream that replaces a
+    // lost one): the frames of silence still owed at the old rate, up to the
+    // clock itself; from then on the clock counts frames at `rate`.
+    uint64_t changeRate(uint32_t tick, uint32_t rate) noexcept;
     // The clock stops (pause or end): every frame of silence still owed, in a
     // quiet up to the clock itself.
     uint64_t stop(uint32_t tick) noexcept;
 
-    uint64_t recorded() const noexcept { return committed; }  // sound and silence handed on
+    uint64_t recorded() const noexcept { return committed; }  // sound and silence handed on (at the current rate)
     uint64_t provisionalFrames() const noexcept { return provisional; }
     uint64_t withdrawn() const noexcept { return withdrawnFrames; }  // provisional silence taken back
     uint64_t silence() const noexcept { return silenceFrames; }      // silence handed on

@@ -136,6 +136,8 @@ SoundRecorder::SoundRecorder(smartptr<IAsyncOutStream> stream_, const SoundForma
              soundFormat.channels, soundFormat.bitsPerSample, soundFormat.samplesPerSec, volumeCoeff_, bufferMs_,
              static_cast<unsigned>(pendingLimit));
     format = captureFormat(soundFormat);
+    counters.lostRate = format.nSamplesPerSec;
+    counters.doneRate = format.nSamplesPerSec;
     link = new CallbackLink;
     link->owner = this;
     MMRESULT r = api.open(&this->device, WAVE_MAPPER, &format, reinterpret_cast<DWORD_PTR>(&SoundRecorder::waveInProc),
@@ -225,8 +227,16 @@ void SoundRecorder::drainQueue() {
 }
 
 void CALLBACK SoundRecorder::waveInProc(HWAVEIN, UINT message, DWORD_PTR instance, DWORD_PTR param1, DWORD_PTR) {
-    if (message != WIM_DATA) return;
+    if (message != WIM_DATA && message != kWimRateChanged) return;
     auto* link = reinterpret_cast<CallbackLink*>(instance);
+    if (message == kWimRateChanged) {
+        std::lock_guard<std::mutex> g(link->m);
+        if (SoundRecorder* self = link->owner)
+            fw::catchAndReportFatal(kTraceSource, __LINE__, [&] {
+                self->queue.get()->postEvent(static_cast<uint32_t>(param1), keyRate, nullptr);
+            });
+        return;
+    }
     auto* block = reinterpret_cast<WAVEHDR*>(param1);
     std::lock_guard<std::mutex> g(link->m);
     SoundRecorder* self = link->owner;
@@ -255,8 +265,16 @@ void SoundRecorder::finish(bool abort) {
 
 uint64_t SoundRecorder::lostMs() const noexcept {
     uint64_t frames = counters.droppedFrames.load() + counters.missedFrames.load();
-    uint64_t rate = format.nSamplesPerSec;
-    return rate ? (frames * 1000 + rate / 2) / rate : 0;  // to the nearest millisecond
+    uint64_t rate = counters.lostRate.load();
+    uint64_t earlier = counters.earlierLostMs.load();
+    return earlier + (rate ? (frames * 1000 + rate / 2) / rate : 0);  // to the nearest millisecond
+}
+
+uint64_t SoundRecorder::recordedMs() const noexcept {
+    uint64_t bytesPerSecond = uint64_t{counters.doneRate.load()} * format.nBlockAlign;
+    uint64_t us = counters.earlierDoneUs.load();
+    if (bytesPerSecond) us += counters.doneBytes.load() * 1000000 / bytesPerSecond;
+    return us / 1000;
 }
 
 BlockPtr SoundRecorder::newBlock() const { return std::make_unique<CaptureBlock>(bufferBytes); }
@@ -292,6 +310,7 @@ SoundThread::SoundThread(SoundRecorder* recorder_, double volumeCoeff_)
     : recorder(recorder_), volumeCoeff(volumeCoeff_) {}
 
 uint32_t SoundThread::run() {
+    deviceRate = streamRate = doneRate = recorder->format.nSamplesPerSec;
     fw::catchAndReportFatal(kTraceSource, __LINE__, [this] {
         while (phase != Phase::ended) {
             uint32_t count = 0;
@@ -316,6 +335,7 @@ void SoundThread::dispatch(ULONG_PTR key, uint32_t count, void* pointer) {
     case SoundRecorder::keyPause: handlePause(); break;
     case SoundRecorder::keyFinish: handleFinish(count != 0); break;
     case SoundRecorder::keyWriteDone: handleWriteDone(count, pointer); break;
+    case SoundRecorder::keyRate: handleRate(count); break;
     default: break;
     }
 }
@@ -421,8 +441,8 @@ void SoundThread::countMissed(const WAVEHDR& block) {
     if (missed == 0) return;
     uint64_t total = r.counters.missedFrames.fetch_add(missed) + missed;
     FW_LOG(fw::LEVEL_WARN, "CaptureSoundLost", "the device never returned %llu ms of sound (%llu ms so far)",
-           static_cast<unsigned long long>(missed * 1000 / r.format.nSamplesPerSec),
-           static_cast<unsigned long long>(total * 1000 / r.format.nSamplesPerSec));
+           static_cast<unsigned long long>(missed * 1000 / deviceRate),
+           static_cast<unsigned long long>(total * 1000 / deviceRate));
 }
 
 void SoundThread::handleData(WAVEHDR* header) {
@@ -437,6 +457,7 @@ void SoundThread::handleData(WAVEHDR* header) {
         if (phase != Phase::aborting) countMissed(h);
     }
     scaleSamples(reinterpret_cast<int16_t*>(h.lpData), h.dwBytesRecorded / 2, volumeCoeff);
+    block->rate = deviceRate;
     keepOrDrop(std::move(block));
     if (!ending()) addBuffer();
     checkStop();
@@ -477,6 +498,10 @@ void SoundThread::writeBlock(BlockPtr block) {
     r.beingWritten = block.get();
     cookie->block = std::move(block);
     r.counters.written.fetch_add(1);
+    if (cookie->block->rate != streamRate) {
+        streamRate = cookie->block->rate;
+        r.stream->newRate(streamRate);  // in order: before the first block at it
+    }
     // The completion may be posted before write returns; it is handled only
     // after this event, on this thread. From here the stream holds the cookie.
     r.stream->write(h.lpData, h.dwBytesRecorded, cookie.release());
@@ -514,6 +539,13 @@ void SoundThread::handleWriteDone(uint32_t count, void* pointer) {
         return;
     }
     watchSpeed();
+    if (cookie->block->rate != doneRate) {
+        uint64_t us = r.counters.doneBytes.exchange(0) * 1000000 / (uint64_t{doneRate} * r.format.nBlockAlign);
+        r.counters.earlierDoneUs.fetch_add(us);
+        doneRate = cookie->block->rate;
+        r.counters.doneRate.store(doneRate);
+    }
+    r.counters.doneBytes.fetch_add(count);
     toSpare(std::move(cookie->block));
     r.beingWritten = nullptr;
     r.bytesWritten += static_cast<int32_t>(count);
@@ -525,6 +557,21 @@ void SoundThread::handleWriteDone(uint32_t count, void* pointer) {
         writeBlock(std::move(block));
     }
     checkStop();
+}
+
+// The blocks that come back from now on hold frames at `rate`; the lost
+// sound counted so far keeps the rate it was counted at.
+void SoundThread::handleRate(uint32_t rate) {
+    SoundRecorder& r = *recorder;
+    if (rate == 0 || rate == deviceRate) return;
+    FW_LOG(fw::LEVEL_WARN, "CaptureRateChanged", "the device records at %u Hz from now on (%u Hz before)",
+           static_cast<unsigned>(rate), static_cast<unsigned>(deviceRate));
+    uint64_t frames = r.counters.droppedFrames.exchange(0) + r.counters.missedFrames.exchange(0);
+    r.counters.earlierLostMs.fetch_add((frames * 1000 + deviceRate / 2) / deviceRate);
+    r.counters.lostRate.store(rate);
+    deviceRate = rate;
+    r.clock = CaptureClock(rate, r.bufferMs);
+    r.counters.rateChanges.fetch_add(1);
 }
 
 void SoundThread::toSpare(BlockPtr block) { recorder->spare.push_back(std::move(block)); }

@@ -7,6 +7,12 @@
 //          whose dwUser the callback stamps with the tick of its return)
 //   key 2  start           key 3  pause          key 4  finish
 //   key 5  block written   (posted by the stream; count: bytes, pointer: the write's cookie)
+//   key 6  rate changed    (posted by the device callback; count: the new rate)
+// A device whose rate changes (kWimRateChanged) says so between the last
+// block at the old rate and the first at the new one; every block is stamped
+// with the rate it holds, and the stream is told the new rate (newRate) just
+// before the first block at it is written: the stream sees the change exactly
+// where it falls in the sound.
 // Ten blocks (bufferMs each) circulate in the device, so a capture path held
 // up for most of a second loses nothing. One write is outstanding at a time,
 // so the stream receives the blocks in recording order; blocks recorded
@@ -103,6 +109,7 @@ struct CaptureBlock {
     }
     WAVEHDR header{};
     std::unique_ptr<char[]> data;
+    uint32_t rate = 0;  // of the frames it holds
 };
 using BlockPtr = std::unique_ptr<CaptureBlock>;
 
@@ -133,6 +140,7 @@ private:
     void keepOrDrop(BlockPtr block);
     void countMissed(const WAVEHDR& block);
     void handleWriteDone(uint32_t count, void* cookie);
+    void handleRate(uint32_t rate);
     void watchSpeed();
     void watchDevice();
     void deviceFailed(const char* call, MMRESULT result);
@@ -150,6 +158,9 @@ private:
     double volumeCoeff;
     bool anyBlock = false;    // a block with sound came back since the start
     uint32_t quietWaits = 0;  // watch periods in a row without a block from the device
+    uint32_t deviceRate = 0;  // of the blocks the device returns now
+    uint32_t streamRate = 0;  // of the blocks last handed to the stream
+    uint32_t doneRate = 0;    // of the blocks last reported written
 };
 
 class SoundRecorder : public refcounted {
@@ -159,6 +170,7 @@ public:
     static constexpr ULONG_PTR keyPause = 3;
     static constexpr ULONG_PTR keyFinish = 4;
     static constexpr ULONG_PTR keyWriteDone = 5;
+    static constexpr ULONG_PTR keyRate = 6;
     // Blocks the device holds while recording: with 100 ms blocks a capture
     // path held up for up to 0.9 s loses nothing.
     static constexpr std::size_t kDeviceBlocks = 10;
@@ -201,6 +213,10 @@ public:
     uint32_t blocksDropped() const noexcept { return counters.dropped.load(); }    // lost to a full pending list
     uint32_t pendingPeak() const noexcept { return counters.pendingPeak.load(); }
     uint64_t bytesDelivered() const noexcept { return counters.bytes.load(); }  // reported written by the stream
+    // The sound the stream has written, in milliseconds (over every rate).
+    uint64_t recordedMs() const noexcept;
+    // How often the device's rate changed during the recording.
+    uint32_t rateChanges() const noexcept { return counters.rateChanges.load(); }
     // Sound lost so far: dropped blocks and sound the device never returned.
     uint64_t lostMs() const noexcept;
     // The device failed or stopped returning sound; the recording holds what came before.
@@ -249,6 +265,12 @@ private:
         std::atomic<uint64_t> bytes{0};          // bytes the stream has written
         std::atomic<uint64_t> droppedFrames{0};  // the frames of the dropped blocks
         std::atomic<uint64_t> missedFrames{0};   // recorded by the device, never returned
+        std::atomic<uint32_t> lostRate{0};       // the rate of the two counts above
+        std::atomic<uint64_t> earlierLostMs{0};  // lost at the rates before it
+        std::atomic<uint64_t> doneBytes{0};      // written at doneRate
+        std::atomic<uint32_t> doneRate{0};
+        std::atomic<uint64_t> earlierDoneUs{0};  // written at the rates before it
+        std::atomic<uint32_t> rateChanges{0};
     } counters;
 };
 

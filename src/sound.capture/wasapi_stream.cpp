@@ -167,12 +167,22 @@ std::vector<WAVEHDR*> WasapiStream::take(bool all) {
     return blocks;
 }
 
+WAVEHDR* WasapiStream::takePartial() {
+    std::lock_guard<std::mutex> g(m);
+    if (queued.empty() || queued.front()->dwBytesRecorded == 0) return nullptr;
+    WAVEHDR* block = queued.front();
+    queued.pop_front();
+    return block;
+}
+
 void WasapiStream::handBack(WAVEHDR* block) {
     block->dwFlags = (block->dwFlags & ~WHDR_INQUEUE) | WHDR_DONE;
     config.callback(handle(), WIM_DATA, config.instance, reinterpret_cast<DWORD_PTR>(block), 0);
 }
 
-void WasapiStream::notify(UINT message) { config.callback(handle(), message, config.instance, 0, 0); }
+void WasapiStream::notify(UINT message, DWORD_PTR param) {
+    config.callback(handle(), message, config.instance, param, 0);
+}
 
 WasapiWaveIn::Stats WasapiStream::stats() const {
     WasapiWaveIn::Stats s;
@@ -185,6 +195,7 @@ WasapiWaveIn::Stats WasapiStream::stats() const {
     s.polls = counters.polls.load();
     s.deviceChanges = counters.deviceChanges.load();
     s.switchMs = counters.switchMs.load();
+    s.rateChanges = counters.rateChanges.load();
     s.searching = counters.searching.load();
     return s;
 }

@@ -72,9 +72,11 @@ public:
     std::size_t freeBytes() const;
     // Takes the block being filled (the front one) or every queued block.
     std::vector<WAVEHDR*> take(bool all);
+    // The block being filled, when it holds anything (else null).
+    WAVEHDR* takePartial();
     // A block back to the caller: WHDR_DONE set, WHDR_INQUEUE cleared, WIM_DATA.
     void handBack(WAVEHDR* block);
-    void notify(UINT message);
+    void notify(UINT message, DWORD_PTR param = 0);
     struct Counters {
         std::atomic<uint64_t> deviceFrames{0};
         std::atomic<uint64_t> silenceFrames{0};
@@ -84,7 +86,8 @@ public:
         std::atomic<uint64_t> stagedFrames{0};
         std::atomic<uint64_t> polls{0};
         std::atomic<uint32_t> deviceChanges{0};
-        std::atomic<uint32_t> switchMs{0};   // the latest change: from losing the endpoint to capturing again
+        std::atomic<uint32_t> switchMs{0};  // the latest change: from losing the endpoint to capturing again
+        std::atomic<uint32_t> rateChanges{0};
         std::atomic<bool> searching{false};  // no endpoint to capture from now
     } counters;
 

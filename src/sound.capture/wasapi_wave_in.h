@@ -8,9 +8,12 @@
 // loopback stream at the rate of the endpoint's mix format takes that mix
 // format as it is and converts its samples (sample_convert.h), never the
 // rate; any other stream asks for the format with the platform's conversion
-// (AUTOCONVERTPCM | SRC_DEFAULT_QUALITY). So a device that replaces the
-// endpoint during a recording at another rate is resampled by the platform to
-// the recording's rate: a file never holds samples at a rate it does not say.
+// (AUTOCONVERTPCM | SRC_DEFAULT_QUALITY). A loopback endpoint that takes over
+// during a recording (a new default device, or the device's format changed)
+// at another rate is taken at its own rate too: the blocks of the old rate
+// are handed back, the callback is told the new rate (kWimRateChanged), and
+// the blocks that follow hold the new rate's frames. Nothing is resampled, and
+// a block never holds frames of two rates.
 //
 // Each open device has a capture thread of its own. It initialises COM
 // (multithreaded), activates the endpoint, reads the packets about every
@@ -68,6 +71,7 @@ public:
         uint64_t polls = 0;            // rounds of the capture thread
         uint32_t deviceChanges = 0;    // capture continued on another endpoint
         uint32_t switchMs = 0;         // the latest change: ms from losing the endpoint to capturing again
+        uint32_t rateChanges = 0;      // the capture went on at another rate (kWimRateChanged)
         bool searching = false;        // capturing, with no endpoint to capture from
     };
 

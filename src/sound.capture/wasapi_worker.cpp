@@ -31,7 +31,8 @@ CaptureWorker::CaptureWorker(WasapiStream& stream_)
       setup(stream_.setup()),
       changed(::CreateEventA(nullptr, FALSE, FALSE, nullptr)),
       fill(SilenceFill::Settings{stream_.setup().format.nSamplesPerSec, kSlackMs, kBufferMs, kStartMs,
-                                 stream_.setup().loopback}) {}
+                                 stream_.setup().loopback}),
+      rate(stream_.setup().format.nSamplesPerSec) {}
 
 const char* CaptureWorker::kind() const { return setup.loopback ? "playback" : "recording"; }
 
@@ -89,21 +90,27 @@ HRESULT CaptureWorker::connectTo(Activate activate, std::wstring& failedId) {
     }
     FW_TRACE("wasapi %s capture of \"%s\"%s", kind(), next->endpoint.name.c_str(), setup.loopback ? " (loopback)" : "");
     session = std::move(next);
+    if (session->converts && session->mix.rate != rate) switchRate(session->mix.rate);
     return S_OK;
 }
 
 // Loopback takes the playback device's mix format as it is when it runs at
-// the recording's rate: the samples are converted here (sample_convert.h) and
-// the platform resamples nothing. At another rate, or in a coding that is not
-// converted, the platform converts to the recording's format.
+// the recording's rate, or, once the recording has started, when a device at
+// another rate than the one before takes over (the recording's rate changes
+// with it: switchRate): the samples are converted here
+// (sample_convert.h) and the platform resamples nothing. Before the start at
+// another rate, or in a coding that is not converted, the platform converts
+// to the recording's format.
 HRESULT CaptureWorker::initialize(Session& next) {
     IAudioClient* client = next.endpoint.client.get();
     bool stereo16 = setup.format.nChannels == 2 && setup.format.wBitsPerSample == 16;
     if (setup.loopback && stereo16) {
         CoTaskMem<WAVEFORMATEX> mix;
         HRESULT got = client->GetMixFormat(mix.receive());
+        uint32_t before = deviceRate;
+        if (SUCCEEDED(got) && mix.get()) deviceRate = mix.get()->nSamplesPerSec;
         if (SUCCEEDED(got) && mix.get() && describeMixFormat(*mix.get(), next.mix) &&
-            next.mix.rate == setup.format.nSamplesPerSec) {
+            (next.mix.rate == rate || (started && before != 0 && next.mix.rate != before))) {
             HRESULT hr = client->Initialize(AUDCLNT_SHAREMODE_SHARED, AUDCLNT_STREAMFLAGS_LOOPBACK,
                                             kBufferMs * kHnsPerMs, 0, mix.get(), nullptr);
             next.converts = SUCCEEDED(hr);
@@ -118,7 +125,9 @@ HRESULT CaptureWorker::initialize(Session& next) {
                      unsigned{mix.get()->wBitsPerSample});
         }
     }
-    WAVEFORMATEX format = setup.format;
+    WAVEFORMATEX format = setup.format;  // at the rate the recording has now
+    format.nSamplesPerSec = rate;
+    format.nAvgBytesPerSec = rate * format.nBlockAlign;
     return client->Initialize(AUDCLNT_SHAREMODE_SHARED, streamFlags(setup.loopback), kBufferMs * kHnsPerMs, 0, &format,
                               nullptr);
 }
@@ -142,10 +151,11 @@ void CaptureWorker::loop() {
     publishCounters();
     FW_TRACE(
         "wasapi capture closed: %llu frames from the device, %llu of silence (%llu withdrawn), %llu dropped, "
-        "%u device changes",
+        "%u device changes, %u changes of rate",
         static_cast<unsigned long long>(stream.counters.deviceFrames.load()),
         static_cast<unsigned long long>(fill.silence()), static_cast<unsigned long long>(fill.withdrawn()),
-        static_cast<unsigned long long>(stream.counters.droppedFrames.load()), stream.counters.deviceChanges.load());
+        static_cast<unsigned long long>(stream.counters.droppedFrames.load()), stream.counters.deviceChanges.load(),
+        stream.counters.rateChanges.load());
 }
 
 void CaptureWorker::serve(WasapiStream::Command command) {
@@ -168,6 +178,7 @@ void CaptureWorker::start() {
     if (state == State::running || state == State::lost) return;
     uint32_t now = setup.ticks();
     fill.start(now);
+    started = true;
     if (!session) {
         lostAt = now;
         enter(State::lost);
@@ -338,10 +349,22 @@ void CaptureWorker::endpointsChanged() {
     }
 }
 
+// The frames staged from here on are at `next`: the silence owed up to now
+// goes in at the old rate first.
+void CaptureWorker::switchRate(uint32_t next) {
+    append(nullptr, fill.changeRate(setup.ticks(), next));
+    FW_LOG(fw::LEVEL_WARN, "CaptureRateChanged",
+           "the %s device runs at %u Hz (the recording so far: %u Hz): the recording goes on at that rate", kind(),
+           static_cast<unsigned>(next), static_cast<unsigned>(rate));
+    rateChanges.push_back({staging.size(), next});
+    rate = next;
+    stream.counters.rateChanges.fetch_add(1);
+}
+
 void CaptureWorker::append(const BYTE* data, uint64_t frames) {
     if (frames == 0) return;
     uint64_t bytes = frames * setup.format.nBlockAlign;
-    uint64_t limit = uint64_t{setup.format.nAvgBytesPerSec} * 10;
+    uint64_t limit = uint64_t{rate} * setup.format.nBlockAlign * 10;
     if (staging.size() - head + bytes > limit) {
         stream.counters.droppedFrames.fetch_add(frames);
         if (!overrunNoted)
@@ -358,14 +381,24 @@ void CaptureWorker::append(const BYTE* data, uint64_t frames) {
     }
 }
 
+// The staged frames into the queued blocks, in order. At a change of rate
+// the block being filled goes back with the old rate's last frames, and the
+// recorder learns the new rate before any block that holds it.
 void CaptureWorker::deliver() {
     std::vector<WAVEHDR*> full;
-    if (head < staging.size()) head += stream.fill(staging.data() + head, staging.size() - head, full);
-    if (head == staging.size()) {
-        staging.clear();
-        head = 0;
-    } else if (head >= kCompactBytes) {
+    for (;;) {
+        std::size_t end = rateChanges.empty() ? staging.size() : rateChanges.front().at;
+        if (head < end) head += stream.fill(staging.data() + head, end - head, full);
+        if (head < end || rateChanges.empty()) break;
+        if (WAVEHDR* partial = stream.takePartial()) full.push_back(partial);
+        for (WAVEHDR* block : full) stream.handBack(block);
+        full.clear();
+        stream.notify(kWimRateChanged, rateChanges.front().rate);
+        rateChanges.pop_front();
+    }
+    if (head == staging.size() || head >= kCompactBytes) {
         staging.erase(staging.begin(), staging.begin() + static_cast<std::ptrdiff_t>(head));
+        for (RateChange& change : rateChanges) change.at -= head;
         head = 0;
     }
     for (WAVEHDR* block : full) stream.handBack(block);
@@ -378,7 +411,7 @@ uint64_t CaptureWorker::room() const {
 }
 
 uint64_t CaptureWorker::quietRoom() const {
-    return std::min<uint64_t>(room(), SilenceFill::framesIn(kQuietRoomMs, setup.format.nSamplesPerSec));
+    return std::min<uint64_t>(room(), SilenceFill::framesIn(kQuietRoomMs, rate));
 }
 
 void CaptureWorker::discardStaged() {
@@ -389,6 +422,9 @@ void CaptureWorker::discardStaged() {
     }
     staging.clear();
     head = 0;
+    // The rate the next frames have, though the frames before it are gone.
+    if (!rateChanges.empty()) stream.notify(kWimRateChanged, rateChanges.back().rate);
+    rateChanges.clear();
 }
 
 void CaptureWorker::publishCounters() {
@@ -400,8 +436,7 @@ void CaptureWorker::publishCounters() {
                "the %s device delivered late: %llu ms of silence were put in before it "
                "caught up (no sample is lost; what follows comes that much later)",
                kind(),
-               static_cast<unsigned long long>((fill.stalled() - stream.counters.stalledFrames.load()) * 1000 /
-                                               setup.format.nSamplesPerSec));
+               static_cast<unsigned long long>((fill.stalled() - stream.counters.stalledFrames.load()) * 1000 / rate));
         stream.counters.stalledFrames.store(fill.stalled());
     }
 }

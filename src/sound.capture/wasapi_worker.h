@@ -10,11 +10,19 @@
 //              clock records silence and the thread looks for the default
 //              endpoint every kRetryMs
 //   closed   - the thread ends
+//
+// Rate: a loopback endpoint taken once the recording has started whose mix
+// format runs at another rate than the endpoint's before is captured at its
+// own rate (switchRate): the frames staged before it are delivered at the
+// old rate, the block being filled goes back with them, the recorder is told
+// the new rate (kWimRateChanged), and the frames after it follow in the next
+// blocks.
 #pragma once
 
 #include <windows.h>
 
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <string>
 #include <vector>
@@ -73,6 +81,7 @@ private:
     void reconnect(uint32_t now);
     void changeHeld();
     void endpointsChanged();
+    void switchRate(uint32_t next);
     void append(const BYTE* data, uint64_t frames);  // null data: silence
     void deliver();
     void discardStaged();
@@ -89,6 +98,15 @@ private:
     SilenceFill fill;
     std::vector<char> staging;  // frames waiting for a queued block, from `head` on
     std::size_t head = 0;
+    // Where the staged frames change rate: the staging offset and the new rate.
+    struct RateChange {
+        std::size_t at;
+        uint32_t rate;
+    };
+    std::deque<RateChange> rateChanges;
+    uint32_t rate;                   // of the frames staged last
+    bool started = false;            // the recording has started: a new rate goes into new blocks
+    uint32_t deviceRate = 0;         // the mix format's rate of the endpoint set up last
     std::vector<int16_t> converted;  // one packet in the recording's format
     State state = State::stopped;
     uint32_t lastAttempt = 0;

@@ -40,6 +40,9 @@
 //   - unprepareHeader refuses a queued block (WAVERR_STILLPLAYING); close
 //     refuses while blocks are queued (WAVERR_STILLPLAYING).
 //   - Never change dwUser.
+//   - A device whose rate changes while it records (kWimRateChanged) hands
+//     back the block being filled with what it holds at the old rate first:
+//     no block holds frames of two rates.
 //   - Sound arriving while no block is queued is lost, as on the platform; the
 //     caller finds such loss by the tick clock (it keeps enough blocks queued
 //     that a short hold-up of its own loses nothing).
@@ -55,6 +58,13 @@
 #include <cstdint>
 
 namespace kit {
+
+// Sent through the callback by a device whose rate changes while it records
+// (the loopback capture when the playback device changes to another rate),
+// between the last block at the old rate and the first at the new one; the
+// first parameter is the new rate in frames per second. The platform's wave
+// input never sends it (its rate is the one it was opened with).
+constexpr UINT kWimRateChanged = WIM_DATA + 0x40;
 
 class WaveInDevice {
 public:

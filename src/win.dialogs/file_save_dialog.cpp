@@ -10,6 +10,7 @@
 #include "engine/engine.h"
 #include "config/settings.h"
 #include "diagnostics/eventlog.h"
+#include "encoding.mp3/mp3_encoding.h"
 #include "kit/exceptions.h"
 #include "kit/scoped.h"
 #include "kit/text_code.h"
@@ -75,8 +76,10 @@ BOOL CALLBACK endOwnedMessageBox(HWND window, LPARAM dialog) {
 }
 }  // namespace
 
-FileSaveDialog::FileSaveDialog(HINSTANCE instance_)
-    : DialogWindow(instance_, IDD_FILE_SAVE, nullptr), folder(withBackslash(defaultStorageFolder().str())) {
+FileSaveDialog::FileSaveDialog(HINSTANCE instance_, uint32_t recordingRate)
+    : DialogWindow(instance_, IDD_FILE_SAVE, nullptr),
+      folder(withBackslash(defaultStorageFolder().str())),
+      rate(recordingRate) {
     unicodeWindows = true;
     ensureCommonControls();
     fileName = engine::proposedFileName();
@@ -158,6 +161,11 @@ void FileSaveDialog::acceptAsShown() {
 
 void FileSaveDialog::initDialog() {
     offeredFolder = folder;
+    // What will be recorded: the rate of the recording under way.
+    for (int index : {1, 2, 3, 5}) {
+        std::string label = filesave::formatLabel(index, rate, kit::mp3ResampleRate(rate));
+        ::SetDlgItemTextA(hDlg, index == 5 ? IDC_FORMAT_FLAC : IDC_FORMAT_WAV - 1 + index, label.c_str());
+    }
     HWND list = ::GetDlgItem(hDlg, IDC_BITRATE);
     for (int i = 0; i < static_cast<int>(std::size(filesave::kBitrates)); ++i) {
         char item[16];

@@ -16,7 +16,9 @@
 
 class FileSaveDialog : public kit::DialogWindow {
 public:
-    explicit FileSaveDialog(HINSTANCE instance);
+    // `recordingRate`: the rate of the recording under way (the playback
+    // device's for loopback), which the format labels name; 0: none.
+    explicit FileSaveDialog(HINSTANCE instance, uint32_t recordingRate = 0);
 
     // What the user chose.
     const std::string& getPath() const noexcept { return path; }
@@ -77,6 +79,7 @@ private:
     std::string offeredFolder;  // the folder shown when the dialog opened; names typed without one go there
     std::string proposedName;   // the name made when the dialog was, without extension
     int bitrate = 32;
+    uint32_t rate = 0;
     bool timeLimit = false;
     bool shutdown = false;
     int minutes = 0;

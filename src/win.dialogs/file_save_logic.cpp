@@ -166,4 +166,25 @@ int indexAfterBrowse(int index, int filter) noexcept {
 
 int filterFor(int index) noexcept { return index == 1 ? kWavFilter : index == 5 ? kFlacFilter : kMp3Filter; }
 
+std::string rateText(uint32_t samplesPerSec) {
+    std::string text = std::to_string(samplesPerSec / 1000);
+    if (uint32_t part = samplesPerSec % 1000) {
+        std::string digits = std::to_string(1000 + part).substr(1);  // three digits
+        text += "." + digits.substr(0, digits.find_last_not_of('0') + 1);
+    }
+    return text + " kHz";
+}
+
+std::string formatLabel(int index, uint32_t samplesPerSec, uint32_t mp3Rate) {
+    std::string rate = samplesPerSec ? ", " + rateText(samplesPerSec) : std::string();
+    std::string mp3 = mp3Rate ? ", " + rateText(mp3Rate) : std::string();
+    switch (index) {
+    case 1: return "Wav uncompressed (16 bit" + rate + ")";
+    case 2: return "High-quality MP3 (128Kbps" + mp3 + ")";
+    case 3: return "Medium-quality MP3 (96Kbps" + mp3 + ")";
+    case 5: return "FLAC lossless (16 bit" + rate + ")";
+    default: return "";
+    }
+}
+
 }  // namespace filesave

@@ -16,6 +16,15 @@ bool isValidIndex(int index) noexcept;
 // ".wav" for index 1, ".mp3" for 2, 3 and 4, ".flac" for 5, "" otherwise.
 const char* extensionFor(int index) noexcept;
 
+// A rate as the dialog says it: "48 kHz", "44.1 kHz", "22.05 kHz".
+std::string rateText(uint32_t samplesPerSec);
+// The label of format button `index` for a recording at `samplesPerSec` (0:
+// not known, the rate left out): WAV and FLAC say the rate they are written
+// at, MP3 says the rate the encoder resamples to above 48 kHz
+// (`mp3Rate`, 0 where it keeps the rate). "" for the MP3 button with a
+// chosen bit rate, which says nothing of the rate.
+std::string formatLabel(int index, uint32_t samplesPerSec, uint32_t mp3Rate);
+
 // An empty name stays empty; a name without "." gets the extension; otherwise
 // everything from the last "." on is replaced by it.
 std::string withExtension(const std::string& name, int index);

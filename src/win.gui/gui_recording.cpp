@@ -86,7 +86,7 @@ void Gui::beginRecord() {
         showProblem(recordingEngine->lastProblem().c_str());
         return;
     }
-    saveDialog = new FileSaveDialog(programInstance);
+    saveDialog = new FileSaveDialog(programInstance, recordingEngine->recordingRate());
     enter(RecordingState::Choosing);
 
     kit::shared_string time = stopwatch->toString();
@@ -208,7 +208,7 @@ void Gui::completeRecording() {
     engine::RecordingOutcome outcome = recordingEngine->lastRecordingOutcome();
     uint32_t parts = outcome.parts;
     bool logged = log->add("%s", gui_rules::recordedLine(path, stopwatch->toString().c_str(), parts).c_str());
-    std::string notice = gui_rules::recordingNotice(outcome, path);
+    std::string notice = gui_rules::recordingNotice(outcome, path, parts);
     if (saveDialog->isShutdownWanted() && !stopRequested && !outcome.deviceLost && !sessionEnding) {
         // A failed shutdown is reported; the program goes on.
         fw::catchAndReport(kTraceSource, __LINE__, [] { gui_platform::shutdownComputer(); });

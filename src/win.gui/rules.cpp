@@ -34,7 +34,8 @@ std::string durationText(uint64_t ms) {
     return count(seconds / 3600, "hour") + " " + count(seconds / 60 % 60, "minute");
 }
 
-std::string recordingNotice(const engine::RecordingOutcome& outcome, const std::string& path) {
+namespace {
+std::string lossNotice(const engine::RecordingOutcome& outcome, const std::string& path) {
     if (!outcome.saved || (!outcome.deviceLost && outcome.lostMs == 0 && outcome.deviceChanges == 0)) return "";
     std::string lost = "About " + durationText(outcome.lostMs) + " of sound could not be recorded";
     if (!outcome.deviceLost && outcome.lostMs == 0)
@@ -56,6 +57,17 @@ std::string recordingNotice(const engine::RecordingOutcome& outcome, const std::
         durationText(outcome.recordedMs) + " of sound are in\n" + path + ".";
     if (outcome.lostMs) text += "\n\n" + lost + " before that.";
     return text;
+}
+}  // namespace
+
+std::string recordingNotice(const engine::RecordingOutcome& outcome, const std::string& path, uint32_t parts) {
+    std::string loss = lossNotice(outcome, path);
+    if (!outcome.saved || outcome.rateChanges == 0) return loss;
+    std::string split = "The playback device's rate changed during the recording (" +
+                        count(outcome.rateChanges, "time") + "), so the recording was split into " +
+                        count(parts, "file") + ", each at the rate its device played: the first is\n" + path +
+                        ", the others are beside it, numbered.";
+    return loss.empty() ? split : split + "\n\n" + loss;
 }
 
 namespace {

@@ -42,9 +42,10 @@ Position placeInside(int x, int y, int width, int height, const Area& area) noex
 // "1 hour 2 minutes".
 std::string durationText(uint64_t ms);
 
-// What the user is told after a recording to `path` that lost its device or
-// some of its sound; "" when nothing was lost.
-std::string recordingNotice(const engine::RecordingOutcome& outcome, const std::string& path);
+// What the user is told after a recording to `path` (in `parts` files) that
+// lost its device or some of its sound, or was split because the device's
+// rate changed; "" when nothing of the kind happened.
+std::string recordingNotice(const engine::RecordingOutcome& outcome, const std::string& path, uint32_t parts = 1);
 
 // Text of the context menu's tray item.
 const char* trayItemText(bool mainWindowVisible) noexcept;

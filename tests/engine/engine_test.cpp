@@ -390,6 +390,50 @@ TEST_F(ScriptedCapture, ALostDeviceEndsWithTheFileOfWhatCameBefore) {
     EXPECT_EQ(device.prepared(), 0u);
 }
 
+// The device's rate changes in the middle of a block, before the file is
+// chosen: the first file ends with the last frame at the old rate, the
+// recording goes on in the next free name at the new rate, and no frame is
+// lost or repeated.
+TEST_F(ScriptedCapture, AChangeOfRateGoesOnInTheNextPartAtTheNewRate) {
+    constexpr uint32_t kNewRate = 48000;
+    constexpr uint32_t kCutBytes = 4000;  // of the block that goes back when the rate changes
+    constexpr std::size_t kBlockSamples = 8820;
+    std::vector<int16_t> source = pseudoRandomSignal(static_cast<std::size_t>(kRate) * 6, 23);
+    device.setSource(source);
+    std::string taken = dir.file("split (2).wav");
+    writeFile(taken, "someone else's");
+    ASSERT_EQ(eng->start(), engine::StartResult::started);
+    record(5);
+    ASSERT_TRUE(device.waitQueued(kit::SoundRecorder::kDeviceBlocks));
+    ASSERT_TRUE(device.deliver(kCutBytes));
+    device.changeRate(kNewRate);
+    record(3);
+    ASSERT_TRUE(eng->setOutputFile(dir.file("split.wav"), engine::FORMAT_WAV, 0));
+    record(7);
+    ASSERT_TRUE(finishAndWait());
+
+    WavFile first = readWav(dir.file("split.wav"));
+    WavFile second = readWav(dir.file("split (3).wav"));
+    ASSERT_TRUE(first.valid);
+    ASSERT_TRUE(second.valid);
+    EXPECT_EQ(first.samplesPerSec, static_cast<uint32_t>(kRate));
+    EXPECT_EQ(second.samplesPerSec, kNewRate);
+    EXPECT_EQ(second.avgBytesPerSec, kNewRate * 4);
+    std::size_t before = 5 * kBlockSamples + kCutBytes / 2;
+    ASSERT_EQ(first.samples.size(), before);
+    ASSERT_EQ(second.samples.size(), 10 * kBlockSamples);
+    EXPECT_TRUE(std::equal(first.samples.begin(), first.samples.end(), source.begin()));
+    EXPECT_TRUE(std::equal(second.samples.begin(), second.samples.end(), source.begin() + before))
+        << "the next part goes on with the next frame";
+    EXPECT_EQ(readFile(taken), "someone else's") << "a name already taken is skipped";
+    engine::RecordingOutcome outcome = eng->lastRecordingOutcome();
+    EXPECT_EQ(outcome.parts, 2u);
+    EXPECT_EQ(outcome.rateChanges, 1u);
+    EXPECT_EQ(outcome.lostMs, 0u);
+    uint64_t us = uint64_t{before / 2} * 1000000 / kRate + uint64_t{10 * kBlockSamples / 2} * 1000000 / kNewRate;
+    EXPECT_EQ(outcome.recordedMs, us / 1000);
+}
+
 TEST_F(ScriptedCapture, CancelAfterTheDeviceWasLostAbortsCleanly) {
     ASSERT_EQ(eng->start(), engine::StartResult::started);
     record(5);

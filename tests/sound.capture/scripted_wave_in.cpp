@@ -65,7 +65,7 @@ void ScriptedWaveIn::callbackLoop() {
         HWAVEIN h = handle;
         DWORD_PTR inst = instance;
         lock.unlock();
-        if (proc) proc(h, msg.message, inst, reinterpret_cast<DWORD_PTR>(msg.block), 0);
+        if (proc) proc(h, msg.message, inst, msg.block ? reinterpret_cast<DWORD_PTR>(msg.block) : msg.rate, 0);
         lock.lock();
         ++dispatched;
         changed.notify_all();
@@ -298,6 +298,13 @@ bool ScriptedWaveIn::deliverData(const void* data, uint32_t bytes, DWORD timeout
             block->dwBytesRecorded = n;
         },
         timeoutMs);
+}
+
+void ScriptedWaveIn::changeRate(uint32_t rate) {
+    std::unique_lock<std::mutex> lock(m);
+    messages.push_back({kit::kWimRateChanged, nullptr, rate});
+    changed.notify_all();
+    waitDispatched(lock, ++posted);
 }
 
 bool ScriptedWaveIn::deliverOrLose() {

@@ -17,7 +17,8 @@
 // goAway() is an unplugged device: nothing comes back any more, reset and stop
 // fail and the queued blocks stay, close still succeeds (as Wine's when its
 // sound server is gone). Breaches of the contract by the caller are answered
-// with the platform's error codes and listed in violations().
+// with the platform's error codes and listed in violations(). changeRate()
+// is the loopback capture's change of rate (kit::kWimRateChanged).
 #pragma once
 
 #include <windows.h>
@@ -74,6 +75,9 @@ public:
     bool deliverFull(DWORD timeoutMs = 5000) { return deliver(UINT32_MAX, timeoutMs); }
     // Returns the oldest block holding exactly these bytes.
     bool deliverData(const void* data, uint32_t bytes, DWORD timeoutMs = 5000);
+    // The device's rate changes: the callback is told (kit::kWimRateChanged)
+    // after the blocks returned so far; returns once it has been.
+    void changeRate(uint32_t rate);
     // A thread of the device returns a full block every `intervalMs` while
     // started, as a real device does at its own pace (0: as fast as blocks come).
     void startAutoFeed(DWORD intervalMs);
@@ -99,6 +103,7 @@ private:
     struct Message {
         UINT message;
         WAVEHDR* block;
+        DWORD_PTR rate = 0;  // kit::kWimRateChanged
     };
     bool takeFailure(Call call, MMRESULT& result);
     bool checkHandle(HWAVEIN device, const char* what);

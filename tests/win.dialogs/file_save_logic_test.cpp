@@ -26,6 +26,31 @@ TEST(FormatNumbers, ButtonsAndEngineCodesMapBothWays) {
     EXPECT_EQ(codeFromIndex(5), 5);
 }
 
+// The format buttons say what will be recorded.
+struct LabelCase {
+    int index;
+    uint32_t rate;
+    uint32_t mp3Rate;
+    const char* label;
+};
+
+class FormatLabels : public ::testing::TestWithParam<LabelCase> {};
+
+TEST_P(FormatLabels, SayTheRateRecorded) {
+    EXPECT_EQ(formatLabel(GetParam().index, GetParam().rate, GetParam().mp3Rate), GetParam().label);
+}
+
+INSTANTIATE_TEST_SUITE_P(FileSave, FormatLabels,
+                         ::testing::Values(LabelCase{1, 48000, 0, "Wav uncompressed (16 bit, 48 kHz)"},
+                                           LabelCase{1, 44100, 0, "Wav uncompressed (16 bit, 44.1 kHz)"},
+                                           LabelCase{5, 96000, 48000, "FLAC lossless (16 bit, 96 kHz)"},
+                                           LabelCase{5, 0, 0, "FLAC lossless (16 bit)"},
+                                           LabelCase{2, 48000, 0, "High-quality MP3 (128Kbps)"},
+                                           LabelCase{3, 96000, 48000, "Medium-quality MP3 (96Kbps, 48 kHz)"},
+                                           LabelCase{2, 176400, 44100, "High-quality MP3 (128Kbps, 44.1 kHz)"},
+                                           LabelCase{4, 96000, 48000, ""},
+                                           LabelCase{1, 22050, 0, "Wav uncompressed (16 bit, 22.05 kHz)"}));
+
 struct NameCase {
     const char* name;
     int index;

@@ -100,6 +100,15 @@ TEST(Texts, TheNoticeAfterARecordingSaysWhatWasLost) {
     EXPECT_THAT(both, HasSubstr("The playback device changed during the recording (1 time)"));
     EXPECT_THAT(both, HasSubstr("About 0.3 seconds of sound could not be recorded"));
     EXPECT_EQ(gui_rules::recordingNotice({false, 0, 0, false, 1}, "x.wav"), "") << "no file, nothing to say";
+
+    // A change of rate splits the recording: said with the number of files,
+    // before whatever else happened.
+    std::string split = gui_rules::recordingNotice({true, 9000, 0, false, 1, 1}, "D:\\take.wav", 2);
+    EXPECT_THAT(split, ::testing::StartsWith("The playback device's rate changed during the recording (1 time)"));
+    EXPECT_THAT(split, HasSubstr("split into 2 files"));
+    EXPECT_THAT(split, HasSubstr("The playback device changed during the recording (1 time)"));
+    EXPECT_THAT(gui_rules::recordingNotice({true, 9000, 0, false, 0, 2}, "x.wav", 3), HasSubstr("(2 times)"));
+    EXPECT_EQ(gui_rules::recordingNotice({false, 0, 0, false, 1, 1}, "x.wav", 2), "") << "no file, nothing to say";
 }
 
 TEST(Texts, TrayItemFollowsTheMainWindow) {
