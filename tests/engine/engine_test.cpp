@@ -461,7 +461,10 @@ TEST_F(ScriptedCapture, NoRecordingDeviceIsSaidInWords) {
 // Mutes the bed's sink: what is played then does not reach the recording input.
 void setSinkMuted(bool muted) {
     startNative(std::string("/usr/bin/pactl set-sink-mute @DEFAULT_SINK@ ") + (muted ? "1" : "0"));
-    ::Sleep(800);
+    if (muted)
+        waitForSilentSink(5000);
+    else
+        ::Sleep(800);  // nothing plays: the unmuting cannot be seen, only given time
 }
 
 TEST_F(Engine, AFailingCalibrationKeepsTheSettingsAndASuccessfulOneStoresThem) {

@@ -55,7 +55,7 @@ TEST_F(CaptureOnTheBed, APlayedSignalReachesTheWavFileWithoutGapOrChangeAfterALa
     testsupport::writeWav(signalPath, played);
 
     play(signalPath, 6000);
-    ::Sleep(500);
+    ASSERT_TRUE(testsupport::waitForSoundInSink(10000));  // the signal is under way
     smartptr<kit::GenericSoundEncodingStream> stream(new kit::GenericSoundEncodingStream);
     smartptr<kit::SoundRecorder> recorder(
         new kit::SoundRecorder(stream, kit::kRecordingFormat, 1.0, kBlockMs, kBacklogMs));
@@ -132,7 +132,7 @@ HeldUpRecording HeldUpOnTheBed::recordHeldUp(const std::vector<int16_t>& played,
     testsupport::writeWav(signalPath, played);
     DWORD seconds = static_cast<DWORD>(played.size() / 2 / testsupport::kRate);
     play(signalPath, seconds * 1000);
-    ::Sleep(500);
+    EXPECT_TRUE(testsupport::waitForSoundInSink(10000)) << "the signal is under way";
     kit::SoundFormat format = kit::kRecordingFormat;
     smartptr<kit::GenericSoundEncodingStream> file(new kit::GenericSoundEncodingStream(
         smartptr<kit::ISoundEncoder>(new kit::WaveSoundEncoder(outPath.c_str(), &format))));
@@ -204,7 +204,7 @@ TEST_F(CaptureOnTheBed, AKilledRecordingLeavesAValidWavOfThePlayedSignal) {
     ASSERT_NE(started, nullptr);
 
     play(signalPath, 8000);
-    ::Sleep(500);
+    ASSERT_TRUE(testsupport::waitForSoundInSink(10000));  // the signal is under way
     ChildProcess child("record-until-killed", {outPath, eventName});
     ASSERT_EQ(::WaitForSingleObject(started, 10000), WAIT_OBJECT_0);
     DWORD t0 = ::GetTickCount();

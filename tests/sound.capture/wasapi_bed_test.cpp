@@ -101,7 +101,7 @@ protected:
 
 TEST_F(WasapiOnTheBed, TheRecordingEndpointRecordsThePlayedSignalBitForBit) {
     std::vector<int16_t> played = play(4000, 4242);
-    ::Sleep(500);  // the recording starts while the signal plays
+    ASSERT_TRUE(testsupport::waitForSoundInSink(10000));  // the recording starts while the signal plays
     WasapiWaveIn device(WasapiWaveIn::Source::recording);
     Recording r(device, dir.file("take.wav"));
     waitForTheSignalsEnd(1000);
