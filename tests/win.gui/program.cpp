@@ -1,5 +1,6 @@
 #include "program.h"
 
+#include <gtest/gtest.h>
 #include <shlobj.h>
 
 #include <stdexcept>
@@ -125,6 +126,14 @@ bool runEntryExists() {
     bool exists = ::RegQueryValueExA(run, Settings::kRunValue, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
     ::RegCloseKey(run);
     return exists;
+}
+
+void closeNormally(Program& running) {
+    HWND main = driver::findWindow(running.id(), kMainClass, "Sonotape", false);
+    ASSERT_NE(main, nullptr);
+    ::PostMessageA(main, WM_CLOSE, 0, 0);
+    ASSERT_TRUE(running.waitExit(15000));
+    EXPECT_EQ(running.exitCode(), 0u);
 }
 
 }  // namespace program

@@ -65,4 +65,8 @@ void removeSettings();
 bool runEntryExists();
 void removeRunEntry();
 
+// Ends `running` through its main window and expects exit code 0 (test
+// failures where not).
+void closeNormally(Program& running);
+
 }  // namespace program

@@ -147,13 +147,7 @@ protected:
         driver::click(button);
     }
 
-    void closeNormally() {
-        HWND main = driver::findWindow(running->id(), program::kMainClass, "Sonotape", false);
-        ASSERT_NE(main, nullptr);
-        ::PostMessageA(main, WM_CLOSE, 0, 0);
-        ASSERT_TRUE(running->waitExit(15000));
-        EXPECT_EQ(running->exitCode(), 0u);
-    }
+    void closeNormally() { program::closeNormally(*running); }
 
     std::unique_ptr<Program> running;
 };

@@ -83,13 +83,7 @@ protected:
     }
 
     // Ends the program through its main window and expects exit code 0.
-    void closeNormally() {
-        HWND main = driver::findWindow(running->id(), program::kMainClass, "Sonotape", false);
-        ASSERT_NE(main, nullptr);
-        ::PostMessageA(main, WM_CLOSE, 0, 0);
-        ASSERT_TRUE(running->waitExit(15000));
-        EXPECT_EQ(running->exitCode(), 0u);
-    }
+    void closeNormally() { program::closeNormally(*running); }
 
     // In the recording options dialog: the path typed, a format button clicked.
     void chooseOutput(HWND dialog, const std::string& pathWithoutExtension, int formatButton) {
