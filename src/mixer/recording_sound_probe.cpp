@@ -3,6 +3,7 @@
 #include "mixer/recording_sound_probe.h"
 
 #include <string>
+#include <utility>
 
 #include "diagnostics/eventlog.h"
 #include "encoding.common/encoding_stream.h"
@@ -24,16 +25,18 @@ int16_t asVolume(int value) { return static_cast<int16_t>(value > 32767 ? 32767 
 
 }  // namespace
 
-RecordingSoundProbe::RecordingSoundProbe(WaveInDevice& device_, DWORD timeLimitMs_)
-    : device(device_), timeLimitMs(timeLimitMs_) {}
+RecordingSoundProbe::RecordingSoundProbe(WaveInDevice& device_, DWORD timeLimitMs_, DeviceRate deviceRate_)
+    : device(device_), timeLimitMs(timeLimitMs_), deviceRate(std::move(deviceRate_)) {}
 
 template <class Meter>
 int16_t RecordingSoundProbe::measure() {
     smartptr<Meter> meter = makeCounted<Meter>();
     smartptr<GenericSoundEncodingStream> stream =
         makeCounted<GenericSoundEncodingStream>(smartptr<ISoundEncoder>(meter));
-    smartptr<SoundRecorder> recorder =
-        makeCounted<SoundRecorder>(stream, kRecordingFormat, 1.0, 100, timeLimitMs, device);
+    // The loopback capture measures at the playback device's rate, as it records.
+    SoundFormat format = kRecordingFormat;
+    if (uint32_t rate = deviceRate ? deviceRate() : 0) format.samplesPerSec = static_cast<int32_t>(rate);
+    smartptr<SoundRecorder> recorder = makeCounted<SoundRecorder>(stream, format, 1.0, 100, timeLimitMs, device);
     bool ready = false;
     try {
         recorder->start();
@@ -86,7 +89,8 @@ std::unique_ptr<ISoundProbe> makeSystemSoundProbe() { return std::make_unique<Re
 
 Mixer::Mixer()
     : ownedProbe(makeSystemSoundProbe()),
-      ownedLoopbackProbe(std::make_unique<RecordingSoundProbe>(wasapiLoopback())),
+      ownedLoopbackProbe(
+          std::make_unique<RecordingSoundProbe>(wasapiLoopback(), 5000, [] { return wasapiLoopback().mixRate(); })),
       mixers(systemMixers()),
       probe(*ownedProbe),
       loopbackProbe(ownedLoopbackProbe.get()) {}

@@ -28,6 +28,19 @@ TEST(RecordingProbe, MeasuresTheAverageAndThePeakOfWhatTheDeviceRecords) {
     EXPECT_THAT(device.violations(), IsEmpty());
 }
 
+TEST(RecordingProbe, MeasuresAtTheDevicesOwnRateWhereItHasOne) {
+    for (uint32_t rate : {0u, 48000u, 96000u}) {
+        ScriptedWaveIn device;
+        device.setSource(std::vector<int16_t>(kBlockSamples * 90, 2000));
+        device.startAutoFeed(5);
+        kit::RecordingSoundProbe probe(device, 5000, [rate] { return rate; });
+        EXPECT_EQ(probe.measurePeak(), 2000);
+        device.stopAutoFeed();
+        EXPECT_EQ(device.openedFormat().nSamplesPerSec, rate ? rate : 44100u);
+        EXPECT_EQ(device.openedFormat().nAvgBytesPerSec, (rate ? rate : 44100u) * 4);
+    }
+}
+
 TEST(RecordingProbe, ThePeakIsTheLargestOfTheMeasuredBlocks) {
     ScriptedWaveIn device;
     std::vector<int16_t> source(kBlockSamples * 40, 100);
