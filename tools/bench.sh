@@ -2,6 +2,8 @@
 # Runs every benchmark program under the bed (under Wine 10 or later, in the
 # Debian 13 root where the machine's Wine is older); each prints lines of the form
 # "bench <name>: key=value ...". A summary of those lines closes the output.
+# Each starts with a fresh Wine server, so that one that changes the bed's
+# sound devices (their rate) before it first uses them is heard at that rate.
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 build=${1:-build/x64}
@@ -13,7 +15,7 @@ bash "$here/bed-root.sh" run -- bash "$here/bed.sh" "$build" -- bash -c '
   rc=0
   for b in '"$(echo $benches)"'; do
     echo "== $(basename "$b")"
-    (cd "'"$build"'/bin" && wine "$b") || rc=1
+    (cd "'"$build"'/bin" && bash "'"$here"'/fresh-wine.sh" "$b") || rc=1
   done
   exit $rc' 2>&1 | tee "$log"
 rc=${PIPESTATUS[0]}
