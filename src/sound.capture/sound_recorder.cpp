@@ -79,6 +79,13 @@ std::size_t backlogBlocks(unsigned backlogMs, unsigned blockMs) noexcept {
     return std::max<std::size_t>(blocks, 1);
 }
 
+unsigned blockMsAt(uint32_t blockBytes, uint32_t frameBytes, uint32_t rate) noexcept {
+    uint64_t perSecond = static_cast<uint64_t>(frameBytes) * rate;
+    if (perSecond == 0) return 1;
+    uint64_t ms = (static_cast<uint64_t>(blockBytes) * 1000 + perSecond / 2) / perSecond;
+    return static_cast<unsigned>(std::max<uint64_t>(ms, 1));
+}
+
 bool isMissingDevice(MMRESULT openResult) noexcept {
     return openResult == MMSYSERR_BADDEVICEID || openResult == MMSYSERR_NODRIVER || openResult == MMSYSERR_NODRIVERCB;
 }
@@ -125,16 +132,17 @@ public:
 // ---- SoundRecorder -----------------------------------------------------------------
 
 SoundRecorder::SoundRecorder(smartptr<IAsyncOutStream> stream_, const SoundFormat& soundFormat, double volumeCoeff_,
-                             unsigned bufferMs_, unsigned backlogMs, WaveInDevice& device_, TickSource ticks_)
+                             unsigned bufferMs_, unsigned backlogMs_, WaveInDevice& device_, TickSource ticks_)
     : stream(std::move(stream_)),
       bufferMs(bufferMs_),
-      pendingLimit(backlogBlocks(backlogMs, bufferMs_)),
+      backlogMs(backlogMs_),
+      pendingLimit(backlogBlocks(backlogMs_, bufferMs_)),
       clock(static_cast<uint32_t>(soundFormat.samplesPerSec), bufferMs_),
       api(device_),
       ticks(ticks_) {
     FW_TRACE("SoundRecorder::SoundRecorder (%d ch, %d bits, %d Hz, coeff %g, %u ms, backlog %u blocks)",
              soundFormat.channels, soundFormat.bitsPerSample, soundFormat.samplesPerSec, volumeCoeff_, bufferMs_,
-             static_cast<unsigned>(pendingLimit));
+             static_cast<unsigned>(pendingLimit.load()));
     format = captureFormat(soundFormat);
     counters.lostRate = format.nSamplesPerSec;
     counters.doneRate = format.nSamplesPerSec;
@@ -570,7 +578,10 @@ void SoundThread::handleRate(uint32_t rate) {
     r.counters.earlierLostMs.fetch_add((frames * 1000 + deviceRate / 2) / deviceRate);
     r.counters.lostRate.store(rate);
     deviceRate = rate;
-    r.clock = CaptureClock(rate, r.bufferMs);
+    // The blocks keep their bytes: at the new rate each holds another time.
+    unsigned blockMs = blockMsAt(r.bufferBytes, r.format.nBlockAlign, rate);
+    r.clock = CaptureClock(rate, blockMs);
+    r.pendingLimit.store(backlogBlocks(r.backlogMs, blockMs));
     r.counters.rateChanges.fetch_add(1);
 }
 

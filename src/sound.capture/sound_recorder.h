@@ -92,6 +92,10 @@ void scaleSamples(int16_t* samples, std::size_t count, double coefficient) noexc
 
 // The blocks of `blockMs` that hold `backlogMs` of sound (at least one).
 std::size_t backlogBlocks(unsigned backlogMs, unsigned blockMs) noexcept;
+// The milliseconds of sound a block of `blockBytes` holds at `rate` frames of
+// `frameBytes` a second (rounded, at least 1): the blocks keep their size in
+// bytes when the device's rate changes, and hold more or less time.
+unsigned blockMsAt(uint32_t blockBytes, uint32_t frameBytes, uint32_t rate) noexcept;
 
 // True for the results of waveInOpen that say there is no recording device
 // at all (none installed, none enabled, no driver).
@@ -204,7 +208,9 @@ public:
 
     uint32_t blockBytes() const noexcept { return bufferBytes; }
     uint32_t bytesPerSecond() const noexcept { return format.nAvgBytesPerSec; }  // of the recording's format
-    std::size_t backlogLimit() const noexcept { return pendingLimit; }
+    // The blocks that may wait for the stream: backlogMs of sound at the
+    // device's current rate.
+    std::size_t backlogLimit() const noexcept { return pendingLimit.load(); }
     DWORD captureThreadId() const noexcept { return thread ? thread->threadId() : 0; }
 
     // Counters, readable from any thread at any time.
@@ -245,7 +251,8 @@ private:
     bool deviceKeepsBlocks = false;  // its reset failed: the blocks it holds are not waited for
     uint32_t bufferBytes = 0;
     uint32_t bufferMs = 0;
-    std::size_t pendingLimit = 1;
+    unsigned backlogMs = 0;
+    std::atomic<std::size_t> pendingLimit{1};
     CaptureBlock* beingWritten = nullptr;  // owned by the outstanding write's cookie
     std::deque<BlockPtr> pending;
     std::deque<BlockPtr> spare;

@@ -121,6 +121,16 @@ INSTANTIATE_TEST_SUITE_P(Table, CaptureFormat,
                                            FormatCase{{1, 16, 8000}, 30, 2, 16000, 480},
                                            FormatCase{{2, 16, 44100}, 60000, 4, 176400, 10584000}));
 
+TEST(BlockMsAt, TheTimeABlockOfFixedBytesHoldsAtEachRate) {
+    EXPECT_EQ(kit::blockMsAt(17640, 4, 44100), 100u);
+    EXPECT_EQ(kit::blockMsAt(17640, 4, 88200), 50u);
+    EXPECT_EQ(kit::blockMsAt(19200, 4, 48000), 100u);
+    EXPECT_EQ(kit::blockMsAt(19200, 4, 96000), 50u);
+    EXPECT_EQ(kit::blockMsAt(19200, 4, 44100), 109u);  // 108.8
+    EXPECT_EQ(kit::blockMsAt(176, 4, 384000), 1u);     // never 0
+    EXPECT_EQ(kit::blockMsAt(17640, 0, 44100), 1u);
+}
+
 // ---- a stream the test completes by hand ------------------------------------------------
 
 class ManualStream : public kit::IAsyncOutStream {
@@ -423,6 +433,18 @@ TEST_F(Recorder, WithTheBacklogFullANewBlockIsDroppedCountedAsLostAndRecordingGo
     for (std::size_t i = 0; i <= 500; ++i) ASSERT_EQ(stream->at(i).samples.front(), static_cast<int16_t>(i)) << i;
     EXPECT_EQ(stream->at(501).samples.front(), 503);
     r.reset();
+}
+
+TEST_F(Recorder, TheBacklogKeepsItsTimeWhenTheDevicesRateChanges) {
+    smartptr<SoundRecorder> r = make(1.0, 100, 60000);
+    ASSERT_EQ(r->backlogLimit(), 600u);
+    r->start();
+    ASSERT_TRUE(waitUntil([&] { return device.isStarted(); }, 2000));
+    device.changeRate(88200);  // the blocks of 100 ms at 44 100 Hz now hold 50 ms
+    EXPECT_TRUE(waitUntil([&] { return r->backlogLimit() == 1200u; }, 2000)) << r->backlogLimit();
+    device.changeRate(22050);
+    EXPECT_TRUE(waitUntil([&] { return r->backlogLimit() == 300u; }, 2000)) << r->backlogLimit();
+    r->finish();
 }
 
 TEST_F(Recorder, TheSlowOutputWatchFiresOnTheSixthSlowCompletionInARow) {
