@@ -165,6 +165,60 @@ TEST(SilenceRules, ThreeGapsMakeFourFilesThatTogetherAreTheSignal) {
     }
 }
 
+// A file that goes on in files of its own past `limit` bytes (as a long WAV does).
+class RollingPart : public kit::ISoundEncoder {
+public:
+    RollingPart(Parts& parts, uint32_t n, uint32_t limitBytes) : all(parts), number(n), limit(limitBytes) {}
+    void encodeChunk(const kit::Chunk& chunk) override {
+        for (uint32_t i = 0; i < chunk.length; ++i) {
+            if (inPart == limit) {
+                ++number;
+                inPart = 0;
+            }
+            all.bytes[number].push_back(chunk.data[i]);
+            ++inPart;
+        }
+    }
+    void init() override {}
+    void close() override { ++all.closes[number]; }
+    uint32_t lastPartNumber() const noexcept override { return number; }
+    uint64_t bytesInLastPart() const noexcept override { return inPart; }
+
+private:
+    Parts& all;
+    uint32_t number;
+    uint32_t limit;
+    uint32_t inPart = 0;
+};
+
+// A silence after a long file's own continuation goes on after its number;
+// every file is listed with exactly what it holds.
+TEST(SilenceRules, ALongFilesOwnPartsAndTheSilencesShareOneNumbering) {
+    std::vector<uint8_t> signal = sound(12000, 4);
+    append(signal, quiet(24000));
+    append(signal, sound(1000, 5));
+    Parts parts;
+    kit::RatePartsEncoder encoder(
+        "Z:\\nowhere\\take.wav", kFormat,
+        [&parts](const std::string&, uint32_t n, const kit::SoundFormat&) -> kit::smartptr<kit::ISoundEncoder> {
+            return new RollingPart(parts, n, 10000 * kFrameBytes);
+        },
+        kit::SilenceRules{false, 2000, 0, -50, nullptr});
+    feed(encoder, signal, 1764);
+    // 12000 + 16000 frames before the cut: 10000 in "take", 10000 in "(2)", 8000 in "(3)"; then "(4)".
+    const uint64_t expected[] = {10000, 10000, 8000, 8000 + 1000};
+    ASSERT_EQ(encoder.files().size(), 4u);
+    std::vector<uint8_t> joined;
+    for (uint32_t n = 1; n <= 4; ++n) {
+        EXPECT_EQ(encoder.files()[n - 1].frames, expected[n - 1]) << "part " << n;
+        EXPECT_EQ(parts.bytes[n].size(), expected[n - 1] * kFrameBytes) << "part " << n;
+        append(joined, parts.bytes[n]);
+    }
+    EXPECT_EQ(encoder.files()[1].path, "Z:\\nowhere\\take (2).wav");
+    EXPECT_EQ(encoder.files()[3].path, "Z:\\nowhere\\take (4).wav");
+    EXPECT_TRUE(joined == signal);
+}
+
 TEST(SilenceRules, WaitingForSoundKeepsItsOnsetAndTheRestWhole) {
     std::vector<uint8_t> signal = quiet(16000);
     std::vector<int16_t> ramp;  // a soft onset under the threshold, then sound
