@@ -58,7 +58,7 @@ std::string outputStoppedText(kit::OutputFault fault, uint32_t code) {
 
 std::string silenceStoppedText(uint32_t minutes) {
     return "The recording ended by itself after " + std::to_string(minutes) + (minutes == 1 ? " minute" : " minutes") +
-           " of silence (\"Stop after silence\" in the menu); the file keeps everything recorded until then.";
+           " of silence, as the menu asks; the file keeps everything recorded until then.";
 }
 
 }  // namespace engine
