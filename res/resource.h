@@ -54,6 +54,9 @@
 #define IDM_OUT_OF_SPACE 32801
 #define IDM_START_WITH_WINDOWS 32802
 #define IDM_CALIBRATE 40002
+#define IDM_SILENCE_START 40010
+#define IDM_SILENCE_STOP 40011
+#define IDM_SILENCE_SPLIT 40012
 
 // The accelerator table: Alt+? and Alt+/ send command 104, which nothing acts on.
 #define IDR_ACCELERATORS 109

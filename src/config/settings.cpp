@@ -83,6 +83,18 @@ const StoredValue kValues[] = {
      .fallback = Settings::kSourceRecordingLine,
      .low = Settings::kSourceRecordingLine,
      .high = Settings::kSourceLoopback},
+    // Silence: each rule off until chosen in the menu; the lengths and the
+    // threshold (dBFS, stored as a signed number) only through the registry.
+    {.name = "SilenceStart", .member = &Settings::silenceStart},
+    {.name = "SilenceStop", .member = &Settings::silenceStop},
+    {.name = "SilenceStopMinutes", .member = &Settings::silenceStopMinutes, .fallback = 5, .low = 1, .high = 1440},
+    {.name = "SilenceSplit", .member = &Settings::silenceSplit},
+    {.name = "SilenceSplitSeconds", .member = &Settings::silenceSplitSeconds, .fallback = 2, .low = 1, .high = 3600},
+    {.name = "SilenceThresholdDbfs",
+     .member = &Settings::silenceThresholdDbfs,
+     .fallback = -50,
+     .low = -96,
+     .high = -1},
 };
 
 // The default of a number in the table.

@@ -54,6 +54,15 @@ public:
     bool needCalibration;
     bool startUpDialog;
     int32_t captureSource;
+    // Silence: start writing at the first sound; stop after silenceStopMinutes
+    // of silence; go on in the next file at each silence of
+    // silenceSplitSeconds. Sound is what reaches silenceThresholdDbfs.
+    bool silenceStart;
+    bool silenceStop;
+    int32_t silenceStopMinutes;
+    bool silenceSplit;
+    int32_t silenceSplitSeconds;
+    int32_t silenceThresholdDbfs;
     // Whether the Run key holds the program's entry: read by load, not a
     // value of the program's key, so not in the table and not written by save
     // (enableAutostart and disableAutostart set the entry).

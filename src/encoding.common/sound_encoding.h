@@ -35,6 +35,9 @@ public:
     // The number in the name of the file written now: 1 for the name as
     // given, n for its continuation "name (n).ext".
     virtual uint32_t lastPartNumber() const noexcept { return 1; }
+    // Bytes of sound in the file written now, where the encoder goes on in
+    // files of its own (a long WAV); 0 otherwise.
+    virtual uint64_t bytesInLastPart() const noexcept { return 0; }
 };
 
 // A stream that takes blocks without waiting and reports each one done by

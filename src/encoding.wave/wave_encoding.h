@@ -75,6 +75,7 @@ public:
     void close() override;
     uint32_t fileParts() const noexcept override { return parts; }
     uint32_t lastPartNumber() const noexcept override { return lastNumber; }
+    uint64_t bytesInLastPart() const noexcept override { return written; }
 
     // PCM bytes written so far, over all parts.
     uint64_t dataBytes() const noexcept { return earlierParts + written; }

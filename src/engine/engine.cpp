@@ -55,13 +55,29 @@ kit::smartptr<kit::ISoundEncoder> makePart(const std::string& path, uint32_t num
     }
 }
 
-kit::smartptr<kit::ISoundEncoder> makeEncoder(const char* path, int format, int bitrate,
-                                              const kit::SoundFormat& recording) {
+kit::smartptr<kit::RatePartsEncoder> makeEncoder(const char* path, int format, int bitrate,
+                                                 const kit::SoundFormat& recording, kit::SilenceRules rules) {
     if (!knownFormat(format)) return nullptr;
-    return new kit::RatePartsEncoder(path, recording,
-                                     [=](const std::string& first, uint32_t n, const kit::SoundFormat& f) {
-                                         return makePart(first, n, format, bitrate, f);
-                                     });
+    return new kit::RatePartsEncoder(
+        path, recording,
+        [=](const std::string& first, uint32_t n, const kit::SoundFormat& f) {
+            return makePart(first, n, format, bitrate, f);
+        },
+        std::move(rules));
+}
+
+// The silence rules the settings ask for; a long silence asks the user
+// interface to end the recording, saying why.
+kit::SilenceRules silenceRules(const Settings& settings, EngineEvents& events) {
+    kit::SilenceRules rules;
+    rules.startOnSound = settings.silenceStart;
+    rules.splitMs = settings.silenceSplit ? static_cast<uint32_t>(settings.silenceSplitSeconds) * 1000u : 0u;
+    rules.stopMs = settings.silenceStop ? static_cast<uint32_t>(settings.silenceStopMinutes) * 60000u : 0u;
+    rules.thresholdDbfs = settings.silenceThresholdDbfs;
+    rules.onLongSilence = [&events, minutes = settings.silenceStopMinutes] {
+        events.mustStop(silenceStoppedText(static_cast<uint32_t>(minutes)));
+    };
+    return rules;
 }
 
 constexpr const char* kNoDevice =
@@ -269,9 +285,9 @@ bool Engine::setOutputFile(const std::string& path, int format, int bitrate) {
             spaceReminder_->setPath(path.c_str());
             spaceReminder_->start();
         }
-        kit::smartptr<kit::ISoundEncoder> encoder;
+        kit::smartptr<kit::RatePartsEncoder> encoder;
         try {
-            encoder = makeEncoder(path.c_str(), format, bitrate, recording_->format);
+            encoder = makeEncoder(path.c_str(), format, bitrate, recording_->format, silenceRules(settings_, events_));
         } catch (const kit::OutputError& error) {
             // The user's choice, not a fault of the program: said in words, no problem report.
             FW_LOG(fw::LEVEL_WARN, "OutputNotMade", "%s (error %u): %s", error.message().c_str(), error.code,

@@ -56,4 +56,9 @@ std::string outputStoppedText(kit::OutputFault fault, uint32_t code) {
     return faultReason(fault, code) + " The recording was stopped; the file keeps what was recorded until then.";
 }
 
+std::string silenceStoppedText(uint32_t minutes) {
+    return "The recording ended by itself after " + std::to_string(minutes) + (minutes == 1 ? " minute" : " minutes") +
+           " of silence, as the menu asks; the file keeps everything recorded until then.";
+}
+
 }  // namespace engine

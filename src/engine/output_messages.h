@@ -24,4 +24,7 @@ std::string outputFailedText(const std::string& path, kit::OutputFault fault, ui
 // The answer when the output stops taking the recording (said after it was stopped).
 std::string outputStoppedText(kit::OutputFault fault, uint32_t code);
 
+// The answer when a recording ended by itself after `minutes` of silence.
+std::string silenceStoppedText(uint32_t minutes);
+
 }  // namespace engine

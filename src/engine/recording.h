@@ -5,6 +5,7 @@
 #pragma once
 
 #include "encoding.common/encoding_stream.h"
+#include "encoding.common/rate_parts.h"
 #include "encoding.common/sound_format.h"
 #include "kit/refcounted.h"
 #include "sound.capture/sound_recorder.h"
@@ -14,8 +15,8 @@ namespace engine {
 struct Recording {
     kit::smartptr<kit::GenericSoundEncodingStream> stream;
     kit::smartptr<kit::SoundRecorder> recorder;
-    kit::smartptr<kit::ISoundEncoder> encoder;  // null until the file is chosen
-    kit::SoundFormat format{};                  // the line's, or loopback's at the device's rate
+    kit::smartptr<kit::RatePartsEncoder> encoder;  // null until the file is chosen
+    kit::SoundFormat format{};                     // the line's, or loopback's at the device's rate
 };
 
 }  // namespace engine

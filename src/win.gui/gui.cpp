@@ -130,6 +130,13 @@ void Gui::applySettings() {
         setMenuItemState(IDM_REMIND_30MIN, settings.remind30min);
         setMenuItemState(IDM_OUT_OF_SPACE, settings.remindOutOfSpace);
         setMenuItemState(IDM_START_WITH_WINDOWS, settings.startWithWindows);
+        setMenuItemState(IDM_SILENCE_START, settings.silenceStart);
+        ::ModifyMenuA(resources.contextMenu, IDM_SILENCE_STOP, MF_BYCOMMAND | MF_STRING, IDM_SILENCE_STOP,
+                      gui_rules::silenceStopItem(settings.silenceStopMinutes).c_str());
+        ::ModifyMenuA(resources.contextMenu, IDM_SILENCE_SPLIT, MF_BYCOMMAND | MF_STRING, IDM_SILENCE_SPLIT,
+                      gui_rules::silenceSplitItem(settings.silenceSplitSeconds).c_str());
+        setMenuItemState(IDM_SILENCE_STOP, settings.silenceStop);  // ModifyMenu clears the mark
+        setMenuItemState(IDM_SILENCE_SPLIT, settings.silenceSplit);
     }
     recordingEngine->setHalfHourReminder(settings.remind30min);
 }
@@ -275,11 +282,17 @@ void Gui::menuCommand(UINT id) {
     case IDM_CALIBRATE: calibrateSoundCard(); break;
     case IDM_REMIND_30MIN:
     case IDM_OUT_OF_SPACE:
-    case IDM_START_WITH_WINDOWS: {
+    case IDM_START_WITH_WINDOWS:
+    case IDM_SILENCE_START:
+    case IDM_SILENCE_STOP:
+    case IDM_SILENCE_SPLIT: {  // the silence rules take effect with the next file chosen
         Settings copy = currentSettings();
-        bool& setting = id == IDM_REMIND_30MIN   ? copy.remind30min
-                        : id == IDM_OUT_OF_SPACE ? copy.remindOutOfSpace
-                                                 : copy.startWithWindows;
+        bool& setting = id == IDM_REMIND_30MIN    ? copy.remind30min
+                        : id == IDM_OUT_OF_SPACE  ? copy.remindOutOfSpace
+                        : id == IDM_SILENCE_START ? copy.silenceStart
+                        : id == IDM_SILENCE_STOP  ? copy.silenceStop
+                        : id == IDM_SILENCE_SPLIT ? copy.silenceSplit
+                                                  : copy.startWithWindows;
         setting = !setting;
         setMenuItemState(id, setting);
         storeSettings(copy);

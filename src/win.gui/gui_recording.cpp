@@ -207,7 +207,9 @@ void Gui::completeRecording() {
     std::string path = saveDialog->getPath();
     engine::RecordingOutcome outcome = recordingEngine->lastRecordingOutcome();
     uint32_t parts = outcome.parts;
-    bool logged = log->add("%s", gui_rules::recordedLine(path, stopwatch->toString().c_str(), parts).c_str());
+    bool logged = true;
+    for (const std::string& line : gui_rules::recordedLines(path, stopwatch->toString().c_str(), outcome.files))
+        logged = log->add("%s", line.c_str()) && logged;
     std::string notice = gui_rules::recordingNotice(outcome, path, parts);
     if (saveDialog->isShutdownWanted() && !stopRequested && !outcome.deviceLost && !sessionEnding) {
         // A failed shutdown is reported; the program goes on.

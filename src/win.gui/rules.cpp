@@ -88,10 +88,23 @@ const char* trayItemText(bool mainWindowVisible) noexcept {
 
 std::string openFolderCommand(const std::string& folder) { return "explorer " + folder; }
 
-std::string recordedLine(const std::string& path, const char* time, uint32_t parts) {
-    std::string line = "Recorded: " + path + " " + time;
-    if (parts > 1) line += ", " + std::to_string(parts) + " parts";
-    return line;
+std::vector<std::string> recordedLines(const std::string& path, const char* time,
+                                       const std::vector<kit::FilePart>& files) {
+    if (files.size() < 2) return {"Recorded: " + path + " " + time};
+    std::vector<std::string> lines;
+    for (const kit::FilePart& file : files) {
+        uint64_t seconds = file.samplesPerSec > 0 ? file.frames / static_cast<uint64_t>(file.samplesPerSec) : 0;
+        lines.push_back("Recorded: " + file.path + " " + kit::formatElapsed(static_cast<uint32_t>(seconds)));
+    }
+    return lines;
+}
+
+std::string silenceStopItem(int32_t minutes) {
+    return "Stop after " + std::to_string(minutes) + (minutes == 1 ? " minute" : " minutes") + " of silence";
+}
+
+std::string silenceSplitItem(int32_t seconds) {
+    return "New file at each silence of " + std::to_string(seconds) + (seconds == 1 ? " second" : " seconds");
 }
 
 std::string partsHint(const std::string& path, uint32_t parts) {

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "engine/engine.h"
 #include "win.windows/timer.h"
@@ -53,9 +54,14 @@ const char* trayItemText(bool mainWindowVisible) noexcept;
 // The command that opens the folder of a recording: "explorer " and the folder.
 std::string openFolderCommand(const std::string& folder);
 
-// The line of log.txt for a finished recording: its (first) file, its time
-// and, for a recording in several files, how many.
-std::string recordedLine(const std::string& path, const char* time, uint32_t parts);
+// The lines of log.txt for a finished recording: "Recorded: <file> <time>";
+// a recording in several files has one such line per file, in order, each
+// with the length of its own sound.
+std::vector<std::string> recordedLines(const std::string& path, const char* time,
+                                       const std::vector<kit::FilePart>& files);
+// The menu items of the silence rules, with their lengths.
+std::string silenceStopItem(int32_t minutes);
+std::string silenceSplitItem(int32_t seconds);
 // The end-of-recording notice of a recording in several files: the first
 // file's name and the number of parts, and how to open their folder.
 std::string partsHint(const std::string& path, uint32_t parts);

@@ -310,6 +310,53 @@ TEST_F(ConfigTest, AKeyWrittenBeforeTheCaptureSourceExistedRecordsFromTheLineAsB
     EXPECT_THAT(events.added(), ::testing::Not(HasSubstr("CalibrationLost")));
 }
 
+// The silence rules are off on a first run; a length or threshold outside its
+// range, or of the wrong type, takes its default alone.
+TEST_F(ConfigTest, SilenceValuesAreOffByDefaultAndUnusableOnesTakeTheirDefaults) {
+    Settings config;
+    config.load();
+    EXPECT_FALSE(config.silenceStart);
+    EXPECT_FALSE(config.silenceStop);
+    EXPECT_FALSE(config.silenceSplit);
+    EXPECT_EQ(config.silenceStopMinutes, 5);
+    EXPECT_EQ(config.silenceSplitSeconds, 2);
+    EXPECT_EQ(config.silenceThresholdDbfs, -50);
+    struct Case {
+        const char* name;
+        uint32_t stored;
+        int32_t Settings::*member;
+        int32_t read;
+    } cases[] = {
+        {"SilenceStopMinutes", 0, &Settings::silenceStopMinutes, 5},
+        {"SilenceStopMinutes", 30, &Settings::silenceStopMinutes, 30},
+        {"SilenceStopMinutes", 1441, &Settings::silenceStopMinutes, 5},
+        {"SilenceSplitSeconds", 0, &Settings::silenceSplitSeconds, 2},
+        {"SilenceSplitSeconds", 3600, &Settings::silenceSplitSeconds, 3600},
+        {"SilenceSplitSeconds", 0xFFFFFFFFu, &Settings::silenceSplitSeconds, 2},
+        {"SilenceThresholdDbfs", static_cast<uint32_t>(-40), &Settings::silenceThresholdDbfs, -40},
+        {"SilenceThresholdDbfs", 0, &Settings::silenceThresholdDbfs, -50},
+        {"SilenceThresholdDbfs", 50, &Settings::silenceThresholdDbfs, -50},
+        {"SilenceThresholdDbfs", static_cast<uint32_t>(-97), &Settings::silenceThresholdDbfs, -50},
+    };
+    for (const Case& c : cases) {
+        config.save();
+        programKey().writeUnsigned(c.name, c.stored);
+        Settings again;
+        ASSERT_TRUE(again.load());
+        EXPECT_EQ(again.*c.member, c.read) << c.name << " = " << c.stored;
+        for (int32_t Settings::*other :
+             {&Settings::silenceStopMinutes, &Settings::silenceSplitSeconds, &Settings::silenceThresholdDbfs})
+            if (other != c.member) {
+                EXPECT_EQ(again.*other, config.*other) << c.name << ": the others stay";
+            }
+        EXPECT_EQ(programKey().readUnsigned(c.name), static_cast<uint32_t>(c.read)) << "written back";
+    }
+    programKey().writeString("SilenceSplitSeconds", "ten");
+    Settings wrongType;
+    ASSERT_TRUE(wrongType.load());
+    EXPECT_EQ(wrongType.silenceSplitSeconds, 2);
+}
+
 TEST_F(ConfigTest, AnyNonZeroNumberIsTrueAndIsSavedAsOne) {
     Settings config;
     config.load();

@@ -429,6 +429,11 @@ TEST_F(ScriptedCapture, AChangeOfRateGoesOnInTheNextPartAtTheNewRate) {
     engine::RecordingOutcome outcome = eng->lastRecordingOutcome();
     EXPECT_EQ(outcome.parts, 2u);
     EXPECT_EQ(outcome.rateChanges, 1u);
+    ASSERT_EQ(outcome.files.size(), 2u) << "each file listed, for its own line in log.txt";
+    EXPECT_EQ(outcome.files[1].path, dir.file("split (3).wav"));
+    EXPECT_EQ(outcome.files[0].frames, before / 2);
+    EXPECT_EQ(outcome.files[1].frames, 10 * kBlockSamples / 2);
+    EXPECT_EQ(outcome.files[1].samplesPerSec, static_cast<int32_t>(kNewRate));
     EXPECT_EQ(outcome.lostMs, 0u);
     uint64_t us = uint64_t{before / 2} * 1000000 / kRate + uint64_t{10 * kBlockSamples / 2} * 1000000 / kNewRate;
     EXPECT_EQ(outcome.recordedMs, us / 1000);

@@ -147,9 +147,22 @@ TEST(PlaceInside, AWindowLargerThanTheAreaShowsItsCaption) {
 namespace {
 
 TEST(Texts, ARecordingInSeveralFilesNamesTheFirstAndCountsThem) {
-    EXPECT_EQ(gui_rules::recordedLine("D:\\rec\\take.wav", "00:00:07", 1), "Recorded: D:\\rec\\take.wav 00:00:07");
-    EXPECT_EQ(gui_rules::recordedLine("D:\\rec\\take.wav", "07:10:00", 2),
-              "Recorded: D:\\rec\\take.wav 07:10:00, 2 parts");
+    EXPECT_EQ(gui_rules::recordedLines("D:\\rec\\take.wav", "00:00:07", {}),
+              std::vector<std::string>{"Recorded: D:\\rec\\take.wav 00:00:07"});
+    EXPECT_EQ(gui_rules::recordedLines("D:\\rec\\take.wav", "00:00:07", {{"D:\\rec\\take.wav", 300000, 44100}}),
+              std::vector<std::string>{"Recorded: D:\\rec\\take.wav 00:00:07"})
+        << "one file: the recording's time";
+    std::vector<kit::FilePart> three{{"D:\\rec\\take.wav", 44100 * 3599 + 44099, 44100},
+                                     {"D:\\rec\\take (3).wav", 96000 * 62, 96000},
+                                     {"D:\\rec\\take (4).wav", 0, 48000}};
+    EXPECT_EQ(
+        gui_rules::recordedLines("D:\\rec\\take.wav", "01:01:03", three),
+        (std::vector<std::string>{"Recorded: D:\\rec\\take.wav 00:59:59", "Recorded: D:\\rec\\take (3).wav 00:01:02",
+                                  "Recorded: D:\\rec\\take (4).wav 00:00:00"}));
+    EXPECT_EQ(gui_rules::silenceStopItem(5), "Stop after 5 minutes of silence");
+    EXPECT_EQ(gui_rules::silenceStopItem(1), "Stop after 1 minute of silence");
+    EXPECT_EQ(gui_rules::silenceSplitItem(2), "New file at each silence of 2 seconds");
+    EXPECT_EQ(gui_rules::silenceSplitItem(1), "New file at each silence of 1 second");
     EXPECT_EQ(gui_rules::partsHint("D:\\rec\\take.wav", 2),
               "take.wav and 1 more part.\nDouble click to open the folder.");
     EXPECT_EQ(gui_rules::partsHint("D:\\rec\\the whole night of radio.wav", 3),
