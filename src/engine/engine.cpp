@@ -182,8 +182,9 @@ void Engine::makeRecorder(Recording& r) {
             uint32_t rate = loopbackDevice_ ? 0 : kit::wasapiLoopback().mixRate();
             kit::SoundFormat format{2, 16, rate ? static_cast<int32_t>(rate) : kCaptureFormat.samplesPerSec};
             FW_TRACE("loopback at %u Hz", static_cast<unsigned>(format.samplesPerSec));
-            kit::WaveInDevice& device = loopbackDevice_ ? *loopbackDevice_ : kit::wasapiLoopback();
-            r.recorder = new kit::SoundRecorder(r.stream, format, cfg.volumeCoeff, kBlockMs, kBacklogMs, device);
+            kit::WaveInDevice* device = loopbackDevice_;
+            if (!device) device = &kit::wasapiLoopback();
+            r.recorder = new kit::SoundRecorder(r.stream, format, cfg.volumeCoeff, kBlockMs, kBacklogMs, *device);
             r.format = format;
             source_ = {true, loopbackDevice_ ? std::string() : kit::wasapiLoopback().deviceName(), false};
             return;

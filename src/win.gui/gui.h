@@ -76,7 +76,7 @@ public:
     static constexpr UINT_PTR kMeterTick = 21;          // main window, every 50 ms while recording
     static constexpr UINT kCompletionPauseMs = 1500;
     static constexpr UINT kMeterTickMs = 50;
-    // The menu's first item names what is recorded (greyed, no command).
+    // The menu's last item names what is recorded (greyed, no command).
     static constexpr UINT kSourceItem = 0x7E00;
 
     // `seams`: what tests put in place of the platform's capture device and mixer.
@@ -130,7 +130,7 @@ public:
     void TrackPopup();
     void menuCommand(UINT id);
     void setMenuItemState(UINT id, bool checked);
-    // The tray tip and the menu's first item name what is (or will be) recorded.
+    // The tray tip and the menu's last item name what is (or will be) recorded.
     void showSource();
     void openFolderLink();
     void exit();

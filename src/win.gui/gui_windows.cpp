@@ -128,11 +128,11 @@ void Gui::showSource() {
     if (trayIcon->isShown()) trayIcon->show();
     if (!resources.contextMenu) return;
     std::string item = "Records: " + gui_rules::sourceText(source);
-    if (!sourceItemAdded) {
-        sourceItemAdded =
-            ::InsertMenuA(resources.contextMenu, 0, MF_BYPOSITION | MF_STRING | MF_GRAYED, kSourceItem, item.c_str()) &&
-            ::InsertMenuA(resources.contextMenu, 1, MF_BYPOSITION | MF_SEPARATOR, 0, nullptr);
-        if (!sourceItemAdded) FW_TRACE("InsertMenu() failed: %lu", ::GetLastError());
+    if (!sourceItemAdded) {      // last, under a separator: the items above keep their places
+        sourceItemAdded = true;  // once: a failure is traced, not tried again
+        if (!::AppendMenuA(resources.contextMenu, MF_SEPARATOR, 0, nullptr) ||
+            !::AppendMenuA(resources.contextMenu, MF_STRING | MF_GRAYED, kSourceItem, item.c_str()))
+            FW_TRACE("AppendMenu() failed: %lu", ::GetLastError());
     } else if (!::ModifyMenuA(resources.contextMenu, kSourceItem, MF_BYCOMMAND | MF_STRING | MF_GRAYED, kSourceItem,
                               item.c_str())) {
         FW_TRACE("ModifyMenu() failed: %lu", ::GetLastError());

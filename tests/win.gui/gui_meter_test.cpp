@@ -158,8 +158,13 @@ TEST_F(GuiMeterTest, TwoMinutesOfSilenceAreSaidOnceAndAgainAfterSoundAndNewSilen
     ASSERT_TRUE(waitUntil([&] { return stage == 3 || failed; }, 60000));
     EXPECT_NE(mainText(), gui_rules::nothingHeardText()) << "sound came back; 119.9 s of silence since";
     EXPECT_EQ(gui->engineForTests().captureLevels().silences, 1u);
+    gui->hideMainWindow();  // in the tray, the notification window says it
     stage = 4;
     ASSERT_TRUE(waitUntil([&] { return stage == 5 || failed; }, 10000));
+    kit::TransparentWindow* note = gui->getNotificationWindow();
+    EXPECT_TRUE(waitUntil([&] { return note->getText().view() == gui_rules::nothingHeardText(); }, 3000))
+        << note->getText().c_str();
+    EXPECT_TRUE(::IsWindowVisible(note->getHandle()));
     EXPECT_TRUE(waitUntil([&] { return mainText() == gui_rules::nothingHeardText(); }, 3000)) << mainText();
     EXPECT_EQ(gui->engineForTests().captureLevels().silences, 2u);
     fw::testing::flushNow();
