@@ -90,8 +90,8 @@ public:
 // What tests put in place of the platform's (null: the platform's).
 struct EngineSeams {
     kit::WaveInDevice* captureDevice = nullptr;
-    kit::WaveInDevice* loopbackDevice = nullptr;  // in place of the WASAPI loopback capture
     kit::Mixer* mixer = nullptr;
+    kit::WaveInDevice* loopbackDevice = nullptr;  // in place of the WASAPI loopback capture
 };
 
 class Finalizer;
