@@ -122,7 +122,7 @@ void dropRecording(std::unique_ptr<Recording>& recording, DropTrace trace) {
 }  // namespace
 
 Engine::Engine(EngineEvents& events, EngineSeams seams)
-    : events_(events), captureDevice_(seams.captureDevice), mixer_(seams.mixer) {
+    : events_(events), captureDevice_(seams.captureDevice), loopbackDevice_(seams.loopbackDevice), mixer_(seams.mixer) {
     FW_TRACE("sntdll: init()");
     fw::catchAndReport(kTraceSource, __LINE__, [&] {
         if (!mixer_) {
@@ -189,20 +189,25 @@ bool Engine::calibrate() {
 // playback device), the recording line records instead.
 void Engine::makeRecorder(Recording& r) {
     const Settings& cfg = settings_;
+    source_ = {};
     if (cfg.captureSource == Settings::kSourceLoopback) {
         try {
             FW_TRACE("new SoundRecorder (loopback): stream = %p, volumeCoeff = %lf", static_cast<void*>(r.stream.get()),
                      cfg.volumeCoeff);
             // At the playback device's own rate where it tells one (see wasapi_wave_in.h).
-            uint32_t rate = kit::wasapiLoopback().mixRate();
+            uint32_t rate = loopbackDevice_ ? 0 : kit::wasapiLoopback().mixRate();
             kit::SoundFormat format{2, 16, rate ? static_cast<int32_t>(rate) : kCaptureFormat.samplesPerSec};
             FW_TRACE("loopback at %u Hz", static_cast<unsigned>(format.samplesPerSec));
-            r.recorder =
-                new kit::SoundRecorder(r.stream, format, cfg.volumeCoeff, kBlockMs, kBacklogMs, kit::wasapiLoopback());
+            kit::WaveInDevice* device = loopbackDevice_;
+            if (!device) device = &kit::wasapiLoopback();
+            r.recorder = new kit::SoundRecorder(r.stream, format, cfg.volumeCoeff, kBlockMs, kBacklogMs, *device);
             r.format = format;
+            source_ = {true, loopbackDevice_ ? std::string() : kit::wasapiLoopback().deviceName(), false};
             return;
         } catch (const kit::MMError& error) {
-            FW_TRACE("loopback capture not available (%s): recording from the line", error.message().c_str());
+            FW_LOG(fw::LEVEL_WARN, "LoopbackRefused", "loopback capture not available (%s): recording from the line",
+                   error.message().c_str());
+            source_.fellBack = true;
         }
     }
     kit::VolumeRecord volume(static_cast<uint32_t>(cfg.volumeLevel));
@@ -368,6 +373,21 @@ uint32_t Engine::recordingRate() const noexcept {
 }
 
 kit::SoundFormat Engine::recordingFormat() const { return recording_ ? recording_->format : kit::SoundFormat{}; }
+
+CaptureSource Engine::captureSource() const {
+    if (recording_) return source_;
+    CaptureSource next;
+    next.loopback = settings_.captureSource == Settings::kSourceLoopback;
+    if (next.loopback && !loopbackDevice_) next.device = kit::wasapiLoopback().deviceName();
+    return next;
+}
+
+CaptureLevels Engine::captureLevels() const noexcept {
+    if (!recording_ || !recording_->recorder) return {};
+    const kit::LevelMeter& meter = recording_->recorder->levels();
+    kit::LevelMeter::Peaks peaks = meter.peaks();
+    return {peaks.left, peaks.right, meter.silences(), meter.silentNow(), meter.blocks()};
+}
 
 RecordingOutcome Engine::lastRecordingOutcome() const {
     std::lock_guard<std::mutex> g(outcomeLock_);

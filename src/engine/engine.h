@@ -51,6 +51,22 @@ struct RecordingOutcome {
     std::vector<kit::FilePart> files;  // each file written, in order, with its length
 };
 
+// What a recording records from.
+struct CaptureSource {
+    bool loopback = false;  // what the playback device plays; else the recording line
+    std::string device;     // the playback device's name with loopback ("" when unknown)
+    bool fellBack = false;  // loopback was chosen but could not be opened: the line records
+};
+
+// What the capture of the recording under way hears (see kit::LevelMeter).
+struct CaptureLevels {
+    int left = 0;  // peaks of the latest block, 0..32767
+    int right = 0;
+    uint32_t silences = 0;  // stretches of two minutes of silence so far
+    bool silent = false;    // the current stretch of silence has lasted two minutes
+    uint32_t blocks = 0;    // blocks measured
+};
+
 enum class StartResult { started, alreadyRecording, failed };
 // finish: `finishing` (the file is completed in the background and
 // recordingFinished follows), or nothing was under way, or it failed (reported).
@@ -78,6 +94,7 @@ public:
 struct EngineSeams {
     kit::WaveInDevice* captureDevice = nullptr;
     kit::Mixer* mixer = nullptr;
+    kit::WaveInDevice* loopbackDevice = nullptr;  // in place of the WASAPI loopback capture
 };
 
 class Finalizer;
@@ -132,6 +149,11 @@ public:
     // The rate the recording under way began at (the playback device's for
     // loopback); 0 when none is under way.
     uint32_t recordingRate() const noexcept;
+    // The source of the recording under way; when none is, the one the next
+    // start tries first (the playback device's name is asked for).
+    CaptureSource captureSource() const;
+    // What the capture of the recording under way hears (zeros when none is).
+    CaptureLevels captureLevels() const noexcept;
     // The last recording finished with finish (valid once recordingFinished
     // has been called; any thread).
     RecordingOutcome lastRecordingOutcome() const;
@@ -153,6 +175,8 @@ private:
 
     EngineEvents& events_;
     kit::WaveInDevice* captureDevice_;
+    kit::WaveInDevice* loopbackDevice_;
+    CaptureSource source_;  // of the recording under way
     std::unique_ptr<kit::Mixer> ownMixer_;
     kit::Mixer* mixer_;
     Settings settings_;

@@ -465,6 +465,9 @@ void SoundThread::handleData(WAVEHDR* header) {
         if (phase != Phase::aborting) countMissed(h);
     }
     scaleSamples(reinterpret_cast<int16_t*>(h.lpData), h.dwBytesRecorded / 2, volumeCoeff);
+    if (h.dwBytesRecorded && phase != Phase::aborting)
+        r.levelMeter.measure(reinterpret_cast<const int16_t*>(h.lpData), h.dwBytesRecorded / r.format.nBlockAlign,
+                             r.format.nChannels, deviceRate);
     block->rate = deviceRate;
     keepOrDrop(std::move(block));
     if (!ending()) addBuffer();

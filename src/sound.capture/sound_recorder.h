@@ -73,6 +73,7 @@
 #include "kit/refcounted.h"
 #include "kit/threads.h"
 #include "sound.capture/capture_clock.h"
+#include "sound.capture/level_meter.h"
 #include "sound.capture/wave_in_device.h"
 
 namespace kit {
@@ -229,6 +230,8 @@ public:
     bool deviceLost() const noexcept { return lost.load(); }
     // Where the device records from (changes of the endpoint, none to record from).
     WaveInDevice::Presence devicePresence() const { return api.presence(); }
+    // What the capture hears: the peaks of the latest block, the silence watch.
+    const LevelMeter& levels() const noexcept { return levelMeter; }
 
 private:
     friend class SoundThread;
@@ -264,6 +267,7 @@ private:
     TickSource ticks;
     TooSlowHandler tooSlow;
     std::atomic<bool> lost{false};
+    LevelMeter levelMeter;
     struct Counters {
         std::atomic<uint32_t> recorded{0};       // blocks the device returned with sound
         std::atomic<uint32_t> written{0};        // blocks handed to the stream

@@ -47,6 +47,13 @@ uint32_t WasapiWaveIn::mixRate() const {
     return layout.rate;
 }
 
+std::string WasapiWaveIn::deviceName() const {
+    ComApartment com;
+    EndpointClient endpoint;
+    if (FAILED(endpoints.activateDefault(src == Source::loopback ? eRender : eCapture, endpoint))) return {};
+    return endpoint.name;
+}
+
 WasapiWaveIn::WasapiWaveIn(Source source, AudioEndpoints& endpoints_, TickSource ticks_)
     : src(source), endpoints(endpoints_), ticks(ticks_) {}
 

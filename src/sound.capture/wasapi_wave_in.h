@@ -44,6 +44,7 @@
 #include <mutex>
 #include <map>
 #include <memory>
+#include <string>
 
 #include "kit/clock.h"
 #include "sound.capture/audio_endpoints.h"
@@ -99,6 +100,9 @@ public:
     // A loopback recording asks for this rate, so that only the samples are
     // converted. Callable from any thread.
     uint32_t mixRate() const;
+    // The friendly name of the default endpoint ("" when there is none).
+    // Callable from any thread.
+    std::string deviceName() const;
     // The open stream's figures as the capture thread last published them
     // (the newest one when several are open), else the last closed stream's.
     Stats stats() const;

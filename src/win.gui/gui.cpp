@@ -74,6 +74,7 @@ void Gui::initialize(const char* line, int32_t show) {
 
     FW_TRACE("Cmdline:%s", commandLine.c_str());
     if (!gui_rules::startsInTray(commandLine) && !currentSettings().startInTray) showMainWindow(showState);
+    showSource();
     if (!isMainWindowVisible()) updateTrayIcon();
 }
 
@@ -226,6 +227,7 @@ void Gui::handleMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& res
         case kCalibrationStart: finishCalibration(); break;
         case kCompletionPause: completeRecording(); break;
         case kHintEnd: hintEnd(); break;
+        case kMeterTick: meterTick(); break;
         default: break;
         }
         break;
@@ -247,6 +249,7 @@ void Gui::TrackPopup() {
     POINT at{};
     ::GetCursorPos(&at);
     HWND owner = trayIcon->getWindow();  // owns the menu, whichever window was clicked
+    showSource();
     if (!::ModifyMenuA(resources.contextMenu, IDM_TRAY_OR_RESTORE, MF_BYCOMMAND | MF_STRING, IDM_TRAY_OR_RESTORE,
                        gui_rules::trayItemText(isMainWindowVisible()))) {
         FW_TRACE("ModifyMenu() failed");

@@ -73,7 +73,11 @@ public:
     static constexpr UINT_PTR kCalibrationStart = 3;    // main window, once, 55 ms
     static constexpr UINT_PTR kCompletionPause = 4;     // main window, once, 1.5 s
     static constexpr UINT_PTR kHintEnd = 13;            // main window, once, 6 s
+    static constexpr UINT_PTR kMeterTick = 21;          // main window, every 50 ms while recording
     static constexpr UINT kCompletionPauseMs = 1500;
+    static constexpr UINT kMeterTickMs = 50;
+    // The menu's last item names what is recorded (greyed, no command).
+    static constexpr UINT kSourceItem = 0x7E00;
 
     // `seams`: what tests put in place of the platform's capture device and mixer.
     explicit Gui(HINSTANCE instance = ::GetModuleHandleA(nullptr), engine::EngineSeams seams = {});
@@ -126,6 +130,8 @@ public:
     void TrackPopup();
     void menuCommand(UINT id);
     void setMenuItemState(UINT id, bool checked);
+    // The tray tip and the menu's last item name what is (or will be) recorded.
+    void showSource();
     void openFolderLink();
     void exit();
 
@@ -182,6 +188,9 @@ private:
     void offerFolderLink(const std::string& partsText);
     void dropFolderLink();
     void recordingTick();
+    kit::shared_string recordingText();  // the time, or what the recording needs said instead
+    void meterTick();
+    void hideMeters();
     void hintEnd();
     void notificationRevert();
     void finishCalibration();
@@ -224,4 +233,7 @@ private:
     engine::EngineSeams engineSeams;
     std::unique_ptr<engine::Engine> recordingEngine;  // after the mailbox: it ends first
     bool keepingAwake = false;                        // the system is asked not to sleep
+    kit::MeterLevels meters;                          // what the meters show
+    uint32_t silencesShown = 0;                       // silences of the recording said so far
+    bool sourceItemAdded = false;
 };

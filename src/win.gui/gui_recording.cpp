@@ -37,6 +37,7 @@ void Gui::enter(RecordingState next) {
         keepAwake(false);
         stopRequested = false;
         if (!closing && !isMainWindowVisible()) updateTrayIcon();
+        if (!closing) showSource();
         break;
     case RecordingState::Choosing:
         enableCalibration(false);
@@ -44,12 +45,15 @@ void Gui::enter(RecordingState next) {
         recordButton->setBitmap(resources.darkButton.get());
         recordButton->setAlternate(true);
         setTimerOrThrow(main, kRecordingTick, 1000, "Gui::beginRecord");
+        setTimerOrThrow(main, kMeterTick, kMeterTickMs, "Gui::beginRecord");
         stopRequested = false;
         break;
     case RecordingState::Recording: break;
     case RecordingState::Completing:
         recordButton->setBitmap(resources.idleButton.get());
         killTimer(main, kRecordingTick);
+        killTimer(main, kMeterTick);
+        hideMeters();
         recordButton->setAlternate(false);
         stopwatch->stop();
         break;
@@ -88,8 +92,11 @@ void Gui::beginRecord() {
     }
     saveDialog = new FileSaveDialog(programInstance, recordingEngine->recordingRate());
     enter(RecordingState::Choosing);
+    showSource();
+    if (recordingEngine->captureSource().fellBack && !isMainWindowVisible())
+        notification->ReminderOn(gui_rules::kLoopbackRefused);
 
-    kit::shared_string time = stopwatch->toString();
+    kit::shared_string time = recordingText();
     mainWindow->setOverlayVisible(false);
     mainWindow->setText(time);
     mainWindow->redraw();
@@ -311,10 +318,9 @@ void Gui::endSession(bool ending) {
 
 void Gui::recordingTick() {
     if (!recordingUnderWay()) return;
-    kit::shared_string time = stopwatch->toString();
-    if (recordingEngine->isCaptureSearching()) time = gui_rules::kNoPlaybackDevice;
+    kit::shared_string time = recordingText();
     showText(time.c_str());
-    notification->setText(time);
+    notification->setText(recordingEngine->isCaptureSearching() ? time : stopwatch->toString());
     recordButton->setAlternate(!recordButton->isAlternate());
     mainWindow->redraw();
     notification->redraw();
@@ -338,6 +344,19 @@ void Gui::recordingTick() {
         endRecord();
         showMessage(stopMessage);
     }
+}
+
+// The main window's text while recording: the time, or in its place that no
+// playback device is there, that loopback gave way to the line (for the first
+// seconds), or that nothing has been heard for two minutes.
+kit::shared_string Gui::recordingText() {
+    if (recordingEngine->isCaptureSearching()) return gui_rules::kNoPlaybackDevice;
+    kit::ElapsedTime elapsed = stopwatch->elapsedTime();
+    bool early = elapsed.hours == 0 && elapsed.minutes == 0 &&
+                 elapsed.seconds < static_cast<int>(gui_rules::kLoopbackRefusedSeconds);
+    if (early && recordingEngine->captureSource().fellBack) return gui_rules::kLoopbackRefused;
+    if (recordingEngine->captureLevels().silent) return gui_rules::nothingHeardText().c_str();
+    return stopwatch->toString();
 }
 
 void Gui::hintEnd() {

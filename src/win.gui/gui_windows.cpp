@@ -6,7 +6,9 @@
 #include <atomic>
 
 #include "diagnostics/eventlog.h"
+#include "kit/clock.h"
 #include "kit/exceptions.h"
+#include "kit/sound_level.h"
 #include "resource.h"
 #include "win.gui/mailbox.h"
 #include "win.gui/gui.h"
@@ -117,6 +119,55 @@ void Gui::setMenuItemState(UINT id, bool checked) {
         kit::setOrigin(kTraceSource, __LINE__, "Gui::setMenuItemState");
         throw kit::WindowsError("CheckMenuItem() failed");
     }
+}
+
+// The source of the recording under way, or the one the next would try.
+void Gui::showSource() {
+    engine::CaptureSource source = recordingEngine->captureSource();
+    trayIcon->setTip(gui_rules::trayTip(source).c_str());
+    if (trayIcon->isShown()) trayIcon->show();
+    if (!resources.contextMenu) return;
+    std::string item = "Records: " + gui_rules::sourceText(source);
+    if (!sourceItemAdded) {      // last, under a separator: the items above keep their places
+        sourceItemAdded = true;  // once: a failure is traced, not tried again
+        if (!::AppendMenuA(resources.contextMenu, MF_SEPARATOR, 0, nullptr) ||
+            !::AppendMenuA(resources.contextMenu, MF_STRING | MF_GRAYED, kSourceItem, item.c_str()))
+            FW_TRACE("AppendMenu() failed: %lu", ::GetLastError());
+    } else if (!::ModifyMenuA(resources.contextMenu, kSourceItem, MF_BYCOMMAND | MF_STRING | MF_GRAYED, kSourceItem,
+                              item.c_str())) {
+        FW_TRACE("ModifyMenu() failed: %lu", ::GetLastError());
+    }
+}
+
+// ---- the level meters -----------------------------------------------------------------------
+
+// What the capture published, with the peaks held, on both windows (each
+// repaints its meter alone, and only when it changed); a new silence of two
+// minutes is said in the notification window when the program is in the
+// tray (the main window says it in place of the time).
+void Gui::meterTick() {
+    if (!recordingUnderWay()) return;
+    engine::CaptureLevels levels = recordingEngine->captureLevels();
+    uint32_t now = kit::systemTicks();
+    int peaks[2] = {levels.left, levels.right};
+    for (int c = 0; c < 2; ++c) {
+        meters.channels[c].peak = peaks[c];
+        meters.channels[c].hold = kit::holdPeak(meters.channels[c].hold, peaks[c], now);
+    }
+    mainWindow->setMeter(meters, true);
+    notification->setMeter(meters, true);
+    if (levels.silences == silencesShown) return;
+    silencesShown = levels.silences;
+    FW_TRACE("Nothing heard for two minutes: said (silence %u)", static_cast<unsigned>(silencesShown));
+    if (!isMainWindowVisible()) notification->ReminderOn(gui_rules::nothingHeardText().c_str());
+    showText(recordingText().c_str());  // the main window says it at once
+}
+
+void Gui::hideMeters() {
+    meters = {};
+    silencesShown = 0;
+    if (mainWindow) mainWindow->setMeter(meters, false);
+    if (notification) notification->setMeter(meters, false);
 }
 
 // ---- the settings, timers, messages and the main window's text ------------------------------

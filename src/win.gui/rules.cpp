@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "kit/text_code.h"
+
 namespace gui_rules {
 
 bool startsInTray(std::string_view commandLine) noexcept {
@@ -115,5 +117,18 @@ std::string partsHint(const std::string& path, uint32_t parts) {
     return name + " and " + std::to_string(parts - 1) + (parts == 2 ? " more part" : " more parts") +
            ".\nDouble click to open the folder.";
 }
+
+std::string sourceText(const engine::CaptureSource& source) {
+    if (source.fellBack) return "Recording line (loopback not available)";
+    if (!source.loopback) return "Recording line";
+    return "Loopback of " + (source.device.empty() ? std::string("the playback device") : source.device);
+}
+
+const std::string& nothingHeardText() {
+    static const std::string text = kit::narrow(kNothingHeard);
+    return text;
+}
+
+std::string trayTip(const engine::CaptureSource& source) { return "Sonotape: " + sourceText(source); }
 
 }  // namespace gui_rules

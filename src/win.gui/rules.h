@@ -66,6 +66,15 @@ std::string silenceSplitItem(int32_t seconds);
 // file's name and the number of parts, and how to open their folder.
 std::string partsHint(const std::string& path, uint32_t parts);
 
+// What is recorded, in words for the menu and the tray tip: "Loopback of
+// Speakers" (of "the playback device" when its name is not known), "Recording
+// line", or, where loopback could not be opened, "Recording line (loopback
+// not available)".
+std::string sourceText(const engine::CaptureSource& source);
+// The tray tip: the program and what it records (the tray icon cuts it to
+// the length the shell takes).
+std::string trayTip(const engine::CaptureSource& source);
+
 // The texts the program shows.
 constexpr const char* kCalibrationPrompt =
     "It is needed to calibrate the recording levels before using the product.\n"
@@ -77,6 +86,15 @@ constexpr const char* kCalibrationDone = "You soundcard has successfully been ca
 constexpr const char* kCalibrationWait = "Please wait while the application\ncalibrates recording levels.";
 // Shown in place of the running time while the capture has no device to record from.
 constexpr const char* kNoPlaybackDevice = "No playback device:\nnothing can be heard.";
+// Shown in place of the running time while a recording has heard only
+// silence for two minutes (until sound comes back); in the process's code
+// page (its dash is a character of its own).
+constexpr const wchar_t* kNothingHeard = L"Nothing heard for 2 minutes\n\u2014 is something playing?";
+const std::string& nothingHeardText();
+// Shown in place of the running time for the first seconds of a recording
+// that records from the line because loopback could not be opened.
+constexpr const char* kLoopbackRefused = "Loopback is not available:\nrecording from the line.";
+constexpr unsigned kLoopbackRefusedSeconds = 5;
 // What Windows shows while the session waits for a recording to be saved.
 constexpr const wchar_t* kSavingRecording = L"Sonotape is saving a recording";
 constexpr const char* kEndingWait = "Please wait while application\nends recording...";

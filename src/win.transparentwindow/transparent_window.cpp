@@ -1,9 +1,12 @@
 #include "win.transparentwindow/transparent_window.h"
 
+#include <string>
 #include <string_view>
 
 #include "diagnostics/eventlog.h"
 #include "kit/exceptions.h"
+#include "kit/text_code.h"
+#include "win.windows/level_meter_paint.h"
 #include "win.windows/paint_scope.h"
 #include "win.windows/text_layout.h"
 
@@ -14,14 +17,17 @@ constexpr const char* kPaintFunction = "kit::TransparentWindow::handleMessage";
 constexpr int kProgramIcon = 115;
 
 void measure(HDC dc, std::string_view line, SIZE& extent) {
-    if (!::GetTextExtentPoint32A(dc, line.data(), static_cast<int>(line.size()), &extent)) {
+    // As UTF-16 from the process's code page: Wine's "A" calls read the font's code page instead.
+    std::wstring wide = widen(line);
+    if (!::GetTextExtentPoint32W(dc, wide.data(), static_cast<int>(wide.size()), &extent)) {
         setOrigin(kTraceSource, __LINE__, kPaintFunction);
         throw WindowsError("GetTextExtentPoint32() error");
     }
 }
 
 void draw(HDC dc, POINT at, std::string_view line) {
-    if (!::TextOutA(dc, at.x, at.y, line.data(), static_cast<int>(line.size()))) {
+    std::wstring wide = widen(line);
+    if (!::TextOutW(dc, at.x, at.y, wide.data(), static_cast<int>(wide.size()))) {
         setOrigin(kTraceSource, __LINE__, kPaintFunction);
         throw WindowsError("TextOut() error");
     }
@@ -147,6 +153,13 @@ void TransparentWindow::ReminderOn(const shared_string& message) {
     timedMessage(message, kPlainMode, kReminderMs, "kit::TransparentWindow::ReminderOn");
 }
 
+void TransparentWindow::setMeter(const MeterLevels& levels, bool visible) {
+    if (levels == meter && visible == meterVisible) return;
+    meter = levels;
+    meterVisible = visible;
+    if (hWnd && size == TWS_SMALL) ::InvalidateRect(hWnd, &kMeterBox, FALSE);
+}
+
 void TransparentWindow::handleMessage(UINT message, WPARAM, LPARAM, LRESULT& result, bool& handled) {
     switch (message) {
     case WM_DESTROY: FW_TRACE("WM_DESTROY"); break;
@@ -168,6 +181,7 @@ void TransparentWindow::paint() {
     shared_string shown = text;
     PaintScope paint(hWnd);
     HDC dc = paint.get();
+    if (isMeterShown()) paintLevelMeter(dc, kMeterBox, meter, RGB(255, 255, 255));
     ::SetTextColor(dc, mode == kLinkMode ? kLinkColour : RGB(0, 0, 0));
     ::SetBkMode(dc, TRANSPARENT);
     if (fontsPending) {

@@ -1,7 +1,8 @@
 // The notification window: a small, always-on-top, semi-transparent window in
 // the bottom-right corner of the screen, just above the task bar. In its small
 // size it shows the recording time; for a few seconds it can grow and show a
-// two-line reminder or a link text. Whoever owns it decides what it shows; it
+// two-line reminder or a link text. In its small size it can also show the
+// level meter under the time. Whoever owns it decides what it shows; it
 // sizes, positions and paints, and passes its timer and double clicks to the
 // handlers registered for WM_TIMER and WM_NCLBUTTONDBLCLK.
 #pragma once
@@ -9,6 +10,7 @@
 #include <windows.h>
 
 #include "kit/scoped.h"
+#include "kit/sound_level.h"
 #include "win.windows/custom_window.h"
 
 namespace kit {
@@ -38,6 +40,8 @@ public:
     static constexpr UINT kLinkMs = 6000;
     static constexpr UINT kReminderMs = 5000;
     static constexpr COLORREF kLinkColour = 0xCC0000;
+    // The level meter of the small size: under the time.
+    static constexpr RECT kMeterBox{9, 30, 119, 36};
 
     TransparentWindow(HINSTANCE instance, shared_string title);
 
@@ -51,6 +55,11 @@ public:
     // frozen and timer 2 set (6 s for the link, 5 s for the reminder).
     void LinkOn(const shared_string& message);
     void ReminderOn(const shared_string& message);
+    // The meter shows `levels` in the small size (hidden: not drawn); only its
+    // box is repainted, and only when what it shows changes.
+    void setMeter(const MeterLevels& levels, bool visible);
+    bool isMeterShown() const noexcept { return meterVisible && size == TWS_SMALL; }
+    const MeterLevels& meterLevels() const noexcept { return meter; }
 
     void handleMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result, bool& handled) override;
 
@@ -69,6 +78,8 @@ private:
     bool fontsPending = true;
     int size = -1;  // none until the constructor applies the small size
     int mode = kPlainMode;
+    bool meterVisible = false;
+    MeterLevels meter;
 };
 
 }  // namespace kit

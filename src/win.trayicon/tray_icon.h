@@ -70,6 +70,7 @@ public:
     // Stored; they reach the shell at the next show().
     void setIcon(HICON newIcon) noexcept { icon = newIcon; }
     void setTip(const shared_string& text) { tip = text; }
+    const shared_string& getTip() const noexcept { return tip; }
 
     // Adds the icon to the notification area, or modifies it when it is there.
     // Up to kAttempts calls, kRetryPauseMs apart; then WindowsError.

@@ -1,11 +1,14 @@
 #include "win.windows/patterned_window.h"
 
+#include <string>
 #include <string_view>
 
 #include "diagnostics/eventlog.h"
 #include "kit/exceptions.h"
+#include "kit/text_code.h"
 #include "kit/scoped.h"
 #include "win.windows/bitmaps.h"
+#include "win.windows/level_meter_paint.h"
 #include "win.windows/paint_scope.h"
 #include "win.windows/text_layout.h"
 
@@ -16,14 +19,17 @@ constexpr const char* kPaintFunction = "kit::PatternedWindow::handleMessage";
 constexpr int kProgramIcon = 115;
 
 void measure(HDC dc, std::string_view line, SIZE& extent, origins::Site origin) {
-    if (!::GetTextExtentPoint32A(dc, line.data(), static_cast<int>(line.size()), &extent)) {
+    // As UTF-16 from the process's code page: Wine's "A" calls read the font's code page instead.
+    std::wstring wide = widen(line);
+    if (!::GetTextExtentPoint32W(dc, wide.data(), static_cast<int>(wide.size()), &extent)) {
         setOrigin(origin, kPaintFunction);
         throw WindowsError("GetTextExtentPoint32() error");
     }
 }
 
 void draw(HDC dc, POINT at, std::string_view line, origins::Site origin) {
-    if (!::TextOutA(dc, at.x, at.y, line.data(), static_cast<int>(line.size()))) {
+    std::wstring wide = widen(line);
+    if (!::TextOutW(dc, at.x, at.y, wide.data(), static_cast<int>(wide.size()))) {
         setOrigin(origin, kPaintFunction);
         throw WindowsError("TextOut() error");
     }
@@ -79,6 +85,13 @@ void PatternedWindow::redraw() {
     if (hWnd) ::InvalidateRect(hWnd, nullptr, TRUE);
 }
 
+void PatternedWindow::setMeter(const MeterLevels& levels, bool visible) {
+    if (levels == meter && visible == meterVisible) return;
+    meter = levels;
+    meterVisible = visible;
+    if (hWnd) ::InvalidateRect(hWnd, &kMeterBox, FALSE);
+}
+
 void PatternedWindow::handleMessage(UINT message, WPARAM, LPARAM, LRESULT& result, bool& handled) {
     switch (message) {
     case WM_DESTROY:
@@ -118,6 +131,7 @@ void PatternedWindow::paint() {
 
     drawBitmap(dc, skin, 0, 0);
     if (overlayVisible) drawBitmap(dc, overlay, kOverlayAt.x, kOverlayAt.y);
+    if (meterVisible) paintLevelMeter(dc, kMeterBox, meter, RGB(255, 255, 255));
     if (!textVisible) return;
 
     ScopedGdiObject font(createVerdana(dc, layout::mainTextPoints(shown.length()), FW_NORMAL));

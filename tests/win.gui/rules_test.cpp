@@ -116,6 +116,23 @@ TEST(Texts, TrayItemFollowsTheMainWindow) {
     EXPECT_STREQ(gui_rules::trayItemText(false), "Restore size");
 }
 
+TEST(Texts, TheSourceIsNamedWithThePlaybackDeviceOrAsTheLine) {
+    struct Row {
+        engine::CaptureSource source;
+        const char* text;
+    };
+    const Row table[] = {
+        {{true, "Speakers (Realtek)", false}, "Loopback of Speakers (Realtek)"},
+        {{true, "", false}, "Loopback of the playback device"},
+        {{false, "", false}, "Recording line"},
+        {{false, "", true}, "Recording line (loopback not available)"},
+    };
+    for (const Row& row : table) {
+        EXPECT_EQ(gui_rules::sourceText(row.source), row.text);
+        EXPECT_EQ(gui_rules::trayTip(row.source), std::string("Sonotape: ") + row.text);
+    }
+}
+
 TEST(Texts, OpenFolderCommand) { EXPECT_EQ(gui_rules::openFolderCommand("D:\\rec\\"), "explorer D:\\rec\\"); }
 
 struct PlacementCase {
