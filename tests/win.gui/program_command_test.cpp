@@ -7,6 +7,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "config/settings.h"
 #include "driver.h"
@@ -19,46 +20,10 @@
 namespace {
 
 using namespace testsupport;
+using program::Answer;
 using program::Program;
+using program::runCommand;
 using ::testing::HasSubstr;
-
-struct Answer {
-    DWORD code = 99;
-    std::string output;
-};
-
-// sonotape.exe with `arguments`, its standard output read to the end, and its exit code.
-Answer runCommand(const std::string& arguments, const std::string& folder) {
-    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-    HANDLE readEnd = nullptr;
-    HANDLE writeEnd = nullptr;
-    Answer answer;
-    if (!::CreatePipe(&readEnd, &writeEnd, &inherit, 0)) return answer;
-    ::SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
-    std::string exe = programFolder() + "\\sonotape.exe";
-    std::string line = "\"" + exe + "\" " + arguments;
-    STARTUPINFOA si{};
-    si.cb = sizeof si;
-    si.dwFlags = STARTF_USESTDHANDLES;
-    si.hStdOutput = writeEnd;
-    si.hStdError = writeEnd;
-    PROCESS_INFORMATION pi{};
-    BOOL started =
-        ::CreateProcessA(exe.c_str(), line.data(), nullptr, nullptr, TRUE, 0, nullptr, folder.c_str(), &si, &pi);
-    ::CloseHandle(writeEnd);
-    if (started) {
-        char buffer[512];
-        DWORD bytes = 0;
-        while (::ReadFile(readEnd, buffer, sizeof buffer, &bytes, nullptr) && bytes > 0)
-            answer.output.append(buffer, bytes);
-        ::WaitForSingleObject(pi.hProcess, 30000);
-        ::GetExitCodeProcess(pi.hProcess, &answer.code);
-        ::CloseHandle(pi.hThread);
-        ::CloseHandle(pi.hProcess);
-    }
-    ::CloseHandle(readEnd);
-    return answer;
-}
 
 // One raw request on the command pipe; the answer, or "" when the pipe closed without one.
 std::string rawRequest(const std::string& request) {
@@ -80,6 +45,32 @@ std::string rawRequest(const std::string& request) {
     reply.resize(bytes);
     ::CloseHandle(pipe);
     return reply;
+}
+
+// Ctrl+Alt+R as the keyboard types it: SendInput, into Wine's X11 input.
+void pressRecordingHotkey() {
+    INPUT keys[6] = {};
+    const WORD order[3] = {VK_CONTROL, VK_MENU, 'R'};
+    for (int i = 0; i < 3; ++i) {
+        keys[i].type = INPUT_KEYBOARD;
+        keys[i].ki.wVk = order[i];
+        keys[5 - i].type = INPUT_KEYBOARD;
+        keys[5 - i].ki.wVk = order[i];
+        keys[5 - i].ki.dwFlags = KEYEVENTF_KEYUP;
+    }
+    ::SendInput(6, keys, sizeof(INPUT));
+}
+
+// The recordings the hotkey made in `folder`: fresh names.
+std::vector<std::string> freshRecordings(const std::string& folder) {
+    std::vector<std::string> found;
+    WIN32_FIND_DATAA data;
+    HANDLE search = ::FindFirstFileA((folder + "\\SNT_*").c_str(), &data);
+    if (search == INVALID_HANDLE_VALUE) return found;
+    do found.push_back(folder + "\\" + data.cFileName);
+    while (::FindNextFileA(search, &data));
+    ::FindClose(search);
+    return found;
 }
 
 class CommandTest : public ::testing::Test {
@@ -195,6 +186,31 @@ TEST_F(CommandTest, JunkOnTheCommandPipeChangesNothing) {
     EXPECT_EQ(runCommand("--stop", dir.path()).code, 0u);
     EXPECT_TRUE(completed(dir.file("kept.wav")));
     EXPECT_THAT(events.added(), HasSubstr("malformed command request"));
+    program::closeNormally(*running);
+}
+
+TEST_F(CommandTest, TheHotkeyStartsAndEndsARecordingAndAHotkeyAnotherProgramHoldsIsSaid) {
+    program::prepareSettings(dir.path(), engine::FORMAT_WAV);
+    running = std::make_unique<Program>("", dir.path());
+    ASSERT_NE(running->mainWindow(), nullptr);
+    pressRecordingHotkey();
+    ASSERT_TRUE(waitUntil([&] { return freshRecordings(dir.path()).size() == 1; }, 10000)) << "no recording";
+    EXPECT_EQ(driver::findWindow(running->id(), program::kDialogClass, nullptr, false), nullptr) << "no dialog";
+    Answer status = runCommand("--status", dir.path());
+    EXPECT_THAT(status.output, HasSubstr("Recording to " + freshRecordings(dir.path())[0]));
+    pressRecordingHotkey();
+    EXPECT_TRUE(completed(freshRecordings(dir.path())[0]));
+    EXPECT_THAT(runCommand("--status", dir.path()).output, HasSubstr("Not recording"));
+    program::closeNormally(*running);
+
+    // This test program holds it now.
+    ASSERT_TRUE(::RegisterHotKey(nullptr, 7, MOD_CONTROL | MOD_ALT, 'R'));
+    running = std::make_unique<Program>("", dir.path());
+    HWND box = running->dialog("Sonotape");
+    ASSERT_NE(box, nullptr);
+    EXPECT_THAT(driver::messageBoxText(box), HasSubstr("Another program holds the hotkey Ctrl+Alt+R"));
+    driver::clickItem(box, IDOK);
+    ::UnregisterHotKey(nullptr, 7);
     program::closeNormally(*running);
 }
 
