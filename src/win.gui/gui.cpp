@@ -82,15 +82,16 @@ void Gui::initialize(const char* line, int32_t show) {
         showStartUpDialog();
     }
 
-    FW_TRACE("Cmdline:%s", commandLine.c_str());
-    if (!gui_rules::startsInTray(commandLine) && !currentSettings().startInTray) showMainWindow(showState);
-    if (!isMainWindowVisible()) updateTrayIcon();
+    // Commands and the hotkey are taken from now on; the window shows once they are.
     openCommandChannel();
     if (!registerHotkey(currentSettings().hotkey)) {
         std::string text = hotkeyTakenMessage(currentSettings().hotkey);
         FW_TRACE("%s", text.c_str());
         if (!quietStart) ::MessageBoxA(nullptr, text.c_str(), "Sonotape", MB_OK | MB_ICONWARNING);
     }
+    FW_TRACE("Cmdline:%s", commandLine.c_str());
+    if (!gui_rules::startsInTray(commandLine) && !currentSettings().startInTray) showMainWindow(showState);
+    if (!isMainWindowVisible()) updateTrayIcon();
 }
 
 void Gui::loadResources() {

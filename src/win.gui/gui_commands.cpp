@@ -73,6 +73,7 @@ Reply Gui::runCommand(const command::Command& order) {
 }
 
 Reply Gui::commandRecord(const command::Command& order) {
+    if (state == RecordingState::Completed) completeRecording();  // the last file is complete: the pause ends
     switch (state) {
     case RecordingState::Idle: break;
     case RecordingState::Choosing:
@@ -125,12 +126,17 @@ Reply Gui::commandStop() {
     case RecordingState::Choosing:
         return Reply{command::kRefused, "the recording options dialog is open; the recording has no file yet"};
     case RecordingState::Recording: break;
-    case RecordingState::Completing:
-    case RecordingState::Completed: return Reply{command::kRefused, "Sonotape is completing the recording already"};
+    case RecordingState::Completing: return Reply{command::kRefused, "Sonotape is completing the recording already"};
+    case RecordingState::Completed: return Reply{command::kRefused, "Sonotape is not recording"};
     }
     std::string path = saveDialog->getPath();
     endRecord();
-    return Reply{command::kDone, "Stopped: " + path};
+    // The answer waits until the file is complete, so that a script may take it at once.
+    while (state == RecordingState::Completing) {
+        mailbox->deliver();
+        if (state == RecordingState::Completing) mailbox->waitForLetter(1000);
+    }
+    return Reply{command::kDone, "Stopped: " + path + " is complete"};
 }
 
 Reply Gui::commandStatus() {
@@ -142,8 +148,9 @@ Reply Gui::commandStatus() {
     case RecordingState::Recording:
         return Reply{command::kDone,
                      "Recording to " + saveDialog->getPath() + ", " + std::string(stopwatch->toString().c_str())};
-    case RecordingState::Completing:
-    case RecordingState::Completed: return Reply{command::kDone, "Completing " + saveDialog->getPath()};
+    case RecordingState::Completing: return Reply{command::kDone, "Completing " + saveDialog->getPath()};
+    case RecordingState::Completed:
+        return Reply{command::kDone, "Not recording; " + saveDialog->getPath() + " is complete"};
     }
     return Reply{command::kDone, "Not recording"};
 }

@@ -200,7 +200,7 @@ TEST_F(CommandTest, TheHotkeyStartsAndEndsARecordingAndAHotkeyAnotherProgramHold
     EXPECT_THAT(status.output, HasSubstr("Recording to " + freshRecordings(dir.path())[0]));
     pressRecordingHotkey();
     EXPECT_TRUE(completed(freshRecordings(dir.path())[0]));
-    EXPECT_THAT(runCommand("--status", dir.path()).output, HasSubstr("Not recording"));
+    EXPECT_TRUE(waitUntil([&] { return runCommand("--status", dir.path()).output.find("Not recording") == 0; }, 10000));
     program::closeNormally(*running);
 
     // This test program holds it now.
@@ -211,6 +211,7 @@ TEST_F(CommandTest, TheHotkeyStartsAndEndsARecordingAndAHotkeyAnotherProgramHold
     EXPECT_THAT(driver::messageBoxText(box), HasSubstr("Another program holds the hotkey Ctrl+Alt+R"));
     driver::clickItem(box, IDOK);
     ::UnregisterHotKey(nullptr, 7);
+    ASSERT_NE(running->mainWindow(), nullptr);
     program::closeNormally(*running);
 }
 
