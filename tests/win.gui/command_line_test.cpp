@@ -1,9 +1,13 @@
 // The commands of the command line and the command pipe's texts, as tables.
 #include <gtest/gtest.h>
+#include <windows.h>
+#include <commctrl.h>
 
 #include <string>
 #include <vector>
 
+#include "config/settings.h"
+#include "win.dialogs/hotkey_dialog.h"
 #include "win.gui/command_line.h"
 
 namespace {
@@ -127,6 +131,26 @@ TEST(Reply, CarriesItsCodeAndTextOrIsARefusalSayingItCannotBeRead) {
         EXPECT_EQ(command::parseReply(command::encodeReply(r)), r);
     for (const char* junk : {"", "0", "3\nthree", "x\nNo", "-1\nminus", "02\nzero two"})
         EXPECT_EQ(command::parseReply(junk).code, command::kRefused) << junk;
+}
+
+struct HotkeyCase {
+    int32_t code;
+    const char* text;
+};
+
+TEST(Hotkey, ReadsAsPeopleWriteItAndCrossesToTheControlAndBack) {
+    const HotkeyCase cases[] = {{0, "none"},
+                                {Settings::kDefaultHotkey, "Ctrl+Alt+R"},
+                                {MOD_SHIFT * 256 + VK_F9, "Shift+F9"},
+                                {(MOD_CONTROL | MOD_SHIFT) * 256 + '7', "Ctrl+Shift+7"},
+                                {(MOD_ALT | MOD_CONTROL | MOD_SHIFT) * 256 + VK_F24, "Ctrl+Alt+Shift+F24"},
+                                {'Z', "Z"}};
+    for (const HotkeyCase& c : cases) {
+        EXPECT_EQ(hotkeyText(c.code), c.text);
+        EXPECT_EQ(hotkeyCodeFromControl(hotkeyControlFromCode(c.code)), c.code) << c.text;
+    }
+    EXPECT_EQ(hotkeyCodeFromControl(MAKEWORD(0, HOTKEYF_CONTROL)), 0) << "modifiers alone are no hotkey";
+    EXPECT_EQ(hotkeyControlFromCode(Settings::kDefaultHotkey), MAKEWORD('R', HOTKEYF_CONTROL | HOTKEYF_ALT));
 }
 
 }  // namespace

@@ -10,7 +10,13 @@
 #include <thread>
 
 #include "engine/engine.h"
+#include <commctrl.h>
+
+#include "config/settings.h"
+#include "driver.h"
+#include "kit/regkey.h"
 #include "kit/singleappinst.h"
+#include "resource.h"
 #include "program.h"
 #include "support/bed_audio.h"
 #include "support/support.h"
@@ -69,6 +75,43 @@ TEST(GuiCommandTest, ARecordOfAMinuteFromASecondProcessEndsWhenTheClockHasRunAMi
     pumpFor(200);
     gui_platform::testing::setRecordingClock(nullptr);
     ::SetCurrentDirectoryA(cwd);
+}
+
+TEST(GuiCommandTest, TheHotkeyDialogSaysWhenAnotherProgramHoldsTheKeyAndStoresTheOneTaken) {
+    TempDir dir;
+    program::prepareSettings(dir.path(), engine::FORMAT_WAV);
+    auto gui = std::make_unique<Gui>();
+    gui->initialize("sonotape.exe", SW_SHOWNORMAL);
+    const DWORD self = ::GetCurrentProcessId();
+    std::string said;
+    std::atomic<bool> done{false};
+    std::thread user([&] {
+        // Another program's hotkey, as far as the Gui's thread can tell.
+        bool held = ::RegisterHotKey(nullptr, 9, MOD_CONTROL | MOD_ALT, 'Q');
+        for (WORD key :
+             {MAKEWORD('Q', HOTKEYF_CONTROL | HOTKEYF_ALT), MAKEWORD(VK_F9, HOTKEYF_CONTROL | HOTKEYF_SHIFT)}) {
+            HWND dialog = driver::waitWindow(self, "#32770", "Recording hotkey", 10000);
+            if (!dialog) break;
+            ::SendDlgItemMessageA(dialog, IDC_HOTKEY, HKM_SETHOTKEY, key, 0);
+            driver::clickItem(dialog, IDOK);
+            if (LOBYTE(key) != 'Q' || !held) continue;
+            HWND box = driver::waitWindow(self, "#32770", "Sonotape", 10000);
+            if (!box) break;
+            said = driver::messageBoxText(box);
+            driver::clickItem(box, IDOK);
+        }
+        if (held) ::UnregisterHotKey(nullptr, 9);
+        done = true;
+    });
+    gui->menuCommand(IDM_HOTKEY);
+    EXPECT_TRUE(waitUntil([&] { return done.load(); }, 20000));
+    user.join();
+    EXPECT_THAT(said, HasSubstr("Another program holds the hotkey Ctrl+Alt+Q"));
+    EXPECT_EQ(gui->currentSettings().hotkey, (MOD_CONTROL | MOD_SHIFT) * 256 + VK_F9);
+    kit::RegKey key(HKEY_CURRENT_USER, Settings::kKeyPath, true);
+    EXPECT_EQ(key.readUnsigned("Hotkey"), static_cast<uint32_t>((MOD_CONTROL | MOD_SHIFT) * 256 + VK_F9));
+    gui.reset();
+    pumpFor(200);
 }
 
 }  // namespace
