@@ -189,6 +189,24 @@ TEST_F(CommandTest, JunkOnTheCommandPipeChangesNothing) {
     program::closeNormally(*running);
 }
 
+TEST_F(CommandTest, APipeNameAnotherProcessHoldsIsSaidAndTheProgramRunsOn) {
+    program::prepareSettings(dir.path(), engine::FORMAT_WAV);
+    HANDLE squatter =
+        ::CreateNamedPipeW(command::pipeName().c_str(), PIPE_ACCESS_DUPLEX | FILE_FLAG_FIRST_PIPE_INSTANCE,
+                           PIPE_TYPE_MESSAGE, 1, 512, 512, 0, nullptr);
+    ASSERT_NE(squatter, INVALID_HANDLE_VALUE);
+    program::Events events;
+    running = std::make_unique<Program>("", dir.path());
+    HWND box = running->dialog("Sonotape");
+    ASSERT_NE(box, nullptr);
+    EXPECT_THAT(driver::messageBoxText(box), HasSubstr("Another program holds the name of Sonotape's command pipe"));
+    EXPECT_TRUE(events.waitFor("another process holds the command pipe's name", 5000));
+    driver::clickItem(box, IDOK);
+    ASSERT_NE(running->mainWindow(), nullptr);
+    ::CloseHandle(squatter);
+    program::closeNormally(*running);
+}
+
 TEST_F(CommandTest, TheHotkeyStartsAndEndsARecordingAndAHotkeyAnotherProgramHoldsIsSaid) {
     program::prepareSettings(dir.path(), engine::FORMAT_WAV);
     running = std::make_unique<Program>("", dir.path());
