@@ -14,6 +14,7 @@
 #define IDD_ABOUT 107
 #define IDD_STARTUP 109
 #define IDD_VAR_TEXT 113
+#define IDD_HOTKEY 116
 
 // Icons.
 #define IDI_IDLE 110
@@ -53,6 +54,7 @@
 #define IDM_REMIND_30MIN 32800
 #define IDM_OUT_OF_SPACE 32801
 #define IDM_START_WITH_WINDOWS 32802
+#define IDM_HOTKEY 32803
 #define IDM_CALIBRATE 40002
 #define IDM_SILENCE_START 40010
 #define IDM_SILENCE_STOP 40011
@@ -65,3 +67,4 @@
 // Controls of the welcome and message dialogs.
 #define IDC_SHOW_ON_STARTUP 1020
 #define IDC_MESSAGE_TEXT 1022
+#define IDC_HOTKEY 1030

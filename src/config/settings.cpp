@@ -95,6 +95,8 @@ const StoredValue kValues[] = {
      .fallback = -50,
      .low = -96,
      .high = -1},
+    // The recording hotkey: MOD_* * 256 + virtual key (Ctrl+Alt+R); 0: none.
+    {.name = "Hotkey", .member = &Settings::hotkey, .fallback = Settings::kDefaultHotkey, .low = 0, .high = 0xFFF},
 };
 
 // The default of a number in the table.

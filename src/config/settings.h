@@ -17,6 +17,8 @@ public:
     static constexpr int32_t kSourceRecordingLine = 0;
     static constexpr int32_t kSourceLoopback = 1;
 
+    static constexpr int32_t kDefaultHotkey = (0x0001 | 0x0002) * 256 + 'R';  // MOD_ALT | MOD_CONTROL, R
+
     Settings();  // the defaults
 
     // Reads every value on its own. A value that is missing, of the wrong
@@ -63,6 +65,7 @@ public:
     bool silenceSplit;
     int32_t silenceSplitSeconds;
     int32_t silenceThresholdDbfs;
+    int32_t hotkey;
     // Whether the Run key holds the program's entry: read by load, not a
     // value of the program's key, so not in the table and not written by save
     // (enableAutostart and disableAutostart set the entry).

@@ -110,6 +110,16 @@ void FileSaveDialog::setBitrate(int value) noexcept {
     if (value > 0) bitrate = value;
 }
 
+void FileSaveDialog::presetChoice(const std::string& fullPath, int limitMinutes) {
+    path = fullPath;
+    filesave::PathParts parts = filesave::splitPath(fullPath);
+    folder = parts.folder;
+    fileName = parts.name;
+    timeLimit = limitMinutes > 0;
+    hours = timeLimit ? limitMinutes / 60 : 0;
+    minutes = timeLimit ? limitMinutes % 60 : 0;
+}
+
 void FileSaveDialog::handleMessage(UINT message, WPARAM wParam, LPARAM, LRESULT& result, bool&) {
     if (message == WM_INITDIALOG) {
         result = TRUE;  // the keyboard focus goes to the first control

@@ -42,6 +42,9 @@ public:
     // A code that names no format offers the default format (MP3 128).
     void setFormat(int code) noexcept;
     void setBitrate(int value) noexcept;  // taken only when greater than 0
+    // A choice made without showing the dialog (a command): the complete
+    // path, and a time limit when `limitMinutes` is above 0.
+    void presetChoice(const std::string& fullPath, int limitMinutes);
 
     // Ends the dialog with Cancel, and a question it is asking with it.
     void close() override;

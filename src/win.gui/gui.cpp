@@ -11,6 +11,7 @@
 #include "kit/exceptions.h"
 #include "resource.h"
 #include "win.gui/mailbox.h"
+#include "win.dialogs/hotkey_dialog.h"
 #include "win.gui/platform_calls.h"
 #include "win.gui/rules.h"
 #include "win.log/log_place.h"
@@ -29,6 +30,8 @@ Gui::Gui(HINSTANCE instance, engine::EngineSeams seams) : programInstance(instan
 Gui::~Gui() {
     FW_TRACE("~Gui");
     noteSessionWindow(nullptr);
+    if (commandServer) commandServer->close();  // no command while the program ends
+    if (hotkeyHeld) ::UnregisterHotKey(nullptr, kHotkeyId);
     if (initialized) {
         fw::catchAndReport(kTraceSource, __LINE__, [this] { closeRecording(); });
         fw::catchAndReport(kTraceSource, __LINE__, [this] { saveWindowPosition(); });
@@ -58,13 +61,20 @@ void Gui::initialize(const char* line, int32_t show) {
     notification = new kit::TransparentWindow(programInstance, "Sonotape");
     notification->setMessageHandler(WM_TIMER, this);
     notification->setMessageHandler(WM_NCLBUTTONDBLCLK, this);
-    stopwatch = new kit::Timer();
+    stopwatch = new kit::Timer(gui_platform::recordingClock());
 
     initialized = true;
     state = RecordingState::Idle;
     stopRequested = false;
 
-    if (currentSettings().needCalibration) {
+    if (quietStart) {
+        startUpDialogOffered = true;
+        if (currentSettings().needCalibration) {  // asked again at the next start without a command
+            Settings copy = currentSettings();
+            copy.captureSource = Settings::kSourceLoopback;
+            storeSettings(copy);
+        }
+    } else if (currentSettings().needCalibration) {
         if (::MessageBoxA(nullptr, gui_rules::kCalibrationPrompt, gui_rules::kCalibrationCaption,
                           MB_OKCANCEL | MB_ICONQUESTION) == IDOK)
             calibrateSoundCard();
@@ -72,6 +82,13 @@ void Gui::initialize(const char* line, int32_t show) {
         showStartUpDialog();
     }
 
+    // Commands and the hotkey are taken from now on; the window shows once they are.
+    openCommandChannel();
+    if (!registerHotkey(currentSettings().hotkey)) {
+        std::string text = hotkeyTakenMessage(currentSettings().hotkey);
+        FW_TRACE("%s", text.c_str());
+        if (!quietStart) ::MessageBoxA(nullptr, text.c_str(), "Sonotape", MB_OK | MB_ICONWARNING);
+    }
     FW_TRACE("Cmdline:%s", commandLine.c_str());
     if (!gui_rules::startsInTray(commandLine) && !currentSettings().startInTray) showMainWindow(showState);
     showSource();
@@ -283,6 +300,7 @@ void Gui::menuCommand(UINT id) {
             showMainWindow(SW_SHOWNORMAL);
         break;
     case IDM_CALIBRATE: calibrateSoundCard(); break;
+    case IDM_HOTKEY: chooseHotkey(); break;
     case IDM_REMIND_30MIN:
     case IDM_OUT_OF_SPACE:
     case IDM_START_WITH_WINDOWS:

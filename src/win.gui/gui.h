@@ -18,6 +18,7 @@
 #include "kit/refcounted.h"
 #include "kit/scoped.h"
 #include "kit/shared_string.h"
+#include "win.gui/command_channel.h"
 #include "win.gui/mailbox.h"
 #include "win.dialogs/file_save_dialog.h"
 #include "win.dialogs/small_dialogs.h"
@@ -86,6 +87,19 @@ public:
     Gui& operator=(const Gui&) = delete;
 
     void initialize(const char* commandLine, int32_t showState);
+    // Before initialize: a start by a command shows no dialog, not even the
+    // first run's (the capture is loopback where nothing was calibrated).
+    void startQuietly() noexcept { quietStart = true; }
+
+    // A command of the command line or the command pipe (gui_commands.cpp).
+    command::Reply runCommand(const command::Command& order);
+    // The recording hotkey, registered for the user-interface thread (its
+    // WM_HOTKEY comes without a window, so no other program can post it to
+    // one): starts a recording as --record without PATH does, or ends the
+    // one under way. The menu's dialog changes it.
+    static constexpr int kHotkeyId = 1;
+    void hotkeyPressed();
+    void chooseHotkey();
 
     // The recording control.
     void toggleRecording();
@@ -177,8 +191,15 @@ private:
     bool recordingUnderWay() const noexcept {
         return state == RecordingState::Choosing || state == RecordingState::Recording;
     }
+    bool startCapture(bool tell = true);  // `tell`: a failure is said in a message box
     void chooseOutput();
-    void adoptOutput(const FileSaveDialog& dialog);
+    // `failure`: where the reason goes when the file cannot be made; null: a message box says it.
+    bool adoptOutput(const FileSaveDialog& dialog, std::string* failure = nullptr);
+    command::Reply commandRecord(const command::Command& order);
+    command::Reply commandStop();
+    command::Reply commandStatus();
+    void openCommandChannel();
+    bool registerHotkey(int32_t code);  // false: another program holds it; the old one stays
     void takeShownOptions();
     static void noteSessionWindow(HWND window) noexcept;  // the console's events go there
     // Nothing is shown that waits for a click: the program or the session ends.
@@ -236,4 +257,7 @@ private:
     kit::MeterLevels meters;                          // what the meters show
     uint32_t silencesShown = 0;                       // silences of the recording said so far
     bool sourceItemAdded = false;
+    bool quietStart = false;
+    kit::smartptr<command::Server> commandServer;  // the command pipe
+    int32_t hotkeyHeld = 0;                        // the hotkey registered (settings' code), 0: none
 };

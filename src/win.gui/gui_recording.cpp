@@ -81,14 +81,19 @@ void Gui::beginRecord() {
         FW_TRACE("FileSaveDialog opened in this monent.");
         return;
     }
+    if (startCapture()) chooseOutput();
+}
+
+// The capture starts and the recording runs, still without a file.
+bool Gui::startCapture(bool tell) {
     if (!mainWindow) createMainWindow();
     dropFolderLink();
     FW_TRACE("Begin record!");
     stopwatch->reset();
     if (recordingEngine->start() != engine::StartResult::started) {
         FW_TRACE("Smt error with startRecording()");  // the engine has reported why
-        showProblem(recordingEngine->lastProblem().c_str());
-        return;
+        if (tell) showProblem(recordingEngine->lastProblem().c_str());
+        return false;
     }
     saveDialog = new FileSaveDialog(programInstance, recordingEngine->recordingRate());
     enter(RecordingState::Choosing);
@@ -108,7 +113,7 @@ void Gui::beginRecord() {
     }
     stopwatch->start();
     mainWindow->setTextVisible(true);
-    chooseOutput();
+    return true;
 }
 
 // The recording options dialog, shown while the recording runs.
@@ -137,7 +142,7 @@ void Gui::chooseOutput() {
 }
 
 // The file chosen in the options dialog: what was recorded and what follows goes there.
-void Gui::adoptOutput(const FileSaveDialog& dialog) {
+bool Gui::adoptOutput(const FileSaveDialog& dialog, std::string* failure) {
     std::string path = dialog.getPath();
     FW_TRACE("Used format:%d", dialog.getFormat());
     if (!recordingEngine->setOutputFile(path, dialog.getFormat(), dialog.getBitrate())) {
@@ -145,11 +150,13 @@ void Gui::adoptOutput(const FileSaveDialog& dialog) {
         FW_TRACE("setOutputFile() failed: the recording is aborted");
         abortRecord();
         std::string text = recordingEngine->outputFailureText();
-        if (quiet())
+        if (failure)
+            *failure = text;
+        else if (quiet())
             FW_TRACE("Not shown while the program or the session ends: %s", text.c_str());
         else
             ::MessageBoxA(mainWindowHandle(), text.c_str(), "Sonotape", MB_OK | MB_ICONERROR);
-        return;
+        return false;
     }
     Settings copy = currentSettings();
     copy.lastBitrate = dialog.getBitrate();
@@ -158,6 +165,7 @@ void Gui::adoptOutput(const FileSaveDialog& dialog) {
     storeSettings(copy);
     openFolderCommand = gui_rules::openFolderCommand(dialog.getFolder());
     enter(RecordingState::Recording);
+    return true;
 }
 
 // The options dialog, still open, ends with OK for what it shows; the
@@ -383,6 +391,9 @@ void Gui::receive(const Letter& letter) {
     case Letter::TimeReminder: TimeReminder(); break;
     case Letter::SpaceWarning: SpaceReminder(false); break;
     case Letter::SpaceStop: SpaceReminder(true); break;
+    case Letter::Command:
+        if (commandServer) commandServer->serve();
+        break;
     }
 }
 

@@ -30,6 +30,7 @@ struct Letter {
         TimeReminder,   // 30 minutes are over
         SpaceWarning,   // the disk of the output file runs low
         SpaceStop,      // the disk of the output file is full: the recording must stop
+        Command,        // the command pipe holds a request (win.gui/command_channel.h)
     };
     Kind kind;
     std::string text;

@@ -40,6 +40,7 @@ std::atomic<ShellOpenCall> shellOpenCall{&platformShellOpen};
 std::atomic<RunCommandCall> runCommandCall{&platformRunCommand};
 std::atomic<ExecutionStateCall> executionStateCall{&::SetThreadExecutionState};
 std::atomic<NoticeCall> noticeCall{&platformNotice};
+std::atomic<kit::TickSource> clockCall{&kit::systemTicks};
 
 }  // namespace
 
@@ -80,6 +81,8 @@ void keepSystemAwake(bool awake) {
 }
 void showNotice(HWND owner, const char* text) { noticeCall.load()(owner, text); }
 
+kit::TickSource recordingClock() noexcept { return clockCall.load(); }
+
 namespace testing {
 void setShutdownCall(ShutdownCall call) noexcept { shutdownCall.store(call ? call : &platformShutdown); }
 void setShellOpenCall(ShellOpenCall call) noexcept { shellOpenCall.store(call ? call : &platformShellOpen); }
@@ -88,6 +91,7 @@ void setExecutionStateCall(ExecutionStateCall call) noexcept {
     executionStateCall.store(call ? call : &::SetThreadExecutionState);
 }
 void setNoticeCall(NoticeCall call) noexcept { noticeCall.store(call ? call : &platformNotice); }
+void setRecordingClock(kit::TickSource clock) noexcept { clockCall.store(clock ? clock : &kit::systemTicks); }
 }  // namespace testing
 
 }  // namespace gui_platform

@@ -11,6 +11,8 @@
 
 #include <windows.h>
 
+#include "kit/clock.h"
+
 namespace gui_platform {
 
 using ShutdownCall = void (*)();
@@ -34,6 +36,9 @@ void keepSystemAwake(bool awake);
 // A message box "Sonotape" with the warning icon.
 void showNotice(HWND owner, const char* text);
 
+// The clock of the recording's time (its limit): the system's tick count.
+kit::TickSource recordingClock() noexcept;
+
 // The platform's own shutdown: the shutdown privilege for this process, then
 // ExitWindowsEx(EWX_SHUTDOWN). A failing step throws WindowsError named after
 // the platform call.
@@ -46,6 +51,8 @@ void setShellOpenCall(ShellOpenCall call) noexcept;
 void setRunCommandCall(RunCommandCall call) noexcept;
 void setExecutionStateCall(ExecutionStateCall call) noexcept;
 void setNoticeCall(NoticeCall call) noexcept;
+// For a Gui made from now on; null: the system's.
+void setRecordingClock(kit::TickSource clock) noexcept;
 }  // namespace testing
 
 }  // namespace gui_platform

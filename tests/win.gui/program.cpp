@@ -136,4 +136,36 @@ void closeNormally(Program& running) {
     EXPECT_EQ(running.exitCode(), 0u);
 }
 
+Answer runCommand(const std::string& arguments, const std::string& folder) {
+    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+    HANDLE readEnd = nullptr;
+    HANDLE writeEnd = nullptr;
+    Answer answer;
+    if (!::CreatePipe(&readEnd, &writeEnd, &inherit, 0)) return answer;
+    ::SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
+    std::string exe = testsupport::programFolder() + "\\sonotape.exe";
+    std::string line = "\"" + exe + "\" " + arguments;
+    STARTUPINFOA si{};
+    si.cb = sizeof si;
+    si.dwFlags = STARTF_USESTDHANDLES;
+    si.hStdOutput = writeEnd;
+    si.hStdError = writeEnd;
+    PROCESS_INFORMATION pi{};
+    BOOL started =
+        ::CreateProcessA(exe.c_str(), line.data(), nullptr, nullptr, TRUE, 0, nullptr, folder.c_str(), &si, &pi);
+    ::CloseHandle(writeEnd);
+    if (started) {
+        char buffer[512];
+        DWORD bytes = 0;
+        while (::ReadFile(readEnd, buffer, sizeof buffer, &bytes, nullptr) && bytes > 0)
+            answer.output.append(buffer, bytes);
+        ::WaitForSingleObject(pi.hProcess, 30000);
+        ::GetExitCodeProcess(pi.hProcess, &answer.code);
+        ::CloseHandle(pi.hThread);
+        ::CloseHandle(pi.hProcess);
+    }
+    ::CloseHandle(readEnd);
+    return answer;
+}
+
 }  // namespace program

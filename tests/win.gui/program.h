@@ -65,6 +65,14 @@ void removeSettings();
 bool runEntryExists();
 void removeRunEntry();
 
+// sonotape.exe with `arguments` started in `folder`, its standard output
+// (a pipe) read to the end, and its exit code (99 when it did not end).
+struct Answer {
+    DWORD code = 99;
+    std::string output;
+};
+Answer runCommand(const std::string& arguments, const std::string& folder);
+
 // Ends `running` through its main window and expects exit code 0 (test
 // failures where not).
 void closeNormally(Program& running);
