@@ -54,6 +54,7 @@ public:
     bool needCalibration;
     bool startUpDialog;
     int32_t captureSource;
+    int32_t lastBits;  // of a WAV or FLAC file: 16 or 24
     // Whether the Run key holds the program's entry: read by load, not a
     // value of the program's key, so not in the table and not written by save
     // (enableAutostart and disableAutostart set the entry).

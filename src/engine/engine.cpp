@@ -1,5 +1,6 @@
 #include "engine/engine.h"
 
+#include "engine/depth_encoder.h"
 #include "engine/finalizer.h"
 #include "engine/recording.h"
 #include "engine/output_messages.h"
@@ -55,13 +56,24 @@ kit::smartptr<kit::ISoundEncoder> makePart(const std::string& path, uint32_t num
     }
 }
 
-kit::smartptr<kit::ISoundEncoder> makeEncoder(const char* path, int format, int bitrate,
+// The file's bits: 24 where WAV or FLAC was asked for it and the recording
+// keeps that depth (loopback's 32-bit blocks), else 16.
+int fileBits(int format, int bits, const kit::SoundFormat& recording) {
+    bool deep = (format == FORMAT_WAV || format == FORMAT_FLAC) && recording.bitsPerSample == 32;
+    return deep && bits == 24 ? 24 : 16;
+}
+
+// 32-bit blocks are narrowed to the file's bits before the file's encoder.
+kit::smartptr<kit::ISoundEncoder> makeEncoder(const char* path, int format, int bitrate, int bits,
                                               const kit::SoundFormat& recording) {
     if (!knownFormat(format)) return nullptr;
-    return new kit::RatePartsEncoder(path, recording,
-                                     [=](const std::string& first, uint32_t n, const kit::SoundFormat& f) {
-                                         return makePart(first, n, format, bitrate, f);
-                                     });
+    kit::SoundFormat file{recording.channels, fileBits(format, bits, recording), recording.samplesPerSec};
+    kit::smartptr<kit::ISoundEncoder> parts =
+        new kit::RatePartsEncoder(path, file, [=](const std::string& first, uint32_t n, const kit::SoundFormat& f) {
+            return makePart(first, n, format, bitrate, f);
+        });
+    if (recording.bitsPerSample != 32) return parts;
+    return new DepthEncoder(parts, file.bitsPerSample);
 }
 
 constexpr const char* kNoDevice =
@@ -179,7 +191,8 @@ void Engine::makeRecorder(Recording& r) {
                      cfg.volumeCoeff);
             // At the playback device's own rate where it tells one (see wasapi_wave_in.h).
             uint32_t rate = kit::wasapiLoopback().mixRate();
-            kit::SoundFormat format{2, 16, rate ? static_cast<int32_t>(rate) : kCaptureFormat.samplesPerSec};
+            // 32-bit samples: the file takes 16 or 24 bits of them (depth_encoder.h).
+            kit::SoundFormat format{2, 32, rate ? static_cast<int32_t>(rate) : kCaptureFormat.samplesPerSec};
             FW_TRACE("loopback at %u Hz", static_cast<unsigned>(format.samplesPerSec));
             r.recorder =
                 new kit::SoundRecorder(r.stream, format, cfg.volumeCoeff, kBlockMs, kBacklogMs, kit::wasapiLoopback());
@@ -245,7 +258,7 @@ void Engine::dropOutput(bool existed, const std::string& path) {
     if (!existed && ::DeleteFileA(path.c_str())) FW_TRACE("Removed the unfinished file %s", path.c_str());
 }
 
-bool Engine::setOutputFile(const std::string& path, int format, int bitrate) {
+bool Engine::setOutputFile(const std::string& path, int format, int bitrate, int bits) {
     FW_TRACE("setOutputFile()");
     outputFailure_ = outputFailedText(path, kit::OutputFault::none, 0);
     if (!recording_) {  // no recording: no file either
@@ -271,7 +284,7 @@ bool Engine::setOutputFile(const std::string& path, int format, int bitrate) {
         }
         kit::smartptr<kit::ISoundEncoder> encoder;
         try {
-            encoder = makeEncoder(path.c_str(), format, bitrate, recording_->format);
+            encoder = makeEncoder(path.c_str(), format, bitrate, bits, recording_->format);
         } catch (const kit::OutputError& error) {
             // The user's choice, not a fault of the program: said in words, no problem report.
             FW_LOG(fw::LEVEL_WARN, "OutputNotMade", "%s (error %u): %s", error.message().c_str(), error.code,
@@ -290,6 +303,9 @@ bool Engine::setOutputFile(const std::string& path, int format, int bitrate) {
         return false;
     }
     settings_.lastFormat = format;
+    bool deep = recording_->format.bitsPerSample == 32;  // the choice was offered
+    if (deep && (format == FORMAT_WAV || format == FORMAT_FLAC)) settings_.lastBits = bits == 24 ? 24 : 16;
+    recording_->fileBits = fileBits(format, bits, recording_->format);
     settings_.save();
     return true;
 }
@@ -346,6 +362,8 @@ EndResult Engine::abort() {
 bool Engine::isCaptureDeviceLost() const { return recording_ && recording_->recorder->deviceLost(); }
 
 bool Engine::isCaptureSearching() const { return recording_ && recording_->recorder->devicePresence().searching; }
+
+bool Engine::offersDeepFiles() const noexcept { return recording_ && recording_->format.bitsPerSample == 32; }
 
 uint32_t Engine::recordingRate() const noexcept {
     return recording_ ? static_cast<uint32_t>(recording_->format.samplesPerSec) : 0;

@@ -50,6 +50,7 @@ uint32_t Finalizer::run() {
         fw::catchAndReport(kTraceSource, __LINE__, [&] { finishRecording(outcome); });
         fw::catchAndReport(kTraceSource, __LINE__, [&] {
             outcome.parts = current->encoder ? current->encoder->fileParts() : 0;
+            outcome.bits = current->fileBits;
             current.reset();
         });
     }

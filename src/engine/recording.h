@@ -15,7 +15,8 @@ struct Recording {
     kit::smartptr<kit::GenericSoundEncodingStream> stream;
     kit::smartptr<kit::SoundRecorder> recorder;
     kit::smartptr<kit::ISoundEncoder> encoder;  // null until the file is chosen
-    kit::SoundFormat format{};                  // the line's, or loopback's at the device's rate
+    kit::SoundFormat format{};                  // the line's, or loopback's at the device's rate (32-bit)
+    int fileBits = 16;                          // the bits of the file's samples (16 or 24)
 };
 
 }  // namespace engine

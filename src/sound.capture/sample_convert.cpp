@@ -38,6 +38,15 @@ int16_t sampleAt(const SampleLayout& layout, const BYTE* p) noexcept {
     return static_cast<int16_t>(readInt(p, layout.containerBits) >> 16);
 }
 
+int32_t sample32At(const SampleLayout& layout, const BYTE* p) noexcept {
+    if (layout.isFloat) {
+        float v;
+        std::memcpy(&v, p, 4);
+        return floatTo32Odd(v);
+    }
+    return readInt(p, layout.containerBits);
+}
+
 }  // namespace
 
 bool describeMixFormat(const WAVEFORMATEX& format, SampleLayout& layout) {
@@ -114,6 +123,15 @@ void convertTo16Stereo(const SampleLayout& layout, const BYTE* in, std::size_t f
     for (std::size_t i = 0; i < frames; ++i, in += step, out += 2) {
         out[0] = sampleAt(layout, in);
         out[1] = layout.channels == 1 ? out[0] : sampleAt(layout, in + sampleBytes);
+    }
+}
+
+void convertTo32Stereo(const SampleLayout& layout, const BYTE* in, std::size_t frames, int32_t* out) noexcept {
+    uint32_t step = layout.frameBytes();
+    uint32_t sampleBytes = layout.containerBits / 8u;
+    for (std::size_t i = 0; i < frames; ++i, in += step, out += 2) {
+        out[0] = sample32At(layout, in);
+        out[1] = layout.channels == 1 ? out[0] : sample32At(layout, in + sampleBytes);
     }
 }
 

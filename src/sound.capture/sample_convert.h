@@ -7,6 +7,10 @@
 //   16/24/32-bit  -> the top 16 bits of each sample (an arithmetic shift: the
 //   integer PCM      bits below are dropped, so the value rounds towards minus
 //                    infinity; 16-bit samples are copied as they are).
+//   2 x 32-bit    -> (convertTo32Stereo) float rounded to odd at x 2^31 and
+//                    integer samples in the top bits: narrowed half to even
+//                    to 16 or 24 bits when written, they come out as the
+//                    float rule above says at either depth.
 //   1 channel     -> the same sample on both channels.
 //   2 channels    -> as they are.
 //   3 or more     -> the first two channels only, the rest are dropped. In
@@ -58,5 +62,9 @@ int32_t narrow32To24(int32_t sample) noexcept;
 // `frames` frames of `layout` from `in` to 2 x 16-bit frames at `out`
 // (frames * 4 bytes).
 void convertTo16Stereo(const SampleLayout& layout, const BYTE* in, std::size_t frames, int16_t* out) noexcept;
+// The same to 2 x 32-bit frames (frames * 8 bytes) that keep the depth a file
+// of 16 or 24 bits takes from them: float as floatTo32Odd, integer samples
+// at their value in the top bits (exact).
+void convertTo32Stereo(const SampleLayout& layout, const BYTE* in, std::size_t frames, int32_t* out) noexcept;
 
 }  // namespace kit

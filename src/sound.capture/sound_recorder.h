@@ -89,6 +89,9 @@ WAVEFORMATEX captureFormat(const SoundFormat& format) noexcept;
 // gives 32767, -3 x 0.5 gives -1). A coefficient that is not a number gives 0.
 int16_t scaleSample(int16_t sample, double coefficient) noexcept;
 void scaleSamples(int16_t* samples, std::size_t count, double coefficient) noexcept;
+// The same for 32-bit samples (a recording that keeps the depth of 24-bit
+// files), held to the 32-bit range.
+void scaleSamples32(int32_t* samples, std::size_t count, double coefficient) noexcept;
 
 // The blocks of `blockMs` that hold `backlogMs` of sound (at least one).
 std::size_t backlogBlocks(unsigned backlogMs, unsigned blockMs) noexcept;

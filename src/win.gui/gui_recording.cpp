@@ -112,6 +112,8 @@ void Gui::chooseOutput() {
         dialog->setFolder(current.storageDir.c_str());
         dialog->setFormat(current.lastFormat);
         dialog->setBitrate(current.lastBitrate);
+        dialog->setBits(current.lastBits);
+        dialog->offerDeepFiles(recordingEngine->offersDeepFiles());
         FW_TRACE("Last used format:%d", current.lastFormat);
     }
     INT_PTR result = 0;
@@ -133,7 +135,7 @@ void Gui::chooseOutput() {
 void Gui::adoptOutput(const FileSaveDialog& dialog) {
     std::string path = dialog.getPath();
     FW_TRACE("Used format:%d", dialog.getFormat());
-    if (!recordingEngine->setOutputFile(path, dialog.getFormat(), dialog.getBitrate())) {
+    if (!recordingEngine->setOutputFile(path, dialog.getFormat(), dialog.getBitrate(), dialog.getBits())) {
         // No file: the recording would run for nothing.
         FW_TRACE("setOutputFile() failed: the recording is aborted");
         abortRecord();
@@ -207,7 +209,8 @@ void Gui::completeRecording() {
     std::string path = saveDialog->getPath();
     engine::RecordingOutcome outcome = recordingEngine->lastRecordingOutcome();
     uint32_t parts = outcome.parts;
-    bool logged = log->add("%s", gui_rules::recordedLine(path, stopwatch->toString().c_str(), parts).c_str());
+    bool logged =
+        log->add("%s", gui_rules::recordedLine(path, stopwatch->toString().c_str(), parts, outcome.bits).c_str());
     std::string notice = gui_rules::recordingNotice(outcome, path, parts);
     if (saveDialog->isShutdownWanted() && !stopRequested && !outcome.deviceLost && !sessionEnding) {
         // A failed shutdown is reported; the program goes on.

@@ -88,8 +88,9 @@ const char* trayItemText(bool mainWindowVisible) noexcept {
 
 std::string openFolderCommand(const std::string& folder) { return "explorer " + folder; }
 
-std::string recordedLine(const std::string& path, const char* time, uint32_t parts) {
+std::string recordedLine(const std::string& path, const char* time, uint32_t parts, int bits) {
     std::string line = "Recorded: " + path + " " + time;
+    if (bits == 24) line += ", 24 bit";
     if (parts > 1) line += ", " + std::to_string(parts) + " parts";
     return line;
 }

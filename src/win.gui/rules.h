@@ -54,8 +54,9 @@ const char* trayItemText(bool mainWindowVisible) noexcept;
 std::string openFolderCommand(const std::string& folder);
 
 // The line of log.txt for a finished recording: its (first) file, its time
-// and, for a recording in several files, how many.
-std::string recordedLine(const std::string& path, const char* time, uint32_t parts);
+// and, for a recording in several files, how many; a 24-bit file says so
+// (16 bits go unsaid, as they always did).
+std::string recordedLine(const std::string& path, const char* time, uint32_t parts, int bits = 16);
 // The end-of-recording notice of a recording in several files: the first
 // file's name and the number of parts, and how to open their folder.
 std::string partsHint(const std::string& path, uint32_t parts);

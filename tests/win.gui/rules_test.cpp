@@ -150,6 +150,9 @@ TEST(Texts, ARecordingInSeveralFilesNamesTheFirstAndCountsThem) {
     EXPECT_EQ(gui_rules::recordedLine("D:\\rec\\take.wav", "00:00:07", 1), "Recorded: D:\\rec\\take.wav 00:00:07");
     EXPECT_EQ(gui_rules::recordedLine("D:\\rec\\take.wav", "07:10:00", 2),
               "Recorded: D:\\rec\\take.wav 07:10:00, 2 parts");
+    EXPECT_EQ(gui_rules::recordedLine("D:\\rec\\take.flac", "00:00:07", 3, 24),
+              "Recorded: D:\\rec\\take.flac 00:00:07, 24 bit, 3 parts");
+    EXPECT_EQ(gui_rules::recordedLine("D:\\rec\\take.wav", "00:00:07", 1, 16), "Recorded: D:\\rec\\take.wav 00:00:07");
     EXPECT_EQ(gui_rules::partsHint("D:\\rec\\take.wav", 2),
               "take.wav and 1 more part.\nDouble click to open the folder.");
     EXPECT_EQ(gui_rules::partsHint("D:\\rec\\the whole night of radio.wav", 3),
