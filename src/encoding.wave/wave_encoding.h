@@ -5,8 +5,9 @@
 // "data" <data length> <PCM bytes> [a pad byte after an odd length], nothing
 // else. Samples of more than 16 bits (24) take the platform's extensible
 // header instead ("fmt " 40: WAVE_FORMAT_EXTENSIBLE, all bits valid, front
-// left and right, subformat PCM), as players expect above 16 bits. The constructor creates the file (an existing one is replaced) and
-// writes the header; close() writes the final sizes and closes it.
+// left and right, subformat PCM), as players expect above 16 bits. The
+// constructor creates the file (an existing one is replaced) and writes the
+// header; close() writes the final sizes and closes it.
 //
 // Between the two the size fields are kept current about once a second of
 // audio: the data go to the file first, then both size fields are rewritten,

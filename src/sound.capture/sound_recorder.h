@@ -1,5 +1,6 @@
-// The sound recorder: captures 16-bit PCM from the wave-input device and hands
-// every recorded block, scaled by the level coefficient, to an output stream.
+// The sound recorder: captures PCM (16-bit, or 32-bit from loopback) from the
+// wave-input device and hands every recorded block, scaled by the level
+// coefficient, to an output stream.
 //
 // One capture thread (SoundThread) owns all recording state. Everything that
 // happens to the recorder reaches it through the recorder's event queue:

@@ -100,7 +100,8 @@ HRESULT CaptureWorker::connectTo(Activate activate, std::wstring& failedId) {
 // with it: switchRate): the samples are converted here
 // (sample_convert.h) and the platform resamples nothing. Before the start at
 // another rate, or in a coding that is not converted, the platform converts
-// to the recording's format.
+// to the recording's format; a recording of 32-bit samples takes the
+// platform's float then, converted here as the mix format's would be.
 HRESULT CaptureWorker::initialize(Session& next) {
     IAudioClient* client = next.endpoint.client.get();
     bool wide = setup.format.wBitsPerSample == 32;
