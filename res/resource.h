@@ -43,6 +43,7 @@
 #define IDC_TIME_LIMIT 1014
 #define IDC_SHUTDOWN 1015
 #define IDC_FORMAT_FLAC 1016
+#define IDC_BITS 1017
 
 // The context menu (menu resource 3) and its commands.
 #define IDR_CONTEXT_MENU 3

@@ -53,6 +53,7 @@ struct StoredValue {
     int32_t fallback = 0;
     int32_t low = INT32_MIN;
     int32_t high = INT32_MAX;
+    int32_t step = 1;  // the numbers accepted are low, low + step, ... up to high
     bool calibration = false;
 };
 
@@ -78,6 +79,8 @@ const StoredValue kValues[] = {
      .high = 65535,
      .calibration = true},
     {.name = "VolumeCoeff", .member = &Settings::volumeCoeff, .calibration = true},
+    // The bits of a WAV or FLAC file: 16 or 24.
+    {.name = "LastBits", .member = &Settings::lastBits, .fallback = 16, .low = 16, .high = 24, .step = 8},
     {.name = "CaptureSource",
      .member = &Settings::captureSource,
      .fallback = Settings::kSourceRecordingLine,
@@ -167,7 +170,8 @@ Reading readValue(const kit::RegKey& key, const StoredValue& v, Settings& config
     try {
         return std::visit(overloaded{[&](int32_t Settings::*m) {
                                          auto number = static_cast<int32_t>(key.readUnsigned(v.name));
-                                         if (number < v.low || number > v.high) return unusable(std::to_string(number));
+                                         if (number < v.low || number > v.high || (number - v.low) % v.step != 0)
+                                             return unusable(std::to_string(number));
                                          config.*m = number;
                                          return taken();
                                      },

@@ -66,6 +66,7 @@ public:
     int32_t silenceSplitSeconds;
     int32_t silenceThresholdDbfs;
     int32_t hotkey;
+    int32_t lastBits;  // of a WAV or FLAC file: 16 or 24
     // Whether the Run key holds the program's entry: read by load, not a
     // value of the program's key, so not in the table and not written by save
     // (enableAutostart and disableAutostart set the entry).

@@ -9,7 +9,8 @@
 
 namespace kit {
 
-// One block of 16-bit PCM handed to a stream. The bytes belong to the producer
+// One block of PCM handed to a stream (the capture's samples: 16 bits from
+// the recording line, 32 bits from loopback). The bytes belong to the producer
 // until the stream has posted the chunk's completion event.
 struct Chunk {
     const uint8_t* data;
@@ -18,8 +19,9 @@ struct Chunk {
     uint32_t newRate = 0;  // not 0: no block, the rate of the blocks that follow
 };
 
-// Turns blocks of 16-bit signed little-endian PCM (channels interleaved) into a
-// file or a measurement. Used by one encoding thread only.
+// Turns blocks of signed little-endian PCM (channels interleaved) in the
+// format it was made for (16 bits; a 24-bit file's encoder takes 3 bytes a
+// sample) into a file or a measurement. Used by one encoding thread only.
 class ISoundEncoder : public refcounted {
 public:
     virtual void encodeChunk(const Chunk& chunk) = 0;  // failures are thrown

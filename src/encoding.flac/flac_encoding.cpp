@@ -89,7 +89,8 @@ void FlacSoundEncoder::init() {
                    FLAC__stream_encoder_set_sample_rate(e, static_cast<uint32_t>(fmt.samplesPerSec)) &&
                    FLAC__stream_encoder_set_compression_level(e, kFlacLevel) &&
                    FLAC__stream_encoder_set_metadata(e, metadata, 1);
-        if (!set || fmt.bitsPerSample != 16) libraryFailed(__LINE__, kInit, "FLAC encoder settings refused", fileName);
+        if (!set || (fmt.bitsPerSample != 16 && fmt.bitsPerSample != 24))
+            libraryFailed(__LINE__, kInit, "FLAC encoder settings refused", fileName);
         FLAC__StreamEncoderInitStatus status =
             FLAC__stream_encoder_init_stream(e, &writeCallback, &seekCallback, &tellCallback, nullptr, this);
         if (writeError) std::rethrow_exception(writeError);
@@ -108,13 +109,20 @@ void FlacSoundEncoder::init() {
 void FlacSoundEncoder::encodeChunk(const Chunk& chunk) {
     if (broken) return;
     uint32_t channels = static_cast<uint32_t>(fmt.channels);
-    uint32_t frames = chunk.length / (2 * channels);
+    uint32_t sampleBytes = fmt.bitsPerSample == 24 ? 3 : 2;
+    uint32_t frames = chunk.length / (sampleBytes * channels);
     if (frames == 0) return;
     widened.resize(static_cast<std::size_t>(frames) * channels);
-    for (std::size_t i = 0; i < widened.size(); ++i) {
-        int16_t s;
-        std::memcpy(&s, chunk.data + 2 * i, 2);
-        widened[i] = s;
+    const uint8_t* p = chunk.data;
+    if (sampleBytes == 3) {
+        for (std::size_t i = 0; i < widened.size(); ++i, p += 3)  // the top byte's sign carried down
+            widened[i] = static_cast<int32_t>(uint32_t{p[0]} << 8 | uint32_t{p[1]} << 16 | uint32_t{p[2]} << 24) >> 8;
+    } else {
+        for (std::size_t i = 0; i < widened.size(); ++i, p += 2) {
+            int16_t s;
+            std::memcpy(&s, p, 2);
+            widened[i] = s;
+        }
     }
     if (!FLAC__stream_encoder_process_interleaved(encoder.get(), widened.data(), frames)) failed();
     samplesIn += frames;

@@ -63,7 +63,8 @@ class FlacSoundEncoder : public ISoundEncoder {
 public:
     // Creates the file and starts libFLAC's stream; a failure is thrown from
     // here (OutputError, with the platform's reason). `format` is read by the
-    // constructor only: 16-bit PCM, any channels and rate FLAC takes.
+    // constructor only: 16- or 24-bit PCM (24: 3 bytes a sample, as in a
+    // WAV), any channels and rate FLAC takes.
     FlacSoundEncoder(const shared_string& fileName, const SoundFormat* format);
     // Completes the file when close() was not called (failures traced).
     ~FlacSoundEncoder() override;

@@ -15,10 +15,22 @@ constexpr const char* kCreateFailed = "CreateFile() failed";
 constexpr const char* kWriteFailed = "WriteFile() failed";
 constexpr uint32_t kPartMargin = 16u << 20;
 
+void put16(uint8_t* at, uint16_t v) { std::memcpy(at, &v, 2); }
 void put32(uint8_t* at, uint32_t v) { std::memcpy(at, &v, 4); }
 
-uint32_t riffBytes(uint32_t dataBytes, bool final) { return 36 + dataBytes + (final ? (dataBytes & 1) : 0); }
+// KSDATAFORMAT_SUBTYPE_PCM (written out, so that no library of GUIDs is linked).
+constexpr uint8_t kSubtypePcm[16] = {0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x10, 0x00,
+                                     0x80, 0x00, 0x00, 0xaa, 0x00, 0x38, 0x9b, 0x71};
+constexpr uint32_t kFrontLeftRight = 0x3;  // SPEAKER_FRONT_LEFT | SPEAKER_FRONT_RIGHT
+
+uint32_t riffBytes(uint32_t headerBytes, uint32_t dataBytes, bool final) {
+    return headerBytes - 8 + dataBytes + (final ? (dataBytes & 1) : 0);
+}
 }  // namespace
+
+uint32_t waveHeaderBytes(const SoundFormat& format) noexcept {
+    return static_cast<uint16_t>(format.bitsPerSample) > 16 ? kExtensibleHeaderBytes : kWaveHeaderBytes;
+}
 
 PCMWAVEFORMAT pcmHeader(const SoundFormat& format) noexcept {
     PCMWAVEFORMAT h{};
@@ -31,22 +43,30 @@ PCMWAVEFORMAT pcmHeader(const SoundFormat& format) noexcept {
     return h;
 }
 
-std::array<uint8_t, kWaveHeaderBytes> waveHeader(const SoundFormat& format, uint32_t dataBytes) noexcept {
-    std::array<uint8_t, kWaveHeaderBytes> h{};
+std::vector<uint8_t> waveHeader(const SoundFormat& format, uint32_t dataBytes) {
+    uint32_t size = waveHeaderBytes(format);
+    std::vector<uint8_t> h(size);
     PCMWAVEFORMAT pcm = pcmHeader(format);
     static_assert(sizeof pcm == 16);
     std::memcpy(&h[0], "RIFF", 4);
-    put32(&h[4], riffBytes(dataBytes, true));
+    put32(&h[4], riffBytes(size, dataBytes, true));
     std::memcpy(&h[8], "WAVEfmt ", 8);
-    put32(&h[16], sizeof pcm);
+    put32(&h[16], size - 28);  // the "fmt " chunk's size: 16 or 40
     std::memcpy(&h[20], &pcm, sizeof pcm);
-    std::memcpy(&h[36], "data", 4);
-    put32(&h[40], dataBytes);
+    if (size == kExtensibleHeaderBytes) {
+        put16(&h[20], WAVE_FORMAT_EXTENSIBLE);
+        put16(&h[36], 22);  // cbSize: what follows
+        put16(&h[38], pcm.wBitsPerSample);
+        put32(&h[40], format.channels == 2 ? kFrontLeftRight : 0);
+        std::memcpy(&h[44], kSubtypePcm, 16);
+    }
+    std::memcpy(&h[size - 8], "data", 4);
+    put32(&h[size - 4], dataBytes);
     return h;
 }
 
 uint32_t wavePartLimit(const SoundFormat& format) noexcept {
-    uint32_t limit = 0xFFFFFFFFu - 36 - 1 - kPartMargin;
+    uint32_t limit = 0xFFFFFFFFu - (waveHeaderBytes(format) - 8) - 1 - kPartMargin;
     uint32_t align = blockAlign(format);
     return align > 1 ? limit - limit % align : limit;
 }
@@ -69,6 +89,7 @@ void WaveSoundEncoder::init() {
     if (partLimit == 0) partLimit = wavePartLimit(fmt);
     uint32_t align = blockAlign(fmt) ? blockAlign(fmt) : 1;
     if (partLimit >= align) partLimit -= partLimit % align;
+    headerBytes = waveHeaderBytes(fmt);
     updateEvery = avgBytesPerSec(fmt);
     if (updateEvery == 0) updateEvery = avgBytesPerSec(kRecordingFormat);
     partPath = firstNumber > 1 ? wavePartName(fileName.str(), firstNumber) : fileName.str();
@@ -80,7 +101,7 @@ void WaveSoundEncoder::init() {
     sizesWritten = 0;
     auto header = waveHeader(fmt, 0);
     try {
-        file->write(header.data(), kWaveHeaderBytes, kWriteFailed);  // a valid empty WAV from the start
+        file->write(header.data(), headerBytes, kWriteFailed);  // a valid empty WAV from the start
     } catch (...) {
         file->discard();
         file.reset();
@@ -125,7 +146,7 @@ void WaveSoundEncoder::nextPart() {
     }
     auto header = waveHeader(fmt, 0);
     try {
-        next->write(header.data(), kWaveHeaderBytes, kWriteFailed);
+        next->write(header.data(), headerBytes, kWriteFailed);
     } catch (...) {
         next->discard();
         throw;
@@ -146,15 +167,15 @@ void WaveSoundEncoder::writeSizes(uint32_t dataBytes, uint32_t riffSize) {
     put32(riff, riffSize);
     put32(data, dataBytes);
     file->writeAt(4, riff, 4, kWriteFailed);
-    file->writeAt(40, data, 4, kWriteFailed);
+    file->writeAt(headerBytes - 4, data, 4, kWriteFailed);
 }
 
 // Makes the file on disk a complete WAV of the data written so far; the data
 // went to the file before the sizes that count them.
 void WaveSoundEncoder::updateSizes() {
     try {
-        writeSizes(written, riffBytes(written, false));
-        if (file->sizeOnDisk(kWriteFailed) < kWaveHeaderBytes + static_cast<uint64_t>(written)) {
+        writeSizes(written, riffBytes(headerBytes, written, false));
+        if (file->sizeOnDisk(kWriteFailed) < headerBytes + static_cast<uint64_t>(written)) {
             setOrigin(kTraceSource, __LINE__, "kit::WaveSoundEncoder::updateSizes");
             throw OutputError(kWriteFailed, OutputFault::diskFull, ERROR_DISK_FULL, shared_string(partPath));
         }
@@ -172,12 +193,12 @@ void WaveSoundEncoder::keepWhatReachedTheDisk() noexcept {
     try {
         uint64_t onDisk = file->sizeOnDisk(kWriteFailed);
         uint64_t reached = std::min<uint64_t>(file->position(), onDisk);
-        uint64_t data = reached > kWaveHeaderBytes ? reached - kWaveHeaderBytes : 0;
+        uint64_t data = reached > headerBytes ? reached - headerBytes : 0;
         uint32_t align = blockAlign(fmt) ? blockAlign(fmt) : 1;
         data = std::min<uint64_t>(data - data % align, partLimit);
         written = static_cast<uint32_t>(data);
-        file->truncate(kWaveHeaderBytes + written, kWriteFailed);
-        writeSizes(written, riffBytes(written, false));
+        file->truncate(headerBytes + written, kWriteFailed);
+        writeSizes(written, riffBytes(headerBytes, written, false));
         sizesWritten = written;
         FW_LOG(fw::LEVEL_WARN, "WaveKeptOnDisk", "%s keeps %u data bytes", partPath.c_str(), written);
     } catch (const Exception& e) {
@@ -190,7 +211,7 @@ void WaveSoundEncoder::finishPart() {
         uint8_t pad = 0;
         file->write(&pad, 1, kWriteFailed);
     }
-    writeSizes(written, riffBytes(written, true));
+    writeSizes(written, riffBytes(headerBytes, written, true));
     file->close("CloseHandle() failed");
 }
 

@@ -3,8 +3,11 @@
 //
 // File layout: "RIFF" <file length - 8> "WAVE", "fmt " 16 <PCM header>,
 // "data" <data length> <PCM bytes> [a pad byte after an odd length], nothing
-// else. The constructor creates the file (an existing one is replaced) and
-// writes the header; close() writes the final sizes and closes it.
+// else. Samples of more than 16 bits (24) take the platform's extensible
+// header instead ("fmt " 40: WAVE_FORMAT_EXTENSIBLE, all bits valid, front
+// left and right, subformat PCM), as players expect above 16 bits. The
+// constructor creates the file (an existing one is replaced) and writes the
+// header; close() writes the final sizes and closes it.
 //
 // Between the two the size fields are kept current about once a second of
 // audio: the data go to the file first, then both size fields are rewritten,
@@ -26,8 +29,9 @@
 
 #include <windows.h>
 #include <mmsystem.h>
+#include <mmreg.h>
 
-#include <array>
+#include <vector>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -43,10 +47,12 @@ namespace kit {
 // The 16-byte PCM header of the "fmt " chunk for a format record.
 PCMWAVEFORMAT pcmHeader(const SoundFormat& format) noexcept;
 
-constexpr uint32_t kWaveHeaderBytes = 44;
-// The whole 44-byte header of a file whose data chunk holds `dataBytes`
-// (the RIFF size counts the pad byte that follows odd data).
-std::array<uint8_t, kWaveHeaderBytes> waveHeader(const SoundFormat& format, uint32_t dataBytes) noexcept;
+constexpr uint32_t kWaveHeaderBytes = 44;        // up to 16 bits
+constexpr uint32_t kExtensibleHeaderBytes = 68;  // more than 16 bits
+uint32_t waveHeaderBytes(const SoundFormat& format) noexcept;
+// The whole header of a file whose data chunk holds `dataBytes` (the RIFF
+// size counts the pad byte that follows odd data).
+std::vector<uint8_t> waveHeader(const SoundFormat& format, uint32_t dataBytes);
 
 // The data bytes one file holds at most: 4 GiB less the header, the pad byte
 // and a margin of 16 MiB (room for chunks that tag editors add), cut to whole
@@ -102,6 +108,7 @@ private:
     uint32_t written = 0;       // PCM bytes in this part's data chunk
     uint32_t sizesWritten = 0;  // data size the header holds on disk
     uint32_t updateEvery = 0;   // one second of audio, in bytes
+    uint32_t headerBytes = kWaveHeaderBytes;
 };
 
 }  // namespace kit

@@ -1,5 +1,6 @@
 #include "engine/engine.h"
 
+#include "engine/depth_encoder.h"
 #include "engine/finalizer.h"
 #include "engine/recording.h"
 #include "engine/output_messages.h"
@@ -55,11 +56,19 @@ kit::smartptr<kit::ISoundEncoder> makePart(const std::string& path, uint32_t num
     }
 }
 
-kit::smartptr<kit::RatePartsEncoder> makeEncoder(const char* path, int format, int bitrate,
-                                                 const kit::SoundFormat& recording, kit::SilenceRules rules) {
+// The file's bits: 24 where WAV or FLAC was asked for it and the recording
+// keeps that depth (loopback's 32-bit blocks), else 16.
+int fileBits(int format, int bits, const kit::SoundFormat& recording) {
+    bool deep = (format == FORMAT_WAV || format == FORMAT_FLAC) && recording.bitsPerSample == 32;
+    return deep && bits == 24 ? 24 : 16;
+}
+
+// The files of a recording, in the file's format (`file`: 16 or 24 bits).
+kit::smartptr<kit::RatePartsEncoder> makeParts(const char* path, int format, int bitrate, const kit::SoundFormat& file,
+                                               kit::SilenceRules rules) {
     if (!knownFormat(format)) return nullptr;
     return new kit::RatePartsEncoder(
-        path, recording,
+        path, file,
         [=](const std::string& first, uint32_t n, const kit::SoundFormat& f) {
             return makePart(first, n, format, bitrate, f);
         },
@@ -196,7 +205,8 @@ void Engine::makeRecorder(Recording& r) {
                      cfg.volumeCoeff);
             // At the playback device's own rate where it tells one (see wasapi_wave_in.h).
             uint32_t rate = loopbackDevice_ ? 0 : kit::wasapiLoopback().mixRate();
-            kit::SoundFormat format{2, 16, rate ? static_cast<int32_t>(rate) : kCaptureFormat.samplesPerSec};
+            // 32-bit samples: the file takes 16 or 24 bits of them (depth_encoder.h).
+            kit::SoundFormat format{2, 32, rate ? static_cast<int32_t>(rate) : kCaptureFormat.samplesPerSec};
             FW_TRACE("loopback at %u Hz", static_cast<unsigned>(format.samplesPerSec));
             kit::WaveInDevice* device = loopbackDevice_;
             if (!device) device = &kit::wasapiLoopback();
@@ -266,7 +276,7 @@ void Engine::dropOutput(bool existed, const std::string& path) {
     if (!existed && ::DeleteFileA(path.c_str())) FW_TRACE("Removed the unfinished file %s", path.c_str());
 }
 
-bool Engine::setOutputFile(const std::string& path, int format, int bitrate) {
+bool Engine::setOutputFile(const std::string& path, int format, int bitrate, int bits) {
     FW_TRACE("setOutputFile()");
     outputFailure_ = outputFailedText(path, kit::OutputFault::none, 0);
     if (!recording_) {  // no recording: no file either
@@ -290,9 +300,11 @@ bool Engine::setOutputFile(const std::string& path, int format, int bitrate) {
             spaceReminder_->setPath(path.c_str());
             spaceReminder_->start();
         }
-        kit::smartptr<kit::RatePartsEncoder> encoder;
+        kit::SoundFormat file = recording_->format;
+        file.bitsPerSample = fileBits(format, bits, recording_->format);
+        kit::smartptr<kit::RatePartsEncoder> parts;
         try {
-            encoder = makeEncoder(path.c_str(), format, bitrate, recording_->format, silenceRules(settings_, events_));
+            parts = makeParts(path.c_str(), format, bitrate, file, silenceRules(settings_, events_));
         } catch (const kit::OutputError& error) {
             // The user's choice, not a fault of the program: said in words, no problem report.
             FW_LOG(fw::LEVEL_WARN, "OutputNotMade", "%s (error %u): %s", error.message().c_str(), error.code,
@@ -303,14 +315,21 @@ bool Engine::setOutputFile(const std::string& path, int format, int bitrate) {
         }
         recording_->stream->setOutputFailureHandler(
             [this](const kit::OutputError& error) { events_.mustStop(outputStoppedText(error.fault, error.code)); });
+        // 32-bit blocks are narrowed to the file's bits before the files' encoder.
+        kit::smartptr<kit::ISoundEncoder> encoder(parts);
+        if (recording_->format.bitsPerSample == 32) encoder = new DepthEncoder(parts, file.bitsPerSample);
         recording_->stream->setEncoder(encoder);  // (an encoder that fails here closes its file as it goes)
         recording_->encoder = encoder;
+        recording_->parts = parts;
     });
     if (failed || refused) {
         dropOutput(existed, path);
         return false;
     }
     settings_.lastFormat = format;
+    bool deep = recording_->format.bitsPerSample == 32;  // the choice was offered
+    if (deep && (format == FORMAT_WAV || format == FORMAT_FLAC)) settings_.lastBits = bits == 24 ? 24 : 16;
+    recording_->fileBits = fileBits(format, bits, recording_->format);
     settings_.save();
     return true;
 }
@@ -367,6 +386,8 @@ EndResult Engine::abort() {
 bool Engine::isCaptureDeviceLost() const { return recording_ && recording_->recorder->deviceLost(); }
 
 bool Engine::isCaptureSearching() const { return recording_ && recording_->recorder->devicePresence().searching; }
+
+bool Engine::offersDeepFiles() const noexcept { return recording_ && recording_->format.bitsPerSample == 32; }
 
 uint32_t Engine::recordingRate() const noexcept {
     return recording_ ? static_cast<uint32_t>(recording_->format.samplesPerSec) : 0;

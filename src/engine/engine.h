@@ -49,6 +49,7 @@ struct RecordingOutcome {
     uint32_t rateChanges = 0;          // the device's rate changed: the recording went on in another file
     uint32_t parts = 0;                // files written (a long WAV goes on in "take (2).wav", ...)
     std::vector<kit::FilePart> files;  // each file written, in order, with its length
+    int bits = 16;                     // bits of the files' samples (24: a WAV or FLAC chosen so)
 };
 
 // What a recording records from.
@@ -130,7 +131,10 @@ public:
     StartResult start();
     // True when the encoder for the file is attached. On false no file is
     // left behind that this call created, and outputFailureText says why.
-    bool setOutputFile(const std::string& path, int format, int bitrate);
+    // `bits` (16 or 24) is the depth of a WAV or FLAC file of a recording
+    // that offersDeepFiles; any other file is 16-bit. The choice for WAV and
+    // FLAC where it was offered is stored as LastBits.
+    bool setOutputFile(const std::string& path, int format, int bitrate, int bits = 16);
     const std::string& outputFailureText() const noexcept { return outputFailure_; }
     EndResult finish();
     EndResult abort();
@@ -146,6 +150,9 @@ public:
     // The current recording's format (the line's, or loopback's at the
     // playback device's rate).
     kit::SoundFormat recordingFormat() const;
+    // Whether the recording under way can go into a 24-bit WAV or FLAC (the
+    // loopback capture keeps that depth; the recording line is 16-bit).
+    bool offersDeepFiles() const noexcept;
     // The rate the recording under way began at (the playback device's for
     // loopback); 0 when none is under way.
     uint32_t recordingRate() const noexcept;

@@ -49,8 +49,9 @@ uint32_t Finalizer::run() {
     if (current) {
         fw::catchAndReport(kTraceSource, __LINE__, [&] { finishRecording(outcome); });
         fw::catchAndReport(kTraceSource, __LINE__, [&] {
-            outcome.parts = current->encoder ? current->encoder->fileParts() : 0;
-            if (current->encoder && !abandon) outcome.files = current->encoder->files();
+            outcome.parts = current->parts ? current->parts->fileParts() : 0;
+            if (current->parts && !abandon) outcome.files = current->parts->files();
+            outcome.bits = current->fileBits;
             current.reset();
         });
     }

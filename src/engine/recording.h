@@ -15,8 +15,10 @@ namespace engine {
 struct Recording {
     kit::smartptr<kit::GenericSoundEncodingStream> stream;
     kit::smartptr<kit::SoundRecorder> recorder;
-    kit::smartptr<kit::RatePartsEncoder> encoder;  // null until the file is chosen
-    kit::SoundFormat format{};                     // the line's, or loopback's at the device's rate
+    kit::smartptr<kit::ISoundEncoder> encoder;   // what the stream writes to: null until the file is chosen
+    kit::smartptr<kit::RatePartsEncoder> parts;  // the files, behind the narrowing of 32-bit samples
+    kit::SoundFormat format{};                   // the line's, or loopback's at the device's rate (32-bit)
+    int fileBits = 16;                           // the bits of the file's samples (16 or 24)
 };
 
 }  // namespace engine

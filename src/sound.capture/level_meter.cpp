@@ -13,13 +13,18 @@ int magnitude(int16_t sample) noexcept {
     int a = std::abs(static_cast<int>(sample));
     return a > 32767 ? 32767 : a;
 }
-}  // namespace
 
-LevelMeter::Peaks LevelMeter::blockPeaks(const int16_t* samples, std::size_t frames, unsigned channels) noexcept {
-    Peaks p;
+int magnitude(int32_t sample) noexcept {
+    int64_t a = (std::llabs(static_cast<int64_t>(sample)) + 32768) >> 16;
+    return a > 32767 ? 32767 : static_cast<int>(a);
+}
+
+template <class Sample>
+LevelMeter::Peaks peaksOf(const Sample* samples, std::size_t frames, unsigned channels) noexcept {
+    LevelMeter::Peaks p;
     if (!samples || channels == 0) return p;
     for (std::size_t f = 0; f < frames; ++f) {
-        const int16_t* frame = samples + f * channels;
+        const Sample* frame = samples + f * channels;
         int left = magnitude(frame[0]);
         int right = channels > 1 ? magnitude(frame[1]) : left;
         if (left > p.left) p.left = left;
@@ -27,10 +32,27 @@ LevelMeter::Peaks LevelMeter::blockPeaks(const int16_t* samples, std::size_t fra
     }
     return p;
 }
+}  // namespace
+
+LevelMeter::Peaks LevelMeter::blockPeaks(const int16_t* samples, std::size_t frames, unsigned channels) noexcept {
+    return peaksOf(samples, frames, channels);
+}
+
+LevelMeter::Peaks LevelMeter::blockPeaks(const int32_t* samples, std::size_t frames, unsigned channels) noexcept {
+    return peaksOf(samples, frames, channels);
+}
 
 void LevelMeter::measure(const int16_t* samples, std::size_t frames, unsigned channels, uint32_t rate) {
     if (frames == 0 || rate == 0) return;
-    Peaks p = blockPeaks(samples, frames, channels);
+    take(blockPeaks(samples, frames, channels), frames, rate);
+}
+
+void LevelMeter::measure(const int32_t* samples, std::size_t frames, unsigned channels, uint32_t rate) {
+    if (frames == 0 || rate == 0) return;
+    take(blockPeaks(samples, frames, channels), frames, rate);
+}
+
+void LevelMeter::take(Peaks p, std::size_t frames, uint32_t rate) {
     packedPeaks.store(static_cast<uint32_t>(p.left) | static_cast<uint32_t>(p.right) << 16);
     blockCount.fetch_add(1);
     if (!isSilentPeak(p.left) || !isSilentPeak(p.right)) {

@@ -27,9 +27,12 @@ public:
         int right = 0;
     };
     static Peaks blockPeaks(const int16_t* samples, std::size_t frames, unsigned channels) noexcept;
+    // The same of 32-bit samples, on the 16-bit scale (rounded).
+    static Peaks blockPeaks(const int32_t* samples, std::size_t frames, unsigned channels) noexcept;
 
     // On the capture thread: one block of `frames` frames at `rate`.
     void measure(const int16_t* samples, std::size_t frames, unsigned channels, uint32_t rate);
+    void measure(const int32_t* samples, std::size_t frames, unsigned channels, uint32_t rate);
 
     // Any thread.
     Peaks peaks() const noexcept;
@@ -41,6 +44,8 @@ public:
     uint32_t blocks() const noexcept { return blockCount.load(); }
 
 private:
+    void take(Peaks p, std::size_t frames, uint32_t rate);
+
     std::atomic<uint32_t> packedPeaks{0};  // left in the low half, right in the high half
     std::atomic<uint32_t> silenceCount{0};
     std::atomic<bool> silent{false};

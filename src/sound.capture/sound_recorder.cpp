@@ -55,6 +55,12 @@ inline int16_t clampTruncate(double product) noexcept {
     return static_cast<int16_t>(static_cast<int32_t>(product));
 }
 
+inline int32_t clampTruncate32(double product) noexcept {
+    product = product < -2147483648.0 ? -2147483648.0 : product;
+    product = product > 2147483647.0 ? 2147483647.0 : product;
+    return static_cast<int32_t>(product);
+}
+
 }  // namespace
 
 int16_t scaleSample(int16_t sample, double coefficient) noexcept {
@@ -71,6 +77,14 @@ void scaleSamples(int16_t* samples, std::size_t count, double coefficient) noexc
     }
     // A finite coefficient times a 16-bit sample is a finite product.
     for (std::size_t i = 0; i < count; ++i) samples[i] = clampTruncate(samples[i] * coefficient);
+}
+
+void scaleSamples32(int32_t* samples, std::size_t count, double coefficient) noexcept {
+    if (coefficient == 1.0) return;
+    for (std::size_t i = 0; i < count; ++i) {
+        double product = samples[i] * coefficient;
+        samples[i] = product != product ? 0 : clampTruncate32(product);
+    }
 }
 
 std::size_t backlogBlocks(unsigned backlogMs, unsigned blockMs) noexcept {
@@ -464,10 +478,18 @@ void SoundThread::handleData(WAVEHDR* header) {
         anyBlock = true;
         if (phase != Phase::aborting) countMissed(h);
     }
-    scaleSamples(reinterpret_cast<int16_t*>(h.lpData), h.dwBytesRecorded / 2, volumeCoeff);
-    if (h.dwBytesRecorded && phase != Phase::aborting)
-        r.levelMeter.measure(reinterpret_cast<const int16_t*>(h.lpData), h.dwBytesRecorded / r.format.nBlockAlign,
-                             r.format.nChannels, deviceRate);
+    bool wide = r.format.wBitsPerSample == 32;
+    if (wide)
+        scaleSamples32(reinterpret_cast<int32_t*>(h.lpData), h.dwBytesRecorded / 4, volumeCoeff);
+    else
+        scaleSamples(reinterpret_cast<int16_t*>(h.lpData), h.dwBytesRecorded / 2, volumeCoeff);
+    if (h.dwBytesRecorded && phase != Phase::aborting) {
+        std::size_t frames = h.dwBytesRecorded / r.format.nBlockAlign;
+        if (wide)
+            r.levelMeter.measure(reinterpret_cast<const int32_t*>(h.lpData), frames, r.format.nChannels, deviceRate);
+        else
+            r.levelMeter.measure(reinterpret_cast<const int16_t*>(h.lpData), frames, r.format.nChannels, deviceRate);
+    }
     block->rate = deviceRate;
     keepOrDrop(std::move(block));
     if (!ending()) addBuffer();

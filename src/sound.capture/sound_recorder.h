@@ -1,5 +1,6 @@
-// The sound recorder: captures 16-bit PCM from the wave-input device and hands
-// every recorded block, scaled by the level coefficient, to an output stream.
+// The sound recorder: captures PCM (16-bit, or 32-bit from loopback) from the
+// wave-input device and hands every recorded block, scaled by the level
+// coefficient, to an output stream.
 //
 // One capture thread (SoundThread) owns all recording state. Everything that
 // happens to the recorder reaches it through the recorder's event queue:
@@ -90,6 +91,9 @@ WAVEFORMATEX captureFormat(const SoundFormat& format) noexcept;
 // gives 32767, -3 x 0.5 gives -1). A coefficient that is not a number gives 0.
 int16_t scaleSample(int16_t sample, double coefficient) noexcept;
 void scaleSamples(int16_t* samples, std::size_t count, double coefficient) noexcept;
+// The same for 32-bit samples (a recording that keeps the depth of 24-bit
+// files), held to the 32-bit range.
+void scaleSamples32(int32_t* samples, std::size_t count, double coefficient) noexcept;
 
 // The blocks of `blockMs` that hold `backlogMs` of sound (at least one).
 std::size_t backlogBlocks(unsigned backlogMs, unsigned blockMs) noexcept;

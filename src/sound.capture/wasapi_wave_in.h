@@ -4,7 +4,8 @@
 //
 // Source: the default playback endpoint in loopback mode (what the computer
 // plays), or the default recording endpoint. What reaches the blocks is
-// exactly the format that open() is given (16-bit stereo for a recording). A
+// exactly the format that open() is given (stereo, 16-bit, or 32-bit for a
+// loopback recording that keeps the depth of 24-bit files). A
 // loopback stream at the rate of the endpoint's mix format takes that mix
 // format as it is and converts its samples (sample_convert.h), never the
 // rate; any other stream asks for the format with the platform's conversion

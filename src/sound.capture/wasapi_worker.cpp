@@ -100,11 +100,13 @@ HRESULT CaptureWorker::connectTo(Activate activate, std::wstring& failedId) {
 // with it: switchRate): the samples are converted here
 // (sample_convert.h) and the platform resamples nothing. Before the start at
 // another rate, or in a coding that is not converted, the platform converts
-// to the recording's format.
+// to the recording's format; a recording of 32-bit samples takes the
+// platform's float then, converted here as the mix format's would be.
 HRESULT CaptureWorker::initialize(Session& next) {
     IAudioClient* client = next.endpoint.client.get();
-    bool stereo16 = setup.format.nChannels == 2 && setup.format.wBitsPerSample == 16;
-    if (setup.loopback && stereo16) {
+    bool wide = setup.format.wBitsPerSample == 32;
+    bool stereo = setup.format.nChannels == 2 && (setup.format.wBitsPerSample == 16 || wide);
+    if (setup.loopback && stereo) {
         CoTaskMem<WAVEFORMATEX> mix;
         HRESULT got = client->GetMixFormat(mix.receive());
         uint32_t before = deviceRate;
@@ -128,6 +130,14 @@ HRESULT CaptureWorker::initialize(Session& next) {
     WAVEFORMATEX format = setup.format;  // at the rate the recording has now
     format.nSamplesPerSec = rate;
     format.nAvgBytesPerSec = rate * format.nBlockAlign;
+    if (setup.loopback && stereo && wide) {  // 32-bit samples are made here, from the platform's float
+        format.wFormatTag = WAVE_FORMAT_IEEE_FLOAT;
+        next.mix = SampleLayout{2, 32, true, rate};
+        HRESULT hr = client->Initialize(AUDCLNT_SHAREMODE_SHARED, streamFlags(setup.loopback), kBufferMs * kHnsPerMs, 0,
+                                        &format, nullptr);
+        next.converts = SUCCEEDED(hr);
+        return hr;
+    }
     return client->Initialize(AUDCLNT_SHAREMODE_SHARED, streamFlags(setup.loopback), kBufferMs * kHnsPerMs, 0, &format,
                               nullptr);
 }
@@ -253,6 +263,10 @@ bool CaptureWorker::readPackets(uint32_t now) {
         append(nullptr, fill.packet(now, position, frames, (flags & AUDCLNT_BUFFERFLAGS_DATA_DISCONTINUITY) != 0));
         if ((flags & AUDCLNT_BUFFERFLAGS_SILENT) || !data) {
             append(nullptr, frames);
+        } else if (session->converts && setup.format.wBitsPerSample == 32) {
+            converted32.resize(std::size_t{frames} * 2);
+            convertTo32Stereo(session->mix, data, frames, converted32.data());
+            append(reinterpret_cast<const BYTE*>(converted32.data()), frames);
         } else if (session->converts) {
             converted.resize(std::size_t{frames} * 2);
             convertTo16Stereo(session->mix, data, frames, converted.data());

@@ -104,10 +104,11 @@ private:
         uint32_t rate;
     };
     std::deque<RateChange> rateChanges;
-    uint32_t rate;                   // of the frames staged last
-    bool started = false;            // the recording has started: a new rate goes into new blocks
-    uint32_t deviceRate = 0;         // the mix format's rate of the endpoint set up last
-    std::vector<int16_t> converted;  // one packet in the recording's format
+    uint32_t rate;                     // of the frames staged last
+    bool started = false;              // the recording has started: a new rate goes into new blocks
+    uint32_t deviceRate = 0;           // the mix format's rate of the endpoint set up last
+    std::vector<int16_t> converted;    // one packet in the recording's format (2 x 16 bits)...
+    std::vector<int32_t> converted32;  // ...or 2 x 32 bits
     State state = State::stopped;
     uint32_t lastAttempt = 0;
     uint32_t lostAt = 0;    // when the endpoint was lost

@@ -120,6 +120,18 @@ void FileSaveDialog::presetChoice(const std::string& fullPath, int limitMinutes)
     minutes = timeLimit ? limitMinutes % 60 : 0;
 }
 
+void FileSaveDialog::setBits(int value) noexcept { bits = value == 24 ? 24 : 16; }
+
+int FileSaveDialog::getBits() const noexcept { return deepFiles && (formatIndex == 1 || formatIndex == 5) ? bits : 16; }
+
+// What will be recorded: the rate of the recording under way, and the bits of WAV and FLAC.
+void FileSaveDialog::showFormatLabels() {
+    for (int index : {1, 2, 3, 5}) {
+        std::string label = filesave::formatLabel(index, rate, kit::mp3ResampleRate(rate), deepFiles ? bits : 16);
+        ::SetDlgItemTextA(hDlg, formatButton(index), label.c_str());
+    }
+}
+
 void FileSaveDialog::handleMessage(UINT message, WPARAM wParam, LPARAM, LRESULT& result, bool&) {
     if (message == WM_INITDIALOG) {
         result = TRUE;  // the keyboard focus goes to the first control
@@ -171,11 +183,12 @@ void FileSaveDialog::acceptAsShown() {
 
 void FileSaveDialog::initDialog() {
     offeredFolder = folder;
-    // What will be recorded: the rate of the recording under way.
-    for (int index : {1, 2, 3, 5}) {
-        std::string label = filesave::formatLabel(index, rate, kit::mp3ResampleRate(rate));
-        ::SetDlgItemTextA(hDlg, index == 5 ? IDC_FORMAT_FLAC : IDC_FORMAT_WAV - 1 + index, label.c_str());
-    }
+    HWND depth = ::GetDlgItem(hDlg, IDC_BITS);
+    for (const char* item : {"16 bit", "24 bit"})
+        ::SendMessageA(depth, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(item));
+    if (!deepFiles) bits = 16;
+    ::SendMessageA(depth, CB_SETCURSEL, bits == 24 ? 1 : 0, 0);
+    showFormatLabels();
     HWND list = ::GetDlgItem(hDlg, IDC_BITRATE);
     for (int i = 0; i < static_cast<int>(std::size(filesave::kBitrates)); ++i) {
         char item[16];
@@ -213,6 +226,7 @@ void FileSaveDialog::showPath() {
 
 void FileSaveDialog::updateControls() {
     ::EnableWindow(::GetDlgItem(hDlg, IDC_BITRATE), ::IsDlgButtonChecked(hDlg, IDC_FORMAT_MP3_USER) == BST_CHECKED);
+    ::EnableWindow(::GetDlgItem(hDlg, IDC_BITS), deepFiles && (formatIndex == 1 || formatIndex == 5));
     fileName = filesave::withExtension(fileName, formatIndex);
     showPath();
 }
@@ -258,6 +272,12 @@ void FileSaveDialog::command(WORD id, WORD code) {
                 ::SendMessageA(list, CB_GETLBTEXT, at, reinterpret_cast<LPARAM>(item));
             int value = filesave::readNumber(item);
             if (value > 0) bitrate = value;
+        }
+        break;
+    case IDC_BITS:
+        if (code == CBN_SELCHANGE) {
+            bits = ::SendMessageA(::GetDlgItem(hDlg, IDC_BITS), CB_GETCURSEL, 0, 0) == 1 ? 24 : 16;
+            showFormatLabels();
         }
         break;
     case IDC_FORMAT_WAV:

@@ -26,6 +26,8 @@ public:
     const std::string& getFileName() const noexcept { return fileName; }
     int getFormat() const noexcept;  // the engine's format code
     int getBitrate() const noexcept { return bitrate; }
+    // The bits of the file: 24 when chosen for WAV or FLAC while offered, else 16.
+    int getBits() const noexcept;
     bool hasTimeLimit() const noexcept { return timeLimit; }
     int getHours() const noexcept { return hours; }
     int getMinutes() const noexcept { return minutes; }
@@ -45,6 +47,10 @@ public:
     // A choice made without showing the dialog (a command): the complete
     // path, and a time limit when `limitMinutes` is above 0.
     void presetChoice(const std::string& fullPath, int limitMinutes);
+    void setBits(int value) noexcept;  // 24, or else 16
+    // Whether WAV and FLAC can be 24-bit (the recording keeps that depth);
+    // otherwise the choice of bits is shown disabled, at 16.
+    void offerDeepFiles(bool offered) noexcept { deepFiles = offered; }
 
     // Ends the dialog with Cancel, and a question it is asking with it.
     void close() override;
@@ -65,6 +71,7 @@ private:
     void browse();
     void showPath();
     void enableTimeControls(bool enable);
+    void showFormatLabels();
     // OK: the path made complete and checked; false (after saying why) keeps the dialog open.
     bool acceptOutput();
     bool storableCharacters();
@@ -82,6 +89,8 @@ private:
     std::string offeredFolder;  // the folder shown when the dialog opened; names typed without one go there
     std::string proposedName;   // the name made when the dialog was, without extension
     int bitrate = 32;
+    int bits = 16;
+    bool deepFiles = false;
     uint32_t rate = 0;
     bool timeLimit = false;
     bool shutdown = false;

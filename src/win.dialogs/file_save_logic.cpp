@@ -175,14 +175,15 @@ std::string rateText(uint32_t samplesPerSec) {
     return text + " kHz";
 }
 
-std::string formatLabel(int index, uint32_t samplesPerSec, uint32_t mp3Rate) {
+std::string formatLabel(int index, uint32_t samplesPerSec, uint32_t mp3Rate, int bits) {
     std::string rate = samplesPerSec ? ", " + rateText(samplesPerSec) : std::string();
+    std::string depth = bits == 24 ? "24 bit" : "16 bit";
     std::string mp3 = mp3Rate ? ", " + rateText(mp3Rate) : std::string();
     switch (index) {
-    case 1: return "Wav uncompressed (16 bit" + rate + ")";
+    case 1: return "Wav uncompressed (" + depth + rate + ")";
     case 2: return "High-quality MP3 (128Kbps" + mp3 + ")";
     case 3: return "Medium-quality MP3 (96Kbps" + mp3 + ")";
-    case 5: return "FLAC lossless (16 bit" + rate + ")";
+    case 5: return "FLAC lossless (" + depth + rate + ")";
     default: return "";
     }
 }

@@ -23,7 +23,8 @@ std::string rateText(uint32_t samplesPerSec);
 // at, MP3 says the rate the encoder resamples to above 48 kHz
 // (`mp3Rate`, 0 where it keeps the rate). "" for the MP3 button with a
 // chosen bit rate, which says nothing of the rate.
-std::string formatLabel(int index, uint32_t samplesPerSec, uint32_t mp3Rate);
+// WAV and FLAC also say their bits (16 or 24).
+std::string formatLabel(int index, uint32_t samplesPerSec, uint32_t mp3Rate, int bits = 16);
 
 // An empty name stays empty; a name without "." gets the extension; otherwise
 // everything from the last "." on is replaced by it.

@@ -124,6 +124,8 @@ void Gui::chooseOutput() {
         dialog->setFolder(current.storageDir.c_str());
         dialog->setFormat(current.lastFormat);
         dialog->setBitrate(current.lastBitrate);
+        dialog->setBits(current.lastBits);
+        dialog->offerDeepFiles(recordingEngine->offersDeepFiles());
         FW_TRACE("Last used format:%d", current.lastFormat);
     }
     INT_PTR result = 0;
@@ -145,7 +147,7 @@ void Gui::chooseOutput() {
 bool Gui::adoptOutput(const FileSaveDialog& dialog, std::string* failure) {
     std::string path = dialog.getPath();
     FW_TRACE("Used format:%d", dialog.getFormat());
-    if (!recordingEngine->setOutputFile(path, dialog.getFormat(), dialog.getBitrate())) {
+    if (!recordingEngine->setOutputFile(path, dialog.getFormat(), dialog.getBitrate(), dialog.getBits())) {
         // No file: the recording would run for nothing.
         FW_TRACE("setOutputFile() failed: the recording is aborted");
         abortRecord();
@@ -223,7 +225,8 @@ void Gui::completeRecording() {
     engine::RecordingOutcome outcome = recordingEngine->lastRecordingOutcome();
     uint32_t parts = outcome.parts;
     bool logged = true;
-    for (const std::string& line : gui_rules::recordedLines(path, stopwatch->toString().c_str(), outcome.files))
+    for (const std::string& line :
+         gui_rules::recordedLines(path, stopwatch->toString().c_str(), outcome.files, outcome.bits))
         logged = log->add("%s", line.c_str()) && logged;
     std::string notice = gui_rules::recordingNotice(outcome, path, parts);
     if (saveDialog->isShutdownWanted() && !stopRequested && !outcome.deviceLost && !sessionEnding) {

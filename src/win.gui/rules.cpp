@@ -91,12 +91,13 @@ const char* trayItemText(bool mainWindowVisible) noexcept {
 std::string openFolderCommand(const std::string& folder) { return "explorer " + folder; }
 
 std::vector<std::string> recordedLines(const std::string& path, const char* time,
-                                       const std::vector<kit::FilePart>& files) {
-    if (files.size() < 2) return {"Recorded: " + path + " " + time};
+                                       const std::vector<kit::FilePart>& files, int bits) {
+    std::string depth = bits == 24 ? ", 24 bit" : "";
+    if (files.size() < 2) return {"Recorded: " + path + " " + time + depth};
     std::vector<std::string> lines;
     for (const kit::FilePart& file : files) {
         uint64_t seconds = file.samplesPerSec > 0 ? file.frames / static_cast<uint64_t>(file.samplesPerSec) : 0;
-        lines.push_back("Recorded: " + file.path + " " + kit::formatElapsed(static_cast<uint32_t>(seconds)));
+        lines.push_back("Recorded: " + file.path + " " + kit::formatElapsed(static_cast<uint32_t>(seconds)) + depth);
     }
     return lines;
 }

@@ -56,9 +56,10 @@ std::string openFolderCommand(const std::string& folder);
 
 // The lines of log.txt for a finished recording: "Recorded: <file> <time>";
 // a recording in several files has one such line per file, in order, each
-// with the length of its own sound.
+// with the length of its own sound. A 24-bit file says so (", 24 bit"; 16
+// bits go unsaid, as they always did).
 std::vector<std::string> recordedLines(const std::string& path, const char* time,
-                                       const std::vector<kit::FilePart>& files);
+                                       const std::vector<kit::FilePart>& files, int bits = 16);
 // The menu items of the silence rules, with their lengths.
 std::string silenceStopItem(int32_t minutes);
 std::string silenceSplitItem(int32_t seconds);

@@ -50,6 +50,7 @@ TEST_F(ConfigTest, TheFirstRunWritesAllThirteenDefaults) {
     EXPECT_EQ(key.readUnsigned("Line"), 0u);
     EXPECT_EQ(key.readUnsigned("Remind30min"), 0u);
     EXPECT_EQ(key.readUnsigned("CaptureSource"), 0u) << "the recording line";
+    EXPECT_EQ(key.readUnsigned("LastBits"), 16u);
 
     Settings again;
     EXPECT_TRUE(again.load());
@@ -139,7 +140,7 @@ TEST_F(ConfigTest, ALostCalibrationValueAsksForCalibrationAgain) {
 // Values that point nowhere or mean nothing: each one alone takes its default.
 struct StoredCase {
     const char* name;
-    const char* text;  // a number for LastFormat, else the stored text
+    const char* text;  // a number for LastFormat and LastBits, else the stored text
     bool taken;
 };
 
@@ -152,7 +153,7 @@ TEST_P(StoredValues, AreTakenOnlyWhenUsable) {
     const StoredCase& c = GetParam();
     Settings defaults;
     std::string name = c.name;
-    if (name == "LastFormat")
+    if (name == "LastFormat" || name == "LastBits")
         programKey().writeUnsigned(c.name, static_cast<uint32_t>(std::stol(c.text)));
     else
         programKey().writeString(c.name, c.text);
@@ -176,6 +177,9 @@ TEST_P(StoredValues, AreTakenOnlyWhenUsable) {
         EXPECT_EQ(config.storageDir, defaultStorageFolder());
         EXPECT_EQ(key.readString("StorageDir"), defaultStorageFolder());
         EXPECT_FALSE(config.needCalibration);
+    } else if (name == "LastBits") {
+        EXPECT_EQ(config.lastBits, 16);
+        EXPECT_EQ(key.readUnsigned("LastBits"), 16u);
     } else {
         EXPECT_EQ(config.lastFormat, defaults.lastFormat);
         EXPECT_EQ(key.readUnsigned("LastFormat"), static_cast<uint32_t>(defaults.lastFormat));
@@ -197,19 +201,20 @@ const std::string kLongCjkFolder = "C:\\" + repeated("\u65e5", 200);
 
 INSTANTIATE_TEST_SUITE_P(
     Table, StoredValues,
-    ::testing::Values(StoredCase{"VolumeCoeff", "nan", false}, StoredCase{"VolumeCoeff", "inf", false},
-                      StoredCase{"VolumeCoeff", "-1", false}, StoredCase{"VolumeCoeff", "0", false},
-                      StoredCase{"VolumeCoeff", "1e300", false}, StoredCase{"VolumeCoeff", "100.5", false},
-                      StoredCase{"VolumeCoeff", "abc", false}, StoredCase{"VolumeCoeff", "1.5 dB", false},
-                      StoredCase{"VolumeCoeff", "", false}, StoredCase{"VolumeCoeff", "100", true},
-                      StoredCase{"VolumeCoeff", " 0.001 ", true}, StoredCase{"LastFormat", "7", false},
-                      StoredCase{"LastFormat", "-1", false}, StoredCase{"LastFormat", "0", true},
-                      StoredCase{"LastFormat", "4", true}, StoredCase{"LastFormat", "5", true},
-                      StoredCase{"LastFormat", "6", false}, StoredCase{"StorageDir", "rel.wav", false},
-                      StoredCase{"StorageDir", "", false}, StoredCase{"StorageDir", kLongFolder.c_str(), false},
-                      StoredCase{"StorageDir", "D:\\gone\\", true},
-                      StoredCase{"StorageDir", kLongCjkFolder.c_str(), true},
-                      StoredCase{"StorageDir", "\\\\server\\share", true}));
+    ::testing::Values(
+        StoredCase{"VolumeCoeff", "nan", false}, StoredCase{"VolumeCoeff", "inf", false},
+        StoredCase{"VolumeCoeff", "-1", false}, StoredCase{"VolumeCoeff", "0", false},
+        StoredCase{"VolumeCoeff", "1e300", false}, StoredCase{"VolumeCoeff", "100.5", false},
+        StoredCase{"VolumeCoeff", "abc", false}, StoredCase{"VolumeCoeff", "1.5 dB", false},
+        StoredCase{"VolumeCoeff", "", false}, StoredCase{"VolumeCoeff", "100", true},
+        StoredCase{"VolumeCoeff", " 0.001 ", true}, StoredCase{"LastFormat", "7", false},
+        StoredCase{"LastFormat", "-1", false}, StoredCase{"LastFormat", "0", true}, StoredCase{"LastFormat", "4", true},
+        StoredCase{"LastFormat", "5", true}, StoredCase{"LastFormat", "6", false}, StoredCase{"LastBits", "24", true},
+        StoredCase{"LastBits", "16", true}, StoredCase{"LastBits", "20", false}, StoredCase{"LastBits", "32", false},
+        StoredCase{"LastBits", "8", false}, StoredCase{"LastBits", "0", false},
+        StoredCase{"StorageDir", "rel.wav", false}, StoredCase{"StorageDir", "", false},
+        StoredCase{"StorageDir", kLongFolder.c_str(), false}, StoredCase{"StorageDir", "D:\\gone\\", true},
+        StoredCase{"StorageDir", kLongCjkFolder.c_str(), true}, StoredCase{"StorageDir", "\\\\server\\share", true}));
 
 struct PositionCase {
     int offsetFromScreen;  // added to the screen size; kUseRaw: take `raw`

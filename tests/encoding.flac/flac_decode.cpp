@@ -55,9 +55,12 @@ FLAC__StreamDecoderWriteStatus writeCb(const FLAC__StreamDecoder*, const FLAC__F
                                        const FLAC__int32* const buffer[], void* data) {
     auto* r = static_cast<Reader*>(data);
     std::vector<int16_t>* to = r->firstFrame ? r->firstFrame : (r->collect ? &r->out->samples : nullptr);
-    if (to)
-        for (uint32_t i = 0; i < frame->header.blocksize; ++i)
-            for (uint32_t c = 0; c < frame->header.channels; ++c) to->push_back(static_cast<int16_t>(buffer[c][i]));
+    std::vector<int32_t>* wide = !r->firstFrame && r->collect ? &r->out->wide : nullptr;
+    for (uint32_t i = 0; i < frame->header.blocksize; ++i)
+        for (uint32_t c = 0; c < frame->header.channels; ++c) {
+            if (to) to->push_back(static_cast<int16_t>(buffer[c][i]));
+            if (wide) wide->push_back(buffer[c][i]);
+        }
     return FLAC__STREAM_DECODER_WRITE_STATUS_CONTINUE;
 }
 

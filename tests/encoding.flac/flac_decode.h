@@ -20,7 +20,8 @@ struct Decoded {
     bool md5Set = false;        // STREAMINFO's MD5 is not all zeros
     bool hasSeekTable = false;
     std::vector<FLAC__StreamMetadata_SeekPoint> points;
-    std::vector<int16_t> samples;  // interleaved
+    std::vector<int16_t> samples;  // interleaved (16-bit files)
+    std::vector<int32_t> wide;     // the same at any depth (24-bit files)
 };
 
 Decoded decodeFlac(const std::string& bytes);

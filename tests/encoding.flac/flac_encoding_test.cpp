@@ -132,6 +132,41 @@ INSTANTIATE_TEST_SUITE_P(Formats, FlacFormats,
                          ::testing::Values(kit::kRecordingFormat, SoundFormat{2, 16, 48000},
                                            SoundFormat{1, 16, 22050}));
 
+// 24 bits, 3 bytes a sample as a WAV holds them: decoded to the same values,
+// the extremes and the sign of every byte pattern included.
+TEST(Flac24Bit, DecodesToTheSameValues) {
+    TempDir dir;
+    std::string path = dir.file("deep.flac");
+    SoundFormat f{2, 24, 96000};
+    std::vector<int16_t> tone = signal(96000 * 3 + 77, f);
+    std::vector<int32_t> values(tone.size());
+    uint32_t lcg = 5;
+    for (std::size_t i = 0; i < tone.size(); ++i) {
+        lcg = lcg * 1664525u + 1013904223u;
+        values[i] = tone[i] * 256 + static_cast<int32_t>(lcg >> 24);  // all 24 bits in use
+    }
+    values[0] = 8388607;
+    values[1] = -8388608;
+    values[2] = -1;
+    values[3] = 0x7F00FF;
+    std::vector<uint8_t> packed;
+    for (int32_t v : values)
+        for (int b = 0; b < 3; ++b) packed.push_back(static_cast<uint8_t>(static_cast<uint32_t>(v) >> (8 * b)));
+    smartptr<FlacSoundEncoder> e(new FlacSoundEncoder(path.c_str(), &f));
+    const uint32_t block = kit::blockBytes(f, 100);
+    for (std::size_t at = 0; at < packed.size(); at += block)
+        e->encodeChunk(
+            {packed.data() + at, static_cast<uint32_t>(std::min<std::size_t>(block, packed.size() - at)), nullptr});
+    e->close();
+    Decoded d = decodeFlac(readFile(path));
+    EXPECT_TRUE(d.ok);
+    EXPECT_TRUE(d.md5Checked);
+    EXPECT_EQ(d.bits, 24u);
+    EXPECT_EQ(d.rate, 96000u);
+    EXPECT_EQ(d.totalSamples, values.size() / 2);
+    EXPECT_TRUE(d.wide == values) << "bit for bit";
+}
+
 class FlacFile : public ::testing::Test {
 protected:
     TempDir dir;

@@ -51,6 +51,33 @@ std::string expectedHeader(uint16_t channels, uint32_t rate, uint16_t bits, uint
     return h;
 }
 
+// The 68-byte header of a 24-bit stereo file, written out by hand from the
+// platform's WAVEFORMATEXTENSIBLE: tag 0xFFFE, 22 bytes more, all 24 bits
+// valid, front left and right, KSDATAFORMAT_SUBTYPE_PCM.
+std::string expected24BitHeader(uint32_t rate, uint32_t dataBytes, uint32_t riffBytes) {
+    std::string h;
+    auto put32 = [&](uint32_t v) { h.append(reinterpret_cast<const char*>(&v), 4); };
+    auto put16 = [&](uint16_t v) { h.append(reinterpret_cast<const char*>(&v), 2); };
+    h += "RIFF";
+    put32(riffBytes);
+    h += "WAVEfmt ";
+    put32(40);
+    put16(0xFFFE);
+    put16(2);
+    put32(rate);
+    put32(6 * rate);
+    put16(6);
+    put16(24);
+    put16(22);
+    put16(24);
+    put32(3);
+    const unsigned char pcmGuid[16] = {1, 0, 0, 0, 0, 0, 0x10, 0, 0x80, 0, 0, 0xaa, 0, 0x38, 0x9b, 0x71};
+    h.append(reinterpret_cast<const char*>(pcmGuid), 16);
+    h += "data";
+    put32(dataBytes);
+    return h;
+}
+
 // Deterministic bytes of PCM.
 std::string pcm(std::size_t n, uint32_t seed = 7) {
     std::string s(n, '\0');
@@ -262,6 +289,36 @@ INSTANTIATE_TEST_SUITE_P(Chunkings, WaveSizes,
                                            Chunking{176404, 17640}, Chunking{529200 + 8, 4}, Chunking{600000, 65536},
                                            Chunking{700000, 176400}, Chunking{1000000, 176401},
                                            Chunking{1000001, 333}));
+
+// 24 bits: the extensible header, its sizes kept current while recording
+// (at its own offsets), the data as given, in continuation files too.
+TEST_F(WaveFile, A24BitRecordingHasTheExtensibleHeaderKeptCurrentInEveryPart) {
+    SoundFormat deep{2, 24, 48000};
+    const uint32_t second = 288000;
+    const uint32_t limit = second * 2 + 6000;  // whole frames of 6 bytes
+    std::string audio = pcm(second * 3 + 6 * 7);
+    smartptr<WaveSoundEncoder> e(new WaveSoundEncoder(path.c_str(), &deep, limit));
+    EXPECT_EQ(readFile(path), expected24BitHeader(48000, 0, 60)) << "a valid empty WAV from the start";
+    encode(*e, audio.substr(0, second + 600), 28800);
+    std::string file = readFile(path);
+    EXPECT_EQ(file.substr(0, 68), expected24BitHeader(48000, second, second + 60)) << "the sizes after a second";
+    EXPECT_EQ(file.compare(68, second, audio, 0, second), 0);
+    encode(*e, audio.substr(second + 600), 28800);
+    e->close();
+    ASSERT_EQ(e->fileParts(), 2u);
+    std::string first = readFile(path);
+    std::string next = readFile(kit::wavePartName(path, 2));
+    uint32_t rest = static_cast<uint32_t>(audio.size()) - limit;
+    EXPECT_EQ(first, expected24BitHeader(48000, limit, limit + 60) + audio.substr(0, limit));
+    EXPECT_EQ(next, expected24BitHeader(48000, rest, rest + 60) + audio.substr(limit));
+    EXPECT_EQ(kit::wavePartLimit(deep) % 6, 0u);
+    EXPECT_LE(uint64_t{kit::wavePartLimit(deep)} + 60 + 1 + (16u << 20), 0xFFFFFFFFull) << "the RIFF size fits";
+
+    testsupport::WavFile read = testsupport::readWav(path);
+    EXPECT_TRUE(read.valid);
+    EXPECT_EQ(read.bitsPerSample, 24);
+    EXPECT_EQ(read.dataSize, limit);
+}
 
 // ---- continuation files ---------------------------------------------------------------
 

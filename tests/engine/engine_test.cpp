@@ -200,6 +200,58 @@ TEST_F(Engine, AFlacRecordingIsACompleteFlacFileAndTheFormatIsStored) {
     EXPECT_EQ(settingsKey().readUnsigned("LastFormat"), 5u);
 }
 
+// The bits per sample of a FLAC file's STREAMINFO.
+unsigned flacBits(const std::string& file) {
+    auto b = reinterpret_cast<const unsigned char*>(file.data());
+    return file.size() > 21 ? (((b[20] & 0x01u) << 4) | (b[21] >> 4)) + 1 : 0;
+}
+
+// Loopback keeps the depth of a 24-bit WAV or FLAC: the bits chosen reach the
+// file, the outcome and LastBits. MP3 and the recording line stay 16-bit and
+// leave the stored choice alone.
+TEST_F(Engine, TheBitsChosenForWavAndFlacReachTheFileAndAreStored) {
+    TempDir dir;
+    eng->useSourceForTests(Settings::kSourceLoopback);
+    ASSERT_EQ(eng->start(), engine::StartResult::started);
+    EXPECT_TRUE(eng->offersDeepFiles());
+    ASSERT_TRUE(eng->setOutputFile(dir.file("deep.flac"), engine::FORMAT_FLAC, 0, 24));
+    ASSERT_TRUE(recorded(10));
+    ASSERT_TRUE(finishAndWait());
+    EXPECT_EQ(eng->lastRecordingOutcome().bits, 24);
+    EXPECT_EQ(flacBits(readFile(dir.file("deep.flac"))), 24u);
+    NativeResult test = runNative(dir.path(), "flac -t deep.flac", 60000);
+    EXPECT_EQ(test.exitCode, 0) << test.output;
+    EXPECT_EQ(settingsKey().readUnsigned("LastBits"), 24u);
+
+    eng->useSourceForTests(Settings::kSourceLoopback);
+    ASSERT_EQ(eng->start(), engine::StartResult::started);
+    ASSERT_TRUE(eng->setOutputFile(dir.file("take.mp3"), engine::FORMAT_MP3_128, 0, 24));
+    ASSERT_TRUE(recorded(10));
+    ASSERT_TRUE(finishAndWait());
+    EXPECT_EQ(eng->lastRecordingOutcome().bits, 16);
+    EXPECT_EQ(settingsKey().readUnsigned("LastBits"), 24u) << "MP3 leaves the choice alone";
+
+    eng->useSourceForTests(Settings::kSourceRecordingLine);
+    ASSERT_EQ(eng->start(), engine::StartResult::started);
+    EXPECT_FALSE(eng->offersDeepFiles());
+    ASSERT_TRUE(eng->setOutputFile(dir.file("line.wav"), engine::FORMAT_WAV, 0, 24));
+    ASSERT_TRUE(recorded(10));
+    ASSERT_TRUE(finishAndWait());
+    EXPECT_EQ(readWav(dir.file("line.wav")).bitsPerSample, 16) << "the line records 16 bits";
+    EXPECT_EQ(eng->lastRecordingOutcome().bits, 16);
+    EXPECT_EQ(settingsKey().readUnsigned("LastBits"), 24u);
+
+    eng->useSourceForTests(Settings::kSourceLoopback);
+    ASSERT_EQ(eng->start(), engine::StartResult::started);
+    ASSERT_TRUE(eng->setOutputFile(dir.file("plain.wav"), engine::FORMAT_WAV, 0, 16));
+    ASSERT_TRUE(recorded(10));
+    ASSERT_TRUE(finishAndWait());
+    WavFile plain = readWav(dir.file("plain.wav"));
+    EXPECT_EQ(plain.bitsPerSample, 16);
+    EXPECT_EQ(plain.formatTag, 1);
+    EXPECT_EQ(settingsKey().readUnsigned("LastBits"), 16u);
+}
+
 TEST_F(Engine, AFileThatCannotBeCreatedIsRefusedAndTheRecordingCanBeAborted) {
     ASSERT_EQ(eng->start(), engine::StartResult::started);
     EXPECT_FALSE(eng->setOutputFile("C:\\no\\such\\folder\\take.wav", engine::FORMAT_WAV, 0));

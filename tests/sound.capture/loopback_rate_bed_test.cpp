@@ -4,7 +4,9 @@
 // paplay plays at that rate must reach a WAV and a FLAC file at that rate bit
 // for bit (only the samples are converted, never the rate), and an MP3 file
 // (at the rate, or resampled to the encoder's above 48 000 Hz) as long as the
-// recording.
+// recording. The capture that keeps 32 bits (the program's, for loopback)
+// gives the same 16-bit files, and 24-bit WAV and FLAC files that hold the
+// 16-bit signal times 256.
 //
 // Wine keeps the devices' formats it learnt while its server runs, so each
 // rate is a run of its own with a fresh server (tools/fresh-wine.sh):
@@ -21,6 +23,7 @@
 #include "encoding.flac/flac_decode.h"
 #include "encoding.mp3/mp3_encoding.h"
 #include "encoding.wave/wave_encoding.h"
+#include "engine/depth_encoder.h"
 #include "sound.capture/capture_check.h"
 #include "sound.capture/sound_recorder.h"
 #include "sound.capture/wasapi_wave_in.h"
@@ -107,8 +110,9 @@ protected:
         recorder->finish();
         stream->finish();
         EXPECT_EQ(recorder->blocksDropped(), 0u);
-        EXPECT_EQ(recorder->bytesPerSecond(), static_cast<uint32_t>(rate * 4));
-        frames = recorder->bytesDelivered() / 4;
+        uint32_t frameBytes = kit::blockAlign(format);
+        EXPECT_EQ(recorder->bytesPerSecond(), static_cast<uint32_t>(rate) * frameBytes);
+        frames = recorder->bytesDelivered() / frameBytes;
         return played;
     }
 
@@ -139,6 +143,68 @@ TEST_P(LoopbackAtTheDeviceRate, FlacFileDecodesBitForBit) {
     EXPECT_EQ(d.channels, 2u);
     EXPECT_EQ(d.samples.size() / 2, frames);
     expectWhole(d.samples, played);
+}
+
+// The 32-bit capture narrowed to the file's bits, as the program records.
+kit::ISoundEncoder* narrowed(kit::ISoundEncoder* file, int bits) {
+    return new engine::DepthEncoder(smartptr<kit::ISoundEncoder>(file), bits);
+}
+
+// 24-bit samples of a 16-bit signal: each one is a 16-bit value times 256.
+std::vector<int16_t> top16(const std::vector<int32_t>& samples) {
+    std::vector<int16_t> top;
+    for (int32_t v : samples) {
+        EXPECT_EQ(v % 256, 0) << "a 16-bit signal has nothing below its 16 bits";
+        if (v % 256 != 0) break;
+        top.push_back(static_cast<int16_t>(v / 256));
+    }
+    return top;
+}
+
+TEST_P(LoopbackAtTheDeviceRate, TheDeepCaptureGivesThe16BitWavBitForBit) {
+    std::string path = dir.file("take.wav");
+    kit::SoundFormat file = format;
+    format.bitsPerSample = 32;
+    uint64_t frames = 0;
+    std::vector<int16_t> played =
+        record(narrowed(new kit::WaveSoundEncoder(path.c_str(), &file), 16), 2000, 483, frames);
+    testsupport::WavFile w = testsupport::readWav(path);
+    ASSERT_TRUE(w.valid);
+    EXPECT_EQ(w.bitsPerSample, 16);
+    EXPECT_EQ(w.samples.size() / 2, frames);
+    expectWhole(w.samples, played);
+}
+
+TEST_P(LoopbackAtTheDeviceRate, A24BitWavHoldsTheSignalTimes256) {
+    std::string path = dir.file("take.wav");
+    kit::SoundFormat file{2, 24, rate};
+    format.bitsPerSample = 32;
+    uint64_t frames = 0;
+    std::vector<int16_t> played =
+        record(narrowed(new kit::WaveSoundEncoder(path.c_str(), &file), 24), 2000, 484, frames);
+    testsupport::WavFile w = testsupport::readWav(path);
+    ASSERT_TRUE(w.valid);
+    EXPECT_EQ(w.formatTag, WAVE_FORMAT_EXTENSIBLE);
+    EXPECT_EQ(w.bitsPerSample, 24);
+    EXPECT_EQ(w.samplesPerSec, static_cast<uint32_t>(rate));
+    EXPECT_EQ(w.samples24.size() / 2, frames);
+    expectWhole(top16(w.samples24), played);
+}
+
+TEST_P(LoopbackAtTheDeviceRate, A24BitFlacHoldsTheSignalTimes256) {
+    std::string path = dir.file("take.flac");
+    kit::SoundFormat file{2, 24, rate};
+    format.bitsPerSample = 32;
+    uint64_t frames = 0;
+    std::vector<int16_t> played =
+        record(narrowed(new kit::FlacSoundEncoder(path.c_str(), &file), 24), 2000, 485, frames);
+    flactest::Decoded d = flactest::decodeFlac(testsupport::readFile(path));
+    ASSERT_TRUE(d.ok);
+    EXPECT_TRUE(d.md5Checked);
+    EXPECT_EQ(d.bits, 24u);
+    EXPECT_EQ(d.rate, static_cast<uint32_t>(rate));
+    EXPECT_EQ(d.wide.size() / 2, frames);
+    expectWhole(top16(d.wide), played);
 }
 
 TEST_P(LoopbackAtTheDeviceRate, Mp3FileAtTheEncodersRateAsLongAsTheRecording) {

@@ -55,6 +55,84 @@ TEST(SampleConvert, Every16BitValueCarriedAsFloatComesBack) {
     for (int v = -32768; v <= 32767; ++v) ASSERT_EQ(kit::floatTo16(static_cast<float>(v) / 32768.0f), v);
 }
 
+// The rule at 24 bits, and the 32-bit sample rounded to odd that is narrowed
+// to either depth after the capture: the narrowed values are the direct rule's
+// for every float, edge values first, then a sweep over the bit patterns with
+// the neighbours of every half-way value of both depths near it.
+TEST(SampleConvert, FloatTo24AndThe32BitSampleNarrowedToEitherDepth) {
+    const float inf = std::numeric_limits<float>::infinity();
+    const float edges[] = {0.0f,
+                           -0.0f,
+                           1.0f,
+                           -1.0f,
+                           1.5f,
+                           -7.0f,
+                           inf,
+                           -inf,
+                           std::numeric_limits<float>::quiet_NaN(),
+                           -std::numeric_limits<float>::quiet_NaN(),
+                           FLT_MIN / 4,
+                           -FLT_MIN / 4,
+                           FLT_MIN,
+                           std::numeric_limits<float>::denorm_min(),
+                           -std::numeric_limits<float>::denorm_min(),
+                           0.5f / 32768,
+                           1.5f / 32768,
+                           -2.5f / 32768,
+                           32767.5f / 32768,
+                           -32767.5f / 32768,
+                           0.5f / 8388608,
+                           2.5f / 8388608,
+                           -1.5f / 8388608,
+                           8388607.5f / 8388608,
+                           std::nextafter(1.0f, 0.0f),
+                           std::nextafter(-1.0f, 0.0f),
+                           std::nextafter(-1.0f, -2.0f)};
+    struct Expected24 {
+        float in;
+        int32_t out;
+    };
+    const Expected24 direct24[] = {{1.0f, 8388607},     {-1.0f, -8388608},     {1.5f, 8388607},
+                                   {inf, 8388607},      {-inf, -8388608},      {0.5f / 8388608, 0},
+                                   {2.5f / 8388608, 2}, {-1.5f / 8388608, -2}, {12345.0f / 8388608, 12345}};
+    for (const Expected24& c : direct24) EXPECT_EQ(kit::floatTo24(c.in), c.out) << "from " << c.in;
+    EXPECT_EQ(kit::floatTo24(std::numeric_limits<float>::quiet_NaN()), 0);
+
+    std::vector<float> inputs(std::begin(edges), std::end(edges));
+    for (float tie : {0.5f / 32768, 1.5f / 32768, 32766.5f / 32768, -2.5f / 32768, 0.5f / 8388608, 3.5f / 8388608,
+                      -8388606.5f / 8388608, 1234567.5f / 8388608}) {
+        float below = tie, above = tie;
+        for (int i = 0; i < 4; ++i) {  // the floats nearest the half-way value, both sides
+            below = std::nextafter(below, -inf);
+            above = std::nextafter(above, inf);
+            inputs.push_back(below);
+            inputs.push_back(above);
+        }
+    }
+    for (uint64_t bits = 0; bits <= 0xFFFFFFFFu; bits += 65521) {  // every sign, exponent and spread of mantissas
+        uint32_t pattern = static_cast<uint32_t>(bits);
+        float f;
+        std::memcpy(&f, &pattern, 4);
+        inputs.push_back(f);
+    }
+    for (int v = -70000; v <= 70000; ++v) {  // half-way values of both depths, and the floats beside them
+        for (float tie : {(static_cast<float>(v) + 0.5f) / 8388608.0f, (static_cast<float>(v / 2) + 0.5f) / 32768.0f}) {
+            inputs.push_back(tie);
+            inputs.push_back(std::nextafter(tie, inf));
+            inputs.push_back(std::nextafter(tie, -inf));
+        }
+    }
+    for (float f : inputs) {
+        int32_t odd = kit::floatTo32Odd(f);
+        ASSERT_EQ(kit::narrow32To16(odd), kit::floatTo16(f)) << "16 bits from " << f << " via " << odd;
+        ASSERT_EQ(kit::narrow32To24(odd), kit::floatTo24(f)) << "24 bits from " << f << " via " << odd;
+    }
+    EXPECT_EQ(kit::floatTo32Odd(std::numeric_limits<float>::quiet_NaN()), 0);
+    EXPECT_EQ(kit::floatTo32Odd(-1.0f), std::numeric_limits<int32_t>::min());
+    EXPECT_EQ(kit::floatTo32Odd(-2.5f / 2147483648.0f), -3) << "rounded to odd below zero";
+    EXPECT_EQ(kit::floatTo32Odd(-std::numeric_limits<float>::denorm_min()), -1);
+}
+
 struct IntCase {
     uint16_t bits;
     int32_t in;  // the sample's value in `bits` bits

@@ -110,6 +110,10 @@ WavFile readWav(const std::string& path) {
             std::size_t available = std::min<std::size_t>(size, s.size() - at - 8);
             w.samples.resize(available / 2);
             std::memcpy(w.samples.data(), s.data() + at + 8, w.samples.size() * 2);
+            for (std::size_t i = 0; w.bitsPerSample == 24 && i + 3 <= available; i += 3) {
+                auto b = [&](std::size_t k) { return uint32_t{static_cast<uint8_t>(s[at + 8 + i + k])}; };
+                w.samples24.push_back(static_cast<int32_t>(b(0) << 8 | b(1) << 16 | b(2) << 24) >> 8);
+            }
             w.valid = haveFormat;
             return w;
         }

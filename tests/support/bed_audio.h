@@ -32,7 +32,8 @@ struct WavFile {
     uint16_t formatTag = 0, channels = 0, blockAlign = 0, bitsPerSample = 0;
     uint32_t samplesPerSec = 0, avgBytesPerSec = 0;
     uint64_t fileSize = 0;
-    std::vector<int16_t> samples;  // the data chunk, as far as the file holds it
+    std::vector<int16_t> samples;    // the data chunk, as far as the file holds it
+    std::vector<int32_t> samples24;  // the same, of a 24-bit file
 };
 WavFile readWav(const std::string& path);
 

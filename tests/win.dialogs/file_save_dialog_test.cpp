@@ -205,6 +205,49 @@ TEST_F(OptionsDialog, AStoredBitRateIsKeptWhileTheListShows128) {
     EXPECT_EQ(dialog->getFormat(), 4);
 }
 
+// 24 bits for WAV and FLAC where the recording keeps that depth; MP3 and a
+// recording of 16 bits (the recording line) are 16-bit whatever was stored.
+TEST_F(OptionsDialog, TheBitsAreChosenForWavAndFlacWhereOffered) {
+    dialog->setFormat(3);
+    dialog->setBits(24);
+    dialog->offerDeepFiles(true);
+    {
+        ModalRun run(*dialog, kTitle);
+        ASSERT_TRUE(run.window());
+        EXPECT_TRUE(::IsWindowEnabled(run.item(IDC_BITS)));
+        EXPECT_EQ(run.text(IDC_BITS), "24 bit");
+        EXPECT_THAT(run.text(IDC_FORMAT_WAV), HasSubstr("24 bit"));
+        EXPECT_EQ(dialog->getBits(), 24);
+        ::SendMessageA(run.item(IDC_BITS), CB_SETCURSEL, 0, 0);
+        ::SendMessageA(run.window(), WM_COMMAND, MAKEWPARAM(IDC_BITS, CBN_SELCHANGE),
+                       reinterpret_cast<LPARAM>(run.item(IDC_BITS)));
+        EXPECT_EQ(dialog->getBits(), 16);
+        EXPECT_THAT(run.text(IDC_FORMAT_FLAC), HasSubstr("16 bit"));
+        ::SendMessageA(run.item(IDC_BITS), CB_SETCURSEL, 1, 0);
+        ::SendMessageA(run.window(), WM_COMMAND, MAKEWPARAM(IDC_BITS, CBN_SELCHANGE),
+                       reinterpret_cast<LPARAM>(run.item(IDC_BITS)));
+        run.click(IDC_FORMAT_FLAC);
+        EXPECT_EQ(dialog->getBits(), 24);
+        run.click(IDC_FORMAT_MP3_128);
+        EXPECT_FALSE(::IsWindowEnabled(run.item(IDC_BITS)));
+        EXPECT_EQ(dialog->getBits(), 16) << "MP3 takes 16 bits";
+        run.click(IDC_FORMAT_FLAC);
+        run.click(IDOK);
+        EXPECT_EQ(run.result(), IDOK);
+        EXPECT_EQ(dialog->getBits(), 24);
+    }
+    kit::smartptr<FileSaveDialog> line{new FileSaveDialog(instance())};
+    line->setFormat(5);
+    line->setBits(24);
+    ModalRun run(*line, kTitle);
+    ASSERT_TRUE(run.window());
+    EXPECT_FALSE(::IsWindowEnabled(run.item(IDC_BITS))) << "not offered";
+    EXPECT_EQ(run.text(IDC_BITS), "16 bit");
+    EXPECT_THAT(run.text(IDC_FORMAT_FLAC), HasSubstr("16 bit"));
+    run.click(IDOK);
+    EXPECT_EQ(line->getBits(), 16);
+}
+
 TEST_F(OptionsDialog, PickingAnotherBitRateTakesIt) {
     dialog->setFormat(4);
     ModalRun run(*dialog, kTitle);

@@ -180,6 +180,13 @@ TEST(Texts, ARecordingInSeveralFilesNamesTheFirstAndCountsThem) {
     EXPECT_EQ(gui_rules::silenceStopItem(1), "Stop after 1 minute of silence");
     EXPECT_EQ(gui_rules::silenceSplitItem(2), "New file at each silence of 2 seconds");
     EXPECT_EQ(gui_rules::silenceSplitItem(1), "New file at each silence of 1 second");
+    EXPECT_EQ(gui_rules::recordedLines("D:\\rec\\take.flac", "00:00:07", {}, 24),
+              std::vector<std::string>{"Recorded: D:\\rec\\take.flac 00:00:07, 24 bit"});
+    EXPECT_EQ(gui_rules::recordedLines(
+                  "D:\\rec\\take.flac", "00:00:09",
+                  {{"D:\\rec\\take.flac", 48000 * 4, 48000}, {"D:\\rec\\take (2).flac", 96000 * 5, 96000}}, 24),
+              (std::vector<std::string>{"Recorded: D:\\rec\\take.flac 00:00:04, 24 bit",
+                                        "Recorded: D:\\rec\\take (2).flac 00:00:05, 24 bit"}));
     EXPECT_EQ(gui_rules::partsHint("D:\\rec\\take.wav", 2),
               "take.wav and 1 more part.\nDouble click to open the folder.");
     EXPECT_EQ(gui_rules::partsHint("D:\\rec\\the whole night of radio.wav", 3),
