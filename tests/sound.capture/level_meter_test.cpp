@@ -3,6 +3,7 @@
 // by the scripted device.
 #include <gmock/gmock.h>
 
+#include <cstdint>
 #include <vector>
 
 #include "encoding.common/encoding_stream.h"
@@ -46,6 +47,16 @@ TEST(LevelMeter, EachChannelHasThePeakOfItsOwnSamples) {
         EXPECT_EQ(p.left, row.left);
         EXPECT_EQ(p.right, row.right);
     }
+}
+
+TEST(LevelMeter, ThirtyTwoBitSamplesArePeaksOnTheSixteenBitScale) {
+    const int32_t samples[] = {100 << 16, -(200 << 16) - 32768, INT32_MIN, 65535, 0, INT32_MAX};
+    LevelMeter::Peaks p = LevelMeter::blockPeaks(samples, 3, 2);
+    EXPECT_EQ(p.left, 32767) << "full scale, never past it";
+    EXPECT_EQ(p.right, 32767);
+    p = LevelMeter::blockPeaks(samples, 1, 2);
+    EXPECT_EQ(p.left, 100);
+    EXPECT_EQ(p.right, 201) << "rounded";
 }
 
 TEST(LevelMeter, TwoMinutesOfSilentFramesCountOnceUntilSoundComesBack) {
