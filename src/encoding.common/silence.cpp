@@ -32,7 +32,7 @@ uint32_t thresholdPeak(int32_t dbfs, int32_t bitsPerSample) noexcept {
 }
 
 SilenceState firstSilenceState(const SilenceLimits& limits) noexcept {
-    return {limits.startOnSound ? SilencePhase::waiting : SilencePhase::sounding, 0};
+    return {limits.startOnSound ? SilencePhase::waiting : SilencePhase::sounding, 0, false};
 }
 
 namespace {
@@ -42,17 +42,16 @@ bool reaches(uint64_t before, uint64_t after, uint64_t limit) { return limit != 
 SilenceStep nextSilenceStep(const SilenceState& state, bool loud, uint64_t frames,
                             const SilenceLimits& limits) noexcept {
     if (state.phase == SilencePhase::waiting)
-        return loud ? SilenceStep{{SilencePhase::sounding, 0}, SilenceAction::begin}
+        return loud ? SilenceStep{{SilencePhase::sounding, 0, true}, SilenceAction::begin}
                     : SilenceStep{state, SilenceAction::none};
-    if (loud) return {{SilencePhase::sounding, 0}, SilenceAction::none};
+    if (loud) return {{SilencePhase::sounding, 0, true}, SilenceAction::none};
     uint64_t before = state.silentFrames;
     uint64_t after = before + frames;
-    SilenceAction action = SilenceAction::none;
     if (reaches(before, after, limits.stopFrames))
-        action = SilenceAction::stop;
-    else if (reaches(before, after, limits.splitFrames))
-        action = SilenceAction::cut;
-    return {{SilencePhase::silent, after}, action};
+        return {{SilencePhase::silent, after, state.heard}, SilenceAction::stop};
+    if (state.heard && reaches(before, after, limits.splitFrames))
+        return {{SilencePhase::silent, after, false}, SilenceAction::cut};
+    return {{SilencePhase::silent, after, state.heard}, SilenceAction::none};
 }
 
 }  // namespace kit

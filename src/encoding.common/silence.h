@@ -41,6 +41,7 @@ enum class SilencePhase { waiting, sounding, silent };
 struct SilenceState {
     SilencePhase phase = SilencePhase::sounding;
     uint64_t silentFrames = 0;  // length of the silence under way
+    bool heard = false;         // the current file holds sound
 };
 
 // What to do at the end of the block just judged.
@@ -56,8 +57,10 @@ SilenceState firstSilenceState(const SilenceLimits& limits) noexcept;
 
 // One block of `frames` frames judged loud or quiet. A silence is cut once,
 // when it reaches splitFrames (the cut falls inside the silence: the file ends
-// with that much of it, the next begins with the rest); it stops once, when it
-// reaches stopFrames. While waiting, a loud block begins the recording.
+// with that much of it, the next begins with the rest), and only when the file
+// holds sound: a silence at the start of a recording, or right after a cut,
+// never makes a file of silence alone. It stops once, when it reaches
+// stopFrames. While waiting, a loud block begins the recording.
 SilenceStep nextSilenceStep(const SilenceState& state, bool loud, uint64_t frames,
                             const SilenceLimits& limits) noexcept;
 

@@ -41,15 +41,15 @@ constexpr int FORMAT_FLAC = 5;         // FLAC, compression level 5
 
 // What became of the last recording that was finished (not aborted).
 struct RecordingOutcome {
-    bool saved = false;                // a file was written
-    uint64_t recordedMs = 0;           // sound in the file
-    uint64_t lostMs = 0;               // sound lost on the way: dropped, or never returned by the device
-    bool deviceLost = false;           // the recording device failed or went away; the recording ended there
-    uint32_t deviceChanges = 0;        // the capture moved on to another device (a playback device went away)
-    uint32_t rateChanges = 0;          // the device's rate changed: the recording went on in another file
-    uint32_t parts = 0;                // files written (a long WAV goes on in "take (2).wav", ...)
-    std::vector<kit::FilePart> files;  // each file written, in order, with its length
-    int bits = 16;                     // bits of the files' samples (24: a WAV or FLAC chosen so)
+    bool saved = false;                  // a file was written
+    uint64_t recordedMs = 0;             // sound in the file
+    uint64_t lostMs = 0;                 // sound lost on the way: dropped, or never returned by the device
+    bool deviceLost = false;             // the recording device failed or went away; the recording ended there
+    uint32_t deviceChanges = 0;          // the capture moved on to another device (a playback device went away)
+    uint32_t rateChanges = 0;            // the device's rate changed: the recording went on in another file
+    uint32_t parts = 0;                  // files written (a long WAV goes on in "take (2).wav", ...)
+    std::vector<kit::FilePart> files{};  // each file written, in order, with its length
+    int bits = 16;                       // bits of the files' samples (24: a WAV or FLAC chosen so)
 };
 
 // What a recording records from.

@@ -59,20 +59,23 @@ TEST(SilenceStep, BeginsCutsAndStopsOnceEach) {
         SilenceAction action;
     } cases[] = {
         {{SilencePhase::waiting, 0}, false, &waitFirst, {SilencePhase::waiting, 0}, SilenceAction::none},
-        {{SilencePhase::waiting, 0}, true, &waitFirst, {SilencePhase::sounding, 0}, SilenceAction::begin},
-        {{SilencePhase::sounding, 0}, true, &limits, {SilencePhase::sounding, 0}, SilenceAction::none},
-        {{SilencePhase::sounding, 0}, false, &limits, {SilencePhase::silent, 10}, SilenceAction::none},
-        {{SilencePhase::silent, 20}, false, &limits, {SilencePhase::silent, 30}, SilenceAction::cut},
-        {{SilencePhase::silent, 25}, false, &limits, {SilencePhase::silent, 35}, SilenceAction::cut},
+        {{SilencePhase::waiting, 0}, true, &waitFirst, {SilencePhase::sounding, 0, true}, SilenceAction::begin},
+        {{SilencePhase::sounding, 0}, true, &limits, {SilencePhase::sounding, 0, true}, SilenceAction::none},
+        {{SilencePhase::sounding, 0, true}, false, &limits, {SilencePhase::silent, 10, true}, SilenceAction::none},
+        {{SilencePhase::silent, 20, true}, false, &limits, {SilencePhase::silent, 30, false}, SilenceAction::cut},
+        {{SilencePhase::silent, 25, true}, false, &limits, {SilencePhase::silent, 35, false}, SilenceAction::cut},
+        // no sound in the file yet (the recording's start, or just after a cut): no file of silence alone
+        {{SilencePhase::silent, 20, false}, false, &limits, {SilencePhase::silent, 30, false}, SilenceAction::none},
         {{SilencePhase::silent, 30}, false, &limits, {SilencePhase::silent, 40}, SilenceAction::none},
         {{SilencePhase::silent, 40}, false, &limits, {SilencePhase::silent, 50}, SilenceAction::stop},
         {{SilencePhase::silent, 50}, false, &limits, {SilencePhase::silent, 60}, SilenceAction::none},
-        {{SilencePhase::silent, 40}, true, &limits, {SilencePhase::sounding, 0}, SilenceAction::none},
+        {{SilencePhase::silent, 40}, true, &limits, {SilencePhase::sounding, 0, true}, SilenceAction::none},
     };
     for (const Case& c : cases) {
         kit::SilenceStep step = kit::nextSilenceStep(c.from, c.loud, 10, *c.limits);
         EXPECT_EQ(step.state.phase, c.to.phase) << c.from.silentFrames << (c.loud ? " loud" : " quiet");
         EXPECT_EQ(step.state.silentFrames, c.to.silentFrames) << c.from.silentFrames;
+        EXPECT_EQ(step.state.heard, c.to.heard) << c.from.silentFrames << (c.loud ? " loud" : " quiet");
         EXPECT_EQ(step.action, c.action) << c.from.silentFrames << (c.loud ? " loud" : " quiet");
     }
     kit::SilenceLimits off{};

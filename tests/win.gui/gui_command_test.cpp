@@ -19,6 +19,7 @@
 #include "resource.h"
 #include "program.h"
 #include "support/bed_audio.h"
+#include "support/screenshot.h"
 #include "support/support.h"
 #include "support/ui.h"
 #include "win.gui/gui.h"
@@ -93,6 +94,10 @@ TEST(GuiCommandTest, TheHotkeyDialogSaysWhenAnotherProgramHoldsTheKeyAndStoresTh
             HWND dialog = driver::waitWindow(self, "#32770", "Recording hotkey", 10000);
             if (!dialog) break;
             ::SendDlgItemMessageA(dialog, IDC_HOTKEY, HKM_SETHOTKEY, key, 0);
+            if (LOBYTE(key) == VK_F9) {
+                ::RedrawWindow(dialog, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
+                screenshotWindow(dialog, "hotkey-dialog");
+            }
             driver::clickItem(dialog, IDOK);
             if (LOBYTE(key) != 'Q' || !held) continue;
             HWND box = driver::waitWindow(self, "#32770", "Sonotape", 10000);
