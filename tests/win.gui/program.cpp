@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <shlobj.h>
 
+#include <regex>
 #include <stdexcept>
 
 #include "config/settings.h"
@@ -166,6 +167,25 @@ Answer runCommand(const std::string& arguments, const std::string& folder) {
     }
     ::CloseHandle(readEnd);
     return answer;
+}
+
+std::vector<LogLine> logLines(const std::string& folder) {
+    std::vector<LogLine> lines;
+    std::string text = testsupport::withUnixLineEnds(testsupport::readFile(folder + "\\log.txt"));
+    static const std::regex line("Recorded: (.+) (\\d\\d):(\\d\\d):(\\d\\d)\n");
+    for (std::sregex_iterator it(text.begin(), text.end(), line), end; it != end; ++it) {
+        const std::smatch& m = *it;
+        lines.push_back({m[1], std::stoi(m[2]) * 3600 + std::stoi(m[3]) * 60 + std::stoi(m[4])});
+    }
+    return lines;
+}
+
+void ProgramCase::SetUp() { ASSERT_FALSE(anyCopyRunning()) << "a copy of the program is left running"; }
+
+void ProgramCase::TearDown() {
+    running.reset();
+    EXPECT_TRUE(testsupport::waitUntil([] { return !anyCopyRunning(); }, 10000));
+    removeRunEntry();
 }
 
 }  // namespace program

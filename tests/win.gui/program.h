@@ -3,10 +3,13 @@
 // found by their classes, its events file read, and ended for sure.
 #pragma once
 
+#include <gtest/gtest.h>
 #include <windows.h>
 
 #include <cstdint>
+#include <memory>
 #include <string>
+#include <vector>
 
 namespace program {
 
@@ -76,5 +79,22 @@ Answer runCommand(const std::string& arguments, const std::string& folder);
 // Ends `running` through its main window and expects exit code 0 (test
 // failures where not).
 void closeNormally(Program& running);
+
+// A "Recorded:" line of log.txt: the file and its length in seconds.
+struct LogLine {
+    std::string path;
+    int seconds = -1;
+};
+// The "Recorded:" lines of the log.txt in `folder`, in order.
+std::vector<LogLine> logLines(const std::string& folder);
+
+// A test of the real program: no copy runs before it, none is left after it
+// (the one in `running` is ended), and no Run entry stays behind.
+class ProgramCase : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+    std::unique_ptr<Program> running;
+};
 
 }  // namespace program

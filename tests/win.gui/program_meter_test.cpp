@@ -47,16 +47,9 @@ double shownDbfs(HWND main) {
     return kit::kMeterFloorDbfs * (1.0 - static_cast<double>(lit) / width);
 }
 
-class ProgramMeterTest : public ::testing::Test {
+class ProgramMeterTest : public program::ProgramCase {
 protected:
-    void SetUp() override { ASSERT_FALSE(program::anyCopyRunning()) << "a copy of the program is left running"; }
-    void TearDown() override {
-        running.reset();
-        EXPECT_TRUE(waitUntil([] { return !program::anyCopyRunning(); }, 10000));
-        program::removeRunEntry();
-    }
     TempDir dir;
-    std::unique_ptr<program::Program> running;
 };
 
 TEST_F(ProgramMeterTest, TheMeterFollowsThePlayedLevelWithinADecibel) {

@@ -115,14 +115,10 @@ std::vector<std::string> recordedPaths(const std::string& log) {
     return paths;
 }
 
-class ProgramNames : public ::testing::Test {
+class ProgramNames : public program::ProgramCase {
 protected:
-    void SetUp() override { ASSERT_FALSE(program::anyCopyRunning()) << "a copy of the program is left running"; }
-
     void TearDown() override {
-        running.reset();
-        EXPECT_TRUE(waitUntil([] { return !program::anyCopyRunning(); }, 10000));
-        program::removeRunEntry();
+        ProgramCase::TearDown();
         removeTree(kUserFolder);
         removeTree(kChosenTop);
     }
@@ -148,8 +144,6 @@ protected:
     }
 
     void closeNormally() { program::closeNormally(*running); }
-
-    std::unique_ptr<Program> running;
 };
 
 TEST_F(ProgramNames, NamesInAnyScriptAreRecordedLoggedAndOfferedAgain) {

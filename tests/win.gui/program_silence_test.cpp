@@ -22,26 +22,12 @@
 
 namespace {
 
+using program::LogLine;
+using program::logLines;
 using namespace testsupport;
 using program::Program;
 
 kit::RegKey settingsKey() { return kit::RegKey(HKEY_CURRENT_USER, Settings::kKeyPath, true); }
-
-struct LogLine {
-    std::string path;
-    int seconds = -1;
-};
-
-std::vector<LogLine> logLines(const TempDir& dir) {
-    std::vector<LogLine> lines;
-    std::string text = withUnixLineEnds(readFile(dir.file("log.txt")));
-    static const std::regex line("Recorded: (.+) (\\d\\d):(\\d\\d):(\\d\\d)\n");
-    for (std::sregex_iterator it(text.begin(), text.end(), line), end; it != end; ++it) {
-        const std::smatch& m = *it;
-        lines.push_back({m[1], std::stoi(m[2]) * 3600 + std::stoi(m[3]) * 60 + std::stoi(m[4])});
-    }
-    return lines;
-}
 
 void appendPart(std::vector<int16_t>& to, std::size_t soundFrames, std::size_t silenceFrames, uint32_t seed) {
     std::vector<int16_t> sound = pseudoRandomSignal(soundFrames, seed);
@@ -55,16 +41,12 @@ std::size_t firstSoundFrame(const std::vector<int16_t>& samples) {
     return static_cast<std::size_t>(sound - samples.begin()) / 2;
 }
 
-class ProgramSilence : public ::testing::Test {
+class ProgramSilence : public program::ProgramCase {
 protected:
-    void SetUp() override { ASSERT_FALSE(program::anyCopyRunning()) << "a copy of the program is left running"; }
     void TearDown() override {
-        running.reset();
-        EXPECT_TRUE(waitUntil([] { return !program::anyCopyRunning(); }, 10000));
-        program::removeRunEntry();
+        ProgramCase::TearDown();
         for (const char* rule : {"SilenceStart", "SilenceStop", "SilenceSplit"}) settingsKey().writeUnsigned(rule, 0);
     }
-    std::unique_ptr<Program> running;
     TempDir dir;
 };
 
@@ -111,12 +93,12 @@ TEST_F(ProgramSilence, ASignalWithThreeGapsIsSplitIntoFourFilesThatTogetherAreTh
     pumpFor(lengthMs - 500 - 300);  // (from the first sound) into the last sound; then until it has ended
     ASSERT_TRUE(waitForSilentSink(5000));
     driver::click(button);
-    ASSERT_TRUE(waitUntil([&] { return logLines(dir).size() >= 4; }, 20000)) << readFile(dir.file("log.txt"));
+    ASSERT_TRUE(waitUntil([&] { return logLines(dir.path()).size() >= 4; }, 20000)) << readFile(dir.file("log.txt"));
     std::printf("stopped %lu ms after the signal began (%lu ms long)\n",
                 static_cast<unsigned long>(::GetTickCount() - playing), static_cast<unsigned long>(lengthMs));
 
     const std::string names[] = {path + ".wav", path + " (2).wav", path + " (3).wav", path + " (4).wav"};
-    std::vector<LogLine> lines = logLines(dir);
+    std::vector<LogLine> lines = logLines(dir.path());
     ASSERT_EQ(lines.size(), 4u) << readFile(dir.file("log.txt"));
     std::vector<int16_t> joined;
     for (std::size_t n = 0; n < 4; ++n) {

@@ -33,6 +33,8 @@
 
 namespace {
 
+using program::LogLine;
+using program::logLines;
 using namespace testsupport;
 using program::Program;
 using ::testing::HasSubstr;
@@ -46,23 +48,6 @@ constexpr RECT kTextBox{118, 11, 339, 76};
 bool isBlueInk(uint32_t p) { return Capture::blue(p) > 150 && Capture::red(p) < 80 && Capture::green(p) < 80; }
 bool isRedInk(uint32_t p) { return Capture::red(p) > 150 && Capture::green(p) < 90 && Capture::blue(p) < 90; }
 bool isDarkInk(uint32_t p) { return Capture::blue(p) < 70 && Capture::red(p) < 70 && Capture::green(p) < 70; }
-
-struct LogLine {
-    std::string path;
-    int seconds = -1;
-};
-
-// The lines of the program's log.txt.
-std::vector<LogLine> logLines(const TempDir& dir) {
-    std::vector<LogLine> lines;
-    std::string text = withUnixLineEnds(readFile(dir.file("log.txt")));
-    static const std::regex line("Recorded: (.+) (\\d\\d):(\\d\\d):(\\d\\d)\n");
-    for (std::sregex_iterator it(text.begin(), text.end(), line), end; it != end; ++it) {
-        const std::smatch& m = *it;
-        lines.push_back({m[1], std::stoi(m[2]) * 3600 + std::stoi(m[3]) * 60 + std::stoi(m[4])});
-    }
-    return lines;
-}
 
 class ProgramTest : public ::testing::Test {
 protected:
@@ -219,7 +204,7 @@ TEST_F(ProgramTest, OkOnTheFirstStartCalibratesToLoopbackWelcomesOnceAndRecordsW
     ASSERT_TRUE(driver::waitGone(options));
     pumpFor(3000);
     driver::click(button);
-    ASSERT_TRUE(waitUntil([&] { return logLines(dir).size() == 1; }, 15000));
+    ASSERT_TRUE(waitUntil([&] { return logLines(dir.path()).size() == 1; }, 15000));
     // Wine's loopback stream delivers its first packet up to about 1.5 s
     // after its start: the file holds silence until then.
     WavFile wav = readWav(dir.file("loopback.wav"));
@@ -244,13 +229,13 @@ TEST_F(ProgramTest, OkOnTheFirstStartCalibratesToLoopbackWelcomesOnceAndRecordsW
     ASSERT_TRUE(driver::waitGone(options));
     pumpFor(2500);
     driver::click(button);
-    ASSERT_TRUE(waitUntil([&] { return logLines(dir).size() == 2; }, 15000));
+    ASSERT_TRUE(waitUntil([&] { return logLines(dir.path()).size() == 2; }, 15000));
     NativeResult decoded = runNative(dir.path(), "mpg123 -q -w decoded.wav loopback.mp3", 60000);
     ASSERT_EQ(decoded.exitCode, 0) << decoded.output;
     WavFile mp3 = readWav(dir.file("decoded.wav"));
     ASSERT_TRUE(mp3.valid);
     double seconds = mp3.samples.size() / 2.0 / kRate;
-    EXPECT_NEAR(seconds, logLines(dir)[1].seconds, 1.0) << "the MP3 is as long as the recording";
+    EXPECT_NEAR(seconds, logLines(dir.path())[1].seconds, 1.0) << "the MP3 is as long as the recording";
     EXPECT_GT(rmsLevel(mp3.samples), 1000.0) << "the MP3 holds what played";
     closeNormally();
     pumpFor(std::max<int>(0, 9300 - static_cast<int>(::GetTickCount() - playing)));
@@ -296,8 +281,8 @@ TEST_F(ProgramTest, AWavRecordingHoldsThePlayedSignalBitForBitFromTheClickOn) {
     EXPECT_EQ(countPixels(ending, kTextBox, isBlueInk), 0) << "the wait text is black";
     EXPECT_EQ(countPixels(ending, kTextBox, isRedInk), 0);
 
-    ASSERT_TRUE(waitUntil([&] { return !logLines(dir).empty(); }, 15000)) << "no line in log.txt";
-    std::vector<LogLine> lines = logLines(dir);
+    ASSERT_TRUE(waitUntil([&] { return !logLines(dir.path()).empty(); }, 15000)) << "no line in log.txt";
+    std::vector<LogLine> lines = logLines(dir.path());
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_EQ(lines[0].path, path + ".wav");
     EXPECT_NEAR(lines[0].seconds, 5, 1);
@@ -345,8 +330,8 @@ TEST_F(ProgramTest, AnMp3RecordingIsAValidFileOfTheRecordedLength) {
     pumpFor(5000 - std::min<DWORD>(5000, ::GetTickCount() - clicked));
     driver::click(button);
 
-    ASSERT_TRUE(waitUntil([&] { return !logLines(dir).empty(); }, 15000));
-    LogLine line = logLines(dir)[0];
+    ASSERT_TRUE(waitUntil([&] { return !logLines(dir.path()).empty(); }, 15000));
+    LogLine line = logLines(dir.path())[0];
     EXPECT_EQ(line.path, path + ".mp3");
     EXPECT_NEAR(line.seconds, 5, 1);
     EXPECT_EQ(settingsKey().readUnsigned("LastFormat"), static_cast<uint32_t>(engine::FORMAT_MP3_128));
@@ -391,10 +376,11 @@ TEST_F(ProgramTest, ATimeLimitOfNothingEndsTheRecordingAtTheFirstTickAfterOk) {
     driver::clickItem(options, IDOK);
     DWORD ok = ::GetTickCount();
 
-    ASSERT_TRUE(waitUntil([&] { return !logLines(dir).empty(); }, 10000)) << "the recording did not end by itself";
+    ASSERT_TRUE(waitUntil([&] { return !logLines(dir.path()).empty(); }, 10000))
+        << "the recording did not end by itself";
     // The first tick comes within a second of OK; the log line 1.5 s after the file is complete.
     EXPECT_LT(::GetTickCount() - ok, 4500u);
-    LogLine line = logLines(dir)[0];
+    LogLine line = logLines(dir.path())[0];
     EXPECT_EQ(line.path, dir.file("limited.wav"));
     EXPECT_LE(line.seconds, 3);
     WavFile wav = readWav(dir.file("limited.wav"));
@@ -419,7 +405,7 @@ TEST_F(ProgramTest, AnOptionsDialogLeftOpenForAMinuteAbortsTheRecording) {
     EXPECT_LE(open, 63000u);
     EXPECT_TRUE(events.waitFor("Aborted. Returning FE_NO_ERROR.", 3000));
     pumpFor(2000);
-    EXPECT_TRUE(logLines(dir).empty());
+    EXPECT_TRUE(logLines(dir.path()).empty());
     EXPECT_EQ(readFile(dir.file("log.txt")), kit::kUtf8Mark) << "no line";
     WIN32_FIND_DATAA found;
     HANDLE search = ::FindFirstFileA(dir.file("*").c_str(), &found);
@@ -481,7 +467,7 @@ TEST_F(ProgramTest, AFileThatCannotBeCreatedIsNamedWithItsReasonAndTheRecordingS
     EXPECT_THAT(text, HasSubstr("take.wav"));
     EXPECT_THAT(text, HasSubstr("recording is stopped"));
     EXPECT_THAT(text, ::testing::Not(HasSubstr("lame_enc.dll")));
-    EXPECT_TRUE(logLines(dir).empty());
+    EXPECT_TRUE(logLines(dir.path()).empty());
 
     // The program is idle again: a click starts a new recording.
     driver::click(p.recordButton());
@@ -528,7 +514,7 @@ TEST_F(ProgramTest, ClosingTheWindowDuringARecordingCompletesTheFile) {
     ASSERT_TRUE(wav.valid);
     EXPECT_EQ(wav.riffSize, wav.dataSize + 36) << "the file was closed properly";
     EXPECT_GT(wav.samples.size() / 2.0 / kRate, 1.0);
-    std::vector<LogLine> lines = logLines(dir);
+    std::vector<LogLine> lines = logLines(dir.path());
     ASSERT_EQ(lines.size(), 1u) << "a recording completed at the end is logged like any other";
     EXPECT_EQ(lines[0].path, dir.file("closed.wav"));
 }
@@ -625,7 +611,7 @@ TEST_F(ProgramTest, TheEndOfTheSessionDuringAWavRecordingCompletesTheFileBeforeT
     Coverage c = playedSignalInside(wav.samples, played);
     EXPECT_TRUE(c.ok) << c.why;
     EXPECT_EQ(c.matchedFrames, wav.samples.size() / 2) << "every frame is the played one, up to the end";
-    std::vector<LogLine> lines = logLines(dir);
+    std::vector<LogLine> lines = logLines(dir.path());
     ASSERT_EQ(lines.size(), 1u) << "no line in log.txt";
     EXPECT_EQ(lines[0].path, path + ".wav");
     EXPECT_NEAR(lines[0].seconds, seconds, 1.0);
@@ -656,7 +642,7 @@ TEST_F(ProgramTest, TheEndOfTheSessionDuringTheOptionsDialogSavesWhatItShowsAsAC
     double seconds = frames.counted * 1152.0 / kRate;
     EXPECT_GT(seconds, (ending - clicked) / 1000.0 - 0.5) << "the sound recorded while the dialog was open";
     EXPECT_LT(seconds, (::GetTickCount() - clicked) / 1000.0 + 0.5);
-    std::vector<LogLine> lines = logLines(dir);
+    std::vector<LogLine> lines = logLines(dir.path());
     ASSERT_EQ(lines.size(), 1u) << "no line in log.txt";
     EXPECT_EQ(lines[0].path, path + ".mp3");
     EXPECT_EQ(settingsKey().readUnsigned("LastFormat"), static_cast<uint32_t>(engine::FORMAT_MP3_128));
@@ -687,10 +673,10 @@ TEST_F(ProgramTest, ACancelledEndOfTheSessionLeavesTheRecordingRunning) {
     pumpFor(1500);
     ASSERT_TRUE(p.running());
     EXPECT_GT(fileSize(path + ".wav"), size) << "the recording goes on";
-    EXPECT_TRUE(logLines(dir).empty());
+    EXPECT_TRUE(logLines(dir.path()).empty());
 
     driver::click(button);
-    ASSERT_TRUE(waitUntil([&] { return !logLines(dir).empty(); }, 15000));
+    ASSERT_TRUE(waitUntil([&] { return !logLines(dir.path()).empty(); }, 15000));
     WavFile wav = readWav(path + ".wav");
     EXPECT_EQ(wav.riffSize, wav.dataSize + 36);
     EXPECT_GT(wav.samples.size() / 2.0 / kRate, 2.5);
@@ -808,8 +794,8 @@ TEST_F(ProgramTest, NoOtherProgramCanCrashOrSteerIt) {
     EXPECT_EQ(driver::windowsOf(p.id()), std::vector<HWND>{main}) << "a window opened while recording";
     ASSERT_LT(::GetTickCount() - playing, 75000u) << "the played signal ends before the recording";
     driver::click(button);
-    ASSERT_TRUE(waitUntil([&] { return !logLines(dir).empty(); }, 20000)) << "no line in log.txt";
-    EXPECT_EQ(logLines(dir).size(), 1u);
+    ASSERT_TRUE(waitUntil([&] { return !logLines(dir.path()).empty(); }, 20000)) << "no line in log.txt";
+    EXPECT_EQ(logLines(dir.path()).size(), 1u);
 
     WavFile wav = readWav(path + ".wav");
     ASSERT_TRUE(wav.valid);
@@ -905,7 +891,7 @@ TEST_F(ProgramTest, ALoudRecordingIsScaledSampleBySampleAndClipsInsteadOfWrappin
     ASSERT_TRUE(driver::waitGone(options));
     pumpFor(4000);
     driver::click(button);
-    ASSERT_TRUE(waitUntil([&] { return !logLines(dir).empty(); }, 15000));
+    ASSERT_TRUE(waitUntil([&] { return !logLines(dir.path()).empty(); }, 15000));
 
     WavFile wav = readWav(dir.file("scaled.wav"));
     ASSERT_TRUE(wav.valid);
@@ -953,8 +939,8 @@ TEST_F(ProgramTest, ARecordingDeviceLostMidRecordingEndsItWithTheFileTheLineAndA
     EXPECT_THAT(text, HasSubstr("seconds of sound are in"));
     pumpFor(600);  // painted
     screenshotWindow(notice, "message-device-lost");
-    ASSERT_EQ(logLines(dir).size(), 1u) << "the recording is logged";
-    EXPECT_EQ(logLines(dir)[0].path, path + ".wav");
+    ASSERT_EQ(logLines(dir.path()).size(), 1u) << "the recording is logged";
+    EXPECT_EQ(logLines(dir.path())[0].path, path + ".wav");
     WavFile wav = readWav(path + ".wav");
     ASSERT_TRUE(wav.valid);
     EXPECT_EQ(wav.riffSize, wav.dataSize + 36) << "the file is complete";
@@ -1093,7 +1079,7 @@ TEST_F(ProgramTest, TheTrayTheMenuAndExitDuringARecording) {
     driver::clickItem(question, IDYES);
     ASSERT_TRUE(p.waitExit(15000));
     EXPECT_EQ(p.exitCode(), 0u);
-    EXPECT_TRUE(logLines(dir).empty()) << "an aborted recording is not logged";
+    EXPECT_TRUE(logLines(dir.path()).empty()) << "an aborted recording is not logged";
     EXPECT_TRUE(waitUntil([&] { return driver::trayIconWindows().size() == iconsBefore; }, 5000));
 }
 
